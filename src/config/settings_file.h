@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/settings.h"
+#include "platform/file_system.h"
+
+// `velkant.ini` and `velkant.sch`: reader, writer and the number-list parser.
+namespace velkantor::config {
+
+inline constexpr std::string_view kSettingsFileName = "velkant.ini";
+inline constexpr std::string_view kScheduleFileName = "velkant.sch";
+
+// Every field of both tables at its default; the folders default under `station_folder`.
+void SetDefaultConfiguration(Settings& settings, std::string_view station_folder);
+
+struct ReadReport {
+    bool created = false;          // the file was missing and the defaults were written
+    platform::IoResult write;      // result of that write
+    std::vector<std::string> failed_lines;  // lines whose value could not be stored
+    // Set when service_mode was non-zero at a failing line: reading stopped there.
+    std::string fatal_error;
+};
+
+// Defaults, then the file (written first when missing), then the decoding of STA, STO and
+// COR and the derived sample counts.
+ReadReport ReadConfiguration(Settings& settings, platform::FileSystem& fs,
+                             std::string_view station_folder);
+
+// Writes `velkant.sch` and `velkant.ini`, each through a temporary file and a rename.
+platform::IoResult WriteConfiguration(const Settings& settings, platform::FileSystem& fs,
+                                      std::string_view station_folder);
+
+// The exact bytes of the two files.
+std::string ConfigurationText(const Settings& settings);
+std::string ScheduleText(const Settings& settings);
+
+// All 25 elements empty, then up to 25 lines of `velkant.sch` when it exists.
+void ReadSchedule(Settings& settings, const platform::FileSystem& fs,
+                  std::string_view station_folder);
+
+// Splits a list of numbers into values[0..count-1] (entries 1..count), clamps each and
+// returns the normalised list ("!" in front when the entry count differs; empty when the
+// list overflowed). `values` is resized to `count`.
+std::string ParseNumberList(std::string_view text, int count, double minimum, double maximum,
+                            std::vector<std::string>& values);
+
+// Decoding of the compound texts into their fields, and the derived sample counts.
+void DecodeStartParams(ChannelSettings& channel);
+void DecodeStopParams(ChannelSettings& channel);
+void DecodeMagnitudeCorrection(ChannelSettings& channel);
+void UpdateDerivedCounts(ChannelSettings& channel);
+
+}  // namespace velkantor::config

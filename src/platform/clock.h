@@ -1,0 +1,17 @@
+#pragma once
+
+#include "text/date_time.h"
+
+namespace velkantor::platform {
+
+// The PC clock as the station reads it: local civil time with milliseconds. The core never
+// reads the system time in any other way.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual text::DateTime now() const = 0;
+    // The platform `Timer`: seconds since local midnight, with fractions.
+    double timer() const { return text::seconds_since_midnight(now()); }
+};
+
+}  // namespace velkantor::platform

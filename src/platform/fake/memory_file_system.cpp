@@ -1,0 +1,122 @@
+#include "platform/fake/memory_file_system.h"
+
+#include <algorithm>
+
+namespace velkantor::platform {
+
+std::string MemoryFileSystem::normal(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+std::string MemoryFileSystem::parent_of(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool MemoryFileSystem::exists(const std::string& path) const {
+    auto p = normal(path);
+    return files_.count(p) != 0 || folders_.count(p) != 0;
+}
+
+bool MemoryFileSystem::is_directory(const std::string& path) const {
+    return folders_.count(normal(path)) != 0;
+}
+
+IoResult MemoryFileSystem::check_writable(const std::string& path) const {
+    if (full_) return IoResult::fail("No space left on device");
+    auto parent = parent_of(path);
+    if (!folders_.count(parent)) return IoResult::fail("No such file or directory");
+    if (read_only_.count(parent)) return IoResult::fail("Permission denied");
+    return IoResult::ok();
+}
+
+IoResult MemoryFileSystem::create_directories(const std::string& path) {
+    auto p = normal(path);
+    if (folders_.count(p)) return IoResult::ok();
+    if (files_.count(p)) return IoResult::fail("File exists");
+    auto parent = parent_of(p);
+    if (parent != p && !folders_.count(parent)) {
+        if (auto r = create_directories(parent); !r) return r;
+    }
+    if (read_only_.count(parent)) return IoResult::fail("Permission denied");
+    if (full_) return IoResult::fail("No space left on device");
+    folders_.insert(p);
+    return IoResult::ok();
+}
+
+std::optional<uint64_t> MemoryFileSystem::file_size(const std::string& path) const {
+    auto it = files_.find(normal(path));
+    if (it == files_.end()) return std::nullopt;
+    return it->second.size();
+}
+
+std::optional<std::string> MemoryFileSystem::read_file(const std::string& path,
+                                                       uint64_t max_bytes) const {
+    auto it = files_.find(normal(path));
+    if (it == files_.end()) return std::nullopt;
+    return it->second.substr(0, max_bytes);
+}
+
+IoResult MemoryFileSystem::append(const std::string& path, std::string_view bytes) {
+    auto p = normal(path);
+    if (auto r = check_writable(p); !r) return r;
+    files_[p].append(bytes);
+    return IoResult::ok();
+}
+
+IoResult MemoryFileSystem::write_file(const std::string& path, std::string_view bytes) {
+    auto p = normal(path);
+    if (auto r = check_writable(p); !r) {
+        // Truncation happens before the failing write, as on a real full disk.
+        if (full_ && files_.count(p)) files_[p].clear();
+        return r;
+    }
+    files_[p] = std::string(bytes);
+    return IoResult::ok();
+}
+
+IoResult MemoryFileSystem::replace_file(const std::string& path, std::string_view bytes) {
+    auto p = normal(path);
+    if (auto r = check_writable(p); !r) return r;  // the old file stays whole
+    files_[p] = std::string(bytes);
+    return IoResult::ok();
+}
+
+IoResult MemoryFileSystem::remove(const std::string& path) {
+    auto p = normal(path);
+    if (files_.erase(p)) return IoResult::ok();
+    return IoResult::fail("No such file or directory");
+}
+
+std::vector<std::string> MemoryFileSystem::list_directory(const std::string& path) const {
+    auto p = normal(path);
+    std::string prefix = p == "/" ? "/" : p + "/";
+    std::vector<std::string> names;
+    auto collect = [&](const std::string& entry) {
+        if (entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0 &&
+            entry.find('/', prefix.size()) == std::string::npos) {
+            names.push_back(entry.substr(prefix.size()));
+        }
+    };
+    for (const auto& [name, bytes] : files_) collect(name);
+    for (const auto& folder : folders_) collect(folder);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string MemoryFileSystem::contents(const std::string& path) const {
+    auto it = files_.find(normal(path));
+    return it == files_.end() ? std::string() : it->second;
+}
+
+void MemoryFileSystem::put(const std::string& path, std::string bytes) {
+    auto p = normal(path);
+    create_directories(parent_of(p));
+    files_[p] = std::move(bytes);
+}
+
+}  // namespace velkantor::platform
