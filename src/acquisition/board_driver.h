@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace velkantor::acquisition {
+
+class Station;
+
+// One interface family. The run calls these at fixed points; nothing else in the run knows
+// which board is attached.
+class BoardDriver {
+public:
+    virtual ~BoardDriver() = default;
+
+    // Start-up: open the port and bring the board to where the start command can be sent
+    // (for the ZEDA boards, the handshake). False: refused; the driver has shown its message
+    // and closed the port, the run ends through the common exit.
+    virtual bool start_up(Station& station) = 0;
+    // The board part of the start/restart block: rate checks and start commands. False:
+    // refused as above.
+    virtual bool send_start(Station& station) = 0;
+    // The STOP command's bytes (may be empty).
+    virtual std::string stop_command() const = 0;
+    // Main loop step 4: read bytes into the station's frame buffer; afterwards `last_byte`
+    // of 0xF0 or above means a frame is complete.
+    virtual void gather(Station& station) = 0;
+    // Channel and value of a data frame whose last byte is `terminator`.
+    virtual int32_t decode(std::string_view frame, uint8_t terminator) const = 0;
+};
+
+// The driver of an interface type (`ad_type`); nullptr for a type without a driver.
+std::unique_ptr<BoardDriver> make_board_driver(int16_t ad_type);
+
+}  // namespace velkantor::acquisition

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+
+namespace velkantor::acquisition {
+
+inline constexpr int kPreEventRingLength = 180000;
+
+// The state of an acquisition run that the subsystems share.
+struct RunState {
+    int16_t acquisition_running = 0;
+    int16_t restart_request = 0;
+    double last_data_time = 0;  // seconds since midnight of the last data frame
+    std::string frame_buffer;
+    int16_t last_byte = 0;
+    double idle_passes = 0;
+    long bad_frames = 0;
+    int16_t main_loop_alive = 0;
+
+    std::array<int32_t, config::kChannels> raw_sample{};
+    std::array<int32_t, config::kChannels> sample_value{};
+    std::array<double, config::kChannels> configured_rate{};
+    std::array<double, config::kChannels> second_sample_count{};
+    std::array<double, config::kChannels> sample_fraction{};
+    double channel0_sample_total = 0;
+    std::array<int16_t, config::kChannels> new_sample_flag{};
+    std::array<int16_t, config::kChannels> second_check_count{};
+
+    // 4 channels x 180,000 samples; position runs 1..pre-event length, then wraps to 1.
+    std::vector<int32_t> pre_event_ring =
+        std::vector<int32_t>(static_cast<size_t>(config::kChannels) * kPreEventRingLength, 0);
+    std::array<int32_t, config::kChannels> ring_position{1, 1, 1, 1};
+
+    // The value-label refresh remembers one fifth-of-a-second slot for all channels.
+    int label_slot = -1;
+    // Tenth-of-a-second tick of the previous yield.
+    int64_t last_yield_tick = -1;
+
+    // Clipping limits for the interface type.
+    int32_t clip_upper = 32766;
+    int32_t clip_lower = -32766;
+
+    // The board as found by the start-up.
+    std::string firmware_version;
+    std::string board_description;
+
+    int32_t& ring_at(int channel, int32_t position) {
+        return pre_event_ring[static_cast<size_t>(channel) * kPreEventRingLength +
+                              static_cast<size_t>(position - 1)];
+    }
+};
+
+}  // namespace velkantor::acquisition

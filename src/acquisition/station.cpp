@@ -1,0 +1,439 @@
+#include "acquisition/station.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "config/rates.h"
+#include "config/settings_file.h"
+#include "text/number_text.h"
+
+namespace velkantor::acquisition {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+bool upper_equal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+        if (up(a[i]) != up(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Station::Station(StationPlatform platform, std::string folder)
+    : platform_(platform),
+      folder_(std::move(folder)),
+      event_log_(platform.fs, platform.clock, platform::join_path(folder_, "evtfile.dat"),
+                 "Event list exceeded 64k cleared."),
+      time_log_(platform.fs, platform.clock, platform::join_path(folder_, "timefile.txt"),
+                "Time file exceeded 64k cleared."),
+      diagnostic_file_(platform.fs, platform::join_path(folder_, "stub.dat")),
+      errors_(platform.clock, platform.host) {
+    config::SetDefaultConfiguration(settings_, folder_);
+}
+
+Station::~Station() = default;
+
+void Station::set_view(StationView* view) { view_ = view ? view : &default_view_; }
+
+void Station::set_consumers(SampleConsumers* consumers) {
+    consumers_ = consumers ? consumers : &default_consumers_;
+}
+
+std::string Station::load() {
+    ProgressMarker = 1;
+    auto& fs = platform_.fs;
+    if (auto made = fs.create_directories(folder_); !made) {
+        return "Cannot create the station folder " + folder_ + ": " + made.error;
+    }
+    view_->set_title(std::string(kProgramVersion) + " - FDS:");
+    // Each data folder must take a file; a folder that does not is created.
+    for (const char* name : {"events", "datalog", "drums", "events/sent"}) {
+        std::string dir = platform::join_path(folder_, name);
+        std::string probe = platform::join_path(dir, "test.$%&");
+        auto written = fs.write_file(probe, "");
+        if (written) {
+            fs.remove(probe);
+            continue;
+        }
+        fs.create_directories(dir);
+        written = fs.write_file(probe, "");
+        if (!written) return "Cannot write in the folder " + dir + ": " + written.error;
+        fs.remove(probe);
+    }
+    if (!event_log_.append("STARTING VELKANTOR...")) {
+        return "Cannot write the event log " + event_log_.path();
+    }
+    ProgressMarker = 2;
+    config::ReadSchedule(settings_, fs, folder_);
+    auto report = config::ReadConfiguration(settings_, fs, folder_);
+    if (!report.fatal_error.empty()) throw FatalError(report.fatal_error);
+    if (report.created && !report.write) {
+        return "Cannot write the settings file in " + folder_ + ": " + report.write.error;
+    }
+    ProgressMarker = 3;
+    set_clipping_limits();
+    return {};
+}
+
+void Station::set_clipping_limits() {
+    switch (settings_.general.ad_type) {
+        case config::kZeda18:
+            run_.clip_upper = 131070;
+            break;
+        case config::kZeda20:
+            run_.clip_upper = 8388606;
+            break;
+        default:
+            run_.clip_upper = 32766;
+            break;
+    }
+    run_.clip_lower = -run_.clip_upper;
+}
+
+void Station::WriteDiagnosticLine(std::string_view text) {
+    diagnostic_file_.WriteDiagnosticLine(platform_.clock.now(), text);
+}
+
+int Station::SecondsSinceLastData() const {
+    auto now = static_cast<int>(text::round_half_even(platform_.clock.timer()));
+    int difference = now - static_cast<int>(run_.last_data_time);
+    if (difference < 0) difference += 86400;
+    return difference;
+}
+
+void Station::send(std::string_view bytes) {
+    if (!platform_.port.is_open()) throw StepFailure(8012, "The device is not open");
+    if (!platform_.port.write(bytes)) throw StepFailure(57, "Device I/O error");
+}
+
+bool Station::open_port() {
+    auto result = platform_.port.open();
+    if (result) return true;
+    if (result.error == platform::OpenError::invalid_port) {
+        platform_.op.message("Error", "Comm Port not valid", platform::MessageIcon::critical);
+    } else {
+        platform_.op.message("Error",
+                             "Comm Port " + std::to_string(settings_.general.comm_port) +
+                                 " cannot be opened: " + result.text,
+                             platform::MessageIcon::critical);
+    }
+    AppendEventLog("Comm Port COM" + std::to_string(settings_.general.comm_port) +
+                   " not opened: " + result.text);
+    return false;
+}
+
+void Station::refuse(bool clear_autostart) {
+    refused_ = true;
+    if (clear_autostart) {
+        settings_.general.autostart = 0;
+        view_->set_autostart_box(false);
+    }
+    if (platform_.port.is_open()) platform_.port.close();
+}
+
+// The run's error handler: with service mode 0 a failing step is written to the
+// diagnostic file, reported, and the run goes on with the next step.
+void Station::run_step(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const StepFailure& failure) {
+        if (settings_.general.service_mode != 0) throw FatalError(failure.what());
+        WriteDiagnosticLine(std::string("Runtime Error ") + failure.what());
+        errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
+    }
+}
+
+bool Station::startup_checks() {
+    ProgressMarker = 300;
+    // Two channels writing events with the same extension would overwrite each other.
+    for (int i = 0; i < config::kChannels; ++i) {
+        for (int j = 0; j < config::kChannels; ++j) {
+            if (i == j) continue;
+            if (upper_equal(settings_.channels[static_cast<size_t>(i)].event_extension,
+                            settings_.channels[static_cast<size_t>(j)].event_extension)) {
+                platform_.op.message("Error.",
+                                     "File extensions mismatch for channel " +
+                                         std::to_string(i + 1) + " and " + std::to_string(j + 1) +
+                                         ". Check [f.extens.] field and retry.",
+                                     platform::MessageIcon::critical);
+                return false;
+            }
+        }
+    }
+    const std::string& events = settings_.general.events_folder;
+    if (!platform_.fs.is_directory(events)) {
+        bool create = platform_.op.ask_yes_no(
+            "Warning!",
+            "The event folder " + events + kCrLf + " named on HW Setup doesn't exists!" + kCrLf +
+                "Do you want to create it?",
+            true);
+        if (create) {
+            if (auto made = platform_.fs.create_directories(events); !made) {
+                platform_.op.message("ERROR!",
+                                     "The event folder " + events + " cannot be created: " +
+                                         made.error,
+                                     platform::MessageIcon::critical);
+            }
+        } else {
+            platform_.op.message("ERROR!", "The program will crash at first event recording.",
+                                 platform::MessageIcon::critical);
+        }
+    }
+    return true;
+}
+
+bool Station::start() {
+    if (in_run_) return false;
+    refused_ = false;
+    if (!startup_checks()) {
+        refused_ = true;
+        common_exit();
+        return false;
+    }
+    const auto& general = settings_.general;
+    view_->set_run_controls(true, false, false);
+    settings_.general.autostart = 1;
+    view_->set_autostart_box(true);
+    run_.restart_request = 1;
+    run_.acquisition_running = 1;
+    AppendTimeLog(std::string("START - Sync mode:") + (general.sync_source != 0 ? "DCF" : "GPS") +
+                  " Status:Unlocked");
+    ProgressMarker = 301;
+    run_.last_data_time = platform_.clock.timer();
+
+    driver_ = make_board_driver(general.ad_type);
+    if (!driver_) {
+        platform_.op.message("Error",
+                             "The A/D interface " +
+                                 std::string(config::ad_type_name(general.ad_type)) +
+                                 " is not supported by this version.",
+                             platform::MessageIcon::critical);
+        refuse();
+        common_exit();
+        return false;
+    }
+    bool started = false;
+    try {
+        started = driver_->start_up(*this);
+    } catch (const StepFailure& failure) {
+        if (general.service_mode != 0) throw FatalError(failure.what());
+        errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
+    }
+    if (!started) {
+        refuse();
+        common_exit();
+        return false;
+    }
+    set_clipping_limits();
+    view_->set_title(std::string(kProgramVersion) + " " + run_.board_description + " - FDS:");
+
+    ProgressMarker = 305;
+    for (int c = 0; c < config::kChannels; ++c) {
+        const auto& channel = settings_.channels[static_cast<size_t>(c)];
+        int rate = config::start_rate(channel.sps_index);
+        run_.configured_rate[static_cast<size_t>(c)] = rate;
+        conditioner_.design(c, channel.period_extender, rate);
+    }
+    in_run_ = true;
+    return true;
+}
+
+void Station::clear_run_buffers() {
+    std::fill(run_.pre_event_ring.begin(), run_.pre_event_ring.end(), 0);
+    run_.ring_position.fill(1);
+    run_.new_sample_flag.fill(0);
+    run_.second_sample_count.fill(0);
+    run_.second_check_count.fill(0);
+    run_.sample_fraction.fill(0);
+    conditioner_.reset_averages();
+    conditioner_.dc_average.fill(0);
+}
+
+void Station::start_restart_block() {
+    view_->set_lock_indicator("N");
+    clear_run_buffers();
+    bool refused = false;
+    run_step([&] {
+        if (run_.restart_request > 1) {
+            if (platform_.port.is_open()) platform_.port.close();
+            WaitSeconds(1);
+            auto reopened = platform_.port.open();
+            AppendEventLog("Warning! A/D card restarted.");
+            if (!reopened) throw StepFailure(8002, "Invalid port number: " + reopened.text);
+        }
+        for (int c = 0; c < config::kChannels; ++c) {
+            run_.configured_rate[static_cast<size_t>(c)] =
+                config::start_rate(settings_.channels[static_cast<size_t>(c)].sps_index);
+        }
+        refused = !driver_->send_start(*this);
+    });
+    run_.restart_request = 0;
+    run_.bad_frames = 0;
+    view_->set_bad_frames(0);
+    if (refused) {
+        refuse();
+        run_.acquisition_running = 0;
+    }
+}
+
+PassResult Station::pass() {
+    PassResult result;
+    if (!in_run_) {
+        result.ended = true;
+        return result;
+    }
+    if (run_.acquisition_running != 1) {
+        exit_sequence();
+        result.ended = true;
+        return result;
+    }
+    ProgressMarker = 306;
+    run_.main_loop_alive = 1;
+    if (run_.restart_request > 0) {
+        start_restart_block();
+        if (run_.acquisition_running != 1) {
+            // Refused by the board's rate rules: the run ends without its exit sequence.
+            in_run_ = false;
+            common_exit();
+            result.ended = true;
+            return result;
+        }
+    }
+    ProgressMarker = 308;
+    ProgressMarker = 310;
+    if (platform_.port.bytes_waiting() <= 3) {
+        run_.idle_passes += 1;
+        result.idle = true;
+    } else {
+        run_step([&] {
+            driver_->gather(*this);
+            if (run_.last_byte >= 0xF0) dispatch_frame();
+        });
+    }
+    auto tick = static_cast<int64_t>(std::floor(platform_.clock.timer() * 10));
+    if (tick != run_.last_yield_tick) {
+        if (settings_.general.service_mode != 0) {
+            view_->show_idle_passes(run_.idle_passes);
+            run_.idle_passes = 0;
+        }
+        run_.last_yield_tick = tick;
+        result.yield = true;
+    }
+    return result;
+}
+
+void Station::dispatch_frame() {
+    std::string frame = std::move(run_.frame_buffer);
+    run_.frame_buffer.clear();
+    // The terminator's bits still apply when a wrong-length frame was replaced.
+    auto terminator = static_cast<uint8_t>(run_.last_byte);
+    run_.last_byte = 0;
+    auto type = static_cast<uint8_t>(frame.front());
+    if (type == 0x81) {
+        // A new board second: the per-channel counters start again.
+        run_.second_sample_count.fill(0);
+        run_.second_check_count.fill(0);
+        consumers_->board_time_frame(frame);
+    } else if (type >= 0x82 && type <= 0x85) {
+        int ch = (type - 0x82) & 3;
+        run_.last_data_time = platform_.clock.timer();
+        run_.raw_sample[static_cast<size_t>(ch)] = driver_->decode(frame, terminator);
+        sample_chain(ch);
+    } else if (type == 0x86) {
+        consumers_->memory_read_reply(frame);
+    } else {
+        run_.bad_frames += 1;
+        view_->set_bad_frames(run_.bad_frames);
+    }
+}
+
+void Station::sample_chain(int ch) {
+    auto c = static_cast<size_t>(ch);
+    auto& channel = settings_.channels[c];
+    if (settings_.general.no_charting == 0) consumers_->chart_pacing(ch);
+    if (conditioner_.average(ch, run_)) {
+        conditioner_.extend(ch, run_, channel.period_extender);
+        run_.new_sample_flag[c] = 1;
+        run_.second_check_count[c] = static_cast<int16_t>(run_.second_check_count[c] + 1);
+        conditioner_.ConditionSample(ch, run_, channel);
+        int32_t value = run_.sample_value[c];
+        if (channel.datalog_enabled != 0) consumers_->datalog_append(ch, value);
+
+        // Pre-event ring: the position runs 1..pre-event length and wraps to 1.
+        run_.ring_at(ch, run_.ring_position[c]) = value;
+        double length = std::min<double>(channel.pre_event_samples, kPreEventRingLength);
+        run_.ring_position[c] += 1;
+        if (run_.ring_position[c] > length) run_.ring_position[c] = 1;
+
+        run_.second_sample_count[c] += 1;
+        if (ch == 0) run_.channel0_sample_total += 1;
+
+        double rate = run_.configured_rate[c];
+        double fraction = rate > 0 ? (run_.second_sample_count[c] - 1) / rate : 0;
+        if (fraction >= 1) fraction = 0.999;
+        run_.sample_fraction[c] = fraction;
+
+        int slot = static_cast<int>(fraction * 5);
+        if (slot != run_.label_slot) {
+            view_->show_values(run_.sample_value);
+            platform_.host.do_events();
+            run_.label_slot = slot;
+        }
+        consumers_->detector_statistics(ch, value);
+        consumers_->spectrum(ch, value);
+        consumers_->trigger_and_record(ch, value);
+    }
+    if (settings_.general.no_charting == 0) consumers_->chart_draw(ch, run_.sample_value[c]);
+    consumers_->drum(ch, run_.sample_value[c]);
+}
+
+void Station::stop() {
+    if (!in_run_) return;
+    run_.acquisition_running = 0;
+    platform_.port.discard_input();
+    std::string command = driver_ ? driver_->stop_command() : std::string();
+    // STOP runs with errors skipped: a board that is gone cannot be told to stop.
+    if (!command.empty() && platform_.port.is_open()) platform_.port.write(command);
+}
+
+void Station::exit_sequence() {
+    settings_.general.autostart = 0;
+    view_->set_autostart_box(false);
+    AppendEventLog("STOP");
+    for (int ch = 0; ch < config::kChannels; ++ch) consumers_->run_ended(ch);
+    view_->show_values(run_.sample_value);
+    if (platform_.port.is_open()) platform_.port.close();
+    view_->clear_time_display();
+    in_run_ = false;
+    common_exit();
+}
+
+void Station::common_exit() {
+    const auto& general = settings_.general;
+    bool unlocked = general.settings_locked == 0;
+    bool rates_editable = unlocked && general.ad_type != config::kInfiltec &&
+                          general.ad_type != config::kLx1500;
+    view_->set_run_controls(false, unlocked, rates_editable);
+    run_.acquisition_running = 0;
+    in_run_ = false;
+}
+
+void Station::tick() {
+    // A silent board is restarted by the main loop.
+    if (run_.acquisition_running == 1 && SecondsSinceLastData() > 30) {
+        run_.restart_request = 2;
+    }
+    if (run_.acquisition_running != 1) platform_.port.discard_input();
+}
+
+void Station::exit() {
+    if (platform_.port.is_open()) platform_.port.close();
+    AppendEventLog("TERMINATING VELKANTOR...");
+}
+
+}  // namespace velkantor::acquisition

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "acquisition/board_driver.h"
+#include "acquisition/conditioner.h"
+#include "acquisition/run_state.h"
+#include "acquisition/sample_consumers.h"
+#include "acquisition/station_view.h"
+#include "config/settings.h"
+#include "diagnostics/bounded_log.h"
+#include "diagnostics/diagnostic_file.h"
+#include "diagnostics/error_reporter.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/host.h"
+#include "platform/operator.h"
+#include "platform/serial_port.h"
+
+namespace velkantor::acquisition {
+
+inline constexpr std::string_view kProgramVersion = "VELKANTOR 2.28";
+
+// The outside world of a station.
+struct StationPlatform {
+    platform::FileSystem& fs;
+    const platform::Clock& clock;
+    platform::SerialPort& port;
+    platform::Operator& op;
+    platform::Host& host;
+};
+
+// A statement of the run failed on the platform (the port, a file). The run's error
+// handler reports it and goes on with the next step.
+struct StepFailure : std::runtime_error {
+    StepFailure(int error_number, const std::string& text)
+        : std::runtime_error(text), number(error_number) {}
+    int number;
+};
+
+// With a non-zero service mode nothing is trapped: the failure ends the program.
+struct FatalError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct PassResult {
+    bool ended = false;  // the run is over (exit sequence done)
+    bool idle = false;   // too few bytes were waiting: the host may sleep
+    bool yield = false;  // a new tenth of a second: the host lets windows and timer run
+};
+
+// One station: settings, logs, the serial port and the acquisition run. The hosts drive
+// it: load() once, start() for START, pass() while running, tick() every second, stop()
+// for STOP, exit() for EXIT.
+class Station {
+public:
+    Station(StationPlatform platform, std::string folder);
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Program start: folders, "STARTING VELKANTOR...", schedule and settings. Returns an
+    // empty text, or why the station folder cannot be used.
+    std::string load();
+    // START: the start-up checks and the board handshake. False when refused.
+    bool start();
+    // One pass of the main loop.
+    PassResult pass();
+    // STOP: changes only state that the loop reads.
+    void stop();
+    // The one-second timer.
+    void tick();
+    // EXIT: closes files and writes the closing line; the settings are not saved.
+    void exit();
+
+    bool in_run() const { return in_run_; }
+    // The last START was refused (a start-up check or the board said no).
+    bool refused() const { return refused_; }
+
+    // --- shared with drivers and subsystems ---
+    config::Settings& settings() { return settings_; }
+    const config::Settings& settings() const { return settings_; }
+    RunState& run() { return run_; }
+    const RunState& run() const { return run_; }
+    platform::SerialPort& port() { return platform_.port; }
+    platform::Operator& op() { return platform_.op; }
+    platform::Host& host() { return platform_.host; }
+    const platform::Clock& clock() const { return platform_.clock; }
+    platform::FileSystem& fs() { return platform_.fs; }
+    StationView& view() { return *view_; }
+    diagnostics::ErrorReporter& errors() { return errors_; }
+    diagnostics::BoundedLog& event_log() { return event_log_; }
+    diagnostics::BoundedLog& time_log() { return time_log_; }
+    const std::string& folder() const { return folder_; }
+
+    void set_view(StationView* view);
+    void set_consumers(SampleConsumers* consumers);
+
+    void AppendEventLog(std::string_view message) { event_log_.append(message); }
+    void AppendTimeLog(std::string_view message) { time_log_.append(message); }
+    void WriteDiagnosticLine(std::string_view text);
+    int SecondsSinceLastData() const;
+    void WaitSeconds(double seconds) { platform_.host.wait(seconds); }
+    // Writes to the port; a failure is a StepFailure.
+    void send(std::string_view bytes);
+    // Opens the port as configured; an invalid device shows "Comm Port not valid".
+    bool open_port();
+    // A refusal: autostart cleared (when `clear_autostart`), port closed.
+    void refuse(bool clear_autostart = true);
+
+    int16_t ProgressMarker = 0;
+
+private:
+    void run_step(const std::function<void()>& step);
+    bool startup_checks();
+    void start_restart_block();
+    void dispatch_frame();
+    void sample_chain(int ch);
+    void exit_sequence();
+    void common_exit();
+    void set_clipping_limits();
+    void clear_run_buffers();
+
+    StationPlatform platform_;
+    std::string folder_;
+    config::Settings settings_;
+    RunState run_;
+    Conditioner conditioner_;
+    StationView default_view_;
+    StationView* view_ = &default_view_;
+    SampleConsumers default_consumers_;
+    SampleConsumers* consumers_ = &default_consumers_;
+    diagnostics::BoundedLog event_log_;
+    diagnostics::BoundedLog time_log_;
+    diagnostics::DiagnosticFile diagnostic_file_;
+    diagnostics::ErrorReporter errors_;
+    std::unique_ptr<BoardDriver> driver_;
+    bool in_run_ = false;
+    bool refused_ = false;
+};
+
+}  // namespace velkantor::acquisition

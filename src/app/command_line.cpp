@@ -1,0 +1,78 @@
+#include "app/command_line.h"
+
+#include "text/number_text.h"
+
+namespace velkantor::app {
+
+Options parse_command_line(const std::vector<std::string>& args) {
+    Options options;
+    auto value_of = [&](size_t& i, const std::string& name) -> std::string {
+        const std::string& arg = args[i];
+        auto equals = arg.find('=');
+        if (equals != std::string::npos) return arg.substr(equals + 1);
+        if (i + 1 >= args.size()) {
+            options.error = name + " needs a value";
+            return {};
+        }
+        return args[++i];
+    };
+    for (size_t i = 0; i < args.size() && options.error.empty(); ++i) {
+        const std::string& arg = args[i];
+        std::string name = arg.substr(0, arg.find('='));
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--headless") {
+            options.headless = true;
+        } else if (name == "--simulate") {
+            options.simulate = true;
+            if (arg.find('=') != std::string::npos) options.model = arg.substr(arg.find('=') + 1);
+            if (options.model.empty()) options.error = "--simulate= needs a model name";
+        } else if (name == "--station") {
+            options.station = value_of(i, name);
+        } else if (name == "--port") {
+            options.port = value_of(i, name);
+        } else if (name == "--for") {
+            std::string value = value_of(i, name);
+            auto seconds = text::strict_number(value);
+            if (options.error.empty() && (!seconds || *seconds <= 0)) {
+                options.error = "--for needs a number of seconds above 0, not \"" + value + "\"";
+            } else if (seconds) {
+                options.for_seconds = *seconds;
+            }
+        } else {
+            options.error = "unknown option \"" + arg + "\"";
+        }
+    }
+    return options;
+}
+
+std::string usage_text() {
+    return R"(Usage: velkantor [options]
+
+Data logger for a seismic station: acquires the A/D board on a serial port, records
+events, keeps the datalog and the logs in the station folder.
+
+Options:
+  --headless           run without windows, as a service; stops cleanly on SIGINT/SIGTERM
+  --simulate[=MODEL]   use a simulated board (default ZEDA18) on a pseudo-terminal; without
+                       --station the demo station folder ~/velkantor-demo is used (created
+                       and seeded on first use; a real station's settings are never touched)
+  --station DIR        station folder (default: $VELKANTOR_STATION, else ~/velkantor)
+  --port DEVICE        serial device for this run, overriding COM n of the settings and the
+                       station's velkant.ports map (COM n is /dev/ttyS<n-1> by default)
+  --for SECONDS        stop acquisition after this many seconds
+  --version            print the program version
+  --help               this text
+
+The station starts acquisition at once (START), and on a signal or after --for it stops
+(STOP), closes its files and ends (EXIT); the settings file is never written by a stop.
+Questions get fixed answers without windows: "create the missing events folder?" Yes;
+"confirm a new board as the operative one?" No.
+Exit status: 0 after a normal stop, 1 when START was refused or the station folder cannot
+be used, 2 for a bad command line, 3 when an error stops the program in service mode.
+)";
+}
+
+}  // namespace velkantor::app

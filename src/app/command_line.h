@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velkantor::app {
+
+struct Options {
+    bool headless = false;
+    bool simulate = false;
+    std::string model = "ZEDA18";
+    std::string station;      // --station DIR
+    std::string port;         // --port DEVICE
+    double for_seconds = 0;   // --for SECONDS (0: until a signal)
+    bool help = false;
+    bool version = false;
+    std::string error;        // set when the command line cannot be used
+};
+
+Options parse_command_line(const std::vector<std::string>& args);
+std::string usage_text();
+
+}  // namespace velkantor::app

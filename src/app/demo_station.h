@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace velkantor::app {
+
+// The demo station's folder: ~/velkantor-demo.
+std::string demo_station_folder();
+// Writes settings that show the program at work, when the folder has none yet: four
+// channels at 100 samples per second with recording and datalog on, drums on, a board at
+// 115200 baud. Returns the write's result.
+platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string& folder,
+                                     const std::string& model);
+
+}  // namespace velkantor::app

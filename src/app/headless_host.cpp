@@ -1,0 +1,91 @@
+#include "app/headless_host.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cmath>
+
+namespace velkantor::app {
+
+namespace {
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void on_stop_signal(int) { g_stop_signal = 1; }
+
+}  // namespace
+
+void HeadlessHost::install_signal_handlers() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: poll() returns at once on a signal
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool HeadlessHost::stop_requested() { return g_stop_signal != 0; }
+
+double HeadlessHost::now_epoch() const { return text::to_epoch_seconds(clock_.now()); }
+
+void HeadlessHost::do_events() {
+    if (ticking_ || !station_) return;
+    double second = std::floor(now_epoch());
+    if (last_tick_second_ < 0) last_tick_second_ = second;
+    ticking_ = true;
+    // A clock step of several seconds gives one tick, as a window timer would.
+    if (second != last_tick_second_) {
+        last_tick_second_ = second;
+        station_->tick();
+    }
+    ticking_ = false;
+}
+
+void HeadlessHost::sleep_until(double epoch, bool until_input) {
+    for (;;) {
+        do_events();
+        double now = now_epoch();
+        if (now >= epoch || stop_requested()) return;
+        double next_tick = std::floor(now) + 1;
+        double until = std::min(epoch, next_tick);
+        int timeout_ms = static_cast<int>(std::ceil((until - now) * 1000));
+        if (timeout_ms < 1) timeout_ms = 1;
+        int fd = until_input ? port_.wait_handle() : -1;
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, fd >= 0 ? 1 : 0, timeout_ms);
+        if (ready > 0 && until_input) {
+            do_events();
+            return;
+        }
+        if (until_input && now_epoch() >= next_tick) {
+            do_events();
+            return;  // a tick may have changed what the loop must do
+        }
+    }
+}
+
+void HeadlessHost::wait(double seconds) { sleep_until(now_epoch() + seconds, false); }
+
+void HeadlessHost::wait_for_input(double seconds) { sleep_until(now_epoch() + seconds, true); }
+
+bool HeadlessHost::run(double for_seconds) {
+    if (!station_) return false;
+    double deadline = for_seconds > 0 ? now_epoch() + for_seconds : INFINITY;
+    if (!station_->start()) return false;
+    while (station_->in_run()) {
+        if ((stop_requested() || now_epoch() >= deadline) &&
+            station_->run().acquisition_running == 1) {
+            station_->stop();
+        }
+        auto result = station_->pass();
+        if (result.ended) break;
+        if (result.yield) do_events();
+        if (result.idle && station_->run().acquisition_running == 1) {
+            sleep_until(std::min(deadline, now_epoch() + 1), true);
+        }
+    }
+    return true;
+}
+
+}  // namespace velkantor::app

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <csignal>
+#include <functional>
+
+#include "acquisition/station.h"
+#include "platform/clock.h"
+#include "platform/host.h"
+#include "platform/serial_port.h"
+
+namespace velkantor::app {
+
+// The station as a service: a poll() loop on the serial port, the one-second timer, and
+// SIGINT/SIGTERM for a clean STOP. It sleeps whenever no data waits.
+class HeadlessHost : public platform::Host {
+public:
+    HeadlessHost(const platform::Clock& clock, platform::SerialPort& port)
+        : clock_(clock), port_(port) {}
+
+    void attach(acquisition::Station* station) { station_ = station; }
+
+    void do_events() override;
+    void wait(double seconds) override;
+    void wait_for_input(double seconds) override;
+    // No window can release a held caller here, so nothing is held.
+    void hold_while(const std::function<bool()>&) override {}
+
+    // START, the main loop until a signal or `for_seconds` (0: no limit), STOP, the exit
+    // sequence. Returns false when START was refused.
+    bool run(double for_seconds);
+
+    // Installs the SIGINT/SIGTERM handlers that ask the loop to stop.
+    static void install_signal_handlers();
+    static bool stop_requested();
+
+private:
+    void sleep_until(double epoch, bool until_input);
+    double now_epoch() const;
+
+    const platform::Clock& clock_;
+    platform::SerialPort& port_;
+    acquisition::Station* station_ = nullptr;
+    double last_tick_second_ = -1;
+    bool ticking_ = false;
+};
+
+}  // namespace velkantor::app

@@ -1,0 +1,106 @@
+#include <cstdlib>
+#include <iostream>
+
+#include "acquisition/station.h"
+#include "app/command_line.h"
+#include "app/console_operator.h"
+#include "app/demo_station.h"
+#include "app/headless_host.h"
+#include "app/sim_process.h"
+#include "platform/port_map.h"
+#include "platform/real/posix_serial_port.h"
+#include "platform/real/std_file_system.h"
+#include "platform/real/system_clock.h"
+
+using namespace velkantor;
+
+namespace {
+
+std::string station_folder(const app::Options& options) {
+    if (!options.station.empty()) return options.station;
+    if (const char* env = std::getenv("VELKANTOR_STATION"); env && *env) return env;
+    if (options.simulate) return app::demo_station_folder();
+    const char* home = std::getenv("HOME");
+    return platform::join_path(home && *home ? home : ".", "velkantor");
+}
+
+int run_station(const app::Options& options) {
+    platform::StdFileSystem fs;
+    platform::SystemClock clock;
+    std::string folder = station_folder(options);
+    bool demo = options.simulate && options.station.empty() && !std::getenv("VELKANTOR_STATION");
+    if (demo) {
+        if (auto seeded = app::seed_demo_station(fs, folder, options.model); !seeded) {
+            std::cerr << "velkantor: cannot prepare the demo station " << folder << ": "
+                      << seeded.error << "\n";
+            return 1;
+        }
+    }
+
+    platform::PortMap map;
+    if (auto text = fs.read_file(platform::join_path(folder, "velkant.ports"), 65536)) {
+        map = platform::PortMap::parse(*text);
+    }
+    map.override_device = options.port;
+
+    app::SimProcess simulator;
+    if (options.simulate) {
+        std::string failed = simulator.start(app::simulator_program(),
+                                             {"--model", options.model, "--quake-every", "300"});
+        if (!failed.empty()) {
+            std::cerr << "velkantor: " << failed << "\n";
+            return 1;
+        }
+        map.override_device = simulator.device();
+        std::cout << "Simulated " << options.model << " board on " << simulator.device()
+                  << std::endl;
+    }
+
+    platform::PosixSerialPort port(map);
+    app::ConsoleOperator op(std::cerr);
+    app::HeadlessHost host(clock, port);
+    acquisition::Station station({fs, clock, port, op, host}, folder);
+    host.attach(&station);
+    app::ConsoleErrorList error_list(std::cerr);
+    station.errors().set_view(&error_list);
+    station.errors().on_fatal = [](const std::string& line) {
+        std::cerr << "velkantor: fatal error: " << line << std::endl;
+        std::_Exit(3);
+    };
+    station.event_log().on_line = [](const std::string& line) { std::cout << line << std::endl; };
+    app::HeadlessHost::install_signal_handlers();
+
+    try {
+        std::cout << "Station folder " << folder << std::endl;
+        if (std::string failed = station.load(); !failed.empty()) {
+            std::cerr << "velkantor: " << failed << "\n";
+            return 1;
+        }
+        bool started = host.run(options.for_seconds);
+        station.exit();
+        return started ? 0 : 1;
+    } catch (const acquisition::FatalError& error) {
+        std::cerr << "velkantor: stopped by an error (service mode): " << error.what() << "\n";
+        return 3;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    app::Options options = app::parse_command_line(args);
+    if (!options.error.empty()) {
+        std::cerr << "velkantor: " << options.error << "\nTry velkantor --help\n";
+        return 2;
+    }
+    if (options.help) {
+        std::cout << app::usage_text();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << acquisition::kProgramVersion << "\n";
+        return 0;
+    }
+    return run_station(options);
+}

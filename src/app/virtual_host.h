@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+
+#include "acquisition/station.h"
+#include "platform/fake/memory_serial_port.h"
+#include "platform/fake/virtual_clock.h"
+#include "platform/host.h"
+
+namespace velkantor::app {
+
+// The tests' host: virtual time, an in-memory line, nothing waits for real. Time moves only
+// when the station waits or idles, straight to the next thing that happens (a byte from the
+// board, a timer tick, the end of a wait), so a day of acquisition runs in seconds.
+class VirtualHost : public platform::Host {
+public:
+    // What is on the other end of the line: it delivers what is due up to the clock's now
+    // and tells when it next has something to say.
+    struct Line {
+        std::function<void()> pump;
+        std::function<double()> next_send_time;
+    };
+
+    explicit VirtualHost(platform::VirtualClock& clock) : clock_(clock) {}
+
+    void attach(acquisition::Station* station, platform::SerialPort* port) {
+        station_ = station;
+        port_ = port;
+    }
+    void attach_line(Line line) { line_ = std::move(line); }
+
+    void do_events() override;
+    void wait(double seconds) override;
+    void wait_for_input(double seconds) override;
+    void hold_while(const std::function<bool()>& condition) override;
+
+    // Presses START and runs the main loop for `seconds` of virtual time, then STOP and the
+    // exit sequence. False when START was refused.
+    bool run_for(double seconds);
+    // Runs the loop until `epoch` (virtual) without stopping.
+    void run_until(double epoch);
+
+    // Called once per timer tick, after the station's own tick, with the virtual now.
+    std::function<void(double)> on_tick;
+    // Called while a caller is held (BREAK): the test presses a button here.
+    std::function<void()> on_hold;
+
+    int ticks() const { return ticks_; }
+
+private:
+    void advance(double target, bool until_input);
+    void run_due_ticks();
+
+    platform::VirtualClock& clock_;
+    acquisition::Station* station_ = nullptr;
+    platform::SerialPort* port_ = nullptr;
+    Line line_;
+    double last_tick_second_ = -1;
+    int ticks_ = 0;
+    bool ticking_ = false;
+};
+
+}  // namespace velkantor::app

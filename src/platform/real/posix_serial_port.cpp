@@ -1,0 +1,152 @@
+#include "platform/real/posix_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace velkantor::platform {
+
+namespace {
+
+speed_t speed_of(long baud) {
+    switch (baud) {
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        default: return B0;
+    }
+}
+
+}  // namespace
+
+OpenResult PosixSerialPort::open() {
+    if (fd_ >= 0) return {OpenError::busy, "Port already open"};
+    device_ = map_.device_for(port_number_);
+    if (device_.empty()) return {OpenError::invalid_port, "no device for COM" + std::to_string(port_number_)};
+    long baud = std::strtol(line_settings_.c_str(), nullptr, 10);
+    speed_t speed = speed_of(baud);
+    if (speed == B0) return {OpenError::other, "unsupported line settings " + line_settings_};
+
+    int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        std::string text = device_ + ": " + std::strerror(error);
+        if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOTDIR) {
+            return {OpenError::invalid_port, text};
+        }
+        return {error == EBUSY ? OpenError::busy : OpenError::other, text};
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return {OpenError::invalid_port, device_ + ": not a serial device"};
+    }
+    // Two programs reading one board would each see half of its frames.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return {OpenError::busy, device_ + ": in use by another program"};
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        std::string text = device_ + ": " + std::strerror(errno);
+        ::close(fd);
+        return {OpenError::other, text};
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        std::string text = device_ + ": " + std::strerror(errno);
+        ::close(fd);
+        return {OpenError::other, text};
+    }
+    // Pseudo-terminals and some adapters have no modem lines: not an error.
+    int lines = (dtr_ ? TIOCM_DTR : 0) | (rts_ ? TIOCM_RTS : 0);
+    if (lines != 0) ::ioctl(fd, TIOCMBIS, &lines);
+    ::tcflush(fd, TCIFLUSH);
+    fd_ = fd;
+    hung_up_ = false;
+    input_.clear();
+    return {};
+}
+
+void PosixSerialPort::close() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    hung_up_ = false;
+    input_.clear();
+}
+
+void PosixSerialPort::fill() {
+    if (fd_ < 0) return;
+    char buffer[4096];
+    while (input_.size() < kBufferSize) {
+        size_t room = kBufferSize - input_.size();
+        ssize_t n = ::read(fd_, buffer, room < sizeof buffer ? room : sizeof buffer);
+        if (n > 0) {
+            input_.insert(input_.end(), buffer, buffer + n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0 || (n < 0 && errno == EIO)) hung_up_ = true;  // the other side is gone
+        return;
+    }
+}
+
+size_t PosixSerialPort::bytes_waiting() {
+    fill();
+    return input_.size();
+}
+
+void PosixSerialPort::discard_input() {
+    if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+    input_.clear();
+}
+
+std::string PosixSerialPort::read() {
+    if (input_.size() < static_cast<size_t>(input_length_)) fill();
+    size_t n = std::min(input_.size(), static_cast<size_t>(input_length_));
+    std::string out(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    return out;
+}
+
+bool PosixSerialPort::write(std::string_view bytes) {
+    if (fd_ < 0) return false;
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EAGAIN) {
+            // The line is slower than we are: wait for room, but never hang on a dead device.
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, 2000) <= 0) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velkantor::platform

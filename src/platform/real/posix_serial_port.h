@@ -1,0 +1,56 @@
+#pragma once
+
+#include <deque>
+#include <string>
+
+#include "platform/port_map.h"
+#include "platform/serial_port.h"
+
+namespace velkantor::platform {
+
+// A serial device through termios. The receive buffer is ours, of fixed capacity: bytes are
+// moved from the kernel into it whenever the count is asked, so the descriptor only polls
+// readable when new bytes arrive.
+class PosixSerialPort : public SerialPort {
+public:
+    static constexpr size_t kBufferSize = 32768;
+
+    explicit PosixSerialPort(PortMap map) : map_(std::move(map)) {}
+    ~PosixSerialPort() override { close(); }
+
+    void set_port_number(int com_port) override { port_number_ = com_port; }
+    void set_line_settings(std::string_view settings) override { line_settings_ = settings; }
+    void set_input_length(int bytes) override { input_length_ = bytes < 1 ? 1 : bytes; }
+    void set_input_mode(InputMode mode) override { input_mode_ = mode; }
+    void set_handshake_lines(bool dtr, bool rts) override { dtr_ = dtr, rts_ = rts; }
+
+    OpenResult open() override;
+    void close() override;
+    bool is_open() const override { return fd_ >= 0; }
+
+    size_t bytes_waiting() override;
+    void discard_input() override;
+    size_t buffer_size() const override { return kBufferSize; }
+    std::string read() override;
+    bool write(std::string_view bytes) override;
+    int wait_handle() const override { return hung_up_ ? -1 : fd_; }
+
+    const std::string& device() const { return device_; }
+
+private:
+    void fill();
+
+    PortMap map_;
+    int port_number_ = 1;
+    std::string line_settings_ = "9600,n,8,1";
+    int input_length_ = 1;
+    InputMode input_mode_ = InputMode::binary;
+    bool dtr_ = false;
+    bool rts_ = false;
+    int fd_ = -1;
+    bool hung_up_ = false;
+    std::string device_;
+    std::deque<char> input_;
+};
+
+}  // namespace velkantor::platform
