@@ -16,10 +16,16 @@ struct RunState {
     int16_t acquisition_running = 0;
     int16_t restart_request = 0;
     double last_data_time = 0;  // seconds since midnight of the last data frame
+    // Seconds since midnight of the last board restart: a restarted board gets a few
+    // seconds to answer before it is restarted again.
+    double last_restart_time = -1;
     std::string frame_buffer;
     int16_t last_byte = 0;
     double idle_passes = 0;
     long bad_frames = 0;
+    // Frames taken since START, for the run's summary.
+    double data_frames = 0;
+    double time_frames = 0;
     int16_t main_loop_alive = 0;
 
     std::array<int32_t, config::kChannels> raw_sample{};

@@ -60,7 +60,9 @@ std::string Station::load() {
             fs.remove(probe);
             continue;
         }
-        fs.create_directories(dir);
+        if (auto made = fs.create_directories(dir); !made) {
+            return "Cannot create the folder " + dir + ": " + made.error;
+        }
         written = fs.write_file(probe, "");
         if (!written) return "Cannot write in the folder " + dir + ": " + written.error;
         fs.remove(probe);
@@ -201,6 +203,9 @@ bool Station::start() {
     view_->set_autostart_box(true);
     run_.restart_request = 1;
     run_.acquisition_running = 1;
+    run_.data_frames = 0;
+    run_.time_frames = 0;
+    run_.last_restart_time = -1;
     AppendTimeLog(std::string("START - Sync mode:") + (general.sync_source != 0 ? "DCF" : "GPS") +
                   " Status:Unlocked");
     ProgressMarker = 301;
@@ -262,6 +267,7 @@ void Station::start_restart_block() {
         if (run_.restart_request > 1) {
             if (platform_.port.is_open()) platform_.port.close();
             WaitSeconds(1);
+            run_.last_restart_time = platform_.clock.timer();
             auto reopened = platform_.port.open();
             AppendEventLog("Warning! A/D card restarted.");
             if (!reopened) throw StepFailure(8002, "Invalid port number: " + reopened.text);
@@ -338,9 +344,11 @@ void Station::dispatch_frame() {
         // A new board second: the per-channel counters start again.
         run_.second_sample_count.fill(0);
         run_.second_check_count.fill(0);
+        run_.time_frames += 1;
         consumers_->board_time_frame(frame);
     } else if (type >= 0x82 && type <= 0x85) {
         int ch = (type - 0x82) & 3;
+        run_.data_frames += 1;
         run_.last_data_time = platform_.clock.timer();
         run_.raw_sample[static_cast<size_t>(ch)] = driver_->decode(frame, terminator);
         sample_chain(ch);
@@ -423,9 +431,19 @@ void Station::common_exit() {
     in_run_ = false;
 }
 
+int Station::SecondsSinceLastRestart() const {
+    if (run_.last_restart_time < 0) return 86400;
+    int difference = static_cast<int>(text::round_half_even(platform_.clock.timer())) -
+                     static_cast<int>(run_.last_restart_time);
+    return difference < 0 ? difference + 86400 : difference;
+}
+
 void Station::tick() {
-    // A silent board is restarted by the main loop.
-    if (run_.acquisition_running == 1 && SecondsSinceLastData() > 30) {
+    // A silent board is restarted by the main loop. A board takes up to a second to send
+    // after its start command, so a restart that has just been made is left to work a few
+    // seconds: restarting it on every tick would close the port on its first frames.
+    if (run_.acquisition_running == 1 && SecondsSinceLastData() > 30 &&
+        SecondsSinceLastRestart() >= kRestartGraceSeconds) {
         run_.restart_request = 2;
     }
     if (run_.acquisition_running != 1) platform_.port.discard_input();

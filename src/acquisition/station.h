@@ -104,6 +104,8 @@ public:
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
     void WriteDiagnosticLine(std::string_view text);
     int SecondsSinceLastData() const;
+    int SecondsSinceLastRestart() const;
+    static constexpr int kRestartGraceSeconds = 5;
     void WaitSeconds(double seconds) { platform_.host.wait(seconds); }
     // Writes to the port; a failure is a StepFailure.
     void send(std::string_view bytes);

@@ -77,6 +77,11 @@ int run_station(const app::Options& options) {
             return 1;
         }
         bool started = host.run(options.for_seconds);
+        if (started) {
+            const auto& run = station.run();
+            std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames
+                      << " board time, " << run.bad_frames << " bad" << std::endl;
+        }
         station.exit();
         return started ? 0 : 1;
     } catch (const acquisition::FatalError& error) {

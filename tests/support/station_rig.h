@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/station.h"
+#include "app/virtual_host.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_serial_port.h"
+#include "platform/fake/scripted_operator.h"
+#include "platform/fake/virtual_clock.h"
+#include "sim/board_model.h"
+#include "sim/virtual_line.h"
+
+namespace velkantor::testing {
+
+inline constexpr const char* kStation = "/station";
+
+// A station on memory, a virtual clock and (optionally) a simulated board on an in-memory
+// line: everything a scenario needs, with nothing real underneath.
+struct StationRig {
+    explicit StationRig(text::DateTime start = {2026, 3, 1, 12, 0, 0, 0})
+        : clock(start), host(clock), station({fs, clock, port, op, host}, kStation) {
+        host.attach(&station, &port);
+    }
+
+    // Loads the station; `settings_text` (when given) is the velkant.ini found on disk.
+    void load(const std::string& settings_text = {}) {
+        if (!settings_text.empty()) fs.put(std::string(kStation) + "/velkant.ini", settings_text);
+        std::string failed = station.load();
+        if (!failed.empty()) throw std::runtime_error(failed);
+    }
+
+    // Puts a simulated board on the line.
+    sim::BoardModel& attach_board(sim::BoardOptions options = {}) {
+        options.pc_start = clock.epoch_seconds();
+        if (options.board_start == text::DateTime{2026, 1, 1, 12, 0, 0, 0}) {
+            options.board_start = clock.now();
+        }
+        board = sim::make_board(options);
+        line = std::make_unique<sim::VirtualLine>(port, *board, clock);
+        host.attach_line({[this] { line->pump(); }, [this] { return line->next_send_time(); }});
+        return *board;
+    }
+
+    std::string file(const std::string& name) const {
+        return fs.contents(std::string(kStation) + "/" + name);
+    }
+    // The event log's messages without their time stamps.
+    std::vector<std::string> event_log_messages() const;
+
+    platform::MemoryFileSystem fs;
+    platform::VirtualClock clock;
+    platform::MemorySerialPort port;
+    platform::ScriptedOperator op;
+    app::VirtualHost host;
+    acquisition::Station station;
+    std::unique_ptr<sim::BoardModel> board;
+    std::unique_ptr<sim::VirtualLine> line;
+};
+
+// Lines of a CR LF text file.
+std::vector<std::string> split_lines(const std::string& text);
+
+}  // namespace velkantor::testing
