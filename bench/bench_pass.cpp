@@ -1,0 +1,74 @@
+// Main-loop throughput: a recorded ZEDA18 stream (4 channels at 200 samples per second)
+// pushed through Station::pass(), against the most frames a 115200-baud line can carry.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "acquisition/station.h"
+#include "acquisition/zeda_driver.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_serial_port.h"
+#include "platform/fake/scripted_operator.h"
+#include "platform/fake/virtual_clock.h"
+#include "sim/board_model.h"
+
+namespace {
+
+using namespace velkantor;
+
+struct StillHost : platform::Host {
+    void do_events() override {}
+    void wait(double) override {}
+    void wait_for_input(double) override {}
+    void hold_while(const std::function<bool()>&) override {}
+};
+
+constexpr double kSeconds = 60;
+// 10 bits per byte on the line (start, 8 data, stop), 4 bytes per data frame.
+constexpr double kLineFramesPerSecond = 115200.0 / 10 / 4;
+
+std::string recorded_stream() {
+    sim::BoardOptions options;
+    options.pc_start = 0;
+    auto board = sim::make_board(options);
+    std::string start = "DUMMY";
+    start += static_cast<char>(0x84);
+    start += std::string(4, static_cast<char>(1));  // code 1: 200 per second
+    start += '\0';
+    board->receive(start, 0);
+    return board->advance_to(kSeconds);
+}
+
+void BM_PassZeda18(benchmark::State& state) {
+    static const std::string stream = recorded_stream();
+    double frames = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::MemoryFileSystem fs;
+        platform::VirtualClock clock;
+        platform::MemorySerialPort port(stream.size() + 16);
+        platform::ScriptedOperator op;
+        StillHost host;
+        acquisition::Station station({fs, clock, port, op, host}, "/s");
+        station.load();
+        station.settings().general.blind_start = 1;
+        for (auto& channel : station.settings().channels) channel.sps_index = 17;
+        station.start();
+        station.pass();
+        port.deliver(stream);
+        state.ResumeTiming();
+        while (port.bytes_waiting() > 3) station.pass();
+        benchmark::DoNotOptimize(station.run().sample_value);
+        frames += station.run().data_frames + station.run().time_frames;
+    }
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_115200_line"] =
+        benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PassZeda18)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,54 @@
+// Serial bytes of any kind through the ZEDA gathering and the sample chain.
+// First byte: the board type; the rest is the line.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "acquisition/station.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/memory_serial_port.h"
+#include "platform/fake/scripted_operator.h"
+#include "platform/fake/virtual_clock.h"
+
+namespace {
+
+using namespace velkantor;
+
+// Nothing waits in a fuzz run: time stands still.
+struct StillHost : platform::Host {
+    void do_events() override {}
+    void wait(double) override {}
+    void wait_for_input(double) override {}
+    void hold_while(const std::function<bool()>&) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    static const int16_t kTypes[] = {config::kZeda10, config::kZeda18, config::kZeda20,
+                                     config::kZeda30};
+    platform::MemoryFileSystem fs;
+    platform::VirtualClock clock;
+    platform::MemorySerialPort port;
+    platform::ScriptedOperator op;
+    StillHost host;
+    acquisition::Station station({fs, clock, port, op, host}, "/s");
+    if (!station.load().empty()) __builtin_trap();
+    auto& settings = station.settings();
+    settings.general.ad_type = kTypes[data[0] % 4];
+    settings.general.blind_start = 1;
+    for (auto& channel : settings.channels) channel.sps_index = 15;
+    if (!station.start()) return 0;
+    station.pass();
+    port.deliver(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    // Enough passes for every byte: at most four are taken per pass.
+    for (size_t i = 0; i < size + 8; ++i) {
+        station.pass();
+        if (station.run().frame_buffer.size() > 32) __builtin_trap();
+    }
+    if (port.bytes_waiting() > 3) __builtin_trap();
+    station.stop();
+    while (station.in_run()) station.pass();
+    return 0;
+}
