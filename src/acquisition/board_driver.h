@@ -27,8 +27,11 @@ public:
     // Main loop step 4: read bytes into the station's frame buffer; afterwards `last_byte`
     // of 0xF0 or above means a frame is complete.
     virtual void gather(Station& station) = 0;
-    // Channel and value of a data frame whose last byte is `terminator`.
+    // Value of a data frame whose last byte is `terminator`.
     virtual int32_t decode(std::string_view frame, uint8_t terminator) const = 0;
+    // Instruments without a clock of their own: their seconds are PC seconds and a sample's
+    // place in its second comes from the measured rate, not the configured one.
+    virtual bool paced_by_pc_clock() const { return false; }
 };
 
 // The driver of an interface type (`ad_type`); nullptr for a type without a driver.

@@ -34,6 +34,8 @@ struct RunState {
     std::array<double, config::kChannels> second_sample_count{};
     std::array<double, config::kChannels> sample_fraction{};
     double channel0_sample_total = 0;
+    // Channel-0 samples counted in the previous board second (0 until the first second ends).
+    double measured_rate = 0;
     std::array<int16_t, config::kChannels> new_sample_flag{};
     std::array<int16_t, config::kChannels> second_check_count{};
 

@@ -342,6 +342,7 @@ void Station::dispatch_frame() {
     auto type = static_cast<uint8_t>(frame.front());
     if (type == 0x81) {
         // A new board second: the per-channel counters start again.
+        run_.measured_rate = run_.second_sample_count[0];
         run_.second_sample_count.fill(0);
         run_.second_check_count.fill(0);
         run_.time_frames += 1;
@@ -381,8 +382,13 @@ void Station::sample_chain(int ch) {
         run_.second_sample_count[c] += 1;
         if (ch == 0) run_.channel0_sample_total += 1;
 
-        double rate = run_.configured_rate[c];
-        double fraction = rate > 0 ? (run_.second_sample_count[c] - 1) / rate : 0;
+        double fraction = 0;
+        if (driver_->paced_by_pc_clock()) {
+            double measured = run_.measured_rate > 0 ? run_.measured_rate : 50;
+            fraction = (run_.second_sample_count[c] - 1) / (measured + 1e-8);
+        } else if (run_.configured_rate[c] > 0) {
+            fraction = (run_.second_sample_count[c] - 1) / run_.configured_rate[c];
+        }
         if (fraction >= 1) fraction = 0.999;
         run_.sample_fraction[c] = fraction;
 

@@ -262,9 +262,4 @@ int32_t ZedaDriver::decode(std::string_view frame, uint8_t terminator) const {
     }
 }
 
-std::unique_ptr<BoardDriver> make_board_driver(int16_t ad_type) {
-    if (!config::is_zeda(ad_type)) return nullptr;
-    return std::make_unique<ZedaDriver>(zeda_model(ad_type));
-}
-
 }  // namespace velkantor::acquisition
