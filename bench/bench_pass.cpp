@@ -54,6 +54,7 @@ void BM_PassZeda18(benchmark::State& state) {
         acquisition::Station station({fs, clock, port, op, host}, "/s");
         station.load();
         station.settings().general.blind_start = 1;
+        station.settings().general.datekeeping = 1;
         for (auto& channel : station.settings().channels) channel.sps_index = 17;
         station.start();
         station.pass();

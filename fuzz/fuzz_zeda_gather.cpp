@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto& settings = station.settings();
     settings.general.ad_type = kTypes[data[0] % 4];
     settings.general.blind_start = 1;
+    settings.general.datekeeping = 1;
     for (auto& channel : settings.channels) channel.sps_index = 15;
     if (!station.start()) return 0;
     station.pass();

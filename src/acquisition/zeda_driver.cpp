@@ -9,10 +9,6 @@ namespace velkantor::acquisition {
 
 namespace {
 
-constexpr const char* kCardNotFound =
-    "A/D card not found\r\nCheck your COM setting from com1 to com16\r\nand the serial cable "
-    "or link.\r\n";
-
 // A frame never grows past this without its terminator: the longest frame is 9 bytes, so
 // a longer run is line noise, counted and dropped rather than kept forever.
 constexpr size_t kMaxFrameBytes = 32;
@@ -77,109 +73,37 @@ int rate_code(const std::string& board_description, int rate) {
     return std::min(code, 255);
 }
 
+std::string trim_write(const std::array<uint8_t, 4>& trim) {
+    return bytes({0x85, trim[0], trim[1], trim[2], trim[3], 0});
+}
+
+std::string set_time(int hours, int minutes, int seconds) {
+    return bytes({0x83, seconds, minutes, hours, 0, 0});
+}
+
+std::string set_time_zone(int gmt_offset) {
+    int b = static_cast<uint8_t>(static_cast<int8_t>(gmt_offset));
+    return bytes({0x82, b, b, b, b, b});
+}
+
+std::string set_date(int year, int month, int day) {
+    return bytes({0x87, (year - 2000) & 0xFF, month, day, 0, 0});
+}
+
 }  // namespace zeda
-
-std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
-    auto& port = station.port();
-    const auto& general = station.settings().general;
-    if (port.is_open()) port.close();
-    port.set_port_number(general.comm_port);
-    port.set_input_length(1);
-    port.set_input_mode(platform::InputMode::binary);
-    port.set_line_settings(std::string(config::baud_text(general.baud_index)) + ",n,8,1");
-    if (mode >= 1) {
-        if (!station.open_port()) return std::nullopt;
-        return std::string("V0000");
-    }
-    port.discard_input();
-    if (!station.open_port()) return std::nullopt;
-    station.view().set_busy(true);
-    station.ProgressMarker = 3010;
-
-    std::string reply;
-    bool accepted = false;
-    auto collect_until = [&](double deadline_epoch) {
-        const auto& clock = station.clock();
-        for (;;) {
-            while (!accepted && port.bytes_waiting() > 0) {
-                std::string byte = port.read();
-                if (byte.empty()) break;
-                reply += byte;
-                if (reply.size() > 2) {
-                    auto v = reply.find('V');
-                    if (v != std::string::npos) reply.erase(0, v);
-                }
-                if (reply.size() > 64) reply.erase(0, reply.size() - 64);
-                accepted = reply.size() == 4 && reply[0] == 'V';
-            }
-            double now = text::to_epoch_seconds(clock.now());
-            if (accepted || now >= deadline_epoch) return;
-            station.host().wait_for_input(deadline_epoch - now);
-        }
-    };
-    for (int request = 1; request <= 4 && !accepted; ++request) {
-        station.send(zeda::kWake);
-        port.discard_input();
-        station.send(zeda::kStop);
-        station.send(zeda::kVersionRequest);
-        double sent_at = text::to_epoch_seconds(station.clock().now());
-        // The fourth request ends the collecting: what has arrived by then is the answer.
-        collect_until(request < 4 ? sent_at + 0.5 : sent_at);
-    }
-    station.view().set_busy(false);
-    return accepted ? reply : std::string();
-}
-
-bool ZedaDriver::start_up(Station& station) {
-    auto& general = station.settings().general;
-    auto& run = station.run();
-    int mode = general.blind_start != 0 ? 1 : 0;
-    std::string baud(config::baud_text(general.baud_index));
-    auto opened = ComPortOpen(station, mode);
-    if (!opened) return false;
-    std::string reply = *opened;
-    if (mode == 0) {
-        station.AppendEventLog("Found board version: " + reply + " Com" +
-                               std::to_string(general.comm_port) + " " + baud);
-    } else if (general.datekeeping != 0) {
-        switch (general.ad_type) {
-            case config::kZeda10: reply = "V162"; break;
-            case config::kZeda18: reply = "V181"; break;
-            case config::kZeda20: reply = "V200"; break;
-            case config::kZeda30: reply = "V300"; break;
-            default: break;
-        }
-    }
-    station.AppendEventLog("START with ZEDA " + reply);
-    if (reply.empty()) {
-        station.op().warn(kCardNotFound);
-        return false;
-    }
-    std::string version = zeda::format_version(reply);
-    if (version == "V.0.00" || version == "V.0.01") {
-        run.firmware_version = "ZEDA x.xx at " + baud;
-    } else if (version.size() >= 4) {
-        run.firmware_version = version.substr(version.size() - 4);
-    } else {
-        run.firmware_version = "1.xx";
-    }
-    run.board_description = "ZEDA " + version;
-    station.view().set_status_text(run.board_description);
-    return true;
-}
 
 bool ZedaDriver::send_start(Station& station) {
     const auto& run = station.run();
     auto rate = [&](int c) { return static_cast<int>(run.configured_rate[static_cast<size_t>(c)]); };
     // Boards with one converter clock run every channel at the same rate.
-    if (model_.ad_type == config::kZeda20 || model_.ad_type == config::kZeda30) {
-        int last = model_.ad_type == config::kZeda20 ? 2 : 3;
+    if (model_->ad_type == config::kZeda20 || model_->ad_type == config::kZeda30) {
+        int last = model_->ad_type == config::kZeda20 ? 2 : 3;
         int common = 0;
         for (int c = 0; c <= last; ++c) {
             if (rate(c) == 0) continue;
             if (common != 0 && rate(c) != common) {
                 station.op().message("Warning!",
-                                     model_.ad_type == config::kZeda20
+                                     model_->ad_type == config::kZeda20
                                          ? "The ZEDA20 board must work with same SPS on all channels"
                                          : "The ZEDA30 board must work with same SPS on all channels",
                                      platform::MessageIcon::warning);
@@ -191,7 +115,7 @@ bool ZedaDriver::send_start(Station& station) {
     const std::string& description = run.board_description;
     std::string command = "DUMMY";
     command += static_cast<char>(0x84);
-    if (model_.channel_mask_start) {
+    if (model_->channel_mask_start) {
         // One rate for all channels: the second channel's, or the first channel on when the
         // second is off.
         int r = rate(1);
@@ -232,7 +156,7 @@ void ZedaDriver::gather(Station& station) {
     if (run.last_byte < 0xF0) return;
     auto type = static_cast<uint8_t>(run.frame_buffer.front());
     if (type >= 0x82 && type <= 0x85 &&
-        run.frame_buffer.size() != static_cast<size_t>(model_.data_frame_length)) {
+        run.frame_buffer.size() != static_cast<size_t>(model_->data_frame_length)) {
         run.bad_frames += 1;
         station.view().set_bad_frames(run.bad_frames);
         run.frame_buffer = std::string(1, static_cast<char>(type)) + std::string(3, '\0');
@@ -246,7 +170,7 @@ int32_t ZedaDriver::decode(std::string_view frame, uint8_t terminator) const {
     int32_t t = terminator;
     int32_t low = at(1) + 128 * (t & 1);
     int32_t high = at(2) + 128 * ((t >> 1) & 1);
-    switch (model_.sample_bits) {
+    switch (model_->sample_bits) {
         case 18: {
             int32_t magnitude = high * 256 + low + 65536 * ((t >> 2) & 1);
             return (t & 8) != 0 ? magnitude - 131072 : magnitude;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -27,13 +29,28 @@ std::string memory_read(int address);
 std::string format_version(const std::string& reply);
 // Rate code of a channel for the board whose description is given.
 int rate_code(const std::string& board_description, int rate);
+std::string trim_write(const std::array<uint8_t, 4>& trim);
+// The board clock commands.
+std::string set_time(int hours, int minutes, int seconds);
+std::string set_time_zone(int gmt_offset);
+std::string set_date(int year, int month, int day);
+
+// What a formatted version ("V.1.81") means: the firmware text used elsewhere, the type the
+// board really is (-1: any), and the notice to show (empty: none).
+struct VersionVerdict {
+    std::string firmware_version;
+    int16_t ad_type = -1;
+    std::string notice;
+};
+VersionVerdict judge_version(const std::string& version, int16_t selected_type,
+                             bool no_version_warn, const std::string& baud);
 }  // namespace zeda
 
 // The ZEDA family (ZEDA10, ZEDA18, ZEDA20, ZEDA30): one binary frame protocol, the board
 // handshake, start commands with one rate code per channel.
 class ZedaDriver : public BoardDriver {
 public:
-    explicit ZedaDriver(const ZedaModel& model) : model_(model) {}
+    explicit ZedaDriver(const ZedaModel& model) : model_(&model) {}
 
     bool start_up(Station& station) override;
     bool send_start(Station& station) override;
@@ -44,9 +61,18 @@ public:
     // Opens the port; mode 0 asks the board its version (the raw reply, empty when none came),
     // mode 1 asks nothing and returns "V0000". nullopt: the port could not be opened.
     std::optional<std::string> ComPortOpen(Station& station, int mode);
+    // The board's clock-trimming bytes as 8 hexadecimal digits (mode 1 also reads the serial
+    // number into `serial`); empty when the board did not answer.
+    std::string ReadBoardIdentity(Station& station, int mode, std::string* serial = nullptr);
+    bool WriteClockTrim(Station& station, const std::array<uint8_t, 4>& trim);
 
 private:
-    const ZedaModel& model_;
+    // One byte of the board's memory; nullopt when no answer came within 2 s.
+    std::optional<uint8_t> read_memory(Station& station, int address);
+    bool check_identity(Station& station);
+    void set_board_clock(Station& station);
+
+    const ZedaModel* model_;
 };
 
 }  // namespace velkantor::acquisition

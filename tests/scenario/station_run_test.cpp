@@ -130,10 +130,13 @@ TEST_F(StationRun, SilentBoardIsNotFound) {
     EXPECT_EQ(rig.station.settings().general.autostart, 0);
     EXPECT_FALSE(rig.port.is_open());
     EXPECT_TRUE(rig.station.refused());
-    // Four requests half a second apart.
-    EXPECT_EQ(rig.port.written().size(), 4 * 28u);
+    // Four identity attempts of four version requests each, half a second apart.
+    EXPECT_EQ(rig.port.written().size(), 4 * 4 * 28u);
     auto log = rig.event_log_messages();
-    EXPECT_EQ(log.back(), "START with ZEDA ");
+    EXPECT_EQ(std::count(log.begin(), log.end(),
+                         "A/D card not found at startup check. Comm1 38400"),
+              4);
+    EXPECT_EQ(log.back(), "Board not correctly initialized; Com1 38400 START continue...");
 }
 
 TEST_F(StationRun, InvalidPortIsCommPortNotValid) {
@@ -206,6 +209,7 @@ TEST_F(StationRun, StartRulesOfTheTwentyFourBitBoard) {
     auto& settings = rig.station.settings();
     settings.general.ad_type = config::kZeda20;
     settings.general.blind_start = 1;
+    settings.general.datekeeping = 1;
     settings.channels[1].sps_index = 12;  // 50 while the others run at 100
     settings.general.autostart = 1;
     EXPECT_TRUE(rig.station.start());
@@ -223,6 +227,7 @@ protected:
     void SetUp() override {
         StationRun::SetUp();
         rig.station.settings().general.blind_start = 1;
+        rig.station.settings().general.datekeeping = 1;
         ASSERT_TRUE(rig.station.start());
         rig.station.pass();  // the start block
         ASSERT_EQ(rig.station.run().restart_request, 0);
