@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "acquisition/zeda_driver.h"
+#include "sim/zeda_board.h"
+#include "support/station_rig.h"
+#include "text/number_text.h"
+
+namespace velkantor::testing {
+namespace {
+
+using acquisition::zeda::judge_version;
+
+TEST(ZedaVersionTable, FirmwareTypeAndNotice) {
+    struct Case {
+        const char* version;
+        int16_t selected;
+        bool no_warn;
+        const char* firmware;
+        int16_t type;  // -1: unchanged
+        const char* notice_start;  // "" for none
+    };
+    const Case cases[] = {
+        {"V.0.01", 1, false, "ZEDA x.xx at 38400", -1, ""},
+        {"V.1.30", 1, false, "1.30", -1, "A/D board version is V.1.30 it is obsolete.\r\n"},
+        {"V.1.30", 1, true, "1.30", -1, ""},
+        {"V.1.62", 0, false, "1.62", 0, ""},
+        {"V.1.62", 1, false, "1.62", 0,
+         "The A/D board connected is a 16 bit data board.\r\nRemember to check and SAVE this "
+         "setting.\r\n"},
+        {"V.1.81", 0, false, "1.81", 1,
+         "The A/D board connected is a 18 bit data board.\r\nA/D interface type changed to "
+         "ZEDA18\r\nRemember to check and SAVE this setting.\r\n"},
+        {"V.2.10", 1, true, "2.10", 5, "The A/D board connected is a 24 bit data board."},
+        {"V.3.00", 1, false, "3.00", 6, "The A/D board connected is a 16 channel board.\r\n"},
+        {"V.1.70", 1, false, "1.xx", -1,
+         "A/D board version is V.1.70 it is unknow\r\nbut seems to be a new version.\r\nAdvice: "
+         "Update your Velkantor datalogging software in order to meet the new requirements of "
+         "this A/D version."},
+        {"V.1.20", 1, false, "1.xx", -1,
+         "A/D board version is V.1.20 it is unknow.\r\nCould not support important "
+         "features.\r\nAdvice: Update your A/D card firmware returning the AT90S2313 chip to the "
+         "manufacturer."},
+        {"V.1.70", 1, true, "1.xx", -1, ""},
+    };
+    for (const auto& c : cases) {
+        auto verdict = judge_version(c.version, c.selected, c.no_warn, "38400");
+        EXPECT_EQ(verdict.firmware_version, c.firmware) << c.version;
+        EXPECT_EQ(verdict.ad_type, c.type) << c.version;
+        if (*c.notice_start == '\0') {
+            EXPECT_EQ(verdict.notice, "") << c.version;
+        } else {
+            EXPECT_EQ(verdict.notice.rfind(c.notice_start, 0), 0u)
+                << c.version << " gave: " << verdict.notice;
+        }
+    }
+}
+
+class ZedaHandshake : public ::testing::Test {
+protected:
+    StationRig rig;
+    sim::ZedaBoard* board = nullptr;
+
+    void SetUp() override {
+        rig.load();
+        board = dynamic_cast<sim::ZedaBoard*>(&rig.attach_board());
+        ASSERT_NE(board, nullptr);
+    }
+    // The board's memory at four addresses as 8 hexadecimal digits.
+    std::string memory_hex(int first) const {
+        std::string out;
+        for (int a = first; a < first + 4; ++a) out += text::hex2(board->memory(static_cast<uint8_t>(a)));
+        return out;
+    }
+    config::GeneralSettings& general() { return rig.station.settings().general; }
+    bool logged(const std::string& message) const {
+        auto log = rig.event_log_messages();
+        return std::find(log.begin(), log.end(), message) != log.end();
+    }
+    bool started() {
+        bool ok = rig.station.start();
+        if (ok) {
+            rig.station.stop();
+            while (rig.station.in_run()) rig.station.pass();
+        }
+        return ok;
+    }
+};
+
+TEST_F(ZedaHandshake, FirstRunRegistersTheBoard) {
+    general().clock_trim_hex = "";
+    ASSERT_TRUE(started());
+    EXPECT_EQ(general().clock_trim_hex, memory_hex(1));
+    EXPECT_EQ(general().board_serial, memory_hex(16));
+    EXPECT_TRUE(logged("Startup INI inizialization. c/t:" + memory_hex(1) +
+                       " s/n:" + memory_hex(16).substr(0, 4)));
+    ASSERT_FALSE(rig.op.shown.empty());
+    EXPECT_EQ(rig.op.shown[0].text, "Remember to check the SETUP\r\nand Apply and SAVE parameter.");
+}
+
+TEST_F(ZedaHandshake, UnregisteredBoardConfirmedOrNot) {
+    rig.op.answers = {false};
+    ASSERT_TRUE(started());
+    ASSERT_FALSE(rig.op.shown.empty());
+    EXPECT_EQ(rig.op.shown[0].title, "Serial number mismatch");
+    EXPECT_EQ(general().board_serial, "FFFFFFFF");  // No: nothing registered
+    EXPECT_EQ(general().clock_trim_hex, "FFFFFFFF");
+
+    rig.op.answers = {true};
+    ASSERT_TRUE(started());
+    EXPECT_EQ(general().board_serial, memory_hex(16));
+    EXPECT_EQ(general().clock_trim_hex, memory_hex(1));
+    EXPECT_TRUE(logged("s/n:" + memory_hex(16).substr(0, 4) + " is now operative"));
+    EXPECT_EQ(rig.op.shown.back().title, "New a/d board");
+}
+
+TEST_F(ZedaHandshake, AlteredTrimmingOfTheRegisteredBoardIsWrittenBack) {
+    general().board_serial = memory_hex(16);
+    general().clock_trim_hex = "0A0B0C0D";
+    std::string altered = memory_hex(1);
+    ASSERT_NE(altered, "0A0B0C0D");
+    ASSERT_TRUE(started());
+    EXPECT_TRUE(logged("Clock trimming found altered (" + altered + ")."));
+    EXPECT_TRUE(logged("Clock trimming corrected to: 0A0B0C0D"));
+    EXPECT_EQ(memory_hex(1), "0A0B0C0D");
+    EXPECT_TRUE(rig.op.shown.empty()) << "no question for the registered board";
+}
+
+TEST_F(ZedaHandshake, EighteenBitBoardChangesTheSelectedType) {
+    general().ad_type = config::kZeda10;
+    rig.op.answers = {false};
+    ASSERT_TRUE(started());
+    EXPECT_EQ(general().ad_type, config::kZeda18);
+    EXPECT_EQ(rig.op.shown.back().kind, "warning");
+    EXPECT_EQ(rig.op.shown.back().text,
+              "The A/D board connected is a 18 bit data board.\r\nA/D interface type changed to "
+              "ZEDA18\r\nRemember to check and SAVE this setting.\r\n");
+    EXPECT_EQ(rig.station.run().clip_upper, 131070);
+}
+
+TEST_F(ZedaHandshake, TheVersionTableWinsOverTheSelectedType) {
+    general().ad_type = config::kZeda20;
+    general().autostart = 1;
+    rig.op.answers = {false};
+    // V181 makes the type ZEDA18 before the check, so the check passes: the table wins.
+    ASSERT_TRUE(started());
+    EXPECT_EQ(general().ad_type, config::kZeda18);
+}
+
+TEST_F(ZedaHandshake, BoardClockSetFromThePcOneSecondApart) {
+    general().set_board_time_at_start = 1;
+    general().gmt_offset = -2;
+    std::vector<std::pair<double, std::string>> heard;
+    board->recorder = [&](const sim::LineRecord& r) {
+        if (!r.from_board) heard.emplace_back(r.time, r.bytes);
+    };
+    rig.op.answers = {false};
+    auto pc = rig.clock.now();
+    ASSERT_TRUE(rig.station.start());
+    auto at = [&](uint8_t type) {
+        for (auto& [time, bytes] : heard) {
+            if (bytes.size() == 6 && static_cast<uint8_t>(bytes[0]) == type) return time;
+        }
+        return -1.0;
+    };
+    double set_time = at(0x83);
+    ASSERT_GT(set_time, 0);
+    EXPECT_NEAR(at(0x82) - set_time, 1.0, 0.01);
+    EXPECT_NEAR(at(0x87) - set_time, 2.0, 0.01);
+    auto tz = std::find_if(heard.begin(), heard.end(), [](auto& h) {
+        return static_cast<uint8_t>(h.second[0]) == 0x82 && h.second.size() == 6;
+    });
+    EXPECT_EQ(tz->second, std::string("\x82\xFE\xFE\xFE\xFE\xFE"));
+    auto log = rig.event_log_messages();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [&](auto& m) {
+                               return m.rfind("Time adjusted at startup to pc time: " +
+                                                  text::format_date(pc),
+                                              0) == 0;
+                           }),
+              log.end());
+}
+
+}  // namespace
+}  // namespace velkantor::testing
