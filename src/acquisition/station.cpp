@@ -205,6 +205,9 @@ bool Station::start() {
     run_.acquisition_running = 1;
     run_.data_frames = 0;
     run_.time_frames = 0;
+    // A frame cut by the last STOP must not prefix the new run's first frame.
+    run_.frame_buffer.clear();
+    run_.last_byte = 0;
     run_.last_restart_time = -1;
     AppendTimeLog(std::string("START - Sync mode:") + (general.sync_source != 0 ? "DCF" : "GPS") +
                   " Status:Unlocked");
