@@ -37,6 +37,8 @@ public:
     // Writes a temporary file next to the target and renames it over the target, so a
     // crash or a full disk leaves either the old file or the new one, never half of one.
     virtual IoResult replace_file(const std::string& path, std::string_view bytes) = 0;
+    // Overwrites bytes of an existing file at `offset`; the rest of the file is untouched.
+    virtual IoResult write_at(const std::string& path, uint64_t offset, std::string_view bytes) = 0;
     virtual IoResult remove(const std::string& path) = 0;
     // Names (not paths) of the entries of a folder, sorted.
     virtual std::vector<std::string> list_directory(const std::string& path) const = 0;

@@ -86,6 +86,18 @@ IoResult MemoryFileSystem::replace_file(const std::string& path, std::string_vie
     return IoResult::ok();
 }
 
+IoResult MemoryFileSystem::write_at(const std::string& path, uint64_t offset,
+                                    std::string_view bytes) {
+    auto it = files_.find(normal(path));
+    if (it == files_.end()) return IoResult::fail("No such file or directory");
+    if (full_ && offset + bytes.size() > it->second.size()) {
+        return IoResult::fail("No space left on device");
+    }
+    if (it->second.size() < offset + bytes.size()) it->second.resize(offset + bytes.size(), '\0');
+    it->second.replace(offset, bytes.size(), bytes);
+    return IoResult::ok();
+}
+
 IoResult MemoryFileSystem::remove(const std::string& path) {
     auto p = normal(path);
     if (files_.erase(p)) return IoResult::ok();

@@ -104,6 +104,25 @@ IoResult StdFileSystem::replace_file(const std::string& path, std::string_view b
     return result;
 }
 
+IoResult StdFileSystem::write_at(const std::string& path, uint64_t offset,
+                                 std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return from_errno();
+    IoResult result = IoResult::ok();
+    while (!bytes.empty()) {
+        ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result = from_errno();
+            break;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+        offset += static_cast<uint64_t>(n);
+    }
+    if (::close(fd) != 0 && result) result = from_errno();
+    return result;
+}
+
 IoResult StdFileSystem::remove(const std::string& path) {
     if (::unlink(path.c_str()) != 0) return from_errno();
     return IoResult::ok();

@@ -1,0 +1,319 @@
+#include "events/event_file.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "text/date_time.h"
+#include "text/number_text.h"
+
+namespace velkantor::events {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr std::array<std::string_view, 5> kAxis = {" ", "N", "E", "Z", "G"};
+constexpr std::array<std::string_view, 4> kSensorType = {"Unknow", "Velocity", "Displacement",
+                                                         "Acceleration"};
+constexpr std::array<std::string_view, 6> kUnit = {"?", "m", "cm", "mm", "um", "nm"};
+
+template <size_t N>
+std::string lookup(const std::array<std::string_view, N>& table, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= N) return {};
+    return std::string(table[static_cast<size_t>(index)]);
+}
+
+std::string fit(std::string text, size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+// A whole number through the "0000"-style pictures: at least `digits` digits.
+std::string picture(double value, int digits) {
+    double rounded = text::round_half_even(value);
+    if (!std::isfinite(rounded) || std::fabs(rounded) > 9e18) rounded = 0;
+    return text::zero_padded(static_cast<int64_t>(rounded), digits);
+}
+
+// The resolution as a sample-like number: shortest text with a leading blank when positive.
+std::string resolution_text(double resolution) {
+    std::string digits = text::shortest_real(resolution);
+    return digits.front() == '-' ? digits : " " + digits;
+}
+
+}  // namespace
+
+std::string SampleText(int32_t value) { return text::signed_form(value); }
+
+std::string PsnCountText(double count) {
+    std::string digits = text::signed_form(static_cast<int64_t>(count));
+    return digits.size() >= 10 ? digits.substr(digits.size() - 10)
+                               : std::string(10 - digits.size(), ' ') + digits;
+}
+
+std::string AsciiCountText(double count) {
+    std::string digits = picture(count, 10);
+    return digits.substr(digits.size() - 10);
+}
+
+int PreEventSkip(double configured_rate, double sample_fraction) {
+    double rate = text::round_half_even(configured_rate);
+    if (rate < 10) return 0;
+    double f = text::round_half_even(sample_fraction * 1000) / 1000;
+    double skip = std::floor((rate - 1) - rate * f);
+    return skip > 0 ? static_cast<int>(skip) : 0;
+}
+
+std::string PsnTextHeader(const config::Settings& settings, int ch, const HeaderFacts& facts) {
+    const auto& g = settings.general;
+    const auto& c = settings.channels[static_cast<size_t>(ch)];
+    std::string bits;
+    std::string minimum;
+    std::string maximum;
+    if (g.ad_type == config::kZeda18) {
+        bits = "18 ", minimum = "-131072", maximum = "131071";
+    } else if (g.ad_type == config::kZeda20) {
+        bits = "24 ", minimum = "-8388608", maximum = "+8388607";
+    } else {
+        bits = "16 ", minimum = "-32768", maximum = "+32767";
+    }
+    auto n = g.coordinates.find('N');
+    std::string latitude = n == std::string::npos ? "" : g.coordinates.substr(0, n + 1);
+    std::string longitude = n == std::string::npos ? g.coordinates : g.coordinates.substr(n + 1);
+    std::string lines[] = {
+        "! PSN ASCII Event File Format 2.0 ",
+        "Start Time: " + facts.start_text + ".000 ",
+        "Number of Samples: " + std::string(kCountPlaceholder) + " ",
+        "SPS: " + picture(facts.configured_rate, 2),
+        "Lock Indicator: " + facts.lock_text + (facts.lock_text == "N" ? "L" : ""),
+        "Time Reference Type: " + facts.time_reference,
+        "Comment: ",
+        "A/D Converter Bits: " + bits,
+        "Data Minimum: " + minimum,
+        "Data Maximum: " + maximum,
+        "! Sensor Information: ",
+        "Sensor Location: " + g.location,
+        "Sensor Description: ",
+        "Sensor Latitude: " + latitude,
+        "Sensor Longitude: " + longitude,
+        "Sensor Elevation: " + g.elevation,
+        "Sensor Orientation: " + lookup(kAxis, c.sensor_axis),
+        "Sensor Incident: 90",
+        "Sensor Azimuth: 90",
+        "Sensor Type: " + lookup(kSensorType, c.sensor_type),
+        "Sensor Measurement Unit: " + lookup(kUnit, c.measure_unit),
+        "Sensor Sensitivity: " + resolution_text(c.resolution),
+        "Sensor ID: ",
+        "Magnitude Correction: " + c.mag_corr[0],
+        "Component Name: " + c.event_extension,
+        "Network Affiliation: ",
+        "Datalogger: " + facts.board_description,
+        "! AutoRec channel " + std::to_string(ch + 1) + " - VELKANTOR 2.27",
+        "Data:",
+    };
+    std::string header;
+    for (const auto& line : lines) header += line + kCrLf;
+    return header;
+}
+
+std::string AsciiHeader(const config::Settings& settings, int ch, const HeaderFacts& facts) {
+    const auto& g = settings.general;
+    const auto& c = settings.channels[static_cast<size_t>(ch)];
+    // Positions as the 1-based text functions count them: 0 when there is no "N".
+    auto found = g.coordinates.find('N');
+    size_t n = found == std::string::npos ? 0 : found + 1;
+    std::string latitude = n == 0 ? "" : g.coordinates.substr(0, n - 1);
+    std::string longitude = n + 1 <= g.coordinates.size() ? g.coordinates.substr(n + 1) : "";
+    if (longitude.size() > 1) longitude.pop_back();
+    double elevation = text::leading_number(g.elevation).value_or(0);
+    std::string fields[] = {
+        facts.start_text + ".000",
+        std::string(kCountPlaceholder),
+        picture(facts.configured_rate, 3),
+        facts.lock_text.substr(0, 1),
+        facts.time_reference,
+        "16",
+        fit(g.location, 16),
+        fit(latitude, 7),
+        fit(longitude, 7),
+        picture(elevation, 4),
+        fit(lookup(kAxis, c.sensor_axis), 1),
+        fit(c.mag_corr[0], 8),
+        fit(lookup(kSensorType, c.sensor_type), 13),
+        fit(resolution_text(c.resolution), 13),
+        fit(lookup(kUnit, c.measure_unit), 2),
+    };
+    std::string header;
+    for (const auto& field : fields) header += (header.empty() ? "" : " ") + field;
+    return header + kCrLf;
+}
+
+std::string EventFiles::path(int ch) const {
+    return platform::join_path(env_.settings.general.events_folder,
+                               names_[static_cast<size_t>(ch)]);
+}
+
+bool EventFiles::use_ascii() {
+    int16_t format = env_.settings.general.event_format;
+    if ((format == 1 || format == 2) && !format_notice_written_) {
+        // Only a hand-edited settings file holds these: there is no writer for them.
+        env_.event_log.append("Event format not supported: PSN TEXT used.");
+        format_notice_written_ = true;
+    }
+    return format == 3;
+}
+
+void EventFiles::fail(int ch, const std::string& what) {
+    if (env_.report_error) env_.report_error(ch, what);
+}
+
+void EventFiles::event_started(int ch, double start_epoch) {
+    auto c = static_cast<size_t>(ch);
+    auto& run = env_.run;
+    const auto& channel = env_.settings.channels[c];
+    if (open_[c]) close_at_stop(ch);
+    HeaderFacts facts = env_.facts(ch, start_epoch);
+    start_texts_[c] = facts.start_text;
+    auto start = text::from_epoch_seconds(start_epoch);
+    names_[c] = text::format_file_stamp(start) + "." + channel.event_extension;
+    ascii_[c] = use_ascii();
+    std::string header = ascii_[c] ? AsciiHeader(env_.settings, ch, facts)
+                                   : PsnTextHeader(env_.settings, ch, facts);
+    count_offset_[c] = header.find(kCountPlaceholder);
+
+    int skip = PreEventSkip(run.configured_rate[c], run.sample_fraction[c]);
+    int32_t position = run.ring_position[c];
+    double length = std::min<double>(text::round_half_even(channel.pre_event_samples),
+                                     acquisition::kPreEventRingLength);
+    auto n = static_cast<int32_t>(length > 0 ? length : 0);
+    if (env_.trace) {
+        env_.trace("startime(" + std::to_string(ch) + ")=" + facts.start_text + " ad_timer$(" +
+                   std::to_string(ch) + ")=" +
+                   text::shortest_real(text::round_half_even(run.sample_fraction[c] * 1000) / 1000) +
+                   " xspsv=" + text::shortest_real(run.configured_rate[c]));
+        env_.trace("ncamp: " + std::to_string(skip) + " z1:" + std::to_string(position) +
+                   " z2:" + std::to_string(n));
+    }
+    auto& detector = env_.detector.channel(ch);
+    std::string body = header;
+    double lines = 0;
+    auto take = [&](int32_t entry) {
+        if (skip > 0) {
+            --skip;
+            return;
+        }
+        body += SampleText(run.ring_at(ch, entry)) + kCrLf;
+        detector.samples_written += 1;
+        lines += 1;
+    };
+    for (int32_t entry = position; entry <= n; ++entry) take(entry);
+    for (int32_t entry = 1; entry < position && entry <= n; ++entry) take(entry);
+    if (env_.trace) {
+        env_.trace("l_evento(" + std::to_string(ch) + ")=" +
+                   text::shortest_real(detector.samples_written));
+    }
+
+    if (!env_.fs.is_directory(env_.settings.general.events_folder)) {
+        fail(ch, "The event folder " + env_.settings.general.events_folder +
+                     " does not exist: event " + names_[c] + " not recorded");
+        return;
+    }
+    if (auto written = env_.fs.write_file(path(ch), body); !written) {
+        fail(ch, "Event " + names_[c] + " not recorded: " + written.error);
+        return;
+    }
+    open_[c] = true;
+    pending_[c].clear();
+    pending_lines_[c] = 0;
+    disk_lines_[c] = lines;
+}
+
+void EventFiles::event_sample(int ch, int32_t value) {
+    auto c = static_cast<size_t>(ch);
+    if (env_.alarm_test) env_.alarm_test(ch, value);
+    if (!open_[c]) return;
+    pending_[c] += SampleText(value);
+    pending_[c] += kCrLf;
+    pending_lines_[c] += 1;
+    env_.detector.channel(ch).samples_written += 1;
+}
+
+bool EventFiles::flush_channel(int ch) {
+    auto c = static_cast<size_t>(ch);
+    if (!open_[c] || pending_[c].empty()) return true;
+    auto written = env_.fs.append(path(ch), pending_[c]);
+    pending_[c].clear();
+    if (written) disk_lines_[c] += pending_lines_[c];
+    pending_lines_[c] = 0;
+    if (!written) {
+        // The event ends cleanly with what reached the disk; the next one starts afresh.
+        fail(ch, "Event " + names_[c] + " cut short: " + written.error);
+        return false;
+    }
+    return true;
+}
+
+void EventFiles::flush() {
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        if (!flush_channel(ch)) finish(ch);
+    }
+}
+
+std::string EventFiles::finish(int ch) {
+    auto c = static_cast<size_t>(ch);
+    auto& detector = env_.detector.channel(ch);
+    open_[c] = false;
+    pending_[c].clear();
+    pending_lines_[c] = 0;
+    double count = disk_lines_[c];
+    std::string count_text = ascii_[c] ? AsciiCountText(count) : PsnCountText(count);
+    if (count_offset_[c] != std::string::npos) {
+        if (auto written = env_.fs.write_at(path(ch), count_offset_[c], count_text); !written) {
+            fail(ch, "Event " + names_[c] + ": count not written: " + written.error);
+        }
+    }
+    double tenths = text::round_half_even(detector.max_ratio * 10);
+    if (!std::isfinite(tenths) || tenths < 0 || tenths > 9e17) tenths = 0;
+    auto whole_tenths = static_cast<int64_t>(tenths);
+    std::string ratio_text =
+        std::to_string(whole_tenths / 10) + "." + std::to_string(whole_tenths % 10);
+    std::string summary = names_[c] + " " + start_texts_[c] + " L:" + picture(count, 8) +
+                          " Max SLTA:" + ratio_text +
+                          " Max Amplit:" + picture(detector.max_half_wave_peak, 6);
+    env_.event_log.append(summary);
+    if (env_.trace) {
+        env_.trace("STOP l_evento(" + std::to_string(ch) + ")=" + text::shortest_real(count));
+    }
+    return summary;
+}
+
+void EventFiles::event_stopped(int ch) {
+    auto c = static_cast<size_t>(ch);
+    if (!open_[c]) return;
+    flush_channel(ch);
+    std::string summary = finish(ch);
+    if (env_.printer && env_.settings.general.print_quake > 0) {
+        env_.printer->print_line(summary, "Courier New");
+        page_open_ = true;
+    }
+    if (page_open_ && env_.printer) {
+        bool recording = false;
+        for (int k = 0; k < config::kChannels; ++k) {
+            // The detector marks the channel idle only after this call returns.
+            if (k != ch && env_.detector.channel(k).event_state != 0) recording = true;
+        }
+        if (!recording) {
+            env_.printer->end_page();
+            page_open_ = false;
+        }
+    }
+    if (env_.event_closed) env_.event_closed(ch, summary);
+}
+
+void EventFiles::close_at_stop(int ch) {
+    auto c = static_cast<size_t>(ch);
+    if (!open_[c]) return;
+    flush_channel(ch);
+    if (open_[c]) finish(ch);
+}
+
+}  // namespace velkantor::events

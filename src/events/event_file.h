@@ -1,0 +1,102 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "acquisition/run_state.h"
+#include "config/settings.h"
+#include "diagnostics/bounded_log.h"
+#include "events/detector.h"
+#include "platform/file_system.h"
+#include "platform/printer.h"
+
+namespace velkantor::events {
+
+// Everything an event header says that is not a channel setting.
+struct HeaderFacts {
+    std::string start_text;       // "YYYY/MM/DD HH:MM:SS"
+    double configured_rate = 0;
+    std::string lock_text = "N";  // "N" or "L"
+    std::string time_reference;   // "DCF" or "GPS"
+    std::string board_description;
+};
+
+// The two header layouts, byte for byte; each holds the ten-character count placeholder.
+std::string PsnTextHeader(const config::Settings& settings, int ch, const HeaderFacts& facts);
+std::string AsciiHeader(const config::Settings& settings, int ch, const HeaderFacts& facts);
+inline constexpr std::string_view kCountPlaceholder = "%%%%%%%%%%";
+// The count as it replaces the placeholder in each layout.
+std::string PsnCountText(double count);
+std::string AsciiCountText(double count);
+// " 1234" / "-56": the form of sample lines and of the resolution in headers.
+std::string SampleText(int32_t value);
+// How many of the oldest pre-event samples to drop so the first written sample falls on
+// the whole second of the header's start time.
+int PreEventSkip(double configured_rate, double sample_fraction);
+
+// The event files of the four channels: header and pre-event samples at the start, one
+// line per sample while recording (written out at least once per board second), the count
+// back-filled and a summary line at the end.
+class EventFiles : public EventSink {
+public:
+    struct Environment {
+        platform::FileSystem& fs;
+        config::Settings& settings;
+        acquisition::RunState& run;
+        Detector& detector;
+        diagnostics::BoundedLog& event_log;
+        std::function<HeaderFacts(int ch, double start_epoch)> facts;
+        // A failure writing an event: number and text for the error report.
+        std::function<void(int, const std::string&)> report_error;
+        // Per-sample alarm test, before the sample line.
+        std::function<void(int, int32_t)> alarm_test;
+        // A normal end: command files and the event-recorded flag (not at STOP).
+        std::function<void(int, const std::string&)> event_closed;
+        // Service-mode trace lines.
+        std::function<void(const std::string&)> trace;
+        platform::Printer* printer = nullptr;
+    };
+
+    explicit EventFiles(Environment environment) : env_(std::move(environment)) {}
+
+    void event_started(int ch, double start_epoch) override;  // OpenEvent
+    void event_sample(int ch, int32_t value) override;         // alarm test + WriteEventSample
+    void event_stopped(int ch) override;                       // CloseEvent
+
+    // Writes what the channels recorded since the last flush (once per board second).
+    void flush();
+    // Acquisition stops while the channel records: the file is finished, count and
+    // summary included, without alarms, command files or printing.
+    void close_at_stop(int ch);
+    // A new run: the unsupported-format notice may be written again.
+    void run_started() { format_notice_written_ = false; }
+
+    bool is_open(int ch) const { return open_[static_cast<size_t>(ch)]; }
+    const std::string& file_name(int ch) const { return names_[static_cast<size_t>(ch)]; }
+
+private:
+    std::string path(int ch) const;
+    bool use_ascii();
+    bool flush_channel(int ch);
+    // Back-fills the count and writes the summary line; returns the summary text.
+    std::string finish(int ch);
+    void fail(int ch, const std::string& what);
+
+    Environment env_;
+    std::array<bool, config::kChannels> open_{};
+    std::array<bool, config::kChannels> ascii_{};
+    std::array<std::string, config::kChannels> names_;
+    std::array<std::string, config::kChannels> start_texts_;
+    std::array<std::string, config::kChannels> pending_;
+    std::array<double, config::kChannels> pending_lines_{};
+    // Lines that reached the disk: the count in the header is always this, so it matches
+    // the file even when a flush was lost to a full disk.
+    std::array<double, config::kChannels> disk_lines_{};
+    std::array<uint64_t, config::kChannels> count_offset_{};
+    bool format_notice_written_ = false;
+    bool page_open_ = false;
+};
+
+}  // namespace velkantor::events

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "config/settings_file.h"
+#include "events/detector.h"
+#include "text/date_time.h"
+
+namespace velkantor::events {
+namespace {
+
+struct Sink : EventSink {
+    std::vector<std::pair<int, double>> starts;
+    std::vector<int> stops;
+    int samples = 0;
+    void event_started(int ch, double start) override { starts.emplace_back(ch, start); }
+    void event_sample(int, int32_t) override { ++samples; }
+    void event_stopped(int ch) override { stops.push_back(ch); }
+};
+
+class DetectorTest : public ::testing::Test {
+protected:
+    config::Settings settings;
+    Detector detector;
+    Sink sink;
+    double now = 1000000;
+
+    void SetUp() override {
+        config::SetDefaultConfiguration(settings, "/s");
+        for (auto& c : settings.channels) {
+            c.sps_index = 15;  // 100 per second
+            c.record_enabled = 1;
+            c.pre_event_minutes = 0;
+            c.post_event_samples = 3;
+            c.max_event_samples = 1000;
+            c.stop_ratio = 2;
+        }
+        for (int ch = 0; ch < 4; ++ch) detector.ResetDetector(ch, settings.channels[ch]);
+        detector.trigger_armed = true;
+    }
+    // One sample of channel `ch` through statistics and decision.
+    void feed(int ch, int32_t value) {
+        detector.statistics(ch, value, settings.channels[static_cast<size_t>(ch)]);
+        detector.decide(ch, value, settings, now, sink);
+    }
+};
+
+TEST_F(DetectorTest, AmplitudeNeedsMoreThanStartSamplesAboveTheThreshold) {
+    struct Case {
+        std::vector<int32_t> values;
+        size_t starts;
+    };
+    const Case cases[] = {
+        {{2500, 2600, 2700}, 1},
+        {{2500, 2000, 2600}, 0},   // 2000 is not above the threshold: the count resets
+        {{-2500, -2600, 2700}, 1}, // magnitudes count
+        {{2500, 2600}, 0},
+    };
+    for (const auto& c : cases) {
+        detector = Detector{};
+        SetUp();
+        sink = {};
+        auto& ch = settings.channels[0];
+        ch.trigger_mode = 0;
+        ch.start_amplitude = 2000;
+        ch.start_samples = 2;
+        for (auto v : c.values) feed(0, v);
+        EXPECT_EQ(sink.starts.size(), c.starts) << c.values.size() << " values";
+    }
+}
+
+TEST_F(DetectorTest, StaLtaComparisonsAreStrict) {
+    auto& d = detector.channel(0);
+    settings.channels[0].start_ratio = 3;
+    d.sl_ratio = 3;
+    detector.decide(0, 0, settings, now, sink);
+    EXPECT_TRUE(sink.starts.empty()) << "a ratio of exactly 3 does not trigger";
+    d.sl_ratio = 3.0001;
+    detector.decide(0, 0, settings, now, sink);
+    ASSERT_EQ(sink.starts.size(), 1u);
+
+    // Recording: more than 3 consecutive samples below the stop ratio end it; equal resets.
+    for (double r : {1.0, 1.0, 2.0, 1.0, 1.0, 1.0}) {
+        d.sl_ratio = r;
+        detector.decide(0, 0, settings, now, sink);
+    }
+    EXPECT_TRUE(sink.stops.empty());
+    d.sl_ratio = 1;
+    detector.decide(0, 0, settings, now, sink);
+    EXPECT_EQ(sink.stops, std::vector<int>{0});
+    EXPECT_EQ(d.max_ratio, 0) << "reset when the event ends";
+}
+
+TEST_F(DetectorTest, CoincidenceWindowOfTheOtherChannel) {
+    settings.channels[0].and_channels = 1 << 1;  // needs channel 2 (index 1)
+    settings.channels[1].trigger_window = 5;
+    settings.channels[1].record_enabled = 0;      // counts for coincidence, records nothing
+    auto trigger = [&](int ch) {
+        detector.channel(ch).sl_ratio = 10;
+        detector.decide(ch, 0, settings, now, sink);
+        detector.channel(ch).sl_ratio = 0;
+    };
+    trigger(0);
+    EXPECT_TRUE(sink.starts.empty()) << "channel 2 has not triggered";
+    trigger(1);
+    for (int second = 0; second < 6; ++second) detector.TriggerSecondTick();
+    trigger(0);
+    EXPECT_TRUE(sink.starts.empty()) << "channel 2's window of 5 s (6 ticks) is over";
+    trigger(1);
+    for (int second = 0; second < 5; ++second) detector.TriggerSecondTick();
+    trigger(0);
+    ASSERT_EQ(sink.starts.size(), 1u);
+    EXPECT_EQ(sink.starts[0].first, 0);
+}
+
+TEST_F(DetectorTest, ExtensionStartsIdleChannelsOnTheirNextSample) {
+    settings.channels[0].extend_trigger = 1;
+    settings.channels[3].record_enabled = 0;
+    detector.channel(0).sl_ratio = 10;
+    detector.decide(0, 0, settings, now, sink);
+    ASSERT_EQ(sink.starts.size(), 1u);
+    for (int ch = 1; ch < 4; ++ch) detector.decide(ch, 0, settings, now, sink);
+    EXPECT_EQ(sink.starts.size(), 3u) << "channels 2 and 3 start; channel 4 is not enabled";
+    EXPECT_GT(detector.channel(3).trigger_countdown, 0);
+}
+
+TEST_F(DetectorTest, NothingStartsBeforeTheFirstWholeSecond) {
+    detector.trigger_armed = false;
+    detector.channel(0).sl_ratio = 10;
+    detector.RequestManual(1, settings.channels[1]);
+    detector.decide(0, 0, settings, now, sink);
+    detector.decide(1, 0, settings, now, sink);
+    EXPECT_TRUE(sink.starts.empty());
+    EXPECT_EQ(detector.channel(0).trigger_countdown, 0);
+    EXPECT_EQ(detector.channel(1).manual_request, 0) << "the manual request is discarded";
+}
+
+TEST_F(DetectorTest, ManualStartAndStopDisablesRecording) {
+    settings.channels[2].trigger_mode = 0;
+    settings.channels[2].start_amplitude = 1000000;
+    settings.channels[2].stop_amplitude = 0;  // the amplitude stop never ends it by itself
+    detector.RequestManual(2, settings.channels[2]);
+    EXPECT_TRUE(detector.channel(2).stop_caption);
+    detector.decide(2, 0, settings, now, sink);
+    ASSERT_EQ(sink.starts.size(), 1u);
+    detector.RequestManual(2, settings.channels[2]);
+    detector.decide(2, 0, settings, now, sink);
+    EXPECT_EQ(sink.stops, std::vector<int>{2});
+    EXPECT_EQ(settings.channels[2].record_enabled, 0);
+    EXPECT_FALSE(detector.channel(2).stop_caption);
+}
+
+TEST_F(DetectorTest, MaximumLengthCountsPreEventSamples) {
+    settings.channels[0].max_event_samples = 10;
+    settings.channels[0].stop_ratio = 0;  // never below
+    detector.channel(0).sl_ratio = 10;
+    detector.decide(0, 0, settings, now, sink);
+    detector.channel(0).samples_written = 8;  // as the file writer counts the pre-event part
+    for (int i = 0; i < 3; ++i) {
+        detector.decide(0, 0, settings, now, sink);
+        detector.channel(0).samples_written += 1;
+    }
+    EXPECT_TRUE(sink.stops.empty());
+    detector.decide(0, 0, settings, now, sink);
+    EXPECT_EQ(sink.stops.size(), 1u);
+}
+
+TEST_F(DetectorTest, EventStartTimeIsThePreEventBeforeThisSecondPlusOne) {
+    settings.channels[0].pre_event_minutes = 2;
+    detector.channel(0).sl_ratio = 10;
+    detector.decide(0, 0, settings, now + 0.37, sink);
+    ASSERT_EQ(sink.starts.size(), 1u);
+    EXPECT_EQ(sink.starts[0].second, now - 120 + 1);
+}
+
+TEST_F(DetectorTest, FrozenLtaKeepsTheRatioOfALongEvent) {
+    settings.channels[0].freeze_lta = 1;
+    for (auto& c : settings.channels) {
+        c.stop_ratio = 0;     // only the manual start and nothing else
+        c.start_ratio = 1e9;
+    }
+    for (int i = 0; i < 3000; ++i) {
+        feed(0, (i % 2) ? 100 : -100);
+        feed(1, (i % 2) ? 100 : -100);
+    }
+    detector.RequestManual(0, settings.channels[0]);
+    detector.RequestManual(1, settings.channels[1]);
+    settings.channels[1].freeze_lta = 0;
+    for (int i = 0; i < 6000; ++i) {
+        feed(0, (i % 2) ? 5000 : -5000);
+        feed(1, (i % 2) ? 5000 : -5000);
+    }
+    ASSERT_EQ(sink.starts.size(), 2u);
+    ASSERT_TRUE(sink.stops.empty());
+    EXPECT_TRUE(detector.channel(0).lta_frozen_display);
+    EXPECT_LT(detector.channel(0).frozen_lta, 101) << "the LTA of the quiet signal";
+    EXPECT_GT(detector.channel(0).sl_ratio, 40) << "divided by the LTA of the event's start";
+    EXPECT_LT(detector.channel(1).sl_ratio, 2) << "without freezing the LTA catches up";
+}
+
+TEST_F(DetectorTest, FlatZeroSignalKeepsTheRatio) {
+    detector.channel(0).sl_ratio = 1.5;
+    for (int i = 0; i < 100; ++i) detector.statistics(0, 0, settings.channels[0]);
+    EXPECT_EQ(detector.channel(0).sl_ratio, 1.5);
+}
+
+TEST_F(DetectorTest, HalfWavePeaksAndPeakToPeak) {
+    settings.channels[0].dc_offset = 0;
+    for (int32_t v : {10, 30, 20, -5, -40, -10, 15}) detector.statistics(0, v, settings.channels[0]);
+    const auto& d = detector.channel(0);
+    EXPECT_EQ(d.max_half_wave_peak, 40);
+    EXPECT_EQ(d.last_half_wave_peak, 40);
+    EXPECT_EQ(d.peak_to_peak, 70);
+    // A zero is no crossing, and the sign change after it is not one either.
+    for (int32_t v : {0, -90}) detector.statistics(0, v, settings.channels[0]);
+    EXPECT_EQ(d.max_half_wave_peak, 40);
+}
+
+TEST_F(DetectorTest, ScheduledEntriesFireInTheirSecondForTheirChannel) {
+    for (auto& c : settings.channels) c.trigger_mode = 2;
+    settings.schedule_lines[0] = "2026/03/01 12:00:05 Ch:2";
+    settings.schedule_lines[1] = "2026/03/01 12:00:05 Ch:3";
+    settings.schedule_lines[2] = "garbage";
+    double at = text::to_epoch_seconds({2026, 3, 1, 12, 0, 5, 0});
+    detector.decide(0, 0, settings, at + 0.5, sink);
+    detector.decide(1, 0, settings, at - 0.5, sink);
+    EXPECT_TRUE(sink.starts.empty());
+    detector.decide(1, 0, settings, at + 0.5, sink);
+    detector.decide(2, 0, settings, at + 0.99, sink);
+    ASSERT_EQ(sink.starts.size(), 2u);
+    EXPECT_EQ(sink.starts[0].first, 1);
+    EXPECT_EQ(sink.starts[1].first, 2);
+}
+
+}  // namespace
+}  // namespace velkantor::events
