@@ -53,6 +53,13 @@ struct RunState {
     int32_t clip_upper = 32766;
     int32_t clip_lower = -32766;
 
+    // "L" while the board clock is locked to its time receiver, "N" otherwise.
+    std::string lock_state = "N";
+    // The whole board second of the last board time frame, as epoch seconds (0: none yet).
+    double board_epoch_second = 0;
+    // A sample has fallen at the start of a whole second since START: triggering may begin.
+    bool second_started = false;
+
     // The board as found by the start-up.
     std::string firmware_version;
     std::string board_description;

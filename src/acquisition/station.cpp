@@ -32,8 +32,34 @@ Station::Station(StationPlatform platform, std::string folder)
       time_log_(platform.fs, platform.clock, platform::join_path(folder_, "timefile.txt"),
                 "Time file exceeded 64k cleared."),
       diagnostic_file_(platform.fs, platform::join_path(folder_, "stub.dat")),
-      errors_(platform.clock, platform.host) {
+      errors_(platform.clock, platform.host),
+      event_files_(event_environment()) {
     config::SetDefaultConfiguration(settings_, folder_);
+}
+
+events::EventFiles::Environment Station::event_environment() {
+    events::EventFiles::Environment environment{
+        platform_.fs, settings_, run_, detector_, event_log_, nullptr, nullptr, nullptr,
+        nullptr, nullptr, nullptr};
+    environment.facts = [this](int ch, double start_epoch) {
+        return events::HeaderFacts{text::format_datetime(text::from_epoch_seconds(start_epoch)),
+                                   run_.configured_rate[static_cast<size_t>(ch)], lock_text(),
+                                   time_reference(), run_.board_description};
+    };
+    environment.report_error = [this](int, const std::string& what) {
+        if (settings_.general.service_mode != 0) throw FatalError(what);
+        WriteDiagnosticLine("Runtime Error " + what);
+        errors_.ReportError({75, what}, ProgressMarker, "START");
+    };
+    environment.trace = [this](const std::string& line) {
+        if (settings_.general.service_mode == 3 && trace) trace(line);
+    };
+    return environment;
+}
+
+double Station::acquisition_second() const {
+    if (run_.board_epoch_second > 0) return run_.board_epoch_second;
+    return std::floor(text::to_epoch_seconds(platform_.clock.now()));
 }
 
 Station::~Station() = default;
@@ -208,6 +234,9 @@ bool Station::start() {
     // A frame cut by the last STOP must not prefix the new run's first frame.
     run_.frame_buffer.clear();
     run_.last_byte = 0;
+    run_.second_started = false;
+    detector_.trigger_armed = false;
+    event_files_.run_started();
     run_.last_restart_time = -1;
     AppendTimeLog(std::string("START - Sync mode:") + (general.sync_source != 0 ? "DCF" : "GPS") +
                   " Status:Unlocked");
@@ -254,12 +283,14 @@ bool Station::start() {
 void Station::clear_run_buffers() {
     std::fill(run_.pre_event_ring.begin(), run_.pre_event_ring.end(), 0);
     run_.ring_position.fill(1);
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        detector_.ResetDetector(ch, settings_.channels[static_cast<size_t>(ch)]);
+    }
     run_.new_sample_flag.fill(0);
     run_.second_sample_count.fill(0);
     run_.second_check_count.fill(0);
     run_.sample_fraction.fill(0);
     conditioner_.reset_averages();
-    conditioner_.dc_average.fill(0);
 }
 
 void Station::start_restart_block() {
@@ -350,6 +381,10 @@ void Station::dispatch_frame() {
         run_.second_check_count.fill(0);
         run_.time_frames += 1;
         consumers_->board_time_frame(frame);
+        // Triggering starts once a sample has fallen on a whole second.
+        if (run_.second_started) detector_.trigger_armed = true;
+        detector_.TriggerSecondTick();
+        event_files_.flush();
     } else if (type >= 0x82 && type <= 0x85) {
         int ch = (type - 0x82) & 3;
         run_.data_frames += 1;
@@ -395,14 +430,19 @@ void Station::sample_chain(int ch) {
         if (fraction >= 1) fraction = 0.999;
         run_.sample_fraction[c] = fraction;
 
+        if (fraction == 0) run_.second_started = true;
+
         int slot = static_cast<int>(fraction * 5);
         if (slot != run_.label_slot) {
             view_->show_values(run_.sample_value);
             platform_.host.do_events();
             run_.label_slot = slot;
         }
+        detector_.statistics(ch, run_.raw_sample[c], channel);
+        conditioner_.dc_average[c] = detector_.channel(ch).dc_average;
         consumers_->detector_statistics(ch, value);
         consumers_->spectrum(ch, value);
+        detector_.decide(ch, value, settings_, acquisition_second(), event_files_);
         consumers_->trigger_and_record(ch, value);
     }
     if (settings_.general.no_charting == 0) consumers_->chart_draw(ch, run_.sample_value[c]);
@@ -422,7 +462,12 @@ void Station::exit_sequence() {
     settings_.general.autostart = 0;
     view_->set_autostart_box(false);
     AppendEventLog("STOP");
-    for (int ch = 0; ch < config::kChannels; ++ch) consumers_->run_ended(ch);
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        event_files_.close_at_stop(ch);
+        detector_.run_ended(ch);
+        consumers_->run_ended(ch);
+    }
+    detector_.trigger_armed = false;
     view_->show_values(run_.sample_value);
     if (platform_.port.is_open()) platform_.port.close();
     view_->clear_time_display();

@@ -15,6 +15,8 @@
 #include "diagnostics/bounded_log.h"
 #include "diagnostics/diagnostic_file.h"
 #include "diagnostics/error_reporter.h"
+#include "events/detector.h"
+#include "events/event_file.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/host.h"
@@ -97,6 +99,19 @@ public:
     diagnostics::BoundedLog& time_log() { return time_log_; }
     const std::string& folder() const { return folder_; }
 
+    events::Detector& detector() { return detector_; }
+    events::EventFiles& event_files() { return event_files_; }
+    // The acquisition clock's current whole second (epoch seconds of the board time).
+    double acquisition_second() const;
+    // "L" while the time receiver keeps the board clock locked, "N" otherwise.
+    std::string lock_text() const { return run_.lock_state; }
+    std::string time_reference() const {
+        return settings_.general.sync_source != 0 ? "DCF" : "GPS";
+    }
+    void set_printer(platform::Printer* printer) { event_files_.environment().printer = printer; }
+    // Service-mode trace lines (shown by the clock-trimming window).
+    std::function<void(const std::string&)> trace;
+
     void set_view(StationView* view);
     void set_consumers(SampleConsumers* consumers);
 
@@ -126,6 +141,7 @@ private:
     void common_exit();
     void set_clipping_limits();
     void clear_run_buffers();
+    events::EventFiles::Environment event_environment();
 
     StationPlatform platform_;
     std::string folder_;
@@ -141,6 +157,8 @@ private:
     diagnostics::DiagnosticFile diagnostic_file_;
     diagnostics::ErrorReporter errors_;
     std::unique_ptr<BoardDriver> driver_;
+    events::Detector detector_;
+    events::EventFiles event_files_;
     bool in_run_ = false;
     bool refused_ = false;
 };

@@ -70,6 +70,8 @@ public:
     // Acquisition stops while the channel records: the file is finished, count and
     // summary included, without alarms, command files or printing.
     void close_at_stop(int ch);
+    // The hooks that are chosen after construction (printer, alarms, command files).
+    Environment& environment() { return env_; }
     // A new run: the unsupported-format notice may be written again.
     void run_started() { format_notice_written_ = false; }
 

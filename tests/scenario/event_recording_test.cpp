@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+#include "config/settings_file.h"
+#include "events/event_file.h"
+#include "support/station_rig.h"
+#include "text/number_text.h"
+
+namespace velkantor::testing {
+namespace {
+
+// A quake on the simulated board becomes an event file holding exactly what the board sent.
+class EventRecording : public ::testing::Test {
+protected:
+    StationRig rig;
+    std::map<std::pair<int, int64_t>, int32_t> sent;  // (channel, board millisecond) -> value
+    double t0 = 0;
+
+    void SetUp() override {
+        rig.load();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = config::kZeda18;
+        for (auto& c : settings.channels) {
+            c.sps_index = 15;  // 100 per second
+            c.record_enabled = 1;
+            c.start_params = "2000,2,0.5,1,30,3";
+            c.stop_params = "1800,0.5,2,4";
+            config::DecodeStartParams(c);
+            config::DecodeStopParams(c);
+            config::UpdateDerivedCounts(c);
+        }
+        settings.channels[3].sps_index = 0;
+        t0 = rig.clock.epoch_seconds();
+        sim::BoardOptions options;
+        options.noise_amplitude = 200;
+        options.quakes.push_back({text::from_epoch_seconds(t0 + 400), 30, 30000});
+        auto& board = rig.attach_board(options);
+        board.sample_listener = [this](int ch, double at, int32_t value) {
+            sent[{ch, static_cast<int64_t>(std::llround(at * 1000))}] = value;
+        };
+        rig.op.answers.clear();
+    }
+
+    std::vector<std::string> event_files() const {
+        std::vector<std::string> names;
+        for (auto& name : rig.fs.list_directory(std::string(kStation) + "/events")) {
+            if (name.find('.') != std::string::npos) names.push_back(name);
+        }
+        return names;
+    }
+};
+
+TEST_F(EventRecording, QuakeEventHoldsWhatTheBoardSent) {
+    ASSERT_TRUE(rig.host.run_for(600));
+    // The averages start from rest at START, which triggers once; the quake triggers again.
+    auto names = event_files();
+    std::vector<std::string> quake_files;
+    double quake_start = t0 + 400 - 30 + 1;  // pre-event of 30 s before the trigger second
+    for (const auto& name : names) {
+        std::string bytes = rig.fs.contents(std::string(kStation) + "/events/" + name);
+        auto lines = split_lines(bytes);
+        ASSERT_GE(lines.size(), 29u) << name;
+        // Every file is finished: its count equals its sample lines.
+        auto count = text::leading_number(lines[2].substr(19)).value_or(-1);
+        EXPECT_EQ(count, static_cast<double>(lines.size() - 29)) << name;
+        std::string start_text = lines[1].substr(12, 19);
+        auto start = text::parse_datetime(start_text);
+        ASSERT_TRUE(start) << lines[1];
+        double start_epoch = text::to_epoch_seconds(*start);
+        if (std::fabs(start_epoch - quake_start) > 2) continue;
+        quake_files.push_back(name);
+        int ch = lines[24].back() - '1';
+        // Sample k of the file is the board's sample at the start second + k / rate.
+        for (size_t k = 0; k + 29 < lines.size(); ++k) {
+            int64_t at = static_cast<int64_t>(std::llround(start_epoch * 1000)) +
+                         static_cast<int64_t>(k) * 10;
+            auto it = sent.find({ch, at});
+            ASSERT_NE(it, sent.end()) << name << " line " << k;
+            ASSERT_EQ(text::leading_number(lines[29 + k]).value_or(0), it->second)
+                << name << " line " << k;
+        }
+        EXPECT_GT(lines.size() - 29, 3000u) << "pre-event, quake and post-event";
+    }
+    EXPECT_EQ(quake_files.size(), 3u) << "one per recording channel";
+    auto log = rig.event_log_messages();
+    int summaries = 0;
+    for (const auto& m : log) summaries += m.find(" Max SLTA:") != std::string::npos;
+    EXPECT_EQ(summaries, static_cast<int>(names.size()));
+}
+
+TEST_F(EventRecording, StopDuringAnEventLeavesAFinishedFile) {
+    ASSERT_TRUE(rig.host.run_for(410));  // stops 10 s into the quake
+    bool found = false;
+    for (const auto& name : event_files()) {
+        std::string bytes = rig.fs.contents(std::string(kStation) + "/events/" + name);
+        EXPECT_EQ(bytes.find(events::kCountPlaceholder), std::string::npos) << name;
+        found = true;
+    }
+    EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace velkantor::testing
