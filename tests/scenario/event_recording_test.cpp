@@ -101,5 +101,19 @@ TEST_F(EventRecording, StopDuringAnEventLeavesAFinishedFile) {
     EXPECT_TRUE(found);
 }
 
+TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
+    auto& settings = rig.station.settings();
+    for (auto& c : settings.channels) c.record_enabled = 0;
+    settings.channels[1].record_enabled = 1;
+    settings.channels[1].trigger_mode = 2;
+    settings.schedule_lines[4] =
+        text::format_datetime(text::from_epoch_seconds(t0 + 200)) + " Ch:2";
+    ASSERT_TRUE(rig.host.run_for(300));
+    auto names = event_files();
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], text::format_file_stamp(text::from_epoch_seconds(t0 + 200 - 30 + 1)) +
+                            ".CH2");
+}
+
 }  // namespace
 }  // namespace velkantor::testing
