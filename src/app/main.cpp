@@ -8,6 +8,7 @@
 #include "app/headless_host.h"
 #include "app/sim_process.h"
 #include "platform/port_map.h"
+#include "platform/real/cups_printer.h"
 #include "platform/real/posix_serial_port.h"
 #include "platform/real/std_file_system.h"
 #include "platform/real/system_clock.h"
@@ -68,6 +69,8 @@ int run_station(const app::Options& options) {
         std::_Exit(3);
     };
     station.event_log().on_line = [](const std::string& line) { std::cout << line << std::endl; };
+    platform::CupsPrinter printer([&station](std::string_view text) { station.AppendEventLog(text); });
+    station.set_printer(&printer);
     app::HeadlessHost::install_signal_handlers();
 
     try {
