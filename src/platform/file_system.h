@@ -30,6 +30,9 @@ public:
     // Whole file, or at most max_bytes of it; nullopt when it cannot be read.
     virtual std::optional<std::string> read_file(const std::string& path,
                                                  uint64_t max_bytes = UINT64_MAX) const = 0;
+    // `length` bytes from `offset` (fewer at the end of the file); nullopt when unreadable.
+    virtual std::optional<std::string> read_range(const std::string& path, uint64_t offset,
+                                                  uint64_t length) const = 0;
     // Appends, creating the file when missing.
     virtual IoResult append(const std::string& path, std::string_view bytes) = 0;
     // Replaces the file's contents in place (truncate and write).

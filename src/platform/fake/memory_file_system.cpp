@@ -61,6 +61,14 @@ std::optional<std::string> MemoryFileSystem::read_file(const std::string& path,
     return it->second.substr(0, max_bytes);
 }
 
+std::optional<std::string> MemoryFileSystem::read_range(const std::string& path, uint64_t offset,
+                                                        uint64_t length) const {
+    auto it = files_.find(normal(path));
+    if (it == files_.end()) return std::nullopt;
+    if (offset >= it->second.size()) return std::string();
+    return it->second.substr(offset, length);
+}
+
 IoResult MemoryFileSystem::append(const std::string& path, std::string_view bytes) {
     auto p = normal(path);
     if (auto r = check_writable(p); !r) return r;

@@ -84,6 +84,27 @@ std::optional<std::string> StdFileSystem::read_file(const std::string& path,
     return out;
 }
 
+std::optional<std::string> StdFileSystem::read_range(const std::string& path, uint64_t offset,
+                                                     uint64_t length) const {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string out;
+    char buffer[65536];
+    while (out.size() < length) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, length - out.size()));
+        ssize_t n = ::pread(fd, buffer, want, static_cast<off_t>(offset + out.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
 IoResult StdFileSystem::append(const std::string& path, std::string_view bytes) {
     return write_with_flags(path, bytes, O_CREAT | O_APPEND);
 }

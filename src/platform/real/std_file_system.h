@@ -13,6 +13,8 @@ public:
     std::optional<uint64_t> file_size(const std::string& path) const override;
     std::optional<std::string> read_file(const std::string& path,
                                          uint64_t max_bytes) const override;
+    std::optional<std::string> read_range(const std::string& path, uint64_t offset,
+                                          uint64_t length) const override;
     IoResult append(const std::string& path, std::string_view bytes) override;
     IoResult write_file(const std::string& path, std::string_view bytes) override;
     IoResult replace_file(const std::string& path, std::string_view bytes) override;

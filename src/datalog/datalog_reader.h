@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "text/date_time.h"
+
+namespace velkantor::datalog {
+
+struct DatalogFile {
+    std::string name;
+    double start_epoch = 0;  // from the name
+    double rate = 0;         // from the name
+    char lock = 'N';
+    int channel = 0;
+    uint64_t samples = 0;    // whole samples in the file when it was listed
+};
+
+// The fields of a datalog file name; nullopt for any other name.
+std::optional<DatalogFile> ParseDatalogName(std::string_view name);
+
+// Where a read sample came from.
+enum class SampleSource : uint8_t { locked, unlocked, past_end, missing };
+
+struct SampleRun {
+    std::vector<int32_t> values;
+    std::vector<SampleSource> sources;
+    bool rate_mismatch = false;  // a file of another rate lies in the period
+    double rate = 0;
+};
+
+// Reads a channel's datalog back by time. Files are listed afresh for each read, so a file
+// that is still being appended to is read as far as it is written.
+class DatalogReader {
+public:
+    DatalogReader(const platform::FileSystem& fs, std::string folder, int bytes_per_sample)
+        : fs_(fs), folder_(std::move(folder)), bytes_per_sample_(bytes_per_sample) {}
+
+    // The channel's files in time order (name order).
+    std::vector<DatalogFile> files(int ch) const;
+    // `count` samples of channel `ch` from `from_epoch` on, at `rate` (0: the rate of the
+    // first file found). Where no file covers a time the values are 0 ("missing"); past a
+    // file's end up to the next file, 0 ("past_end").
+    SampleRun read(int ch, double from_epoch, size_t count, double rate = 0) const;
+
+private:
+    const platform::FileSystem& fs_;
+    std::string folder_;
+    int bytes_per_sample_;
+};
+
+}  // namespace velkantor::datalog

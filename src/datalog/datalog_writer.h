@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "config/settings.h"
+#include "platform/file_system.h"
+#include "text/date_time.h"
+
+namespace velkantor::datalog {
+
+// "0100" for 100 samples per second, "00.5" for 0.5: the rate field of a datalog name.
+std::string RateField(double rate);
+// "20261205_161500_0020N.LG0"
+std::string DatalogFileName(const text::DateTime& board_time, double rate, char lock, int ch);
+// Minutes between file boundaries, by `flush_period` (0..5; others take the default 15).
+int RotationMinutes(int flush_period);
+
+// The continuous datalog: each logged channel's conditioned samples, little-endian, one
+// file per channel and period, appended once per board second.
+class DatalogWriter {
+public:
+    DatalogWriter(platform::FileSystem& fs, std::string folder)
+        : fs_(fs), folder_(std::move(folder)) {}
+
+    // A new run: buffers and names empty; 4-byte samples for the 18- and 24-bit boards.
+    void start(int16_t ad_type);
+    void AppendDatalogSample(int ch, int32_t value);
+
+    struct Second {
+        text::DateTime board_time;  // the board time stamp of this second
+        char lock = 'N';
+        std::array<double, config::kChannels> rates{};
+    };
+    // Once per board second: append each logged channel's buffer (at most one second of
+    // samples), and begin new files on the period boundaries. `report` hears failures;
+    // that second of that channel is lost and logging goes on.
+    void DatalogFlush(const Second& second, const config::Settings& settings,
+                      const std::function<void(int, const std::string&)>& report);
+    // STOP: the samples of the last partial second are written too, so nothing acquired
+    // is lost (readers place samples by the name's start time and the rate, so a few
+    // samples past a file's last whole second change nothing for them).
+    void stop(const config::Settings& settings,
+              const std::function<void(int, const std::string&)>& report);
+
+    const std::string& file_name(int ch) const { return names_[static_cast<size_t>(ch)]; }
+    int bytes_per_sample() const { return bytes_per_sample_; }
+
+private:
+    std::string path(int ch) const { return platform::join_path(folder_, names_[static_cast<size_t>(ch)]); }
+
+    platform::FileSystem& fs_;
+    std::string folder_;
+    int bytes_per_sample_ = 2;
+    std::array<std::string, config::kChannels> buffers_;
+    std::array<std::string, config::kChannels> names_;
+};
+
+}  // namespace velkantor::datalog
