@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iostream>
 
@@ -7,6 +9,7 @@
 #include "app/demo_station.h"
 #include "app/headless_host.h"
 #include "app/sim_process.h"
+#include "app/tools.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
 #include "platform/real/posix_serial_port.h"
@@ -97,6 +100,11 @@ int run_station(const app::Options& options) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "extract") {
+        platform::StdFileSystem fs;
+        return app::run_extract_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr,
+                                        isatty(STDERR_FILENO) != 0);
+    }
     app::Options options = app::parse_command_line(args);
     if (!options.error.empty()) {
         std::cerr << "velkantor: " << options.error << "\nTry velkantor --help\n";

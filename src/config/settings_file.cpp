@@ -385,6 +385,64 @@ platform::IoResult WriteConfiguration(const Settings& settings, platform::FileSy
     return schedule ? configuration : schedule;
 }
 
+namespace {
+
+// The file's lines over the model (defaults already in place), then the decoding of the
+// compound texts.
+void ParseConfiguration(Settings& settings, std::string_view bytes, ReadReport& report) {
+    LineReader lines(bytes);
+    size_t line_number = 0;
+    // Key lines before any header belong to channel 1.
+    std::optional<size_t> channel = 0;
+    bool in_general = false;
+
+    // Records a line whose value could not be stored; false when reading must stop.
+    auto fail = [&](std::string_view line) {
+        if (report.failed_lines.size() < kMaxReportedLines) {
+            report.failed_lines.push_back(clipped(line));
+        }
+        if (settings.general.service_mode == 0) return true;
+        report.fatal_error = "Settings file line " + std::to_string(line_number) +
+                             " cannot be read: " + clipped(line);
+        return false;
+    };
+
+    while (auto next = lines.next()) {
+        const std::string_view line = *next;
+        ++line_number;
+        bool stored = true;
+
+        if (in_general) {
+            if (line == kGeneralEnd) {
+                in_general = false;
+            } else if (const auto* field = find_field(kGeneralFields, line.substr(0, 3))) {
+                stored = store(*field, settings.general, value_of(line));
+            }
+        } else if (line.substr(0, kChannelHeader.size()) == kChannelHeader) {
+            channel = channel_index(line);
+        } else {
+            const std::string key = upper_ascii(line.substr(0, 3));
+            if (const auto* field = find_field(kChannelFields, key)) {
+                stored = channel && store(*field, settings.channels[*channel], value_of(line));
+            } else if (key == kGeneralStartKey) {
+                in_general = true;
+            }
+        }
+
+        if (!stored && !fail(line)) break;
+    }
+}
+
+void DecodeAll(Settings& settings) {
+    for (auto& channel : settings.channels) {
+        DecodeStartParams(channel);
+        DecodeStopParams(channel);
+        DecodeMagnitudeCorrection(channel);
+    }
+}
+
+}  // namespace
+
 ReadReport ReadConfiguration(Settings& settings, platform::FileSystem& fs,
                              std::string_view station_folder) {
     ReadReport report;
@@ -395,56 +453,22 @@ ReadReport ReadConfiguration(Settings& settings, platform::FileSystem& fs,
         report.created = true;
         report.write = WriteConfiguration(settings, fs, station_folder);
     }
+    if (auto bytes = fs.read_file(path, kMaxFileBytes)) ParseConfiguration(settings, *bytes, report);
+    DecodeAll(settings);
+    return report;
+}
 
-    if (auto bytes = fs.read_file(path, kMaxFileBytes)) {
-        LineReader lines(*bytes);
-        size_t line_number = 0;
-        // Key lines before any header belong to channel 1.
-        std::optional<size_t> channel = 0;
-        bool in_general = false;
-
-        // Records a line whose value could not be stored; false when reading must stop.
-        auto fail = [&](std::string_view line) {
-            if (report.failed_lines.size() < kMaxReportedLines) {
-                report.failed_lines.push_back(clipped(line));
-            }
-            if (settings.general.service_mode == 0) return true;
-            report.fatal_error = "Settings file line " + std::to_string(line_number) +
-                                 " cannot be read: " + clipped(line);
-            return false;
-        };
-
-        while (auto next = lines.next()) {
-            const std::string_view line = *next;
-            ++line_number;
-            bool stored = true;
-
-            if (in_general) {
-                if (line == kGeneralEnd) {
-                    in_general = false;
-                } else if (const auto* field = find_field(kGeneralFields, line.substr(0, 3))) {
-                    stored = store(*field, settings.general, value_of(line));
-                }
-            } else if (line.substr(0, kChannelHeader.size()) == kChannelHeader) {
-                channel = channel_index(line);
-            } else {
-                const std::string key = upper_ascii(line.substr(0, 3));
-                if (const auto* field = find_field(kChannelFields, key)) {
-                    stored = channel && store(*field, settings.channels[*channel], value_of(line));
-                } else if (key == kGeneralStartKey) {
-                    in_general = true;
-                }
-            }
-
-            if (!stored && !fail(line)) break;
-        }
+ReadReport ReadConfigurationFile(Settings& settings, const platform::FileSystem& fs,
+                                 const std::string& path, std::string_view station_folder) {
+    ReadReport report;
+    SetDefaultConfiguration(settings, station_folder);
+    auto bytes = fs.read_file(path, kMaxFileBytes);
+    if (!bytes) {
+        report.fatal_error = "The settings file " + path + " cannot be read.";
+        return report;
     }
-
-    for (auto& channel : settings.channels) {
-        DecodeStartParams(channel);
-        DecodeStopParams(channel);
-        DecodeMagnitudeCorrection(channel);
-    }
+    ParseConfiguration(settings, *bytes, report);
+    DecodeAll(settings);
     return report;
 }
 

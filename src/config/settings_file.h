@@ -29,6 +29,11 @@ struct ReadReport {
 ReadReport ReadConfiguration(Settings& settings, platform::FileSystem& fs,
                              std::string_view station_folder);
 
+// Reads a settings file at any path without writing anything (the extraction's choice of
+// station settings). A file that cannot be read is a fatal_error.
+ReadReport ReadConfigurationFile(Settings& settings, const platform::FileSystem& fs,
+                                 const std::string& path, std::string_view station_folder);
+
 // Writes `velkant.sch` and `velkant.ini`, each through a temporary file and a rename.
 platform::IoResult WriteConfiguration(const Settings& settings, platform::FileSystem& fs,
                                       std::string_view station_folder);

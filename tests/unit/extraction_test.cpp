@@ -100,3 +100,31 @@ TEST_F(ExtractionTest, AsciiLayoutCount) {
 
 }  // namespace
 }  // namespace velkantor::datalog
+
+#include <sstream>
+
+#include "app/tools.h"
+
+namespace velkantor::datalog {
+namespace {
+
+TEST_F(ExtractionTest, CommandLineToolWritesAndRefuses) {
+    config::Settings settings;
+    config::SetDefaultConfiguration(settings, "/s");
+    for (auto& c : settings.channels) c.sps_index = 7;
+    settings.general.ad_type = config::kZeda10;
+    fs.put("/s/velkant.ini", config::ConfigurationText(settings));
+    std::ostringstream out, err;
+    std::vector<std::string> args = {"--station", "/s", "--from", "2026/12/05 12:00:01",
+                                     "--minutes", "0.1", "--channels", "1"};
+    EXPECT_EQ(app::run_extract_command(args, fs, out, err, false), 0) << err.str();
+    EXPECT_EQ(out.str(), "/s/events/20261205_120001.CH1\n");
+    std::ostringstream out2, err2;
+    EXPECT_EQ(app::run_extract_command(args, fs, out2, err2, false), 1);
+    EXPECT_NE(err2.str().find("exists already"), std::string::npos);
+    std::ostringstream out3, err3;
+    EXPECT_EQ(app::run_extract_command({"--from", "yesterday"}, fs, out3, err3, false), 2);
+}
+
+}  // namespace
+}  // namespace velkantor::datalog

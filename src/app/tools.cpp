@@ -1,0 +1,105 @@
+#include "app/tools.h"
+
+#include <cstdlib>
+#include <ostream>
+
+#include "config/settings_file.h"
+#include "datalog/extraction.h"
+#include "text/number_text.h"
+
+namespace velkantor::app {
+
+std::string extract_usage() {
+    return R"(Usage: velkantor extract --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]
+
+Cuts a period of the continuous datalog into event files in the station's events folder.
+
+  --station DIR      station folder (default: $VELKANTOR_STATION, else ~/velkantor)
+  --from TIME        start of the period, "YYYY/MM/DD HH:MM:SS"
+  --minutes M        length of the period in minutes
+  --channels LIST    channels to extract, e.g. 1,3 (default: all four)
+  --config FILE      settings file for the station and sensor lines and the rates
+                     (default: the station's velkant.ini)
+  --overwrite        replace an event file of the same name
+)";
+}
+
+int run_extract_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                        std::ostream& out, std::ostream& err, bool show_progress) {
+    std::string station;
+    std::string from_text;
+    std::string config;
+    double minutes = 0;
+    int mask = 0xF;
+    bool overwrite = false;
+    auto bad = [&](const std::string& why) {
+        err << "velkantor extract: " << why << "\n" << extract_usage();
+        return 2;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--help") {
+            out << extract_usage();
+            return 0;
+        } else if (arg == "--station") {
+            station = value();
+        } else if (arg == "--from") {
+            from_text = value();
+        } else if (arg == "--minutes") {
+            auto m = text::strict_number(value());
+            if (!m || *m <= 0 || *m > 60 * 24 * 31) return bad("--minutes needs a number of minutes");
+            minutes = *m;
+        } else if (arg == "--channels") {
+            mask = 0;
+            for (char c : value()) {
+                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
+                else if (c != ',' && c != ' ') return bad("--channels takes channel numbers 1 to 4");
+            }
+        } else if (arg == "--config") {
+            config = value();
+        } else if (arg == "--overwrite") {
+            overwrite = true;
+        } else {
+            return bad("unknown option \"" + arg + "\"");
+        }
+    }
+    auto from = text::parse_datetime(from_text);
+    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
+    if (minutes <= 0) return bad("--minutes is needed");
+    if (mask == 0) return bad("no channel to extract");
+    if (station.empty()) {
+        const char* env = std::getenv("VELKANTOR_STATION");
+        const char* home = std::getenv("HOME");
+        station = env && *env ? env : platform::join_path(home && *home ? home : ".", "velkantor");
+    }
+    if (config.empty()) config = platform::join_path(station, config::kSettingsFileName);
+
+    datalog::ExtractRequest request;
+    auto report = config::ReadConfigurationFile(request.settings, fs, config, station);
+    if (!report.fatal_error.empty()) {
+        err << "velkantor extract: " << report.fatal_error << "\n";
+        return 1;
+    }
+    request.datalog_folder = platform::join_path(station, "datalog");
+    request.events_folder = platform::join_path(station, "events");
+    request.from = *from;
+    request.minutes = minutes;
+    request.channel_mask = mask;
+    request.overwrite = overwrite;
+    auto result = datalog::ExtractEventFile(fs, request, [&](double fraction) {
+        if (show_progress) err << "\rExtracting " << static_cast<int>(fraction * 100) << "%" << std::flush;
+    });
+    if (show_progress) err << "\n";
+    for (const auto& file : result.files) out << file << "\n";
+    if (!result.message.empty()) {
+        std::string text;
+        for (char c : result.message) {
+            if (c != '\r') text += c;
+        }
+        err << "[" << result.title << "] " << text << "\n";
+    }
+    return result.files.empty() ? 1 : 0;
+}
+
+}  // namespace velkantor::app

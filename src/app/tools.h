@@ -1,0 +1,17 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace velkantor::app {
+
+// `velkantor extract ...`: the review window's extraction from the command line. Returns the
+// exit status (0: files written; 1: nothing extracted or refused; 2: bad command line).
+int run_extract_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                        std::ostream& out, std::ostream& err, bool show_progress);
+std::string extract_usage();
+
+}  // namespace velkantor::app
