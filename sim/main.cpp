@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,8 +49,10 @@ extern "C" void on_signal(int) {
 }
 
 void usage(std::ostream& out) {
-    out << "Usage: velkantor-sim [--model NAME] [--start \"YYYY/MM/DD HH:MM:SS\"] [--seed N]\n"
-           "                     [--quake-every SECONDS] [--link PATH] [--help]\n"
+    out << "Usage: velkantor-sim [--model NAME] [--version VNNN] [--start TIME] [--seed N]\n"
+           "                     [--serial HEX8] [--trim HEX8] [--drift PPM]\n"
+           "                     [--sync-every SECONDS] [--quake-every SECONDS] [--link PATH]\n"
+           "                     [--help]\n"
            "Creates a pseudo-terminal, prints its device path, and behaves like the board.\n"
            "  --model NAME           board model (";
     bool first = true;
@@ -56,8 +61,14 @@ void usage(std::ostream& out) {
         first = false;
     }
     out << "; default ZEDA18)\n"
-           "  --start TIME           board clock at start (default: the PC time)\n"
+           "  --version VNNN         ZEDA firmware reply instead of the model's own (V210, V150)\n"
+           "  --start TIME           board clock at start, \"YYYY/MM/DD HH:MM:SS\"\n"
+           "                         (default: the PC time)\n"
            "  --seed N               signal and board identity seed (default 1)\n"
+           "  --serial HEX8          ZEDA serial number, memory 16..19 (default: from the seed)\n"
+           "  --trim HEX8            ZEDA clock trimming, memory 1..4 (default: from the seed)\n"
+           "  --drift PPM            board clock rate error, parts per million\n"
+           "  --sync-every SECONDS   time receiver synchronisation period (default: none)\n"
            "  --quake-every SECONDS  a quake every so many seconds of board time\n"
            "  --link PATH            also make a symbolic link to the device at PATH\n";
 }
@@ -109,17 +120,83 @@ bool parse_number(std::string_view text, T& value) {
     return error == std::errc{} && end == text.data() + text.size();
 }
 
+// Four bytes from 8 hexadecimal digits, first byte first, as the station shows them.
+std::optional<std::array<uint8_t, 4>> parse_hex8(std::string_view text) {
+    if (text.size() != 8) return std::nullopt;
+    std::array<uint8_t, 4> bytes{};
+    for (size_t i = 0; i < 4; ++i) {
+        auto [end, error] =
+            std::from_chars(text.data() + 2 * i, text.data() + 2 * i + 2, bytes[i], 16);
+        if (error != std::errc{} || end != text.data() + 2 * i + 2) return std::nullopt;
+    }
+    return bytes;
+}
+
+bool is_firmware_reply(std::string_view text) {
+    return text.size() == 4 && text[0] == 'V' &&
+           std::all_of(text.begin() + 1, text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Returns the arguments, or a message for standard error.
 std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& error) {
     Arguments a;
+    BoardOptions& o = a.options;
+    // Each option reads its value; false: the value is bad.
+    const std::map<std::string_view, std::function<bool(std::string_view)>> options = {
+        {"--model",
+         [&](std::string_view v) {
+             o.model = v;
+             return true;
+         }},
+        {"--version",
+         [&](std::string_view v) {
+             o.version = v;
+             return is_firmware_reply(v);
+         }},
+        {"--start",
+         [&](std::string_view v) {
+             a.start = velkantor::text::parse_datetime(v);
+             return a.start.has_value();
+         }},
+        {"--seed", [&](std::string_view v) { return parse_number(v, o.seed); }},
+        {"--serial",
+         [&](std::string_view v) {
+             o.serial_number = parse_hex8(v);
+             return o.serial_number.has_value();
+         }},
+        {"--trim",
+         [&](std::string_view v) {
+             o.trimming = parse_hex8(v);
+             return o.trimming.has_value();
+         }},
+        {"--drift",
+         [&](std::string_view v) {
+             // Beyond a few hundred ppm no crystal runs; a typing slip is likelier.
+             return parse_number(v, o.clock.drift_ppm) && std::abs(o.clock.drift_ppm) <= 1000;
+         }},
+        {"--sync-every",
+         [&](std::string_view v) {
+             return parse_number(v, o.clock.sync_every_seconds) && o.clock.sync_every_seconds > 0;
+         }},
+        {"--quake-every",
+         [&](std::string_view v) {
+             return parse_number(v, o.quake_every_seconds) &&
+                    std::isfinite(o.quake_every_seconds) && o.quake_every_seconds >= 0;
+         }},
+        {"--link",
+         [&](std::string_view v) {
+             a.link = v;
+             return true;
+         }},
+    };
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             a.help = true;
             continue;
         }
-        if (arg != "--model" && arg != "--start" && arg != "--seed" && arg != "--quake-every" &&
-            arg != "--link") {
+        auto option = options.find(arg);
+        if (option == options.end()) {
             error = "unknown option: " + std::string(arg);
             return std::nullopt;
         }
@@ -128,28 +205,11 @@ std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& err
             return std::nullopt;
         }
         std::string_view value = argv[++i];
-        if (arg == "--model") {
-            a.options.model = value;
-        } else if (arg == "--start") {
-            a.start = velkantor::text::parse_datetime(value);
-            if (!a.start) {
-                error = "bad --start (want \"YYYY/MM/DD HH:MM:SS\"): " + std::string(value);
-                return std::nullopt;
-            }
-        } else if (arg == "--seed") {
-            if (!parse_number(value, a.options.seed)) {
-                error = "bad --seed: " + std::string(value);
-                return std::nullopt;
-            }
-        } else if (arg == "--quake-every") {
-            double seconds = 0;
-            if (!parse_number(value, seconds) || !std::isfinite(seconds) || seconds < 0) {
-                error = "bad --quake-every: " + std::string(value);
-                return std::nullopt;
-            }
-            a.options.quake_every_seconds = seconds;
-        } else {
-            a.link = value;
+        if (!option->second(value)) {
+            error = "bad " + std::string(arg) +
+                    (arg == "--start" ? " (want \"YYYY/MM/DD HH:MM:SS\")" : "") + ": " +
+                    std::string(value);
+            return std::nullopt;
         }
     }
     return a;

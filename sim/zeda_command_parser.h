@@ -18,7 +18,9 @@ struct ZedaCommand {
         trim_write,   // 0x85 b1 b2 b3 b4 0           args = b1..b4
         memory_read,  // 0x86 address 0 0 0 0         args[0] = address
         set_date,     // 0x87 yy mm dd 0 0            args = year - 2000, month, day
-        start,        // "DUMMY" 0x84 c0 c1 c2 c3 0   args = rate codes of channels 0..3
+        start,        // "DUMMY" 0x84 c0 c1 c2 c3 0   args = rate codes of channels 0..3;
+                      // the 16-channel form "DUMMY" 0x84 code, mask low, mask high, 0, 0
+                      // fits the same bytes: args = code, mask low, mask high, 0
     };
     Kind kind;
     std::array<uint8_t, 4> args{};

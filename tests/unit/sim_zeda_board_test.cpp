@@ -11,70 +11,14 @@
 #include "sim/board_model.h"
 #include "sim/virtual_line.h"
 #include "sim/zeda_board.h"
+#include "sim_zeda_stream.h"
 
 namespace velkantor::sim {
 namespace {
 
 using text::DateTime;
 using text::to_epoch_seconds;
-
-std::string bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
-
-const std::string kVersionRequest = bytes({0x81, 0, 0, 0, 0, 0});
-const std::string kStop = bytes({0x84, 0, 0, 0, 0, 0});
-const std::string kWake = bytes({0x0F, 0xF0, 0x8A, 0x28, 0xF0, 0x28, 0x8A, 0x0F});
-
-std::string start_command(int c0, int c1, int c2, int c3) {
-    return "DUMMY" + bytes({0x84, c0, c1, c2, c3, 0});
-}
-std::string memory_read(int address) {
-    return bytes({0x86, address, 0, 0, 0, 0});
-}
-
-uint8_t u8(char c) {
-    return static_cast<uint8_t>(c);
-}
-
-// The station's view of the stream: frames end at a byte of 0xF0 or above.
-std::vector<std::string> split_frames(const std::string& stream) {
-    std::vector<std::string> frames;
-    std::string frame;
-    for (char c : stream) {
-        frame.push_back(c);
-        if (u8(c) >= 0xF0) {
-            frames.push_back(frame);
-            frame.clear();
-        }
-    }
-    EXPECT_TRUE(frame.empty()) << "stream ends inside a frame";
-    return frames;
-}
-
-// Decoding as the station does it, written out per board so that it checks the encoder
-// rather than repeating it.
-int32_t decode_data(const std::string& f, int sample_bits) {
-    uint8_t t = u8(f.back());
-    int32_t b0 = u8(f[1]) + 128 * (t & 1);
-    int32_t b1 = u8(f[2]) + 128 * ((t >> 1) & 1);
-    switch (sample_bits) {
-        case 16: {
-            int32_t v = b1 * 256 + b0;
-            return v >= 0x8000 ? v - 65536 : v;
-        }
-        case 18: {
-            int32_t magnitude = b1 * 256 + b0 + 65536 * ((t >> 2) & 1);
-            return (t & 8) ? magnitude - 131072 : magnitude;
-        }
-        default: {
-            int32_t magnitude = u8(f[3]) * 65536 + b1 * 256 + b0;
-            return (t & 4) ? magnitude - 8388608 : magnitude;
-        }
-    }
-}
+using namespace zeda_test;
 
 ZedaFamily zeda18() {
     return {"ZEDA18", "V181", 18, 4, 9, 200};
@@ -142,11 +86,330 @@ protected:
     static double board_epoch(const DateTime& t) { return to_epoch_seconds(t); }
 };
 
-TEST_F(SimZedaBoard, RegistryKnowsTheModelByName) {
-    EXPECT_EQ(model_names(), std::vector<std::string>{"ZEDA18"});
+TEST_F(SimZedaBoard, UnknownModelIsRefused) {
     BoardOptions o = options();
     o.model = "ZEDA99";
     EXPECT_EQ(make_board(o), nullptr);
+}
+
+// Checks a stream of a board started with channel `channel` alone at code `code`: time
+// frames of consecutive seconds from `first`, with the status `status`, each followed by
+// its second's samples, each the board's signal at its own time.
+struct StreamForm {
+    int sample_bits;
+    size_t data_length;
+    size_t time_length;
+    int rate_base;
+};
+void expect_stream(const BoardModel& board, const std::string& stream, const StreamForm& form,
+                   DateTime first, int channel, int code, size_t min_samples = 50) {
+    const double t0 = to_epoch_seconds(first);
+    int64_t second = -1;  // seconds after `first`
+    int index = 0;        // of the sample within its second
+    size_t samples = 0;
+    for (const std::string& f : split_frames(stream)) {
+        if (u8(f[0]) == 0x81) {
+            ++second;
+            index = 0;
+            DateTime t = text::from_epoch_seconds(t0 + static_cast<double>(second));
+            ASSERT_EQ(f, time_frame(t, 0, form.time_length)) << text::format_datetime(t);
+            continue;
+        }
+        ASSERT_GE(second, 0) << "data before the first time frame";
+        ASSERT_EQ(f.size(), form.data_length);
+        ASSERT_EQ(u8(f[0]), 0x82 + channel);
+        double at = t0 + static_cast<double>(second) + index * code / double(form.rate_base);
+        ASSERT_EQ(decode_data(f, form.sample_bits), board.signal_at(channel, at))
+            << "second " << second << " sample " << index;
+        ++index;
+        ++samples;
+    }
+    EXPECT_GE(samples, min_samples);
+}
+
+struct FamilyCase {
+    const char* model;
+    const char* version;
+    StreamForm form;
+    std::string start;  // channel 1 at code 4
+};
+
+TEST_F(SimZedaBoard, EachModelAnswersItsVersionAndSendsItsOwnFrames) {
+    const std::vector<FamilyCase> cases = {
+        {"ZEDA10", "V162", {16, 4, 9, 200}, start_command(0, 4, 0, 0)},
+        {"ZEDA18", "V181", {18, 4, 9, 200}, start_command(0, 4, 0, 0)},
+        {"ZEDA20", "V200", {24, 5, 9, 200}, start_command(0, 4, 0, 0)},
+        {"ZEDA30", "V300", {16, 4, 9, 200}, masked_start_command(4, 0x0002)},
+    };
+    for (const FamilyCase& c : cases) {
+        SCOPED_TRACE(c.model);
+        BoardOptions o = options();
+        o.model = c.model;
+        // Loud enough to clip every width, so the top bits and both limits go over the line.
+        o.quakes.push_back({{2026, 3, 14, 23, 59, 59, 200}, 30, 2e7});
+        auto board = make(o);
+        board->receive(kWake + kStop + kVersionRequest, kPcStart);
+        EXPECT_EQ(board->advance_to(kPcStart), c.version);
+        board->receive(c.start, kPcStart);
+        expect_stream(*board, board->advance_to(kPcStart + 3.5), c.form,
+                      {2026, 3, 14, 23, 59, 59, 0}, 1, 4, 2 * 50 + 26);
+    }
+}
+
+struct MaskCase {
+    const char* name;
+    int code;
+    int mask;
+    std::array<uint8_t, 4> codes;
+};
+
+TEST_F(SimZedaBoard, SixteenChannelBoardRunsTheMaskedChannelsOfTheFirstFourAtOneRate) {
+    const std::vector<MaskCase> cases = {
+        {"channels 0, 2, 3", 4, 0x000D, {4, 0, 4, 4}},
+        {"high bits do not reach the first four", 2, 0xFFF2, {0, 2, 0, 0}},
+        {"all sixteen", 2, 0xFFFF, {2, 2, 2, 2}},
+        {"only channels above 3", 2, 0xFF00, {0, 0, 0, 0}},
+        {"code 0: off", 0, 0x000F, {0, 0, 0, 0}},
+    };
+    for (const MaskCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoardOptions o = options();
+        o.model = "ZEDA30";
+        auto board = make(o);
+        board->receive(masked_start_command(c.code, c.mask), kPcStart);
+        EXPECT_EQ(dynamic_cast<ZedaBoard&>(*board).rate_codes(), c.codes);
+        std::array<int, 4> counts{};
+        int time_frames = 0;
+        for (const std::string& f : split_frames(board->advance_to(kPcStart + 1.999))) {
+            if (u8(f[0]) == 0x81) {
+                ++time_frames;
+                continue;
+            }
+            ASSERT_EQ(time_frames, 1) << "only the first whole second";
+            ASSERT_GE(u8(f[0]), 0x82);
+            ASSERT_LE(u8(f[0]), 0x85);
+            ++counts[u8(f[0]) - 0x82u];
+        }
+        for (size_t ch = 0; ch < 4; ++ch) {
+            EXPECT_EQ(counts[ch], c.codes[ch] == 0 ? 0 : 200 / c.codes[ch]) << "channel " << ch;
+        }
+    }
+}
+
+struct FirmwareCase {
+    const char* model;
+    const char* version;
+    StreamForm form;
+};
+
+TEST_F(SimZedaBoard, FirmwareDecidesTheSamplingClockAndTheTimeFrame) {
+    const std::vector<FirmwareCase> cases = {
+        {"ZEDA18", "V210", {18, 4, 9, 2400}}, {"ZEDA20", "V211", {24, 5, 6, 2400}},
+        {"ZEDA18", "V150", {18, 4, 6, 100}},  {"ZEDA10", "V170", {16, 4, 6, 100}},
+        {"ZEDA20", "V111", {24, 5, 6, 100}},  {"ZEDA10", "V163", {16, 4, 9, 200}},
+        {"ZEDA18", "V180", {18, 4, 6, 200}},  {"ZEDA10", "V300", {16, 4, 9, 200}},
+    };
+    for (const FirmwareCase& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.version);
+        BoardOptions o = options();
+        o.model = c.model;
+        o.version = c.version;
+        auto board = make(o);
+        board->receive(kVersionRequest, kPcStart);
+        EXPECT_EQ(board->advance_to(kPcStart), c.version);
+        // 50 samples a second whatever the clock, so the count shows the clock as well.
+        const int code = c.form.rate_base / 50;
+        board->receive(start_command(0, code, 0, 0), kPcStart);
+        expect_stream(*board, board->advance_to(kPcStart + 2.999), c.form,
+                      {2026, 3, 14, 23, 59, 59, 0}, 1, code, 100);
+    }
+}
+
+TEST_F(SimZedaBoard, IdentityAndTrimmingCanBeGiven) {
+    BoardOptions o = options();
+    o.serial_number = std::array<uint8_t, 4>{0x12, 0x34, 0x56, 0x78};
+    o.trimming = std::array<uint8_t, 4>{0xFF, 0xFF, 0xFF, 0x02};  // the null record
+    auto read = [](BoardModel& board, int first) {
+        std::string out;
+        for (int a = first; a < first + 4; ++a) {
+            board.receive(memory_read(a), kPcStart);
+            out += board.advance_to(kPcStart);
+        }
+        return out;
+    };
+    auto board = make(o);
+    EXPECT_EQ(read(*board, 16),
+              bytes({0x86, 0x12, 0xF0, 0x86, 0x34, 0xF0, 0x86, 0x56, 0xF0, 0x86, 0x78, 0xF0}));
+    EXPECT_EQ(read(*board, 1),
+              bytes({0x86, 0xFF, 0xF0, 0x86, 0xFF, 0xF0, 0x86, 0xFF, 0xF0, 0x86, 0x02, 0xF0}));
+
+    // A board whose trimming memory cannot be written keeps it.
+    const std::string write = bytes({0x85, 0x20, 0x1C, 0x00, 0x01, 0x00});
+    o.faults.ignores_trim_write = true;
+    auto stuck = make(o);
+    stuck->receive(write, kPcStart);
+    EXPECT_EQ(read(*stuck, 1), read(*board, 1));
+    board->receive(write, kPcStart);
+    EXPECT_EQ(read(*board, 1),
+              bytes({0x86, 0x20, 0xF0, 0x86, 0x1C, 0xF0, 0x86, 0x00, 0xF0, 0x86, 0x01, 0xF0}));
+}
+
+TEST_F(SimZedaBoard, MuteBoardNeverAnswersTheVersionButStreamsWhenStarted) {
+    BoardOptions o = options();
+    o.faults.mute_handshake = true;
+    auto board = make(o);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        board->receive(kWake + kWake + kStop + kVersionRequest, kPcStart + attempt * 0.5);
+    }
+    EXPECT_EQ(board->advance_to(kPcStart + 2), "");
+    board->receive(start_command(2, 0, 0, 0), kPcStart + 2);
+    std::vector<std::string> frames = split_frames(board->advance_to(kPcStart + 3.999));
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0], time_frame({2026, 3, 15, 0, 0, 1, 0}, 0));
+    EXPECT_EQ(frames.size(), 1u + 100u);
+}
+
+// Two boards alike but for their faults, run side by side from the same start: what the
+// faulty one sends is compared with what the sound one sends at the same moments.
+class SimZedaLineFaults : public SimZedaBoard {
+protected:
+    // Channel 0 at 50 samples a second from board 23:59:59.
+    std::vector<std::pair<std::string, std::string>> run_pair(const LineFaults& faults, double step,
+                                                              double seconds) {
+        BoardOptions o = options();
+        auto sound = make(o);
+        o.faults = faults;
+        auto faulty = make(o);
+        std::vector<std::pair<std::string, std::string>> chunks;
+        for (BoardModel* b : {sound.get(), faulty.get()})
+            b->receive(start_command(4, 0, 0, 0), kPcStart);
+        for (double t = kPcStart + step; t <= kPcStart + seconds + 1e-9; t += step) {
+            chunks.emplace_back(sound->advance_to(t), faulty->advance_to(t));
+        }
+        return chunks;
+    }
+};
+
+struct FrameHit {
+    DateTime frame_time;  // board time of the data frame hit
+    bool shortened;
+    bool unterminated;
+};
+struct FrameFaultCase {
+    const char* name;
+    std::vector<DateTime> short_frames;
+    std::vector<DateTime> unterminated_frames;
+    std::vector<FrameHit> hits;
+};
+
+TEST_F(SimZedaLineFaults, FrameFaultsHitTheFirstDataFrameAtOrAfterTheirTimeOnce) {
+    const std::vector<FrameFaultCase> cases = {
+        {"short, between samples and on one",
+         {{2026, 3, 14, 23, 59, 59, 13}, {2026, 3, 15, 0, 0, 0, 0}},
+         {},
+         {{{2026, 3, 14, 23, 59, 59, 20}, true, false}, {{2026, 3, 15, 0, 0, 0, 0}, true, false}}},
+        {"unterminated",
+         {},
+         {{2026, 3, 15, 0, 0, 1, 500}},
+         {{{2026, 3, 15, 0, 0, 1, 500}, false, true}}},
+        {"both on one frame",
+         {{2026, 3, 15, 0, 0, 0, 490}},
+         {{2026, 3, 15, 0, 0, 0, 500}},
+         {{{2026, 3, 15, 0, 0, 0, 500}, true, true}}},
+        {"before the start: the first frame sent",
+         {{2026, 3, 14, 23, 0, 0, 0}},
+         {},
+         {{{2026, 3, 14, 23, 59, 59, 0}, true, false}}},
+        {"after the run: nothing", {{2026, 3, 15, 0, 0, 5, 0}}, {{2026, 3, 15, 0, 0, 5, 0}}, {}},
+    };
+    for (const FrameFaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineFaults faults;
+        faults.short_frames = c.short_frames;
+        faults.unterminated_frames = c.unterminated_frames;
+        std::string sound;
+        std::string faulty;
+        for (auto& [a, b] : run_pair(faults, 0.25, 3.5)) {
+            sound += a;
+            faulty += b;
+        }
+        // The sound stream with the hits applied, frame by frame at their board times.
+        std::string expected;
+        const double first = to_epoch_seconds({2026, 3, 14, 23, 59, 59, 0});
+        int second = -1;
+        int index = 0;
+        for (std::string f : split_frames(sound)) {
+            if (u8(f[0]) == 0x81) {
+                ++second;
+                index = 0;
+            } else {
+                double at = first + second + index++ / 50.0;
+                for (const FrameHit& hit : c.hits) {
+                    if (std::abs(at - to_epoch_seconds(hit.frame_time)) > 1e-6) continue;
+                    if (hit.shortened) f.erase(f.size() - 2, 1);
+                    if (hit.unterminated) f.pop_back();
+                }
+            }
+            expected += f;
+        }
+        EXPECT_EQ(faulty, expected);
+    }
+}
+
+struct GarbageSpanCase {
+    const char* name;
+    Garbage garbage;
+};
+
+TEST_F(SimZedaLineFaults, GarbageStaysWithinItsSpan) {
+    const DateTime from{2026, 3, 15, 0, 0, 0, 0};
+    const DateTime to{2026, 3, 15, 0, 0, 1, 0};
+    const std::vector<GarbageSpanCase> cases = {
+        {"replaced", {from, to, 0.1, 0}},
+        {"injected", {from, to, 0, 0.1}},
+        {"both", {from, to, 0.1, 0.1}},
+    };
+    // Board time = PC time + this, as long as nothing moves the clock.
+    const double offset = to_epoch_seconds({2026, 3, 14, 23, 59, 58, 0}) - kPcStart;
+    for (const GarbageSpanCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineFaults faults;
+        faults.garbage = {c.garbage};
+        const double step = 0.05;
+        size_t inside = 0;
+        size_t changed = 0;
+        size_t added = 0;
+        double t = kPcStart;
+        for (auto& [sound, faulty] : run_pair(faults, step, 3.5)) {
+            // This chunk holds what the board sent for board times (t, t + step].
+            const double board_from = t + offset;
+            t += step;
+            const double board_to = t + offset;
+            if (board_to < to_epoch_seconds(from) - 1e-6 ||
+                board_from >= to_epoch_seconds(to) - 1e-6) {
+                EXPECT_EQ(faulty, sound) << "outside the span, board time " << board_from;
+                continue;
+            }
+            inside += sound.size();
+            ASSERT_GE(faulty.size(), sound.size());
+            added += faulty.size() - sound.size();
+            if (c.garbage.injected == 0) {
+                for (size_t i = 0; i < sound.size(); ++i) changed += faulty[i] != sound[i];
+            }
+        }
+        // A tenth of about 210 bytes, give or take what chance allows.
+        ASSERT_GT(inside, 200u);
+        if (c.garbage.replaced > 0 && c.garbage.injected == 0) {
+            EXPECT_GT(changed, inside / 20);
+            EXPECT_LT(changed, inside / 5);
+        }
+        if (c.garbage.injected > 0) {
+            EXPECT_GT(added, inside / 20);
+            EXPECT_LT(added, inside / 5);
+        } else {
+            EXPECT_EQ(added, 0u);
+        }
+    }
 }
 
 TEST_F(SimZedaBoard, StartsSilentAndStreamsOneSecondAtATimeAtTheCodedRates) {
@@ -190,15 +453,6 @@ TEST_F(SimZedaBoard, StartsSilentAndStreamsOneSecondAtATimeAtTheCodedRates) {
     for (const LineRecord& r : records) (r.from_board ? out : in) += r.bytes;
     EXPECT_EQ(in, start_command(2, 2, 0, 100));
     EXPECT_EQ(out, stream);
-}
-
-TEST_F(SimZedaBoard, TimeFramesCarryTheBoardDateAcrossMidnight) {
-    auto board = make(options());
-    board->receive(start_command(0, 0, 0, 0), kPcStart);  // only time frames
-    std::vector<std::string> frames = split_frames(board->advance_to(kPcStart + 2));
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0], bytes({0x81, 26, 3, 14, 59, 59, 23, 0x00, 0xF0}));
-    EXPECT_EQ(frames[1], bytes({0x81, 26, 3, 15, 0, 0, 0, 0x00, 0xF0}));
 }
 
 TEST_F(SimZedaBoard, SamplesAreTheSignalAtTheirBoardTimesInTimeOrder) {

@@ -106,7 +106,9 @@ void PosixSerialPort::fill() {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || (n < 0 && errno == EIO)) hung_up_ = true;  // the other side is gone
+        // A raw terminal answers "nothing waiting" with 0 bytes; a pseudo-terminal whose
+        // other side has gone answers EIO, and then polls readable for ever.
+        if (n < 0 && errno == EIO) hung_up_ = true;
         return;
     }
 }

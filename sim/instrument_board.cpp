@@ -1,0 +1,86 @@
+#include "instrument_board.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace velkantor::sim {
+
+InstrumentBoard::InstrumentBoard(const BoardOptions& options, int sample_bits)
+    : options_(options),
+      sample_bits_(sample_bits),
+      offset_(text::to_epoch_seconds(options.board_start) - options.pc_start) {
+    signal_.emplace(options_, ticks_per_second_, sample_bits_);
+}
+
+double InstrumentBoard::tick_time(int64_t tick) const {
+    return static_cast<double>(tick) / ticks_per_second_ - offset_;
+}
+
+void InstrumentBoard::resume_after(double now) {
+    next_tick_ = static_cast<int64_t>(std::floor((now + offset_) * ticks_per_second_)) + 1;
+}
+
+void InstrumentBoard::start_streaming(int ticks_per_second, double now) {
+    if (ticks_per_second != ticks_per_second_) {
+        ticks_per_second_ = std::max(ticks_per_second, 1);
+        signal_.emplace(options_, ticks_per_second_, sample_bits_);
+    }
+    streaming_ = true;
+    resume_after(now);
+}
+
+int32_t InstrumentBoard::value(int channel, int64_t tick) const {
+    int32_t v = signal_->at_tick(channel, tick);
+    if (sample_listener) {
+        sample_listener(channel, static_cast<double>(tick) / ticks_per_second_, v);
+    }
+    return v;
+}
+
+void InstrumentBoard::produce(double now) {
+    if (connected_ && streaming_) {
+        while (tick_time(next_tick_) <= now) {
+            double at = tick_time(next_tick_);
+            std::string bytes = unit(next_tick_);
+            if (outgoing_.empty()) outgoing_since_ = at;
+            outgoing_ += bytes;
+            ++next_tick_;
+        }
+    }
+    told_ = std::max(told_, now);
+}
+
+void InstrumentBoard::receive(std::string_view bytes, double now) {
+    now = std::max(now, told_);
+    produce(now);
+    if (!connected_) return;
+    if (recorder) recorder(LineRecord{now, false, std::string(bytes)});
+    hear(bytes, now);
+}
+
+std::string InstrumentBoard::advance_to(double now) {
+    produce(now);
+    std::string out;
+    out.swap(outgoing_);
+    if (!out.empty() && recorder) recorder(LineRecord{std::max(now, told_), true, out});
+    return out;
+}
+
+double InstrumentBoard::next_send_time() const {
+    if (!outgoing_.empty()) return outgoing_since_;
+    if (!connected_ || !streaming_) return std::numeric_limits<double>::infinity();
+    return tick_time(next_tick_);
+}
+
+int32_t InstrumentBoard::signal_at(int channel, double board_epoch_seconds) const {
+    return signal_->at(channel, board_epoch_seconds);
+}
+
+void InstrumentBoard::set_connected(bool connected) {
+    // What would have been sent while unplugged is gone; sending goes on from the replug.
+    if (connected && !connected_ && streaming_) resume_after(told_);
+    connected_ = connected;
+}
+
+}  // namespace velkantor::sim

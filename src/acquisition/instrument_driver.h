@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "acquisition/board_driver.h"
+#include "platform/serial_port.h"
+
+namespace velkantor::acquisition {
+
+// The instruments that are not ZEDA boards have no frames and no clock of their own. Their
+// drivers re-code what they send into the ZEDA frame form, so that the station's dispatch
+// and decoder serve them unchanged, and they stamp the stream with PC seconds.
+
+// Data frame of a re-coded sample: 0x82 + channel, the low and the high byte of the value as
+// a 16-bit two's-complement number, terminator 0xFC (its low bits 0: the bytes are whole).
+std::string recoded_data_frame(int channel, int32_t value);
+// The once-per-PC-second time frame: 0x81, second, minute, hour, 0x00, 0xFF.
+std::string instrument_time_frame(int hour, int minute, int second);
+
+// The fixed line of an instrument and what the station says when it stays silent.
+struct InstrumentLine {
+    std::string_view description;    // `board_description`, trailing blank included
+    std::string_view line_settings;  // "9600,n,8,1"
+    int input_length;
+    platform::InputMode input_mode;
+    std::string_view not_found_log;
+    std::string_view not_found_warning;
+};
+
+class InstrumentDriver : public BoardDriver {
+  public:
+    explicit InstrumentDriver(const InstrumentLine& line) : line_(line) {}
+
+    // "START with " + description, then the fixed line settings; no handshake.
+    bool start_up(Station& station) override;
+    // The 16-bit rule of the re-coded frames.
+    int32_t decode(std::string_view frame, uint8_t terminator) const override;
+
+  protected:
+    // Ends the start script: an instrument that has sent nothing for more than 10 s is
+    // reported as not found (false: the run ends).
+    bool found(Station& station) const;
+    // The PC second the bytes now being read belong to: the time of day less the seconds
+    // that the waiting bytes took to arrive, `bytes_per_read` bytes a read and
+    // `reads_per_second` reads a second. When it is a new second, the time frame is put in
+    // the frame buffer and true is returned: that pass reads nothing.
+    bool new_reading_second(Station& station, size_t bytes_per_read, size_t reads_per_second);
+    // A complete frame for the station to dispatch.
+    static void emit(Station& station, std::string frame);
+
+  private:
+    const InstrumentLine& line_;
+    // Days since 1970 x 86400 + second of day: unlike the time of day alone, it tells a
+    // midnight from a clock that went back.
+    int64_t reading_second_ = std::numeric_limits<int64_t>::min();
+};
+
+}  // namespace velkantor::acquisition
