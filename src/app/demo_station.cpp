@@ -6,9 +6,15 @@
 
 namespace velkantor::app {
 
-std::string demo_station_folder() {
+std::string demo_station_folder(const std::string& model) {
     const char* home = std::getenv("HOME");
-    return platform::join_path(home && *home ? home : ".", "velkantor-demo");
+    // One demo station per model: each needs settings of its own.
+    std::string name = "velkantor-demo";
+    if (model != "ZEDA18") {
+        name += "-";
+        for (char c : model) name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return platform::join_path(home && *home ? home : ".", name);
 }
 
 platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string& folder,
@@ -21,11 +27,26 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
     config::SetDefaultConfiguration(settings, folder);
     auto& general = settings.general;
     general.location = "Demo station (simulated board)";
-    general.ad_type = model == "ZEDA10" ? 0 : model == "ZEDA20" ? 5 : model == "ZEDA30" ? 6 : 1;
+    struct Demo {
+        const char* model;
+        int16_t ad_type;
+        int16_t sps_index;  // a rate the board accepts on every channel
+    };
+    static const Demo kDemos[] = {
+        {"ZEDA10", config::kZeda10, 15}, {"ZEDA18", config::kZeda18, 15},
+        {"ZEDA20", config::kZeda20, 15}, {"ZEDA30", config::kZeda30, 15},
+        {"INFILTEC", config::kInfiltec, 7}, {"LX1500", config::kLx1500, 12},
+        {"DATAQ", config::kDataqDi194rs, 13},  // 4 x 60: the instrument's whole budget
+    };
+    const Demo* demo = &kDemos[1];
+    for (const auto& d : kDemos) {
+        if (model == d.model) demo = &d;
+    }
+    general.ad_type = demo->ad_type;
     general.baud_index = 6;  // 115200
     general.comm_port = 1;
     for (auto& channel : settings.channels) {
-        channel.sps_index = 15;  // 100 samples per second
+        channel.sps_index = demo->sps_index;
         channel.record_enabled = 1;
         channel.datalog_enabled = 1;
         channel.drum_enabled = 1;
@@ -34,6 +55,17 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
         config::DecodeStartParams(channel);
         config::DecodeStopParams(channel);
         config::UpdateDerivedCounts(channel);
+    }
+    // The text instruments carry one channel.
+    if (demo->ad_type == config::kInfiltec || demo->ad_type == config::kLx1500) {
+        for (size_t c = 1; c < settings.channels.size(); ++c) {
+            auto& channel = settings.channels[c];
+            channel.sps_index = 0;
+            channel.record_enabled = 0;
+            channel.datalog_enabled = 0;
+            channel.drum_enabled = 0;
+            config::UpdateDerivedCounts(channel);
+        }
     }
     return config::WriteConfiguration(settings, fs, folder);
 }

@@ -6,8 +6,9 @@
 
 namespace velkantor::app {
 
-// The demo station's folder: ~/velkantor-demo.
-std::string demo_station_folder();
+// The demo station's folder: ~/velkantor-demo for the ZEDA18, ~/velkantor-demo-<model> for
+// the other simulated boards.
+std::string demo_station_folder(const std::string& model);
 // Writes settings that show the program at work, when the folder has none yet: four
 // channels at 100 samples per second with recording and datalog on, drums on, a board at
 // 115200 baud. Returns the write's result.
