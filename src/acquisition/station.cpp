@@ -33,7 +33,8 @@ Station::Station(StationPlatform platform, std::string folder)
                 "Time file exceeded 64k cleared."),
       diagnostic_file_(platform.fs, platform::join_path(folder_, "stub.dat")),
       errors_(platform.clock, platform.host),
-      event_files_(event_environment()) {
+      event_files_(event_environment()),
+      datalog_(platform.fs, platform::join_path(folder_, "datalog")) {
     config::SetDefaultConfiguration(settings_, folder_);
 }
 
@@ -47,14 +48,42 @@ events::EventFiles::Environment Station::event_environment() {
                                    time_reference(), run_.board_description};
     };
     environment.report_error = [this](int, const std::string& what) {
-        if (settings_.general.service_mode != 0) throw FatalError(what);
-        WriteDiagnosticLine("Runtime Error " + what);
-        errors_.ReportError({75, what}, ProgressMarker, "START");
+        report_write_failure(what);
     };
     environment.trace = [this](const std::string& line) {
         if (settings_.general.service_mode == 3 && trace) trace(line);
     };
+    environment.alarm_test = [this](int ch, int32_t value) { alarms_.alarm_request(ch, value); };
+    environment.event_closed = [this](int ch, const std::string&) {
+        // The detector still holds the event's figures: it resets them after the close.
+        const auto& d = detector_.channel(ch);
+        events::EventSummary summary{event_files_.start_text(ch), d.samples_written, d.max_ratio,
+                                     d.max_half_wave_peak};
+        alarms_.WriteCommandFiles(summary);
+        alarms_.event_closed();
+    };
     return environment;
+}
+
+// A file that could not be written: reported like any failing statement of the run
+// (error 75, path/file access error), and the run goes on.
+void Station::report_write_failure(const std::string& what) {
+    if (settings_.general.service_mode != 0) throw FatalError(what);
+    WriteDiagnosticLine("Runtime Error " + what);
+    errors_.ReportError({75, what}, ProgressMarker, "START");
+}
+
+void Station::board_second_done() {
+    // Triggering starts once a sample has fallen on a whole second.
+    if (run_.second_started) detector_.trigger_armed = true;
+    detector_.TriggerSecondTick();
+    event_files_.flush();
+    datalog::DatalogWriter::Second second;
+    second.board_time = text::from_epoch_seconds(acquisition_second());
+    second.lock = run_.lock_state == "L" ? 'L' : 'N';
+    second.rates = run_.configured_rate;
+    datalog_.DatalogFlush(second, settings_,
+                          [this](int, const std::string& what) { report_write_failure(what); });
 }
 
 double Station::acquisition_second() const {
@@ -105,6 +134,13 @@ std::string Station::load() {
     }
     ProgressMarker = 3;
     set_clipping_limits();
+    board_clock_.load();
+    timer_.set_no_charts_box(settings_.general.no_charting != 0);
+    // Autostart is armed (2): the timer presses START on its next tick.
+    if (settings_.general.autostart == 1) {
+        settings_.general.autostart = 2;
+        view_->set_autostart_box(true);
+    }
     return {};
 }
 
@@ -238,7 +274,7 @@ bool Station::start() {
     detector_.trigger_armed = false;
     event_files_.run_started();
     run_.last_restart_time = -1;
-    AppendTimeLog(std::string("START - Sync mode:") + (general.sync_source != 0 ? "DCF" : "GPS") +
+    AppendTimeLog("START - Sync mode:" + board_clock_.state().sync_source_label +
                   " Status:Unlocked");
     ProgressMarker = 301;
     run_.last_data_time = platform_.clock.timer();
@@ -267,6 +303,8 @@ bool Station::start() {
         return false;
     }
     set_clipping_limits();
+    // The handshake may have changed the interface type, and with it the sample width.
+    datalog_.start(settings_.general.ad_type);
     view_->set_title(std::string(kProgramVersion) + " " + run_.board_description + " - FDS:");
 
     ProgressMarker = 305;
@@ -375,16 +413,11 @@ void Station::dispatch_frame() {
     run_.last_byte = 0;
     auto type = static_cast<uint8_t>(frame.front());
     if (type == 0x81) {
-        // A new board second: the per-channel counters start again.
-        run_.measured_rate = run_.second_sample_count[0];
-        run_.second_sample_count.fill(0);
-        run_.second_check_count.fill(0);
+        // A new board second: the board clock checks it and restarts the per-channel
+        // counters; then the second's work of the trigger, the event files and the datalog.
         run_.time_frames += 1;
+        if (board_clock_.ProcessBoardTimeFrame(frame)) board_second_done();
         consumers_->board_time_frame(frame);
-        // Triggering starts once a sample has fallen on a whole second.
-        if (run_.second_started) detector_.trigger_armed = true;
-        detector_.TriggerSecondTick();
-        event_files_.flush();
     } else if (type >= 0x82 && type <= 0x85) {
         int ch = (type - 0x82) & 3;
         run_.data_frames += 1;
@@ -392,6 +425,7 @@ void Station::dispatch_frame() {
         run_.raw_sample[static_cast<size_t>(ch)] = driver_->decode(frame, terminator);
         sample_chain(ch);
     } else if (type == 0x86) {
+        clock_trim_.memory_read_reply(frame);
         consumers_->memory_read_reply(frame);
     } else {
         run_.bad_frames += 1;
@@ -409,7 +443,10 @@ void Station::sample_chain(int ch) {
         run_.second_check_count[c] = static_cast<int16_t>(run_.second_check_count[c] + 1);
         conditioner_.ConditionSample(ch, run_, channel);
         int32_t value = run_.sample_value[c];
-        if (channel.datalog_enabled != 0) consumers_->datalog_append(ch, value);
+        if (channel.datalog_enabled != 0) {
+            datalog_.AppendDatalogSample(ch, value);
+            consumers_->datalog_append(ch, value);
+        }
 
         // Pre-event ring: the position runs 1..pre-event length and wraps to 1.
         run_.ring_at(ch, run_.ring_position[c]) = value;
@@ -462,6 +499,7 @@ void Station::exit_sequence() {
     settings_.general.autostart = 0;
     view_->set_autostart_box(false);
     AppendEventLog("STOP");
+    datalog_.stop(settings_, [this](int, const std::string& what) { report_write_failure(what); });
     for (int ch = 0; ch < config::kChannels; ++ch) {
         event_files_.close_at_stop(ch);
         detector_.run_ended(ch);
@@ -492,16 +530,7 @@ int Station::SecondsSinceLastRestart() const {
     return difference < 0 ? difference + 86400 : difference;
 }
 
-void Station::tick() {
-    // A silent board is restarted by the main loop. A board takes up to a second to send
-    // after its start command, so a restart that has just been made is left to work a few
-    // seconds: restarting it on every tick would close the port on its first frames.
-    if (run_.acquisition_running == 1 && SecondsSinceLastData() > 30 &&
-        SecondsSinceLastRestart() >= kRestartGraceSeconds) {
-        run_.restart_request = 2;
-    }
-    if (run_.acquisition_running != 1) platform_.port.discard_input();
-}
+void Station::tick() { timer_.OnTimerTick(); }
 
 void Station::exit() {
     if (platform_.port.is_open()) platform_.port.close();

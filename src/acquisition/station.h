@@ -15,13 +15,21 @@
 #include "diagnostics/bounded_log.h"
 #include "diagnostics/diagnostic_file.h"
 #include "diagnostics/error_reporter.h"
+#include "events/alarms.h"
+#include "datalog/datalog_writer.h"
 #include "events/detector.h"
 #include "events/event_file.h"
 #include "platform/clock.h"
+#include "platform/devices.h"
 #include "platform/file_system.h"
 #include "platform/host.h"
 #include "platform/operator.h"
 #include "platform/serial_port.h"
+#include "timekeeping/board_clock.h"
+#include "timekeeping/clock_trim.h"
+#include "timekeeping/housekeeping_view.h"
+#include "timekeeping/periodic_timer.h"
+#include "timekeeping/second_listener.h"
 
 namespace velkantor::acquisition {
 
@@ -101,6 +109,7 @@ public:
 
     events::Detector& detector() { return detector_; }
     events::EventFiles& event_files() { return event_files_; }
+    datalog::DatalogWriter& datalog() { return datalog_; }
     // The acquisition clock's current whole second (epoch seconds of the board time).
     double acquisition_second() const;
     // "L" while the time receiver keeps the board clock locked, "N" otherwise.
@@ -114,6 +123,22 @@ public:
 
     void set_view(StationView* view);
     void set_consumers(SampleConsumers* consumers);
+
+    // --- time keeping, housekeeping and alarms ---
+    timekeeping::BoardClock& board_clock() { return board_clock_; }
+    timekeeping::ClockTrim& clock_trim() { return clock_trim_; }
+    timekeeping::PeriodicTimer& timer() { return timer_; }
+    events::Alarms& alarms() { return alarms_; }
+    const platform::Devices& devices() const { return devices_; }
+    void set_devices(const platform::Devices& devices) { devices_ = devices; }
+    timekeeping::HousekeepingView& housekeeping_view() { return *housekeeping_view_; }
+    void set_housekeeping_view(timekeeping::HousekeepingView* view) {
+        housekeeping_view_ = view ? view : &default_housekeeping_view_;
+    }
+    timekeeping::SecondListener& second_listener() { return *second_listener_; }
+    void set_second_listener(timekeeping::SecondListener* listener) {
+        second_listener_ = listener ? listener : &default_second_listener_;
+    }
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
@@ -141,6 +166,10 @@ private:
     void common_exit();
     void set_clipping_limits();
     void clear_run_buffers();
+    // The once-per-board-second work that follows the board time handling: trigger arming
+    // and windows, event lines and the datalog written out.
+    void board_second_done();
+    void report_write_failure(const std::string& what);
     events::EventFiles::Environment event_environment();
 
     StationPlatform platform_;
@@ -159,8 +188,19 @@ private:
     std::unique_ptr<BoardDriver> driver_;
     events::Detector detector_;
     events::EventFiles event_files_;
+    datalog::DatalogWriter datalog_;
     bool in_run_ = false;
     bool refused_ = false;
+
+    platform::Devices devices_;
+    timekeeping::HousekeepingView default_housekeeping_view_;
+    timekeeping::HousekeepingView* housekeeping_view_ = &default_housekeeping_view_;
+    timekeeping::SecondListener default_second_listener_;
+    timekeeping::SecondListener* second_listener_ = &default_second_listener_;
+    timekeeping::BoardClock board_clock_{*this};
+    timekeeping::ClockTrim clock_trim_{*this};
+    timekeeping::PeriodicTimer timer_{*this};
+    events::Alarms alarms_{*this};
 };
 
 }  // namespace velkantor::acquisition

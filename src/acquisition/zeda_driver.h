@@ -70,7 +70,6 @@ private:
     // One byte of the board's memory; nullopt when no answer came within 2 s.
     std::optional<uint8_t> read_memory(Station& station, int address);
     bool check_identity(Station& station);
-    void set_board_clock(Station& station);
 
     const ZedaModel* model_;
 };

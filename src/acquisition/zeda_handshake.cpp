@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "acquisition/station.h"
+#include "timekeeping/board_clock.h"
 #include "acquisition/zeda_driver.h"
 #include "config/rates.h"
 #include "text/number_text.h"
@@ -293,17 +294,6 @@ bool ZedaDriver::check_identity(Station& station) {
     return true;
 }
 
-void ZedaDriver::set_board_clock(Station& station) {
-    auto now = station.clock().now();
-    station.AppendEventLog("Time adjusted at startup to pc time: " + text::format_datetime(now));
-    station.send(zeda::set_time(now.hour, now.minute, now.second));
-    station.WaitSeconds(1);
-    station.send(zeda::set_time_zone(station.settings().general.gmt_offset));
-    auto date = station.clock().now();
-    station.WaitSeconds(1);
-    station.send(zeda::set_date(date.year, date.month, date.day));
-}
-
 bool ZedaDriver::start_up(Station& station) {
     auto& general = station.settings().general;
     auto& run = station.run();
@@ -361,7 +351,11 @@ bool ZedaDriver::start_up(Station& station) {
 
     run.board_description = "ZEDA " + version;
     station.view().set_status_text(run.board_description);
-    if (general.set_board_time_at_start != 0) set_board_clock(station);
+    if (general.set_board_time_at_start != 0) {
+        station.AppendEventLog("Time adjusted at startup to pc time: " +
+                               text::format_datetime(station.clock().now()));
+        station.board_clock().SetBoardClockFromPc();
+    }
     return true;
 }
 

@@ -25,6 +25,8 @@ Options parse_command_line(const std::vector<std::string>& args) {
             options.version = true;
         } else if (arg == "--headless") {
             options.headless = true;
+        } else if (arg == "--set-pc-clock") {
+            options.set_pc_clock = true;
         } else if (name == "--simulate") {
             options.simulate = true;
             if (arg.find('=') != std::string::npos) options.model = arg.substr(arg.find('=') + 1);
@@ -64,6 +66,9 @@ Options:
   --port DEVICE        serial device for this run, overriding COM n of the settings and the
                        station's velkant.ports map (COM n is /dev/ttyS<n-1> by default)
   --for SECONDS        stop acquisition after this many seconds
+  --set-pc-clock       allow the A/D board's time to set the machine's clock (needs the
+                       right to set it, e.g. CAP_SYS_TIME); without it the machine's clock
+                       is never changed
   --version            print the program version
   --help               this text
 

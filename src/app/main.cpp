@@ -12,9 +12,13 @@
 #include "app/tools.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
+#include "platform/real/linux_parallel_port.h"
+#include "platform/real/linux_sound.h"
 #include "platform/real/posix_serial_port.h"
+#include "platform/real/statvfs_disk_space.h"
 #include "platform/real/std_file_system.h"
 #include "platform/real/system_clock.h"
+#include "platform/real/system_pc_clock.h"
 
 using namespace velkantor;
 
@@ -75,6 +79,15 @@ int run_station(const app::Options& options) {
     station.event_log().on_line = [](const std::string& line) { std::cout << line << std::endl; };
     platform::CupsPrinter printer([&station](std::string_view text) { station.AppendEventLog(text); });
     station.set_printer(&printer);
+    platform::LinuxParallelPort parallel_port;
+    platform::LinuxSound sound;
+    platform::StatvfsDiskSpace disk_space;
+    // The machine's clock is set from the board only with the operator's explicit permission.
+    platform::SystemPcClock pc_clock;
+    station.set_devices({.parallel_port = &parallel_port,
+                         .sound = &sound,
+                         .disk_space = &disk_space,
+                         .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
     app::HeadlessHost::install_signal_handlers();
 
     try {

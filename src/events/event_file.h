@@ -77,6 +77,7 @@ public:
 
     bool is_open(int ch) const { return open_[static_cast<size_t>(ch)]; }
     const std::string& file_name(int ch) const { return names_[static_cast<size_t>(ch)]; }
+    const std::string& start_text(int ch) const { return start_texts_[static_cast<size_t>(ch)]; }
 
 private:
     std::string path(int ch) const;

@@ -106,6 +106,7 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
     for (auto& c : settings.channels) c.record_enabled = 0;
     settings.channels[1].record_enabled = 1;
     settings.channels[1].trigger_mode = 2;
+    settings.general.send_sms = 1;
     settings.schedule_lines[4] =
         text::format_datetime(text::from_epoch_seconds(t0 + 200)) + " Ch:2";
     ASSERT_TRUE(rig.host.run_for(300));
@@ -113,6 +114,12 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0], text::format_file_stamp(text::from_epoch_seconds(t0 + 200 - 30 + 1)) +
                             ".CH2");
+    // A normally closed event is announced to the outside sender and marked as recorded.
+    EXPECT_NE(rig.file("sendsms.txt").find(
+                  text::format_datetime(text::from_epoch_seconds(t0 + 200 - 30 + 1))),
+              std::string::npos)
+        << rig.file("sendsms.txt");
+    EXPECT_EQ(rig.station.alarms().event_recorded, 1);
 }
 
 }  // namespace

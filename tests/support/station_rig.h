@@ -6,6 +6,7 @@
 
 #include "acquisition/station.h"
 #include "app/virtual_host.h"
+#include "platform/fake/fake_devices.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
 #include "platform/fake/scripted_operator.h"
@@ -23,6 +24,8 @@ struct StationRig {
     explicit StationRig(text::DateTime start = {2026, 3, 1, 12, 0, 0, 0})
         : clock(start), host(clock), station({fs, clock, port, op, host}, kStation) {
         host.attach(&station, &port);
+        // The board may set the (recording) PC clock, as with --set-pc-clock.
+        station.set_devices({.pc_clock = &pc_clock});
     }
 
     // Loads the station; `settings_text` (when given) is the velkant.ini found on disk.
@@ -54,6 +57,7 @@ struct StationRig {
     platform::VirtualClock clock;
     platform::MemorySerialPort port;
     platform::ScriptedOperator op;
+    platform::FakePcClock pc_clock;
     app::VirtualHost host;
     acquisition::Station station;
     std::unique_ptr<sim::BoardModel> board;

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace velkantor::acquisition {
+class Station;
+}
+
+namespace velkantor::events {
+
+// What the command files say of a closed event.
+struct EventSummary {
+    std::string start_text;          // "YYYY/MM/DD HH:MM:SS" of the event's start
+    double samples_written = 0;
+    double max_ratio = 0;            // the largest STA/LTA ratio
+    double max_half_wave_peak = 0;
+};
+
+// The alarm outputs: the sound (a file or the speaker's tone), bit 1 of the parallel port,
+// and the command files that an outside program turns into an SMS or an e-mail. The
+// recording step raises the alarm; the one-second timer drives the outputs.
+class Alarms {
+public:
+    static constexpr double kToneHertz = 1566;  // the speaker's divisor 762
+
+    explicit Alarms(acquisition::Station& station) : station_(station) {}
+
+    // A sample of a channel that records an event: beyond the channel's threshold it raises
+    // the alarm for the next tick.
+    void alarm_request(int ch, int32_t sample_value);
+    // An event closed normally (not at STOP).
+    void event_closed() { event_recorded = 1; }
+
+    // Once per timer tick: the sound on alternate ticks and the port's alarm bit.
+    void AlarmTick();
+
+    // The data register of LPT1..3 (`port_index` 0: no port, reads give 0, writes nothing).
+    // A port that is missing or fails does nothing and is named once in the event log.
+    int16_t LptRead(int16_t port_index);
+    void LptWrite(int16_t port_index, int16_t value);
+
+    void AlarmSound();
+    void SpeakerOff();
+
+    // Appends the event's line to "sendsms.txt" and/or "sendmail.txt" as the settings ask;
+    // false when a file could not be written.
+    bool WriteCommandFiles(const EventSummary& event);
+
+    int16_t alarm_pending = 0;
+    int16_t alarm_toggle = 0;
+    int16_t event_recorded = 0;
+
+private:
+    void port_failed(int16_t port_index, const std::string& error);
+
+    acquisition::Station& station_;
+    std::set<int> reported_ports_;
+};
+
+// The line of each command file.
+std::string sms_line(const EventSummary& event);
+std::string mail_line(const EventSummary& event);
+
+}  // namespace velkantor::events

@@ -1,0 +1,253 @@
+#include "timekeeping/periodic_timer.h"
+
+#include "acquisition/station.h"
+
+namespace velkantor::timekeeping {
+
+namespace {
+
+bool digits(std::string_view text) {
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+int number(std::string_view text) {
+    int value = 0;
+    for (char c : text) value = value * 10 + (c - '0');
+    return value;
+}
+
+}  // namespace
+
+std::optional<text::DateTime> datalog_file_date(std::string_view name) {
+    // "20261205_161500_0020N.LG0": date, time, rate, lock letter, channel.
+    if (name.size() != 25 || name[8] != '_' || name[15] != '_' || name.substr(21, 3) != ".LG") {
+        return std::nullopt;
+    }
+    if (!digits(name.substr(0, 8)) || !digits(name.substr(9, 6)) || name[24] < '0' ||
+        name[24] > '3' || (name[20] != 'L' && name[20] != 'N')) {
+        return std::nullopt;
+    }
+    for (char c : name.substr(16, 4)) {
+        if (!(c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
+    }
+    text::DateTime date{number(name.substr(0, 4)), number(name.substr(4, 2)),
+                        number(name.substr(6, 2)), 0, 0, 0, 0};
+    if (!text::is_valid_date(date.year, date.month, date.day)) return std::nullopt;
+    return date;
+}
+
+void PeriodicTimer::step(int marker, const std::function<void()>& body) {
+    station_.ProgressMarker = static_cast<int16_t>(marker);
+    try {
+        body();
+    } catch (const acquisition::StepFailure& failure) {
+        if (station_.settings().general.service_mode != 0) {
+            throw acquisition::FatalError(failure.what());
+        }
+        station_.errors().ReportError({failure.number, failure.what()}, marker, "Timer 1");
+    }
+}
+
+void PeriodicTimer::OnTimerTick() {
+    const int16_t remembered = station_.ProgressMarker;
+    auto& run = station_.run();
+    step(200, [&] { channel_indicators(); });
+    step(201, [&] { event_list_check(); });
+    step(202, [&] { bad_frame_counter(); });
+    if (run.acquisition_running != 1) step(203, [&] { idle_time_display(); });
+    step(204, [&] { stop_button(); });
+    step(205, [&] { restart_request(); });
+    // A main loop that runs but does not pass any more gets no pulse and no heartbeat, so
+    // the supervision outside notices the stall.
+    if (run.main_loop_alive == 1 || run.acquisition_running != 1) {
+        run.main_loop_alive = 0;
+        step(206, [&] { heartbeat(); });
+        step(207, [&] { watchdog(); });
+    }
+    step(208, [&] { serial_input(); });
+    step(209, [&] { autostart(); });
+    step(210, [&] { buffer_guard(); });
+    step(211, [&] { alarm_outputs(); });
+    station_.ProgressMarker = 212;
+    free_disk_space();
+    step(213, [&] { purge(); });
+    station_.ProgressMarker = remembered;
+}
+
+void PeriodicTimer::channel_indicators() {
+    events::Detector& detector = station_.detector();
+    HousekeepingView& view = station_.housekeeping_view();
+    detector.refresh_captions();
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        view.show_trigger_indicator(ch, detector.channel(ch).trigger_countdown > 0);
+        view.show_record_button(ch, detector.channel(ch).stop_caption);
+    }
+}
+
+void PeriodicTimer::event_list_check() {
+    if (++event_file_check_ticks_ <= 120) return;
+    event_file_check_ticks_ = 0;
+    // An emptied event list ends the event alarm.
+    auto size = station_.fs().file_size(station_.event_log().path());
+    if (size && *size < 20) station_.alarms().event_recorded = 0;
+}
+
+void PeriodicTimer::bad_frame_counter() {
+    auto& run = station_.run();
+    if (++badrx_reset_ticks_ > 600 && run.bad_frames < 5) {
+        badrx_reset_ticks_ = 0;
+        run.bad_frames = 0;
+        station_.view().set_bad_frames(0);
+    }
+}
+
+void PeriodicTimer::idle_time_display() {
+    BoardClock& clock = station_.board_clock();
+    clock.RefreshPcTimestamp();
+    station_.housekeeping_view().show_pc_time(clock.state().pc_now_text +
+                                              clock.state().pc_fraction_text);
+    station_.housekeeping_view().show_time_window(clock.time_window_texts());
+}
+
+void PeriodicTimer::stop_button() {
+    if (station_.detector().any_recording()) {
+        station_.housekeeping_view().enable_stop_button(false);
+    } else if (station_.run().acquisition_running == 1) {
+        station_.housekeeping_view().enable_stop_button(true);
+    }
+}
+
+void PeriodicTimer::restart_request() {
+    // A silent board is restarted by the main loop. A board takes up to a second to send
+    // after its start command, so a restart that has just been made is left to work a few
+    // seconds: restarting it on every tick would close the port on its first frames.
+    auto& run = station_.run();
+    if (run.acquisition_running == 1 && station_.SecondsSinceLastData() > 30 &&
+        station_.SecondsSinceLastRestart() >= acquisition::Station::kRestartGraceSeconds) {
+        run.restart_request = 2;
+    }
+}
+
+void PeriodicTimer::heartbeat() {
+    if (station_.settings().general.use_velkmon != 1) return;
+    std::string path = platform::join_path(station_.folder(), "velkant.dct");
+    if (auto written = station_.fs().replace_file(path, "doctor\r\n"); !written) {
+        throw acquisition::StepFailure(75, path + ": " + written.error);
+    }
+}
+
+void PeriodicTimer::watchdog() {
+    const auto& general = station_.settings().general;
+    HousekeepingView& view = station_.housekeeping_view();
+    if (general.watchdog_enabled != 1) {
+        view.show_watchdog_bit(false);
+        return;
+    }
+    events::Alarms& alarms = station_.alarms();
+    watchdog_ticks_ += 1;
+    if (watchdog_ticks_ == general.watchdog_period - 3) {
+        alarms.LptWrite(general.lpt_port,
+                        static_cast<int16_t>(alarms.LptRead(general.lpt_port) | 1));
+        station_.WaitSeconds(0.1);
+        alarms.LptWrite(general.lpt_port,
+                        static_cast<int16_t>(alarms.LptRead(general.lpt_port) & 0xFE));
+        watchdog_ticks_ += 1;
+        view.show_watchdog_bit(true);
+    }
+    if (watchdog_ticks_ > general.watchdog_period) {
+        view.show_watchdog_bit(false);
+        watchdog_ticks_ = 0;
+    }
+}
+
+void PeriodicTimer::serial_input() {
+    auto& run = station_.run();
+    if (run.acquisition_running != 1) {
+        station_.port().discard_input();
+    } else if (run.bad_frames > 5 && station_.port().bytes_waiting() < 20) {
+        station_.AppendEventLog("Noisy serial communications.");
+        run.bad_frames = 0;
+        station_.view().set_bad_frames(0);
+    }
+}
+
+void PeriodicTimer::autostart() {
+    // Armed (2) by the load; START makes it 1, a refusal or a stop 0.
+    if (!station_.in_run() && station_.settings().general.autostart == 2) start_requested_ = true;
+}
+
+void PeriodicTimer::buffer_guard() {
+    auto& general = station_.settings().general;
+    auto& port = station_.port();
+    const size_t size = port.buffer_size();
+    if (size > 0) {
+        double load = static_cast<double>(port.bytes_waiting()) / static_cast<double>(size);
+        if (load > 0.65) {
+            // Drawing is what a slow machine can shed; the data must not be lost.
+            general.no_charting = 1;
+            if (!buffer_warned_) {
+                buffer_warned_ = true;
+                station_.AppendEventLog("Serial buffer at 65%. Chart draw disabled");
+            }
+        } else {
+            buffer_warned_ = false;
+        }
+        if (load > 0.95) {
+            port.discard_input();
+            station_.AppendEventLog("Serial buffer overload. Buffer flushed.");
+        }
+        if (!no_charts_box_ && general.no_charting > 0 && load < 0.25) general.no_charting = 0;
+    }
+    station_.housekeeping_view().show_buffer_load(port.bytes_waiting(), size);
+}
+
+void PeriodicTimer::alarm_outputs() {
+    events::Alarms& alarms = station_.alarms();
+    HousekeepingView& view = station_.housekeeping_view();
+    alarms.AlarmTick();
+    view.show_alarm_bit((alarms.LptRead(station_.settings().general.lpt_port) & 2) != 0);
+    if (alarms.event_recorded == 1) {
+        events_blink_ = !events_blink_;
+        view.show_events_blink(events_blink_);
+    } else {
+        view.show_events_blink(false);
+    }
+}
+
+void PeriodicTimer::free_disk_space() {
+    std::string fds = "FDS: N.A.";
+    if (const platform::DiskSpace* disk = station_.devices().disk_space) {
+        if (auto free = disk->free_bytes(station_.folder())) {
+            fds = "FDS: " + std::to_string(*free / 1000) + " Kb";
+        }
+    }
+    station_.housekeeping_view().show_free_disk_space(fds);
+}
+
+void PeriodicTimer::purge() {
+    const auto& general = station_.settings().general;
+    if (general.never_purge != 0 || station_.run().acquisition_running != 1) return;
+    const std::string folder = platform::join_path(station_.folder(), "datalog");
+    // One file per tick; the listing is taken again each time the index wraps.
+    if (purge_index_ >= purge_list_.size()) {
+        purge_index_ = 0;
+        purge_list_ = station_.fs().list_directory(folder);
+        if (purge_list_.empty()) return;
+    }
+    const std::string name = purge_list_[purge_index_++];
+    auto started = datalog_file_date(name);
+    if (!started) return;
+    auto today = station_.clock().now();
+    int64_t age = text::days_from_civil(today.year, today.month, today.day) -
+                  text::days_from_civil(started->year, started->month, started->day);
+    if (age <= general.purge_days) return;
+    std::string path = platform::join_path(folder, name);
+    if (auto removed = station_.fs().remove(path); !removed && station_.fs().exists(path)) {
+        throw acquisition::StepFailure(75, path + ": " + removed.error);
+    }
+}
+
+}  // namespace velkantor::timekeeping

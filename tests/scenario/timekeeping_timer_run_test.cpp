@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_devices.h"
+#include "support/station_rig.h"
+
+namespace velkantor::testing {
+namespace {
+
+using text::DateTime;
+
+void low_rate(acquisition::Station& station) {
+    auto& settings = station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& channel : settings.channels) channel.sps_index = 0;
+    settings.channels[0].sps_index = 6;  // "5"
+}
+
+TEST(TimerRun, ThirtyFiveSecondsOfSilenceRestartTheBoardOnce) {
+    StationRig rig({2026, 3, 1, 12, 0, 0, 0});
+    rig.load();
+    low_rate(rig.station);
+    rig.attach_board();
+    ASSERT_TRUE(rig.station.start());
+    double t0 = rig.clock.epoch_seconds();
+    rig.host.run_until(t0 + 10);
+    double frames_before = rig.station.run().data_frames;
+    rig.line->set_connected(false);
+    rig.host.run_until(t0 + 45);
+    EXPECT_EQ(rig.station.run().data_frames, frames_before);
+    rig.line->set_connected(true);
+    rig.host.run_until(t0 + 90);
+    rig.station.stop();
+    while (rig.station.in_run()) rig.station.pass();
+
+    auto log = rig.event_log_messages();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Warning! A/D card restarted."), 1);
+    EXPECT_GT(rig.station.run().data_frames, frames_before + 40 * 5) << "data flows again";
+}
+
+TEST(TimerRun, WatchdogPulsesWhileTheMainLoopRuns) {
+    StationRig rig({2026, 3, 1, 12, 0, 0, 0});
+    platform::FakeParallelPort lpt(&rig.clock);
+    rig.load();
+    rig.station.set_devices({.parallel_port = &lpt, .pc_clock = &rig.pc_clock});
+    low_rate(rig.station);
+    auto& general = rig.station.settings().general;
+    general.lpt_port = 1;
+    general.use_velkmon = 1;
+    rig.attach_board();
+    ASSERT_TRUE(rig.station.start());
+    // Counting starts with the first tick after the watchdog is switched on.
+    general.watchdog_enabled = 1;
+    double first_tick = std::floor(rig.clock.epoch_seconds()) + 1;
+    rig.host.run_until(first_tick + 199.5);
+
+    std::vector<int> rising;
+    std::vector<double> widths;
+    bool high = false;
+    double rose = 0;
+    for (const auto& w : lpt.writes) {
+        bool now = (w.value & 1) != 0;
+        if (now && !high) {
+            rose = w.epoch_seconds;
+            rising.push_back(static_cast<int>(std::lround(w.epoch_seconds - first_tick)) + 1);
+        }
+        if (!now && high) widths.push_back(w.epoch_seconds - rose);
+        high = now;
+    }
+    EXPECT_EQ(rising, (std::vector<int>{57, 117, 177}));
+    ASSERT_EQ(widths.size(), 3u);
+    for (double w : widths) EXPECT_NEAR(w, 0.1, 1e-6);
+    EXPECT_EQ(rig.file("velkant.dct"), "doctor\r\n");
+    EXPECT_GT(rig.station.run().data_frames, 190 * 5) << "the pauses cost no data";
+}
+
+TEST(TimerRun, AutostartPressesStartOneTickAfterLoad) {
+    std::string ini;
+    {
+        StationRig first;
+        first.load();
+        ini = first.file("velkant.ini");
+    }
+    auto at = ini.find("AUT= 0 ");
+    ASSERT_NE(at, std::string::npos);
+    ini.replace(at, 7, "AUT= 1 ");
+
+    StationRig rig({2026, 3, 1, 12, 0, 0, 0});
+    rig.load(ini);
+    low_rate(rig.station);
+    rig.attach_board();
+    double loaded = rig.clock.epoch_seconds();
+    // The host: it presses START when the timer asks for it.
+    while (!rig.station.timer().take_start_request()) {
+        ASSERT_LT(rig.clock.epoch_seconds(), loaded + 5);
+        rig.host.wait(0.25);
+    }
+    EXPECT_LE(rig.clock.epoch_seconds() - loaded, 1.0) << "on the first tick";
+    ASSERT_TRUE(rig.station.start());
+    EXPECT_EQ(rig.station.settings().general.autostart, 1);
+    rig.host.run_until(rig.clock.epoch_seconds() + 10);
+    EXPECT_GT(rig.station.run().data_frames, 40);
+    rig.station.stop();
+    while (rig.station.in_run()) rig.station.pass();
+
+    // Stopped by the operator: autostart is off, nothing presses START again.
+    EXPECT_EQ(rig.station.settings().general.autostart, 0);
+    rig.host.wait(5);
+    EXPECT_FALSE(rig.station.timer().start_requested());
+    auto log = rig.event_log_messages();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "START with ZEDA V181"), 1);
+}
+
+}  // namespace
+}  // namespace velkantor::testing
