@@ -373,11 +373,18 @@ PassResult Station::pass() {
     ProgressMarker = 306;
     run_.main_loop_alive = 1;
     if (run_.restart_request > 0) {
+        bool restarting = run_.restart_request > 1;
         start_restart_block();
         if (run_.acquisition_running != 1) {
-            // Refused by the board's rate rules: the run ends without its exit sequence.
-            in_run_ = false;
-            common_exit();
+            if (restarting) {
+                // A board lost while running: what was recorded is finished and saved as at
+                // STOP (event files, datalog, drums), not left open.
+                exit_sequence();
+            } else {
+                // Refused before any data: nothing to finish.
+                in_run_ = false;
+                common_exit();
+            }
             result.ended = true;
             return result;
         }

@@ -124,3 +124,37 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
 
 }  // namespace
 }  // namespace velkantor::testing
+
+namespace velkantor::testing {
+namespace {
+
+// A board clock that jumps over the entry's second never starts that recording.
+TEST(ScheduledRecording, ASkippedSecondNeverFires) {
+    StationRig rig;
+    rig.load();
+    auto& settings = rig.station.settings();
+    for (auto& c : settings.channels) {
+        c.sps_index = 15;
+        c.record_enabled = 0;
+    }
+    settings.channels[0].record_enabled = 1;
+    settings.channels[0].trigger_mode = 2;
+    double t0 = rig.clock.epoch_seconds();
+    settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(t0 + 100)) + " Ch:1";
+    settings.schedule_lines[1] = text::format_datetime(text::from_epoch_seconds(t0 + 150)) + " Ch:1";
+    sim::BoardOptions options;
+    options.clock.jumps.push_back({text::from_epoch_seconds(t0 + 98), 5});
+    rig.attach_board(options);
+    ASSERT_TRUE(rig.host.run_for(200));
+    std::vector<std::string> names;
+    for (auto& name : rig.fs.list_directory(std::string(kStation) + "/events")) {
+        if (name.find('.') != std::string::npos) names.push_back(name);
+    }
+    // Only the second entry: the board went from t0+98 straight to t0+104.
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].substr(0, 15),
+              text::format_file_stamp(text::from_epoch_seconds(t0 + 150 - 120 + 1)).substr(0, 15));
+}
+
+}  // namespace
+}  // namespace velkantor::testing

@@ -184,3 +184,69 @@ TEST_F(ZedaHandshake, BoardClockSetFromThePcOneSecondApart) {
 
 }  // namespace
 }  // namespace velkantor::testing
+
+namespace velkantor::testing {
+namespace {
+
+// Firmware "V170" on a station set for the 18-bit board: the unknown-version warning, then
+// the refusal, with autostart cleared and the port closed.
+TEST(ZedaHandshakeRefusal, UnknownFirmwareIsNotAnEighteenBitBoard) {
+    StationRig rig;
+    rig.load();
+    sim::BoardOptions options;
+    options.version = "V170";
+    rig.attach_board(options);
+    rig.station.settings().general.autostart = 1;
+    rig.op.answers = {false};
+    EXPECT_FALSE(rig.station.start());
+    ASSERT_GE(rig.op.shown.size(), 2u);
+    EXPECT_EQ(rig.op.shown[rig.op.shown.size() - 2].text.rfind(
+                  "A/D board version is V.1.70 it is unknow\r\nbut seems to be a new version.", 0),
+              0u);
+    EXPECT_EQ(rig.op.shown.back().text,
+              "The A/D interface is not a 18 bit data\r\nas selected in SETUP - A/D "
+              "Interface.\r\nCheck the board type.\r\n");
+    EXPECT_EQ(rig.station.settings().general.autostart, 0);
+    EXPECT_FALSE(rig.port.is_open());
+}
+
+// Each ZEDA board's frames reach the consumers as the board's values.
+TEST(ZedaFamilyRun, EveryModelDeliversItsValues) {
+    struct Case {
+        const char* model;
+        int16_t ad_type;
+    };
+    for (const auto& c : {Case{"ZEDA10", config::kZeda10}, Case{"ZEDA20", config::kZeda20},
+                          Case{"ZEDA30", config::kZeda30}}) {
+        SCOPED_TRACE(c.model);
+        StationRig rig;
+        rig.load();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = c.ad_type;
+        for (auto& ch : settings.channels) ch.sps_index = 15;
+        settings.channels[3].sps_index = c.ad_type == config::kZeda20 ? 0 : 15;
+        sim::BoardOptions options;
+        options.model = c.model;
+        auto& board = rig.attach_board(options);
+        std::vector<std::pair<int, int32_t>> sent;
+        board.sample_listener = [&](int ch, double, int32_t v) { sent.emplace_back(ch, v); };
+        struct Taken : acquisition::SampleConsumers {
+            std::vector<std::pair<int, int32_t>> values;
+            const acquisition::RunState* run = nullptr;
+            void trigger_and_record(int ch, int32_t) override {
+                values.emplace_back(ch, run->raw_sample[static_cast<size_t>(ch)]);
+            }
+        } taken;
+        taken.run = &rig.station.run();
+        rig.station.set_consumers(&taken);
+        rig.op.answers = {false};
+        ASSERT_TRUE(rig.host.run_for(10));
+        ASSERT_GT(taken.values.size(), 2000u);
+        ASSERT_GE(sent.size(), taken.values.size());
+        for (size_t i = 0; i < taken.values.size(); ++i) ASSERT_EQ(taken.values[i], sent[i]) << i;
+        EXPECT_EQ(rig.station.run().bad_frames, 0);
+    }
+}
+
+}  // namespace
+}  // namespace velkantor::testing
