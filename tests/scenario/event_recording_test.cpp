@@ -139,6 +139,9 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     }
     settings.channels[0].record_enabled = 1;
     settings.channels[0].trigger_mode = 2;
+    settings.channels[0].stop_params = "1800,0.2,2,5";
+    config::DecodeStopParams(settings.channels[0]);
+    config::UpdateDerivedCounts(settings.channels[0]);
     double t0 = rig.clock.epoch_seconds();
     settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(t0 + 100)) + " Ch:1";
     settings.schedule_lines[1] = text::format_datetime(text::from_epoch_seconds(t0 + 150)) + " Ch:1";
