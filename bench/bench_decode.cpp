@@ -10,19 +10,13 @@
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
 #include "platform/fake/scripted_operator.h"
+#include "platform/fake/still_host.h"
 #include "platform/fake/virtual_clock.h"
 #include "sim/board_model.h"
 
 namespace {
 
 using namespace velkantor;
-
-struct StillHost : platform::Host {
-    void do_events() override {}
-    void wait(double) override {}
-    void wait_for_input(double) override {}
-    void hold_while(const std::function<bool()>&) override {}
-};
 
 struct Family {
     const char* model;
@@ -68,7 +62,7 @@ void BM_Decode(benchmark::State& state, const Family& family) {
         platform::VirtualClock clock;
         platform::MemorySerialPort port(stream.size() + 16);
         platform::ScriptedOperator op;
-        StillHost host;
+        platform::StillHost host;
         acquisition::Station station({fs, clock, port, op, host}, "/s");
         station.load();
         auto& settings = station.settings();

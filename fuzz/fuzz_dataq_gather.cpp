@@ -9,18 +9,12 @@
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
 #include "platform/fake/scripted_operator.h"
+#include "platform/fake/still_host.h"
 #include "platform/fake/virtual_clock.h"
 
 namespace {
 
 using namespace velkantor;
-
-struct StillHost : platform::Host {
-    void do_events() override {}
-    void wait(double) override {}
-    void wait_for_input(double) override {}
-    void hold_while(const std::function<bool()>&) override {}
-};
 
 // sps_index per channel of rate sets the instrument accepts: 1 to 4 channels, some
 // decimated, some with a channel off below one that is on.
@@ -41,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::VirtualClock clock({2026, 3, 1, 12, 0, 0, 0});
     platform::MemorySerialPort port;
     platform::ScriptedOperator op;
-    StillHost host;
+    platform::StillHost host;
     acquisition::Station station({fs, clock, port, op, host}, "/s");
     if (!station.load().empty()) __builtin_trap();
     auto& settings = station.settings();

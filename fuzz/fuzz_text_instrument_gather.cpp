@@ -9,21 +9,10 @@
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
 #include "platform/fake/scripted_operator.h"
+#include "platform/fake/still_host.h"
 #include "platform/fake/virtual_clock.h"
 
-namespace {
-
 using namespace velkantor;
-
-// Nothing waits in a fuzz run; the test moves the clock itself.
-struct StillHost : platform::Host {
-    void do_events() override {}
-    void wait(double) override {}
-    void wait_for_input(double) override {}
-    void hold_while(const std::function<bool()>&) override {}
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -32,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::VirtualClock clock({2026, 3, 1, 23, 59, 58, 0});
     platform::MemorySerialPort port;
     platform::ScriptedOperator op;
-    StillHost host;
+    platform::StillHost host;
     acquisition::Station station({fs, clock, port, op, host}, "/s");
     if (!station.load().empty()) __builtin_trap();
     auto& settings = station.settings();

@@ -8,21 +8,10 @@
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
 #include "platform/fake/scripted_operator.h"
+#include "platform/fake/still_host.h"
 #include "platform/fake/virtual_clock.h"
 
-namespace {
-
 using namespace velkantor;
-
-// Nothing waits in a fuzz run: time stands still.
-struct StillHost : platform::Host {
-    void do_events() override {}
-    void wait(double) override {}
-    void wait_for_input(double) override {}
-    void hold_while(const std::function<bool()>&) override {}
-};
-
-}  // namespace
 
 // One station for the whole run: building one per input (a 2.9 MB pre-event ring, the
 // settings files) would cost more than the bytes under test. Each input starts a new run.
@@ -31,7 +20,7 @@ struct Rig {
     platform::VirtualClock clock;
     platform::MemorySerialPort port;
     platform::ScriptedOperator op;
-    StillHost host;
+    platform::StillHost host;
     acquisition::Station station{{fs, clock, port, op, host}, "/s"};
     Rig() {
         if (!station.load().empty()) __builtin_trap();
