@@ -1,0 +1,90 @@
+// Extraction of a day at 100 samples per second (8.64 million samples) from the datalog,
+// against writing the same event lines plainly in the same run.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+#include "config/settings_file.h"
+#include "datalog/datalog_writer.h"
+#include "datalog/extraction.h"
+#include "events/event_file.h"
+#include "platform/real/std_file_system.h"
+
+namespace {
+
+using namespace velkantor;
+
+constexpr int kRate = 100;
+constexpr int kSecondsPerDay = 86400;
+
+std::string folder() {
+    auto dir = std::filesystem::temp_directory_path() / "velkantor-bench-extract";
+    std::filesystem::create_directories(dir / "datalog");
+    std::filesystem::create_directories(dir / "events");
+    return dir.string();
+}
+
+// A day of channel 1 written once, through the datalog writer, in 15-minute files.
+const std::string& day() {
+    static const std::string dir = [] {
+        std::string d = folder();
+        platform::StdFileSystem fs;
+        config::Settings settings;
+        config::SetDefaultConfiguration(settings, d);
+        settings.channels[0].datalog_enabled = 1;
+        datalog::DatalogWriter writer(fs, d + "/datalog");
+        writer.start(config::kZeda10);
+        datalog::DatalogWriter::Second second;
+        second.rates.fill(kRate);
+        double start = text::to_epoch_seconds({2026, 12, 5, 0, 0, 0, 0});
+        for (int s = 0; s <= kSecondsPerDay; ++s) {
+            second.board_time = text::from_epoch_seconds(start + s);
+            writer.DatalogFlush(second, settings, [](int, const std::string&) {});
+            for (int k = 0; k < kRate; ++k) writer.AppendDatalogSample(0, (s * 7 + k) % 4001 - 2000);
+        }
+        return d;
+    }();
+    return dir;
+}
+
+void BM_ExtractDay(benchmark::State& state) {
+    const std::string& d = day();
+    platform::StdFileSystem fs;
+    datalog::ExtractRequest request;
+    config::SetDefaultConfiguration(request.settings, d);
+    request.settings.general.ad_type = config::kZeda10;
+    request.settings.channels[0].sps_index = 15;
+    request.datalog_folder = d + "/datalog";
+    request.events_folder = d + "/events";
+    request.from = {2026, 12, 5, 0, 0, 0, 0};
+    request.minutes = 24 * 60;
+    request.channel_mask = 1;
+    request.overwrite = true;
+    for (auto _ : state) {
+        auto result = datalog::ExtractEventFile(fs, request);
+        benchmark::DoNotOptimize(result.samples);
+    }
+    state.SetItemsProcessed(state.iterations() * kRate * kSecondsPerDay);
+}
+BENCHMARK(BM_ExtractDay)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The reference: the same number of sample lines appended plainly, a minute at a time.
+void BM_PlainWriteReference(benchmark::State& state) {
+    platform::StdFileSystem fs;
+    std::string path = folder() + "/plain.txt";
+    for (auto _ : state) {
+        fs.write_file(path, "");
+        for (int minute = 0; minute < 24 * 60; ++minute) {
+            std::string lines;
+            for (int k = 0; k < kRate * 60; ++k) lines += events::SampleText(k % 4001 - 2000) + "\r\n";
+            fs.append(path, lines);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kRate * kSecondsPerDay);
+}
+BENCHMARK(BM_PlainWriteReference)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
