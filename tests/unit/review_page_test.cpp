@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include "datalog/review_page.h"
+#include "platform/fake/memory_file_system.h"
+#include "platform/fake/recording_canvas.h"
+
+namespace velkantor::datalog {
+namespace {
+
+TEST(ReviewLayout, ClampsRowsAndZeroScales) {
+    struct Case {
+        int rows;
+        double speed;
+        double scale;
+        int expected_rows;
+        double step;
+        double amplitude;
+    };
+    const Case cases[] = {{1, 50, 10, 2, 1, 0.1}, {12, 100, 0, 8, 2, 0.01}, {6, 0, 200, 6, 0.02, 2}};
+    for (const auto& c : cases) {
+        auto l = ReviewLayout::from_settings(c.rows, c.speed, c.scale);
+        EXPECT_EQ(l.rows, c.expected_rows);
+        EXPECT_DOUBLE_EQ(l.step, c.step);
+        EXPECT_DOUBLE_EQ(l.amplitude, c.amplitude);
+    }
+}
+
+class ReviewPageTest : public ::testing::Test {
+protected:
+    platform::MemoryFileSystem fs;
+    DatalogReader reader{fs, "/d", 2};
+    ReviewLayout layout = ReviewLayout::from_settings(2, 50, 100);  // 2 rows, 1 px per sample
+    platform::RecordingCanvas canvas{100, 200};                   // 100 samples per row
+    double noon = text::to_epoch_seconds({2026, 12, 5, 12, 0, 0, 0});
+
+    std::string samples(int n, int value) {
+        std::string b;
+        for (int i = 0; i < n; ++i) b += std::string{static_cast<char>(value), 0};
+        return b;
+    }
+    // The colours of the line segments, in drawing order.
+    std::vector<platform::Color> colours() const {
+        std::vector<platform::Color> c;
+        for (const auto& op : canvas.ops) {
+            if (op.kind == platform::RecordingCanvas::Op::line) c.push_back(op.color);
+        }
+        return c;
+    }
+};
+
+TEST_F(ReviewPageTest, ColoursByLockGapAndEarlyEnd) {
+    // 10 per second: a locked file 12:00:00 with 5 s, an unlocked one at 12:00:10 with 10 s.
+    fs.put("/d/20261205_120000_0010L.LG0", samples(50, 7));
+    fs.put("/d/20261205_120010_0010N.LG0", samples(100, 3));
+    auto page = DrawReviewPage(canvas, reader, 0, noon - 2, layout);
+    ASSERT_TRUE(page.drawn()) << page.message;
+    EXPECT_EQ(page.end_epoch, noon - 2 + 20);  // 2 rows x 100 samples at 10 per second
+    auto c = colours();
+    ASSERT_EQ(c.size(), 200u);
+    EXPECT_EQ(c[0], platform::kChartColors[7]);    // 11:59:58: no file yet
+    EXPECT_EQ(c[20], platform::kChartColors[14]);  // 12:00:00: locked
+    EXPECT_EQ(c[80], platform::kChartColors[2]);   // 12:00:06: the file ended early
+    EXPECT_EQ(c[120], platform::kChartColors[4]);  // 12:00:10: unlocked
+    // The second row is drawn around its own centre line, 3 counts above it.
+    const auto& op = canvas.ops.back();
+    EXPECT_DOUBLE_EQ(op.y2, 150 - 3);
+}
+
+TEST_F(ReviewPageTest, MessagesAndCursor) {
+    auto none = DrawReviewPage(canvas, reader, 0, noon, layout);
+    EXPECT_EQ(none.message, "No datalog file present.");
+    fs.put("/d/20261205_120000_0010L.LG0", samples(50, 1));
+    fs.put("/d/20261205_120005_0020L.LG0", samples(50, 1));
+    auto mixed = DrawReviewPage(canvas, reader, 0, noon, layout);
+    EXPECT_EQ(mixed.message, "Sampling rate mismatch. Mixed data review not possible.");
+    EXPECT_EQ(mixed.title, "Warning!");
+
+    ReviewPage page{noon, noon + 20, 10, "", ""};
+    EXPECT_EQ(ReviewCursorTime(page, layout, 100, 200, 50, 150), noon + 10 + 5);
+    // A page across midnight is as long backwards as it is forwards.
+    ReviewPage late{noon + 11 * 3600 + 50 * 60, noon + 12 * 3600 + 10 * 60, 10, "", ""};  // 23:50 to 00:10
+    EXPECT_EQ(late.end_epoch - PreviousPageBegin(late), 2 * 20 * 60);
+}
+
+}  // namespace
+}  // namespace velkantor::datalog
