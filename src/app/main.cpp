@@ -114,6 +114,10 @@ int run_station(const app::Options& options) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "review") {
+        platform::StdFileSystem fs;
+        return app::run_review_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr);
+    }
     if (!args.empty() && args[0] == "extract") {
         platform::StdFileSystem fs;
         return app::run_extract_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr,

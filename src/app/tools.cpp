@@ -5,6 +5,8 @@
 
 #include "config/settings_file.h"
 #include "datalog/extraction.h"
+#include "datalog/review_page.h"
+#include "platform/real/qimage_canvas.h"
 #include "text/number_text.h"
 
 namespace velkantor::app {
@@ -100,6 +102,92 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
         err << "[" << result.title << "] " << text << "\n";
     }
     return result.files.empty() ? 1 : 0;
+}
+
+std::string review_usage() {
+    return R"(Usage: velkantor review --channel N --from "YYYY/MM/DD HH:MM:SS" --png FILE [options]
+
+Draws one review page of a channel's datalog into an image (PNG, BMP or JPEG by the name).
+
+  --station DIR      station folder (default: $VELKANTOR_STATION, else ~/velkantor)
+  --channel N        channel 1 to 4
+  --from TIME        begin of the page, "YYYY/MM/DD HH:MM:SS"
+  --rows R           rows of the page (2 to 8; default: the station's review setting)
+  --png FILE         the image to write
+)";
+}
+
+int run_review_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                       std::ostream& out, std::ostream& err) {
+    std::string station;
+    std::string from_text;
+    std::string image;
+    int channel = 0;
+    int rows = 0;
+    auto bad = [&](const std::string& why) {
+        err << "velkantor review: " << why << "\n" << review_usage();
+        return 2;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--help") {
+            out << review_usage();
+            return 0;
+        } else if (arg == "--station") {
+            station = value();
+        } else if (arg == "--from") {
+            from_text = value();
+        } else if (arg == "--png") {
+            image = value();
+        } else if (arg == "--channel") {
+            auto n = text::strict_number(value());
+            if (!n || *n < 1 || *n > 4) return bad("--channel takes 1 to 4");
+            channel = static_cast<int>(*n);
+        } else if (arg == "--rows") {
+            auto n = text::strict_number(value());
+            if (!n) return bad("--rows needs a number");
+            rows = static_cast<int>(*n);
+        } else {
+            return bad("unknown option \"" + arg + "\"");
+        }
+    }
+    auto from = text::parse_datetime(from_text);
+    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
+    if (channel == 0) return bad("--channel is needed");
+    if (image.empty()) return bad("--png is needed");
+    if (station.empty()) {
+        const char* env = std::getenv("VELKANTOR_STATION");
+        const char* home = std::getenv("HOME");
+        station = env && *env ? env : platform::join_path(home && *home ? home : ".", "velkantor");
+    }
+    config::Settings settings;
+    auto report = config::ReadConfigurationFile(
+        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
+    if (!report.fatal_error.empty()) {
+        err << "velkantor review: " << report.fatal_error << "\n";
+        return 1;
+    }
+    const auto& general = settings.general;
+    int bytes = (general.ad_type == config::kZeda18 || general.ad_type == config::kZeda20) ? 4 : 2;
+    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"), bytes);
+    auto layout = datalog::ReviewLayout::from_settings(rows ? rows : general.review_rows,
+                                                       general.review_chart_speed,
+                                                       general.review_y_scale);
+    platform::QImageCanvas canvas(1000, 600);
+    auto page = datalog::DrawReviewPage(canvas, reader, channel - 1, text::to_epoch_seconds(*from),
+                                        layout);
+    if (!page.drawn()) {
+        err << "[" << page.title << "] " << page.message << "\n";
+        return 1;
+    }
+    if (std::string failed = canvas.save(image); !failed.empty()) {
+        err << "velkantor review: " << failed << "\n";
+        return 1;
+    }
+    out << image << " " << text::format_datetime(text::from_epoch_seconds(page.begin_epoch))
+        << " - " << text::format_datetime(text::from_epoch_seconds(page.end_epoch)) << "\n";
+    return 0;
 }
 
 }  // namespace velkantor::app

@@ -84,3 +84,42 @@ TEST_F(ReviewPageTest, MessagesAndCursor) {
 
 }  // namespace
 }  // namespace velkantor::datalog
+
+#include <QImage>
+
+#include <filesystem>
+#include <sstream>
+
+#include "app/tools.h"
+#include "config/settings_file.h"
+
+namespace velkantor::datalog {
+namespace {
+
+TEST_F(ReviewPageTest, CommandLineDrawsThePageIntoAnImage) {
+    config::Settings settings;
+    config::SetDefaultConfiguration(settings, "/s");
+    settings.general.ad_type = config::kZeda10;
+    fs.put("/s/velkant.ini", config::ConfigurationText(settings));
+    fs.put("/s/datalog/20261205_120000_0010L.LG0", samples(3000, 0));
+    auto path = (std::filesystem::temp_directory_path() / "velkantor-review-test.png").string();
+    std::ostringstream out, err;
+    ASSERT_EQ(app::run_review_command({"--station", "/s", "--channel", "1", "--from",
+                                       "2026/12/05 12:00:00", "--rows", "2", "--png", path},
+                                      fs, out, err),
+              0)
+        << err.str();
+    QImage image(QString::fromStdString(path));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 1000);
+    // The first row's zero line is drawn in the locked colour at its centre.
+    EXPECT_EQ(image.pixelColor(10, 150), QColor(255, 255, 0));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    std::filesystem::remove(path);
+
+    std::ostringstream out2, err2;
+    EXPECT_EQ(app::run_review_command({"--channel", "9"}, fs, out2, err2), 2);
+}
+
+}  // namespace
+}  // namespace velkantor::datalog
