@@ -78,6 +78,7 @@ ZedaFamily ZedaFamily::with_firmware(std::string_view firmware) const {
     const bool dated =
         v == "162" || v == "163" || v == "181" || v == "200" || v == "210" || v == "300";
     f.time_frame_length = dated ? 9 : 6;
+    f.date_late_at_midnight = v == "162" || v == "181" || v == "200" || v == "210";
     return f;
 }
 
@@ -121,10 +122,21 @@ std::string encode_time_frame(const ZedaFamily& family, const text::DateTime& d,
     return frame;
 }
 
+text::DateTime time_frame_fields(const ZedaFamily& family, int64_t board_epoch_second) {
+    auto fields = text::from_epoch_seconds(static_cast<double>(board_epoch_second));
+    if (family.date_late_at_midnight && fields.hour == 0 && fields.minute == 0 &&
+        fields.second == 0) {
+        auto yesterday = text::from_epoch_seconds(static_cast<double>(board_epoch_second - 1));
+        fields.year = yesterday.year;
+        fields.month = yesterday.month;
+        fields.day = yesterday.day;
+    }
+    return fields;
+}
+
 std::string encode_time_frame(const ZedaFamily& family, int64_t board_epoch_second,
                               uint8_t status) {
-    return encode_time_frame(
-        family, text::from_epoch_seconds(static_cast<double>(board_epoch_second)), status);
+    return encode_time_frame(family, time_frame_fields(family, board_epoch_second), status);
 }
 
 ZedaBoard::ZedaBoard(const ZedaFamily& family, const BoardOptions& options)
@@ -338,7 +350,7 @@ void ZedaBoard::send_slot(double at) {
     const double label =
         static_cast<double>(second) + static_cast<double>(slot.tick) / family_.rate_base;
     if (slot.channel < 0) {
-        text::DateTime fields = text::from_epoch_seconds(static_cast<double>(second));
+        text::DateTime fields = time_frame_fields(family_, second);
         if (!bad_times_.empty() && bad_times_.back().first <= second) {
             switch (bad_times_.back().second) {
                 case BadTime::Field::hours:

@@ -28,6 +28,9 @@ struct ZedaFamily {
     // The 16-channel board's start command carries one rate code and a channel mask (low
     // byte, high byte) instead of a code per channel.
     bool masked_start = false;
+    // Firmware 1.62, 1.81, 2.00 and 2.10 turn the date one second late: the frame of 00:00:00
+    // still carries the day before (the station corrects it).
+    bool date_late_at_midnight = false;
 
     // The same board with another firmware. The firmware decides the sampling clock
     // (2400 ticks for 2.1x; 200 for 1.6x, 1.8x, 2.0x and 3.0x; 100 for the rest) and whether
@@ -40,6 +43,8 @@ struct ZedaFamily {
 // left over above the payload go to terminator bits 2, 3 (the last of them is the sign).
 std::string encode_data_frame(const ZedaFamily& family, int channel, int32_t value);
 
+// The date and time fields a board sends for one of its seconds.
+text::DateTime time_frame_fields(const ZedaFamily& family, int64_t board_epoch_second);
 // The once-a-second time frame of board second `board_epoch_second`, status byte included.
 std::string encode_time_frame(const ZedaFamily& family, int64_t board_epoch_second, uint8_t status);
 // The same from the fields, which need not make a valid time.

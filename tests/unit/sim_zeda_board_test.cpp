@@ -112,7 +112,14 @@ void expect_stream(const BoardModel& board, const std::string& stream, const Str
             ++second;
             index = 0;
             DateTime t = text::from_epoch_seconds(t0 + static_cast<double>(second));
-            ASSERT_EQ(f, time_frame(t, 0, form.time_length)) << text::format_datetime(t);
+            // Midnight's frame may carry the day before (the older firmware); the time
+            // fields are always the second's own.
+            bool midnight = t.hour == 0 && t.minute == 0 && t.second == 0;
+            if (midnight && f.size() == 9) {
+                ASSERT_EQ(f.substr(4), time_frame(t, 0, form.time_length).substr(4));
+            } else {
+                ASSERT_EQ(f, time_frame(t, 0, form.time_length)) << text::format_datetime(t);
+            }
             continue;
         }
         ASSERT_GE(second, 0) << "data before the first time frame";
