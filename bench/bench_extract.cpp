@@ -9,6 +9,8 @@
 #include "datalog/datalog_writer.h"
 #include "datalog/extraction.h"
 #include "events/event_file.h"
+#include "datalog/review_page.h"
+#include "platform/real/qimage_canvas.h"
 #include "platform/real/std_file_system.h"
 
 namespace {
@@ -84,6 +86,36 @@ void BM_PlainWriteReference(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRate * kSecondsPerDay);
 }
 BENCHMARK(BM_PlainWriteReference)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One full review page (6 rows of 1,000 samples) drawn from the files onto an image...
+void BM_ReviewPage(benchmark::State& state) {
+    platform::StdFileSystem fs;
+    datalog::DatalogReader reader(fs, day() + "/datalog", 2);
+    auto layout = datalog::ReviewLayout::from_settings(6, 50, 10);
+    platform::QImageCanvas canvas(1000, 600);
+    double begin = text::to_epoch_seconds({2026, 12, 5, 11, 55, 0, 0});  // across a file change
+    for (auto _ : state) {
+        auto page = datalog::DrawReviewPage(canvas, reader, 0, begin, layout);
+        benchmark::DoNotOptimize(page.end_epoch);
+    }
+    state.SetItemsProcessed(state.iterations() * 6000);
+}
+BENCHMARK(BM_ReviewPage)->Unit(benchmark::kMillisecond);
+
+// ...against reading the same samples without drawing them.
+void BM_ReviewReadReference(benchmark::State& state) {
+    platform::StdFileSystem fs;
+    datalog::DatalogReader reader(fs, day() + "/datalog", 2);
+    double begin = text::to_epoch_seconds({2026, 12, 5, 11, 55, 0, 0});
+    for (auto _ : state) {
+        for (int row = 0; row < 6; ++row) {
+            auto run = reader.read(0, begin + row * 10.0, 1000, kRate);
+            benchmark::DoNotOptimize(run.values.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 6000);
+}
+BENCHMARK(BM_ReviewReadReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -56,7 +56,6 @@ ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader,
     canvas.set_scale(0, 0, width, canvas.height());
     canvas.clear(platform::kChartColors[0]);
     for (int row = 0; row < layout.rows; ++row) {
-        if (stop && stop()) break;
         double t = begin_epoch + static_cast<double>(row * per_row) / rate;
         auto run = reader.read(ch, t, per_row, rate);
         if (run.rate_mismatch) {
@@ -68,6 +67,8 @@ ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader,
         double x = 0;
         double y = centre;
         for (size_t k = 0; k < run.values.size(); ++k) {
+            // "Stop draw" takes effect at the next sample.
+            if (stop && stop()) return page;
             double next_y = centre - run.values[k] * layout.amplitude;
             double next_x = k == 0 ? 0 : x + layout.step;
             canvas.line(x, y, next_x, next_y, colour_of(run.sources[k]));

@@ -30,7 +30,8 @@ struct ReviewPage {
 
 // Draws one channel's datalog from `begin_epoch` on: one row after another, samples from a
 // locked file in light yellow, from an unlocked one in red, zeros in green past a file's
-// end and in light grey where no file covers the time. `stop` is asked between rows.
+// end and in light grey where no file covers the time. `stop` is asked before each sample
+// (the window yields to its buttons there).
 ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader, int ch,
                           double begin_epoch, const ReviewLayout& layout,
                           const std::function<bool()>& stop = nullptr);

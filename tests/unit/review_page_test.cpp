@@ -66,6 +66,13 @@ TEST_F(ReviewPageTest, ColoursByLockGapAndEarlyEnd) {
     EXPECT_DOUBLE_EQ(op.y2, 150 - 3);
 }
 
+TEST_F(ReviewPageTest, StopTakesEffectAtTheNextSample) {
+    fs.put("/d/20261205_120000_0010L.LG0", samples(500, 1));
+    int asked = 0;
+    DrawReviewPage(canvas, reader, 0, noon, layout, [&] { return ++asked > 30; });
+    EXPECT_EQ(colours().size(), 30u);
+}
+
 TEST_F(ReviewPageTest, MessagesAndCursor) {
     auto none = DrawReviewPage(canvas, reader, 0, noon, layout);
     EXPECT_EQ(none.message, "No datalog file present.");
