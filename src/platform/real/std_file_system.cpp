@@ -65,23 +65,7 @@ std::optional<uint64_t> StdFileSystem::file_size(const std::string& path) const 
 
 std::optional<std::string> StdFileSystem::read_file(const std::string& path,
                                                     uint64_t max_bytes) const {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string out;
-    char buffer[65536];
-    while (out.size() < max_bytes) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, max_bytes - out.size()));
-        ssize_t n = ::read(fd, buffer, want);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return out;
+    return read_range(path, 0, max_bytes);
 }
 
 std::optional<std::string> StdFileSystem::read_range(const std::string& path, uint64_t offset,
