@@ -6,12 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "acquisition/station.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_serial_port.h"
-#include "platform/fake/scripted_operator.h"
-#include "platform/fake/still_host.h"
-#include "platform/fake/virtual_clock.h"
+#include "platform/fake/memory_station.h"
 #include "sim/board_model.h"
 
 namespace {
@@ -58,13 +53,9 @@ void BM_Decode(benchmark::State& state, const Family& family) {
     double samples = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        platform::MemoryFileSystem fs;
-        platform::VirtualClock clock;
-        platform::MemorySerialPort port(stream.size() + 16);
-        platform::ScriptedOperator op;
-        platform::StillHost host;
-        acquisition::Station station({fs, clock, port, op, host}, "/s");
-        station.load();
+        platform::MemoryStation rig(stream.size() + 16);
+        auto& station = rig.station;
+        auto& port = rig.port;
         auto& settings = station.settings();
         settings.general.ad_type = family.ad_type;
         settings.general.blind_start = 1;

@@ -6,13 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "acquisition/station.h"
+#include "platform/fake/memory_station.h"
 #include "acquisition/zeda_driver.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_serial_port.h"
-#include "platform/fake/scripted_operator.h"
-#include "platform/fake/still_host.h"
-#include "platform/fake/virtual_clock.h"
 #include "sim/board_model.h"
 
 namespace {
@@ -40,13 +35,9 @@ void BM_PassZeda18(benchmark::State& state) {
     double frames = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        platform::MemoryFileSystem fs;
-        platform::VirtualClock clock;
-        platform::MemorySerialPort port(stream.size() + 16);
-        platform::ScriptedOperator op;
-        platform::StillHost host;
-        acquisition::Station station({fs, clock, port, op, host}, "/s");
-        station.load();
+        platform::MemoryStation rig(stream.size() + 16);
+        auto& station = rig.station;
+        auto& port = rig.port;
         station.settings().general.blind_start = 1;
         station.settings().general.datekeeping = 1;
         for (auto& channel : station.settings().channels) channel.sps_index = 17;

@@ -5,12 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "acquisition/station.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_serial_port.h"
-#include "platform/fake/scripted_operator.h"
-#include "platform/fake/still_host.h"
-#include "platform/fake/virtual_clock.h"
+#include "platform/fake/memory_station.h"
 
 namespace {
 
@@ -31,13 +26,10 @@ constexpr std::array<std::array<int16_t, 4>, 6> kRates = {{
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    platform::MemoryFileSystem fs;
-    platform::VirtualClock clock({2026, 3, 1, 12, 0, 0, 0});
-    platform::MemorySerialPort port;
-    platform::ScriptedOperator op;
-    platform::StillHost host;
-    acquisition::Station station({fs, clock, port, op, host}, "/s");
-    if (!station.load().empty()) __builtin_trap();
+    platform::MemoryStation rig;
+    auto& station = rig.station;
+    auto& port = rig.port;
+    auto& clock = rig.clock;
     auto& settings = station.settings();
     settings.general.ad_type = config::kDataqDi194rs;
     const auto& rates = kRates[data[0] % kRates.size()];

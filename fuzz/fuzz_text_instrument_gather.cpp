@@ -5,25 +5,17 @@
 #include <cstdint>
 #include <string>
 
-#include "acquisition/station.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_serial_port.h"
-#include "platform/fake/scripted_operator.h"
-#include "platform/fake/still_host.h"
-#include "platform/fake/virtual_clock.h"
+#include "platform/fake/memory_station.h"
 
 using namespace velkantor;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    platform::MemoryFileSystem fs;
     // Close to midnight, so that the reading second's day change is reached.
-    platform::VirtualClock clock({2026, 3, 1, 23, 59, 58, 0});
-    platform::MemorySerialPort port;
-    platform::ScriptedOperator op;
-    platform::StillHost host;
-    acquisition::Station station({fs, clock, port, op, host}, "/s");
-    if (!station.load().empty()) __builtin_trap();
+    platform::MemoryStation rig(32768, {2026, 3, 1, 23, 59, 58, 0});
+    auto& station = rig.station;
+    auto& port = rig.port;
+    auto& clock = rig.clock;
     auto& settings = station.settings();
     settings.general.ad_type = (data[0] & 1) != 0 ? config::kLx1500 : config::kInfiltec;
     settings.channels[0].sps_index = 15;

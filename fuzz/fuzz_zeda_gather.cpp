@@ -4,34 +4,17 @@
 #include <cstdint>
 #include <string>
 
-#include "acquisition/station.h"
-#include "platform/fake/memory_file_system.h"
-#include "platform/fake/memory_serial_port.h"
-#include "platform/fake/scripted_operator.h"
-#include "platform/fake/still_host.h"
-#include "platform/fake/virtual_clock.h"
+#include "platform/fake/memory_station.h"
 
 using namespace velkantor;
 
 // One station for the whole run: building one per input (a 2.9 MB pre-event ring, the
 // settings files) would cost more than the bytes under test. Each input starts a new run.
-struct Rig {
-    platform::MemoryFileSystem fs;
-    platform::VirtualClock clock;
-    platform::MemorySerialPort port;
-    platform::ScriptedOperator op;
-    platform::StillHost host;
-    acquisition::Station station{{fs, clock, port, op, host}, "/s"};
-    Rig() {
-        if (!station.load().empty()) __builtin_trap();
-    }
-};
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     static const int16_t kTypes[] = {config::kZeda10, config::kZeda18, config::kZeda20,
                                      config::kZeda30};
-    static Rig rig;
+    static platform::MemoryStation rig;
     auto& station = rig.station;
     auto& port = rig.port;
     rig.op.shown.clear();
