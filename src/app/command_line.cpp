@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include <cstdlib>
+
+#include "platform/file_system.h"
 #include "text/number_text.h"
 
 namespace velkantor::app {
@@ -48,6 +51,18 @@ Options parse_command_line(const std::vector<std::string>& args) {
         }
     }
     return options;
+}
+
+std::string environment_station_folder() {
+    const char* env = std::getenv("VELKANTOR_STATION");
+    return env && *env ? env : "";
+}
+
+std::string default_station_folder() {
+    std::string env = environment_station_folder();
+    if (!env.empty()) return env;
+    const char* home = std::getenv("HOME");
+    return platform::join_path(home && *home ? home : ".", "velkantor");
 }
 
 std::string usage_text() {

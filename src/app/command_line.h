@@ -19,6 +19,11 @@ struct Options {
 };
 
 Options parse_command_line(const std::vector<std::string>& args);
+
+// The station folder when none is named: $VELKANTOR_STATION, else ~/velkantor; and the
+// environment's choice alone (empty when unset).
+std::string environment_station_folder();
+std::string default_station_folder();
 std::string usage_text();
 
 }  // namespace velkantor::app

@@ -26,18 +26,18 @@ namespace {
 
 std::string station_folder(const app::Options& options) {
     if (!options.station.empty()) return options.station;
-    if (const char* env = std::getenv("VELKANTOR_STATION"); env && *env) return env;
-    if (options.simulate) return app::demo_station_folder(options.model);
-    const char* home = std::getenv("HOME");
-    return platform::join_path(home && *home ? home : ".", "velkantor");
+    if (options.simulate && app::environment_station_folder().empty()) {
+        return app::demo_station_folder(options.model);
+    }
+    return app::default_station_folder();
 }
 
 int run_station(const app::Options& options) {
     platform::StdFileSystem fs;
     platform::SystemClock clock;
     std::string folder = station_folder(options);
-    const char* env = std::getenv("VELKANTOR_STATION");
-    bool demo = options.simulate && options.station.empty() && !(env && *env);
+    bool demo = options.simulate && options.station.empty() &&
+                app::environment_station_folder().empty();
     if (demo) {
         if (auto seeded = app::seed_demo_station(fs, folder, options.model); !seeded) {
             std::cerr << "velkantor: cannot prepare the demo station " << folder << ": "

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "app/command_line.h"
 #include "config/settings_file.h"
 #include "datalog/extraction.h"
 #include "datalog/review_page.h"
@@ -70,11 +71,7 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
     if (minutes <= 0) return bad("--minutes is needed");
     if (mask == 0) return bad("no channel to extract");
-    if (station.empty()) {
-        const char* env = std::getenv("VELKANTOR_STATION");
-        const char* home = std::getenv("HOME");
-        station = env && *env ? env : platform::join_path(home && *home ? home : ".", "velkantor");
-    }
+    if (station.empty()) station = default_station_folder();
     if (config.empty()) config = platform::join_path(station, config::kSettingsFileName);
 
     datalog::ExtractRequest request;
@@ -156,11 +153,7 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
     if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
     if (channel == 0) return bad("--channel is needed");
     if (image.empty()) return bad("--png is needed");
-    if (station.empty()) {
-        const char* env = std::getenv("VELKANTOR_STATION");
-        const char* home = std::getenv("HOME");
-        station = env && *env ? env : platform::join_path(home && *home ? home : ".", "velkantor");
-    }
+    if (station.empty()) station = default_station_folder();
     config::Settings settings;
     auto report = config::ReadConfigurationFile(
         settings, fs, platform::join_path(station, config::kSettingsFileName), station);
