@@ -11,6 +11,9 @@ class SampleConsumers {
 public:
     virtual ~SampleConsumers() = default;
 
+    // The board has started and the run's main loop begins.
+    virtual void run_started() {}
+
     // Per data frame of channel `ch`, in this order.
     virtual void chart_pacing(int /*ch*/) {}
     virtual void datalog_append(int /*ch*/, int32_t /*value*/) {}

@@ -314,6 +314,7 @@ bool Station::start() {
         run_.configured_rate[static_cast<size_t>(c)] = rate;
         conditioner_.design(c, channel.period_extender, rate);
     }
+    consumers_->run_started();
     in_run_ = true;
     return true;
 }

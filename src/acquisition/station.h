@@ -126,6 +126,7 @@ public:
 
     // --- time keeping, housekeeping and alarms ---
     timekeeping::BoardClock& board_clock() { return board_clock_; }
+    const timekeeping::BoardClock& board_clock() const { return board_clock_; }
     timekeeping::ClockTrim& clock_trim() { return clock_trim_; }
     timekeeping::PeriodicTimer& timer() { return timer_; }
     events::Alarms& alarms() { return alarms_; }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // The station's settings model: what `velkant.ini` and `velkant.sch` hold.
 namespace velkantor::config {
@@ -10,6 +11,9 @@ namespace velkantor::config {
 inline constexpr int kChannels = 4;
 inline constexpr int kScheduleLines = 25;
 inline constexpr int kScheduleEntries = 20;
+
+// The axis names that file headers and drums show, indexed by `sensor_axis`.
+inline constexpr std::array<std::string_view, 5> kAxisNames = {" ", "N", "E", "Z", "G"};
 
 struct ChannelSettings {
     int16_t sps_index = 4;

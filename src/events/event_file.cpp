@@ -11,7 +11,6 @@ namespace velkantor::events {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-constexpr std::array<std::string_view, 5> kAxis = {" ", "N", "E", "Z", "G"};
 constexpr std::array<std::string_view, 4> kSensorType = {"Unknow", "Velocity", "Displacement",
                                                          "Acceleration"};
 constexpr std::array<std::string_view, 6> kUnit = {"?", "m", "cm", "mm", "um", "nm"};
@@ -96,7 +95,7 @@ std::string PsnTextHeader(const config::Settings& settings, int ch, const Header
         "Sensor Latitude: " + latitude,
         "Sensor Longitude: " + longitude,
         "Sensor Elevation: " + g.elevation,
-        "Sensor Orientation: " + lookup(kAxis, c.sensor_axis),
+        "Sensor Orientation: " + lookup(config::kAxisNames, c.sensor_axis),
         "Sensor Incident: 90",
         "Sensor Azimuth: 90",
         "Sensor Type: " + lookup(kSensorType, c.sensor_type),
@@ -136,7 +135,7 @@ std::string AsciiHeader(const config::Settings& settings, int ch, const HeaderFa
         fit(latitude, 7),
         fit(longitude, 7),
         picture(elevation, 4),
-        fit(lookup(kAxis, c.sensor_axis), 1),
+        fit(lookup(config::kAxisNames, c.sensor_axis), 1),
         fit(c.mag_corr[0], 8),
         fit(lookup(kSensorType, c.sensor_type), 13),
         fit(resolution_text(c.resolution), 13),
