@@ -69,6 +69,7 @@ std::string usage_text() {
     return R"(Usage: velkantor [options]
        velkantor extract --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]  (see extract --help)
        velkantor review --channel N --from "YYYY/MM/DD HH:MM:SS" --png FILE   (see review --help)
+       velkantor drum --channel N --date YYYY/MM/DD [--out FILE]              (see drum --help)
 
 Data logger for a seismic station: acquires the A/D board on a serial port, records
 events, keeps the datalog and the logs in the station folder.

@@ -56,6 +56,16 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
         config::DecodeStopParams(channel);
         config::UpdateDerivedCounts(channel);
     }
+    // Channel 1's spectrum, saved every 2 frames as drums/SPEC_1 beside the drums.
+    auto& first = settings.channels[0];
+    first.fft_enabled = 1;
+    first.fft_display_mode = 1;
+    first.fft_points = 1024;
+    first.fft_scope_max = 80;
+    first.fft_scope_min = -40;
+    first.jtf_base = -120;
+    first.fft_save_mode = 2;
+    first.fft_save_updating = 1;
     // The text instruments carry one channel.
     if (demo->ad_type == config::kInfiltec || demo->ad_type == config::kLx1500) {
         for (size_t c = 1; c < settings.channels.size(); ++c) {

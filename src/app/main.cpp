@@ -10,11 +10,13 @@
 #include "app/headless_host.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
+#include "display/displays.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
 #include "platform/real/linux_parallel_port.h"
 #include "platform/real/linux_sound.h"
 #include "platform/real/posix_serial_port.h"
+#include "platform/real/qt_picture_codec.h"
 #include "platform/real/statvfs_disk_space.h"
 #include "platform/real/std_file_system.h"
 #include "platform/real/system_clock.h"
@@ -70,6 +72,10 @@ int run_station(const app::Options& options) {
     app::HeadlessHost host(clock, port);
     acquisition::Station station({fs, clock, port, op, host}, folder);
     host.attach(&station);
+    // The same drums and spectra as the desktop draws, saved without windows.
+    platform::QtPictureCodec codec;
+    display::DisplayView no_windows;
+    display::Displays displays(station, codec, no_windows);
     app::ConsoleErrorList error_list(std::cerr);
     station.errors().set_view(&error_list);
     station.errors().on_fatal = [](const std::string& line) {
@@ -117,6 +123,10 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "review") {
         platform::StdFileSystem fs;
         return app::run_review_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr);
+    }
+    if (!args.empty() && args[0] == "drum") {
+        platform::StdFileSystem fs;
+        return app::run_drum_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr);
     }
     if (!args.empty() && args[0] == "extract") {
         platform::StdFileSystem fs;

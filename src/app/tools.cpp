@@ -1,5 +1,6 @@
 #include "app/tools.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <ostream>
 
@@ -7,7 +8,11 @@
 #include "config/settings_file.h"
 #include "datalog/extraction.h"
 #include "datalog/review_page.h"
+#include "display/drum.h"
+#include "display/image_export.h"
+#include "display/offline_drum.h"
 #include "platform/real/qimage_canvas.h"
+#include "platform/real/qt_picture_codec.h"
 #include "text/number_text.h"
 
 namespace velkantor::app {
@@ -180,6 +185,113 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
     }
     out << image << " " << text::format_datetime(text::from_epoch_seconds(page.begin_epoch))
         << " - " << text::format_datetime(text::from_epoch_seconds(page.end_epoch)) << "\n";
+    return 0;
+}
+
+std::string drum_usage() {
+    return R"(Usage: velkantor drum --channel N --date YYYY/MM/DD [options]
+
+Draws a day's drum of a channel again from the datalog, as the station draws it, for a
+drum image that was lost or never made.
+
+  --station DIR      station folder (default: $VELKANTOR_STATION, else ~/velkantor)
+  --channel N        channel 1 to 4
+  --date DATE        the day, YYYY/MM/DD
+  --out FILE         the image to write (BMP, GIF, JPG or PNG by the name; default: the
+                     day's archive drums/drum_YYMMDD_N in the station's drum format, which
+                     is not overwritten)
+)";
+}
+
+int run_drum_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                     std::ostream& out, std::ostream& err) {
+    std::string station;
+    std::string date;
+    std::string target;
+    int channel = 0;
+    auto bad = [&](const std::string& why) {
+        err << "velkantor drum: " << why << "\n" << drum_usage();
+        return 2;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--help") {
+            out << drum_usage();
+            return 0;
+        } else if (arg == "--station") {
+            station = value();
+        } else if (arg == "--date") {
+            date = value();
+        } else if (arg == "--out") {
+            target = value();
+        } else if (arg == "--channel") {
+            auto n = text::strict_number(value());
+            if (!n || *n < 1 || *n > 4) return bad("--channel takes 1 to 4");
+            channel = static_cast<int>(*n);
+        } else {
+            return bad("unknown option \"" + arg + "\"");
+        }
+    }
+    if (channel == 0) return bad("--channel is needed");
+    if (display::drum_yymmdd(date).empty()) return bad("--date needs a day as YYYY/MM/DD");
+    if (station.empty()) station = default_station_folder();
+    config::Settings settings;
+    auto report = config::ReadConfigurationFile(
+        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
+    if (!report.fatal_error.empty()) {
+        err << "velkantor drum: " << report.fatal_error << "\n";
+        return 1;
+    }
+    const auto& general = settings.general;
+    int16_t format = general.drum_format;
+    if (target.empty()) {
+        std::string base = platform::join_path(
+            station, "drums/drum_" + display::drum_yymmdd(date) + "_" + std::to_string(channel));
+        target = base + display::drum_image_type(format).extension;
+        if (!display::FindDrumImage(fs, base, format).empty()) {
+            err << "velkantor drum: " << target << " exists; name another file with --out\n";
+            return 1;
+        }
+    }
+
+    int bytes = (general.ad_type == config::kZeda18 || general.ad_type == config::kZeda20) ? 4 : 2;
+    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"), bytes);
+    platform::QtPictureCodec codec;
+    auto picture = codec.make_canvas(display::kDrumWidth, display::kDrumHeight);
+    auto drawn = display::DrawDrumFromDatalog(*picture, reader, channel - 1, date, settings);
+    if (!drawn.error.empty()) {
+        err << "velkantor drum: " << drawn.error << "\n";
+        return 1;
+    }
+
+    std::string extension;
+    auto dot = target.rfind('.');
+    auto slash = target.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || slash < dot)) {
+        extension = target.substr(dot + 1);
+    }
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string failed;
+    if (extension == "png") {
+        failed = dynamic_cast<platform::QImageCanvas&>(*picture).save(target);
+    } else {
+        auto type = display::drum_image_type(format);
+        if (extension == "bmp") type = display::drum_image_type(0);
+        if (extension == "gif") type = display::drum_image_type(1);
+        if ((extension == "jpg" || extension == "jpeg") && type.format != platform::ImageFormat::jpeg) {
+            type = display::drum_image_type(3);
+        }
+        std::string encoded = codec.encode(*picture, type.format, type.quality);
+        auto written = encoded.empty() ? platform::IoResult::fail("cannot encode the image")
+                                       : fs.replace_file(target, encoded);
+        if (!written) failed = written.error;
+    }
+    if (!failed.empty()) {
+        err << "velkantor drum: " << target << ": " << failed << "\n";
+        return 1;
+    }
+    out << target << " " << drawn.samples << " samples at " << drawn.rate << " per second\n";
     return 0;
 }
 

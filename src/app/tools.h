@@ -19,4 +19,9 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
                        std::ostream& out, std::ostream& err);
 std::string review_usage();
 
+// `velkantor drum ...`: a day's drum of a channel drawn again from the datalog.
+int run_drum_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                     std::ostream& out, std::ostream& err);
+std::string drum_usage();
+
 }  // namespace velkantor::app
