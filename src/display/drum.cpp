@@ -78,10 +78,13 @@ double DrumGeometry::row_centre(int row) const {
     return 100000 - height / 2 - height * row;
 }
 
+double drum_units_per_count(double drum_scale, int16_t ad_type) {
+    return (ad_type == config::kZeda18 || ad_type == config::kZeda20) ? drum_scale / 4 : drum_scale;
+}
+
 double drum_y(const DrumGeometry& geometry, int row, int32_t sample, double drum_scale,
               int16_t ad_type) {
-    double scale = (ad_type == config::kZeda18 || ad_type == config::kZeda20) ? drum_scale / 4 : drum_scale;
-    return geometry.row_centre(row) + sample * scale;
+    return geometry.row_centre(row) + sample * drum_units_per_count(drum_scale, ad_type);
 }
 
 std::string drum_header(const std::string& date, const config::Settings& settings, int ch) {
@@ -134,6 +137,26 @@ void DrumPen::plot(platform::Canvas& picture, double x, double y, double row_cen
         stroke_ = {true, x, y, y, color};
     }
     last_x_ = x, last_y_ = y;
+}
+
+void DrumPen::plot_second(platform::Canvas& picture, double x, const int32_t* values, size_t n,
+                          double row_centre, double scale, platform::Color color) {
+    if (n == 0) return;
+    plot(picture, x, row_centre + values[0] * scale, row_centre, color);
+    if (segment_per_sample_) {
+        for (size_t i = 1; i < n; ++i) plot(picture, x, row_centre + values[i] * scale, row_centre, color);
+        return;
+    }
+    // The rest of the second only widens its stroke.
+    int32_t low = values[0], high = values[0];
+    for (size_t i = 1; i < n; ++i) {
+        low = std::min(low, values[i]);
+        high = std::max(high, values[i]);
+    }
+    double a = row_centre + low * scale, b = row_centre + high * scale;
+    stroke_.low = std::min({stroke_.low, a, b});
+    stroke_.high = std::max({stroke_.high, a, b});
+    last_y_ = row_centre + values[n - 1] * scale;
 }
 
 void DrumPen::flush(platform::Canvas& picture) {
@@ -211,9 +234,8 @@ void DrumRecorder::DrawDrumSample(int ch, int32_t sample, const config::Settings
                          ? kDrumUpdateMinutes[static_cast<size_t>(general.drum_update)]
                          : kDrumUpdateMinutes[3];
         int minute = now.minute_of_day();
-        std::string stamp = ddhhmm(now);
-        if (minute % period == 0 && stamp != channel.last_save) {
-            channel.last_save = stamp;
+        if (minute % period == 0 && ddhhmm(now) != channel.last_save) {
+            channel.last_save = ddhhmm(now);
             // At midnight the finished day is archived; a drum that already belongs to the
             // new day (set up within the midnight minute) is only saved.
             if (minute == 0 && channel.date != now.date) {

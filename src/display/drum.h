@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,8 @@ void DrawNewDrum(platform::Canvas& picture, const DrumGeometry& geometry,
                  const std::string& header);
 // "YYYY/MM/DD N Station": the header of channel ch's drum.
 std::string drum_header(const std::string& date, const config::Settings& settings, int ch);
+// Drum units per count: `drum_scale`, a quarter of it for the 18- and 24-bit boards.
+double drum_units_per_count(double drum_scale, int16_t ad_type);
 // The height of a sample in row r.
 double drum_y(const DrumGeometry& geometry, int row, int32_t sample, double drum_scale,
               int16_t ad_type);
@@ -66,6 +69,10 @@ public:
     // The next sample at (x, y) of row `row_centre`; the jump rule starts a new row.
     void plot(platform::Canvas& picture, double x, double y, double row_centre,
               platform::Color color);
+    // All samples of one second at once (the values in counts, `scale` units per count):
+    // the same picture as plotting them one by one.
+    void plot_second(platform::Canvas& picture, double x, const int32_t* values, size_t n,
+                     double row_centre, double scale, platform::Color color);
     // Puts the pending stroke on the picture.
     void flush(platform::Canvas& picture);
     // Forgets the last point (a new or reloaded picture) and any pending stroke.

@@ -1,5 +1,6 @@
 #include "display/offline_drum.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/drum.h"
@@ -35,25 +36,37 @@ OfflineDrumResult DrawDrumFromDatalog(platform::Canvas& picture,
     DrumGeometry geometry = DrumGeometry::of(general.drum_hours_per_row);
     DrawNewDrum(picture, geometry, drum_header(date, settings, ch));
     DrumPen pen;
+    double scale = drum_units_per_count(channel.drum_scale, general.ad_type);
     // An hour at a time: a day at 200 samples per second is 17 million samples.
     auto per_hour = static_cast<size_t>(std::llround(result.rate * 3600));
     for (int hour = 0; hour < 24; ++hour) {
         auto run = reader.read(ch, begin + hour * 3600.0, per_hour, result.rate);
-        int row = geometry.row_of(hour);
-        double centre = geometry.row_centre(row);
-        for (size_t i = 0; i < run.values.size(); ++i) {
-            auto source = run.sources[i];
-            if (source == datalog::SampleSource::missing ||
-                source == datalog::SampleSource::past_end) {
-                pen.flush(picture);
-                pen.restart();
-                continue;
+        double centre = geometry.row_centre(geometry.row_of(hour));
+        // The samples of each whole second share one x; a gap in the files cuts the trace.
+        auto first_of = [&](int second) {
+            return std::min(run.values.size(),
+                            static_cast<size_t>(std::ceil(second * result.rate - 1e-9)));
+        };
+        for (int second = 0; second < 3600; ++second) {
+            size_t i = first_of(second), last = first_of(second + 1);
+            while (i < last) {
+                size_t run_end = i;
+                while (run_end < last && run.sources[run_end] != datalog::SampleSource::missing &&
+                       run.sources[run_end] != datalog::SampleSource::past_end) {
+                    ++run_end;
+                }
+                if (run_end > i) {
+                    pen.plot_second(picture, geometry.x_of(hour, second / 60, second % 60),
+                                    run.values.data() + i, run_end - i, centre, scale, kDrumTrace);
+                    result.samples += run_end - i;
+                }
+                if (run_end < last) {
+                    pen.flush(picture);
+                    pen.restart();
+                    ++run_end;
+                }
+                i = run_end;
             }
-            auto second = static_cast<int>(std::floor(static_cast<double>(i) / result.rate));
-            double x = geometry.x_of(hour, second / 60, second % 60);
-            double y = drum_y(geometry, row, run.values[i], channel.drum_scale, general.ad_type);
-            pen.plot(picture, x, y, centre, kDrumTrace);
-            result.samples += 1;
         }
     }
     pen.flush(picture);

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <map>
+#include <QImage>
 
+#include <map>
+#include <sstream>
+
+#include "app/tools.h"
+#include "config/settings_file.h"
 #include "display/displays.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/qt_picture_codec.h"
@@ -144,6 +149,53 @@ TEST(DisplayRun, DesktopAndHeadlessSaveTheSameImages) {
         EXPECT_FALSE(bytes.empty()) << what;
         EXPECT_TRUE(bytes == desktop[what]) << what;
     }
+}
+
+// A lost drum drawn again from the datalog shows the trace the station drew, pixel for pixel
+// away from the edges of the run (the live drum starts at the first board second).
+TEST(DrumRun, RebuiltFromTheDatalog) {
+    DisplayRig d({2026, 3, 1, 12, 0, 0, 0});
+    auto& settings = d.rig.station.settings();
+    settings.channels[0].datalog_enabled = 1;
+    settings.general.drum_format = 0;
+    ASSERT_TRUE(d.rig.station.start());
+    d.run_until({2026, 3, 1, 12, 2, 0, 0});
+    auto& live = d.picture();
+    platform::QImageCanvas seen(display::kDrumWidth, display::kDrumHeight);
+    seen.image() = live.image().copy();
+    d.stop();
+    // The settings on disk are what the tool reads.
+    ASSERT_TRUE(config::WriteConfiguration(settings, d.rig.fs, kStation));
+
+    std::ostringstream out, err;
+    ASSERT_EQ(app::run_drum_command({"--station", kStation, "--channel", "1", "--date",
+                                     "2026/03/01", "--out", "/station/again.bmp"},
+                                    d.rig.fs, out, err),
+              0)
+        << err.str();
+    platform::QImageCanvas again(display::kDrumWidth, display::kDrumHeight);
+    ASSERT_TRUE(d.codec.decode(d.rig.file("again.bmp"), again));
+    // 12:00:10 to 12:01:50 is x = 10 .. 110 s of row 4.
+    int differing = 0, traced = 0;
+    for (int x = 2; x < 16; ++x) {
+        for (int y = 4 * 120; y < 5 * 120; ++y) {
+            differing += again.pixel(x, y) != seen.pixel(x, y);
+            traced += again.pixel(x, y) == display::kDrumTrace;
+        }
+    }
+    EXPECT_GT(traced, 20);
+    EXPECT_EQ(differing, 0);
+    // The default name is the day's archive, which is never overwritten.
+    d.rig.fs.put(std::string(kStation) + "/drums/drum_260301_1.BMP", "kept");
+    EXPECT_EQ(app::run_drum_command({"--station", kStation, "--channel", "1", "--date",
+                                     "2026/03/01"},
+                                    d.rig.fs, out, err),
+              1);
+    EXPECT_EQ(d.rig.file("drums/drum_260301_1.BMP"), "kept");
+    EXPECT_EQ(app::run_drum_command({"--station", kStation, "--channel", "1", "--date",
+                                     "2026/02/30"},
+                                    d.rig.fs, out, err),
+              2);
 }
 
 }  // namespace
