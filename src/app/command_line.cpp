@@ -38,6 +38,8 @@ Options parse_command_line(const std::vector<std::string>& args) {
             options.station = value_of(i, name);
         } else if (name == "--port") {
             options.port = value_of(i, name);
+        } else if (name == "--screenshot") {
+            options.screenshot = value_of(i, name);
         } else if (name == "--for") {
             std::string value = value_of(i, name);
             auto seconds = text::strict_number(value);
@@ -49,6 +51,10 @@ Options parse_command_line(const std::vector<std::string>& args) {
         } else {
             options.error = "unknown option \"" + arg + "\"";
         }
+    }
+    if (options.error.empty() && !options.screenshot.empty()) {
+        if (options.headless) options.error = "--screenshot needs the desktop, not --headless";
+        if (options.for_seconds <= 0) options.for_seconds = 20;
     }
     return options;
 }
@@ -83,6 +89,8 @@ Options:
   --port DEVICE        serial device for this run, overriding COM n of the settings and the
                        station's velkant.ports map (COM n is /dev/ttyS<n-1> by default)
   --for SECONDS        stop acquisition after this many seconds
+  --screenshot FILE    desktop: save the screen as a PNG when --for ends (default after 20 s),
+                       then EXIT
   --set-pc-clock       allow the A/D board's time to set the machine's clock (needs the
                        right to set it, e.g. CAP_SYS_TIME); without it the machine's clock
                        is never changed

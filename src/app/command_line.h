@@ -12,6 +12,7 @@ struct Options {
     std::string station;      // --station DIR
     std::string port;         // --port DEVICE
     double for_seconds = 0;   // --for SECONDS (0: until a signal)
+    std::string screenshot;   // --screenshot FILE: the desktop's screen when --for ends
     bool set_pc_clock = false;  // --set-pc-clock: the board's time may set the machine's clock
     bool help = false;
     bool version = false;

@@ -45,11 +45,15 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
     general.ad_type = demo->ad_type;
     general.baud_index = 6;  // 115200
     general.comm_port = 1;
+    general.board_serial = kDemoBoardSerial;
     for (auto& channel : settings.channels) {
         channel.sps_index = demo->sps_index;
         channel.record_enabled = 1;
         channel.datalog_enabled = 1;
         channel.drum_enabled = 1;
+        // The simulated noise is a few hundred counts: big enough to see on charts and drums.
+        channel.drum_scale = 40;
+        channel.y_scale = 7;
         channel.start_params = "2000,2,1,1,30,3";
         channel.stop_params = "1800,1,2,5";
         config::DecodeStartParams(channel);

@@ -6,6 +6,10 @@
 
 namespace velkantor::app {
 
+// The serial number of the simulated board that `--simulate` starts: the demo station has it
+// registered, so the board is taken without the new-board question.
+inline constexpr const char* kDemoBoardSerial = "5EED0001";
+
 // The demo station's folder: ~/velkantor-demo for the ZEDA18, ~/velkantor-demo-<model> for
 // the other simulated boards.
 std::string demo_station_folder(const std::string& model);

@@ -1,5 +1,7 @@
 #include <unistd.h>
 
+#include <QApplication>
+
 #include <cstdlib>
 #include <iostream>
 
@@ -7,6 +9,8 @@
 #include "app/command_line.h"
 #include "app/console_operator.h"
 #include "app/demo_station.h"
+#include "app/desktop_app.h"
+#include "app/desktop_host.h"
 #include "app/headless_host.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
@@ -34,7 +38,7 @@ std::string station_folder(const app::Options& options) {
     return app::default_station_folder();
 }
 
-int run_station(const app::Options& options) {
+int run_station(const app::Options& options, int argc, char** argv) {
     platform::StdFileSystem fs;
     platform::SystemClock clock;
     std::string folder = station_folder(options);
@@ -57,7 +61,8 @@ int run_station(const app::Options& options) {
     app::SimProcess simulator;
     if (options.simulate) {
         std::string failed = simulator.start(app::simulator_program(),
-                                             {"--model", options.model, "--quake-every", "300"});
+                                             {"--model", options.model, "--quake-every", "300",
+                                              "--serial", app::kDemoBoardSerial});
         if (!failed.empty()) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;
@@ -67,21 +72,23 @@ int run_station(const app::Options& options) {
                   << std::endl;
     }
 
+    bool desktop = !options.headless;
+    std::unique_ptr<QApplication> application;
+    if (desktop) application = std::make_unique<QApplication>(argc, argv);
+
     platform::PosixSerialPort port(map);
-    app::ConsoleOperator op(std::cerr);
-    app::HeadlessHost host(clock, port);
+    app::ConsoleOperator console(std::cerr);
+    std::unique_ptr<gui::QtOperator> dialogs;
+    if (desktop) dialogs = std::make_unique<gui::QtOperator>();
+    platform::Operator& op = desktop ? static_cast<platform::Operator&>(*dialogs) : console;
+    app::HeadlessHost headless_host(clock, port);
+    std::unique_ptr<app::DesktopHost> desktop_host;
+    if (desktop) desktop_host = std::make_unique<app::DesktopHost>(clock, port);
+    platform::Host& host = desktop ? static_cast<platform::Host&>(*desktop_host) : headless_host;
     acquisition::Station station({fs, clock, port, op, host}, folder);
-    host.attach(&station);
-    // The same drums and spectra as the desktop draws, saved without windows.
+    headless_host.attach(&station);
+    if (desktop) desktop_host->attach(&station);
     platform::QtPictureCodec codec;
-    display::DisplayView no_windows;
-    display::Displays displays(station, codec, no_windows);
-    app::ConsoleErrorList error_list(std::cerr);
-    station.errors().set_view(&error_list);
-    station.errors().on_fatal = [](const std::string& line) {
-        std::cerr << "velkantor: fatal error: " << line << std::endl;
-        std::_Exit(3);
-    };
     station.event_log().on_line = [](const std::string& line) { std::cout << line << std::endl; };
     platform::CupsPrinter printer([&station](std::string_view text) { station.AppendEventLog(text); });
     station.set_printer(&printer);
@@ -94,6 +101,20 @@ int run_station(const app::Options& options) {
                          .sound = &sound,
                          .disk_space = &disk_space,
                          .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
+    if (desktop) {
+        return app::run_desktop(station, *desktop_host, *dialogs, codec,
+                                {options.simulate, options.for_seconds, options.screenshot});
+    }
+
+    // The same drums and spectra as the desktop draws, saved without windows.
+    display::DisplayView no_windows;
+    display::Displays displays(station, codec, no_windows);
+    app::ConsoleErrorList error_list(std::cerr);
+    station.errors().set_view(&error_list);
+    station.errors().on_fatal = [](const std::string& line) {
+        std::cerr << "velkantor: fatal error: " << line << std::endl;
+        std::_Exit(3);
+    };
     app::HeadlessHost::install_signal_handlers();
 
     try {
@@ -102,7 +123,7 @@ int run_station(const app::Options& options) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;
         }
-        bool started = host.run(options.for_seconds);
+        bool started = headless_host.run(options.for_seconds);
         if (started) {
             const auto& run = station.run();
             std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames
@@ -146,5 +167,5 @@ int main(int argc, char** argv) {
         std::cout << acquisition::kProgramVersion << "\n";
         return 0;
     }
-    return run_station(options);
+    return run_station(options, argc, argv);
 }

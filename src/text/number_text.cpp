@@ -1,5 +1,6 @@
 #include "text/number_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -121,6 +122,12 @@ std::string shortest_real(double value) {
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
     if (ec != std::errc()) return "0";
     return std::string(buffer, end);
+}
+
+std::string ClampNumberText(std::string_view text, double lo, double hi) {
+    double value = leading_number(text).value_or(0);
+    if (!std::isfinite(value)) value = 0;
+    return shortest_real(std::min(std::max(value, lo), hi));
 }
 
 std::string print_form(int64_t value) {

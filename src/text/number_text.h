@@ -30,6 +30,10 @@ std::optional<int16_t> leading_hex_i16(std::string_view text);
 // Shortest decimal text that reads back as the same double, "." as separator; -0 is "0".
 std::string shortest_real(double value);
 
+// `ClampNumberText`: the leading number of a text field (0 when it has none) clamped to
+// lo..hi and written back as a plain decimal ("0.5", not ".5").
+std::string ClampNumberText(std::string_view text, double lo, double hi);
+
 // Print-statement form: a blank in place of the sign of a non-negative number, the
 // number, and one trailing blank (4 -> " 4 ", -1 -> "-1 ").
 std::string print_form(int64_t value);

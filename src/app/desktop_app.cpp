@@ -1,0 +1,121 @@
+#include "app/desktop_app.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <iostream>
+
+#include "display/displays.h"
+#include "gui/display_windows.h"
+#include "gui/error_list_window.h"
+#include "gui/main_window.h"
+#include "gui/small_windows.h"
+
+namespace velkantor::app {
+
+namespace {
+
+// The main window as `path`; every other window that is open as path-<object name>.png.
+void save_screenshots(QWidget& panel, const std::string& path) {
+    auto save = [](QWidget& window, const std::string& file) {
+        if (!window.grab().save(QString::fromStdString(file), "PNG")) {
+            std::cerr << "velkantor: cannot save the screenshot " << file << "\n";
+        }
+    };
+    save(panel, path);
+    std::string stem = path.size() > 4 && path.substr(path.size() - 4) == ".png"
+                           ? path.substr(0, path.size() - 4)
+                           : path;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window == &panel || !window->isVisible() || window->objectName().isEmpty()) continue;
+        std::string name = window->objectName().toStdString();
+        // The spectrum windows share their name; the caption tells the channel.
+        if (name == "fft") name += window->windowTitle().right(1).toStdString();
+        save(*window, stem + "-" + name + ".png");
+    }
+}
+
+}  // namespace
+
+int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperator& op,
+                platform::PictureCodec& codec, const DesktopOptions& options) {
+    gui::DisplayWindows windows;
+    display::Displays displays(station, codec, windows);
+    windows.attach(&displays, &station.settings());
+
+    bool ended = false;
+    auto end_program = [&] {
+        if (ended) return;
+        ended = true;
+        if (station.in_run()) {
+            // EXIT while acquiring ends the run first: its files are closed with their counts.
+            station.stop();
+            while (station.in_run()) {
+                if (station.pass().ended) break;
+            }
+        }
+        station.exit();
+        QTimer::singleShot(0, qApp, &QApplication::quit);
+    };
+
+    std::unique_ptr<gui::LogoWindow> logo;
+    gui::MainWindow panel(station, displays,
+                          {[&] { return host.start(); }, [&] { host.stop(); }, end_program,
+                           [&] {
+                               if (!logo) logo = std::make_unique<gui::LogoWindow>();
+                               logo->show();
+                               logo->raise();
+                           }});
+    op.set_dialog_parent(&panel);
+
+    gui::ErrorListWindow error_list(
+        station.errors(), [&](std::string_view text) { station.AppendEventLog(text); },
+        [&] {
+            if (station.port().is_open()) station.port().close();
+            station.AppendEventLog(gui::ErrorListWindow::kAbortedLogText);
+            end_program();
+        });
+    station.errors().set_view(&error_list);
+    station.errors().on_fatal = [](const std::string& line) {
+        std::cerr << "velkantor: fatal error: " << line << std::endl;
+        std::_Exit(3);
+    };
+
+    host.on_refresh = [&] {
+        panel.refresh_charts();
+        windows.refresh();
+    };
+    host.on_tick = [&] { panel.refresh_indicators(); };
+    host.on_run_ended = [&] { windows.refresh(); };
+
+    try {
+        if (std::string failed = panel.load(); !failed.empty()) {
+            QMessageBox::critical(nullptr, "VELKANTOR", QString::fromStdString(failed));
+            return 1;
+        }
+    } catch (const acquisition::FatalError& error) {
+        QMessageBox::critical(nullptr, "VELKANTOR", QString::fromStdString(error.what()));
+        return 3;
+    }
+    panel.show();
+    if (station.settings().general.no_logo == 0) {
+        logo = std::make_unique<gui::LogoWindow>();
+        logo->show();
+        QTimer::singleShot(4000, logo.get(), [&] { logo->close(); });
+    }
+    host.enable_timer();
+    if (options.start_at_once) QTimer::singleShot(0, qApp, [&] { host.start(); });
+    const std::string& screenshot = options.screenshot;
+    if (options.for_seconds > 0) {
+        QTimer::singleShot(static_cast<int>(options.for_seconds * 1000), qApp, [&] {
+            if (!screenshot.empty()) save_screenshots(panel, screenshot);
+            panel.close();
+        });
+    }
+    int status = QApplication::exec();
+    station.errors().set_view(nullptr);
+    return status;
+}
+
+}  // namespace velkantor::app

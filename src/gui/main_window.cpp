@@ -1,0 +1,683 @@
+#include "gui/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "config/rate_rules.h"
+#include "config/rates.h"
+#include "config/settings_file.h"
+#include "text/number_text.h"
+
+namespace velkantor::gui {
+
+namespace {
+
+constexpr int kChartWidth = 1000;
+constexpr int kChartHeight = 110;
+constexpr int kZoomHeight = 4 * kChartHeight;
+
+QString q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string s(const QString& text) { return text.toStdString(); }
+
+std::string indexed(const char* name, int i) { return std::string(name) + "(" + std::to_string(i) + ")"; }
+
+QCheckBox* check_box(QWidget* parent, const char* name, const char* caption, const char* tip) {
+    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
+    box->setObjectName(name);
+    if (tip) box->setToolTip(QString::fromUtf8(tip));
+    return box;
+}
+
+QPushButton* button(QWidget* parent, const std::string& name, const char* caption,
+                    const char* tip = nullptr) {
+    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+    b->setObjectName(q(name));
+    if (tip) b->setToolTip(QString::fromUtf8(tip));
+    return b;
+}
+
+QLineEdit* text_box(QWidget* parent, const char* name, const char* tip) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setToolTip(QString::fromUtf8(tip));
+    return edit;
+}
+
+const char* const kChartTips[4] = {"Channel 1. Double click to zoom.",
+                                   "Channel 2. Double click to zoom",
+                                   "Channel 3. Double click to zoom",
+                                   "Channel 4. Double click to zoom"};
+
+}  // namespace
+
+MainWindow::MainWindow(acquisition::Station& station, display::Displays& displays,
+                       Actions actions, QWidget* parent)
+    : QWidget(parent), station_(station), displays_(displays), actions_(std::move(actions)) {
+    setObjectName("panel");
+    for (auto& picture : chart_pictures_) {
+        picture = std::make_unique<platform::QImageCanvas>(kChartWidth, kChartHeight);
+    }
+    zoom_picture_ = std::make_unique<platform::QImageCanvas>(kChartWidth, kZoomHeight);
+    build();
+    std::array<platform::Canvas*, 4> canvases{};
+    for (size_t i = 0; i < 4; ++i) canvases[i] = chart_pictures_[i].get();
+    displays_.charts().set_canvases(canvases, zoom_picture_.get());
+    for (auto& picture : chart_pictures_) picture->clear(display::ScopeCharts::kBackground);
+    zoom_picture_->clear(display::ScopeCharts::kBackground);
+    station_.set_view(this);
+    station_.set_housekeeping_view(this);
+}
+
+MainWindow::~MainWindow() {
+    station_.set_view(nullptr);
+    station_.set_housekeeping_view(nullptr);
+    std::array<platform::Canvas*, 4> none{};
+    displays_.charts().set_canvases(none, nullptr);
+}
+
+void MainWindow::build() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(build_buttons());
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(build_charts(), 1);
+    middle->addWidget(build_channel_frame());
+    layout->addLayout(middle, 1);
+
+    auto* station_row = new QHBoxLayout;
+    location_ = text_box(this, "location", "Name of location of your seismic station");
+    coordinates_ = text_box(this, "coordinates", "Insert coordinates E/N of your seismic station");
+    elevation_ = text_box(this, "elevation", "Insert elevation in meters of your seismic station");
+    station_row->addWidget(new QLabel("Station:", this));
+    station_row->addWidget(location_, 3);
+    station_row->addWidget(new QLabel("Coordinates:", this));
+    station_row->addWidget(coordinates_, 2);
+    station_row->addWidget(new QLabel("Elevation (m):", this));
+    station_row->addWidget(elevation_, 1);
+    layout->addLayout(station_row);
+
+    connect(location_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { station_.settings().general.location = s(t); });
+    connect(coordinates_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { station_.settings().general.coordinates = s(t); });
+    connect(elevation_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { station_.settings().general.elevation = s(t); });
+    resize(1340, 700);
+}
+
+QWidget* MainWindow::build_buttons() {
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout;
+    cmd_start_ = button(bar, "cmd_start", "START", "Start the acquisition");
+    cmd_stop_ = button(bar, "cmd_stop", "STOP", "Stop the acquisition");
+    cmd_save_ = button(bar, "cmd_save", "SAVE", "Save all parameters");
+    cmd_exit_ = button(bar, "cmd_exit", "EXIT", "Terminate this application program");
+    cmd_stop_->setEnabled(false);
+    for (auto* b : {cmd_start_, cmd_stop_, cmd_save_, cmd_exit_}) row->addWidget(b);
+    row->addSpacing(12);
+    // The settings windows open from here once they exist; until then the buttons say so
+    // by being disabled rather than doing nothing.
+    const char* names[5][2] = {{"active", "Setup"},
+                               {"set_triggers", "Triggers"},
+                               {"timeset", "TIME"},
+                               {"events", "Events"},
+                               {"ch_review", "Review"}};
+    for (size_t i = 0; i < 5; ++i) {
+        settings_windows_[i] = button(bar, names[i][0], names[i][1]);
+        settings_windows_[i]->setEnabled(false);
+        row->addWidget(settings_windows_[i]);
+    }
+    open_frame_ = button(bar, "open_frame", "Close Frame");
+    row->addWidget(open_frame_);
+    auto* logo = button(bar, "load_logo", "Logo");
+    row->addWidget(logo);
+    row->addStretch(1);
+
+    // The second row: run options and the indicators that follow the run.
+    auto* status = new QHBoxLayout;
+    autostart_ = check_box(bar, "autostart", "Autostart", nullptr);
+    nocharting_ = check_box(bar, "nocharting", "No charts", "Disable the scope charts");
+    status->addWidget(autostart_);
+    status->addWidget(nocharting_);
+    status->addSpacing(12);
+    status->addWidget(new QLabel("Bad frames:", bar));
+    badrx_ = button(bar, "badrx", "0", "Frames with a wrong length or type. Click to reset");
+    badrx_->setFlat(true);
+    status->addWidget(badrx_);
+    status->addWidget(new QLabel("Clock:", bar));
+    lock_ = new QLabel("N", bar);
+    lock_->setObjectName("lock");
+    lock_->setToolTip("L: the board clock is locked to its time receiver");
+    status->addWidget(lock_);
+    utc_clock_ = new QLabel(bar);
+    utc_clock_->setObjectName("utc_clock");
+    utc_clock_->setMinimumWidth(150);
+    status->addWidget(utc_clock_);
+    bufferload_ = new QLabel(bar);
+    bufferload_->setObjectName("bufferload");
+    status->addWidget(bufferload_);
+    eventsblink_ = new QLabel(bar);
+    eventsblink_->setObjectName("eventsblink");
+    eventsblink_->setFixedSize(12, 12);
+    status->addWidget(eventsblink_);
+    lbl_service_ = new QLabel(bar);
+    lbl_service_->setObjectName("lbl_service");
+    status->addWidget(lbl_service_, 1);
+    auto* rows = new QVBoxLayout;
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->addLayout(row);
+    rows->addLayout(status);
+    bar->setLayout(rows);
+
+    connect(cmd_start_, &QPushButton::clicked, this, [this] {
+        commit_text_fields();
+        if (actions_.start) actions_.start();
+    });
+    connect(cmd_stop_, &QPushButton::clicked, this, [this] {
+        if (actions_.stop) actions_.stop();
+    });
+    connect(cmd_save_, &QPushButton::clicked, this, [this] {
+        commit_text_fields();
+        auto written = config::WriteConfiguration(station_.settings(), station_.fs(),
+                                                  station_.folder());
+        if (!written) {
+            station_.op().message("Error", "The settings could not be saved: " + written.error,
+                                  platform::MessageIcon::critical);
+        }
+    });
+    connect(cmd_exit_, &QPushButton::clicked, this, [this] { close(); });
+    connect(open_frame_, &QPushButton::clicked, this, [this] {
+        bool open = !frame_->isVisible();
+        frame_->setVisible(open);
+        open_frame_->setText(open ? "Close Frame" : "Open Frame");
+    });
+    connect(logo, &QPushButton::clicked, this, [this] {
+        if (actions_.show_logo) actions_.show_logo();
+    });
+    connect(autostart_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_controls_) station_.settings().general.autostart = on ? 1 : 0;
+    });
+    connect(nocharting_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_controls_) station_.settings().general.no_charting = on ? 1 : 0;
+    });
+    connect(badrx_, &QPushButton::clicked, this, [this] {
+        station_.run().bad_frames = 0;
+        badrx_->setText("0");
+    });
+    return bar;
+}
+
+QWidget* MainWindow::build_charts() {
+    auto* area = new QWidget(this);
+    auto* outer = new QVBoxLayout(area);
+    outer->setContentsMargins(0, 0, 0, 0);
+    chart_rows_ = new QWidget(area);
+    auto* grid = new QGridLayout(chart_rows_);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(3);
+    for (int i = 0; i < 4; ++i) {
+        auto* labels = new QVBoxLayout;
+        countmax_[static_cast<size_t>(i)] = new QLabel("+32767", chart_rows_);
+        countmax_[static_cast<size_t>(i)]->setObjectName(q(indexed("countmax", i)));
+        countmin_[static_cast<size_t>(i)] = new QLabel("-32768", chart_rows_);
+        countmin_[static_cast<size_t>(i)]->setObjectName(q(indexed("countmin", i)));
+        labels->addWidget(countmax_[static_cast<size_t>(i)], 0, Qt::AlignTop | Qt::AlignRight);
+        labels->addStretch(1);
+        labels->addWidget(countmin_[static_cast<size_t>(i)], 0, Qt::AlignBottom | Qt::AlignRight);
+        grid->addLayout(labels, i, 0);
+
+        auto* chart = new PictureWidget(*chart_pictures_[static_cast<size_t>(i)], chart_rows_);
+        chart->setObjectName(q(indexed("chp", i)));
+        chart->setToolTip(kChartTips[i]);
+        chart->setMinimumSize(500, 80);
+        charts_[static_cast<size_t>(i)] = chart;
+        grid->addWidget(chart, i, 1);
+        chart->on_click = [this, i](QMouseEvent*) {
+            int number = displays_.charts().click_chart(i);
+            select_channel(number - 1);
+            show_zoom();
+        };
+        chart->on_double_click = [this, i](QMouseEvent*) {
+            int number = displays_.charts().double_click_chart(i);
+            select_channel(number - 1);
+            show_zoom();
+        };
+
+        auto* side = new QVBoxLayout;
+        auto* value = new QLabel("0", chart_rows_);
+        value->setObjectName(q(indexed("ch_val", i)));
+        value->setMinimumWidth(70);
+        value->setFixedHeight(24);
+        value->setAlignment(Qt::AlignCenter);
+        value->setStyleSheet("background: #c0c0c0");
+        values_[static_cast<size_t>(i)] = value;
+        auto* trig = new QLabel("TRIG", chart_rows_);
+        trig->setObjectName(q(indexed("on_trig", i)));
+        trig->setStyleSheet("color: red; font-weight: bold");
+        trig->setVisible(false);
+        on_trig_[static_cast<size_t>(i)] = trig;
+        auto* rec = button(chart_rows_, indexed("man_record", i), "REC",
+                           "Start or stop an event of this channel by hand");
+        man_record_[static_cast<size_t>(i)] = rec;
+        auto* xerr = button(chart_rows_, indexed("xerror", i), "0",
+                            "Seconds with a wrong number of samples. Click to reset");
+        xerr->setFlat(true);
+        xerror_[static_cast<size_t>(i)] = xerr;
+        side->addWidget(value);
+        auto* row = new QHBoxLayout;
+        row->addWidget(rec);
+        row->addWidget(trig);
+        side->addLayout(row);
+        side->addWidget(xerr);
+        grid->addLayout(side, i, 2);
+        connect(rec, &QPushButton::clicked, this, [this, i] {
+            if (!running_) return;
+            auto& settings = station_.settings().channels[static_cast<size_t>(i)];
+            station_.detector().RequestManual(i, settings);
+            show_record_button(i, station_.detector().channel(i).stop_caption);
+        });
+        connect(xerr, &QPushButton::clicked, this, [this] {
+            station_.board_clock().reset_xerror();
+            for (auto* x : xerror_) x->setText("0");
+        });
+    }
+    grid->setColumnStretch(1, 1);
+    outer->addWidget(chart_rows_, 1);
+
+    zoom_row_ = new QWidget(area);
+    auto* zoom_layout = new QHBoxLayout(zoom_row_);
+    zoom_layout->setContentsMargins(0, 0, 0, 0);
+    auto* zoom_labels = new QVBoxLayout;
+    zoomcountmax_ = new QLabel("+32767", zoom_row_);
+    zoomcountmax_->setObjectName("zoomcountmax");
+    zoomcountmin_ = new QLabel("-32768", zoom_row_);
+    zoomcountmin_->setObjectName("zoomcountmin");
+    zoom_labels->addWidget(zoomcountmax_, 0, Qt::AlignTop);
+    zoom_labels->addStretch(1);
+    zoom_labels->addWidget(zoomcountmin_, 0, Qt::AlignBottom);
+    zoom_layout->addLayout(zoom_labels);
+    zoom_ = new PictureWidget(*zoom_picture_, zoom_row_);
+    zoom_->setObjectName("chzoom");
+    zoom_->setToolTip("Click to return to the four channels");
+    zoom_layout->addWidget(zoom_, 1);
+    zoom_->on_click = [this](QMouseEvent*) {
+        displays_.charts().click_zoom();
+        show_zoom();
+    };
+    outer->addWidget(zoom_row_, 1);
+    zoom_row_->setVisible(false);
+
+    auto* chart_controls = new QHBoxLayout;
+    chart_controls->addWidget(new QLabel("Chart speed:", area));
+    chartspeed1_ = new QScrollBar(Qt::Horizontal, area);
+    chartspeed1_->setObjectName("chartspeed1");
+    chartspeed1_->setRange(1, 100);
+    chartspeed1_->setToolTip("Speed of the scope charts");
+    chartspeed1_->setMinimumWidth(160);
+    chart_controls->addWidget(chartspeed1_);
+    ccc3_ = check_box(area, "ccc3", "Average 1-3", "Zoom chart: the average of channels 1 to 3");
+    chart_controls->addWidget(ccc3_);
+    chart_controls->addStretch(1);
+    outer->addLayout(chart_controls);
+    connect(chartspeed1_, &QScrollBar::valueChanged, this, [this](int v) {
+        if (!loading_controls_) {
+            display::ScopeCharts::set_chart_speed(station_.settings().general,
+                                                  static_cast<int16_t>(v));
+        }
+    });
+    connect(ccc3_, &QCheckBox::toggled, this,
+            [this](bool on) { displays_.charts().set_average_three_channels(on); });
+    return area;
+}
+
+QWidget* MainWindow::build_channel_frame() {
+    frame_ = new QGroupBox("Channel setup", this);
+    frame_->setObjectName("frame");
+    auto* grid = new QGridLayout(frame_);
+    int row = 0;
+
+    auto* selection = new QHBoxLayout;
+    auto* minus = button(frame_, "ch_minus", "<", "Select previous channel");
+    auto* plus = button(frame_, "ch_plus", ">", "Select next channel");
+    ch_selected_ = new QLabel("1", frame_);
+    ch_selected_->setObjectName("ch_selected");
+    ch_selected_->setAlignment(Qt::AlignCenter);
+    ch_selected_->setMinimumWidth(30);
+    ch_selected_->setStyleSheet("font-weight: bold; font-size: 14pt");
+    selection->addWidget(new QLabel("Channel", frame_));
+    selection->addWidget(minus);
+    selection->addWidget(ch_selected_);
+    selection->addWidget(plus);
+    grid->addLayout(selection, row++, 0, 1, 2);
+    connect(minus, &QPushButton::clicked, this, [this] {
+        if (selected_ > 0) select_channel(selected_ - 1);
+    });
+    connect(plus, &QPushButton::clicked, this, [this] {
+        if (selected_ < 3) select_channel(selected_ + 1);
+    });
+
+    sps_select_ = new QComboBox(frame_);
+    sps_select_->setObjectName("sps_select");
+    sps_select_->setToolTip("Select Sample Per Second");
+    for (auto text : config::kRateTexts) sps_select_->addItem(q(text));
+    grid->addWidget(new QLabel("Samples/s:", frame_), row, 0);
+    grid->addWidget(sps_select_, row++, 1);
+    axis_select_ = new QComboBox(frame_);
+    axis_select_->setObjectName("axis_select");
+    axis_select_->setToolTip("Select the seismometer axis");
+    for (const char* axis : {"?", "N", "E", "Z", "G"}) axis_select_->addItem(axis);
+    grid->addWidget(new QLabel("Axis:", frame_), row, 0);
+    grid->addWidget(axis_select_, row++, 1);
+    dc_offset_ = text_box(frame_, "dc_offset", "Adjust the signal offset");
+    grid->addWidget(new QLabel("Offset:", frame_), row, 0);
+    grid->addWidget(dc_offset_, row++, 1);
+    extension_ = text_box(frame_, "extension", "File extension to use for this channel events");
+    extension_->setMaxLength(16);
+    grid->addWidget(new QLabel("Extension:", frame_), row, 0);
+    grid->addWidget(extension_, row++, 1);
+
+    ch_enabled_ = check_box(frame_, "ch_enabled", "Recording enabled", "Recording enabled");
+    alarm_ = check_box(frame_, "alarm", "Alarm value ->", "Alarm value ->");
+    alarm_soglia_ = text_box(frame_, "alarm_soglia", "Alarm threshold");
+    all_trigger_ = check_box(frame_, "all_trigger", "Extend trigger to other channels",
+                             "Extend trigger to other channels");
+    invert_data_ = check_box(frame_, "invert_data", "Invert signal polarity",
+                             "Invert signal polarity");
+    drum_ = check_box(frame_, "drum", "Generate a static drum",
+                      "Select to enable drum graphics and bitmap image save");
+    hide_drum_ = check_box(frame_, "hide_drum", "Hide drum", "Hide drum");
+    logging_ = check_box(frame_, "logging", "Write log file for track review",
+                         "Write log file for track review");
+    fft_enabled_ = check_box(frame_, "fft_enabled", "Real Time FFT analysis",
+                             "Select to see the FFT of the signal");
+    auto_offset_ = check_box(frame_, "auto_offset", "Auto offs.", "Auto offs.");
+    grid->addWidget(ch_enabled_, row++, 0, 1, 2);
+    grid->addWidget(alarm_, row, 0);
+    grid->addWidget(alarm_soglia_, row++, 1);
+    for (QCheckBox* box : {all_trigger_, invert_data_, drum_, hide_drum_, logging_, fft_enabled_,
+                           auto_offset_}) {
+        grid->addWidget(box, row++, 0, 1, 2);
+    }
+
+    auto* scale = new QHBoxLayout;
+    y_scale_ = new QScrollBar(Qt::Horizontal, frame_);
+    y_scale_->setObjectName("y_scale");
+    y_scale_->setRange(0, 20);
+    y_scale_->setToolTip("Y scale of the channel's chart");
+    zallch_ = check_box(frame_, "zallch", "All chs", "Apply the Y scale to all channel simultaneously");
+    scale->addWidget(new QLabel("Y scale:", frame_));
+    scale->addWidget(y_scale_, 1);
+    scale->addWidget(zallch_);
+    grid->addLayout(scale, row++, 0, 1, 2);
+    grid->setRowStretch(row, 1);
+    frame_->setFixedWidth(250);
+
+    auto flag = [this](QCheckBox* box, int16_t config::ChannelSettings::*field) {
+        connect(box, &QCheckBox::toggled, this, [this, field](bool on) {
+            if (!loading_controls_) channel().*field = on ? 1 : 0;
+        });
+    };
+    flag(ch_enabled_, &config::ChannelSettings::record_enabled);
+    flag(alarm_, &config::ChannelSettings::alarm_enabled);
+    flag(all_trigger_, &config::ChannelSettings::extend_trigger);
+    flag(invert_data_, &config::ChannelSettings::invert);
+    flag(drum_, &config::ChannelSettings::drum_enabled);
+    flag(hide_drum_, &config::ChannelSettings::drum_hidden);
+    flag(logging_, &config::ChannelSettings::datalog_enabled);
+    flag(fft_enabled_, &config::ChannelSettings::fft_enabled);
+    flag(auto_offset_, &config::ChannelSettings::auto_offset);
+    connect(axis_select_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!loading_controls_ && index >= 0) channel().sensor_axis = static_cast<int16_t>(index);
+    });
+    connect(sps_select_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!loading_controls_) rate_changed(index);
+    });
+    connect(y_scale_, &QScrollBar::valueChanged, this, [this](int k) {
+        if (!loading_controls_) update_y_scale(k);
+    });
+    connect(zallch_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!loading_controls_) display::ScopeCharts::set_y_scale_all(station_.settings().general, on);
+    });
+    for (QLineEdit* edit : {alarm_soglia_, dc_offset_, extension_}) {
+        connect(edit, &QLineEdit::editingFinished, this, [this] { commit_text_fields(); });
+    }
+    return frame_;
+}
+
+std::string MainWindow::load() {
+    std::string failed = station_.load();
+    if (!failed.empty()) return failed;
+    displays_.charts().set_limits(station_.settings().general.ad_type);
+    displays_.charts().load_gains(station_.settings());
+    fill_general_controls();
+    select_channel(0);
+    for (int k = 0; k < 4; ++k) {
+        int at = displays_.charts().UpdateYScale(
+            k, static_cast<int>(station_.settings().channels[static_cast<size_t>(k)].y_scale),
+            station_.settings());
+        (void)at;
+    }
+    show_chart_labels();
+    return {};
+}
+
+void MainWindow::fill_general_controls() {
+    loading_controls_ = true;
+    const auto& general = station_.settings().general;
+    location_->setText(q(general.location));
+    coordinates_->setText(q(general.coordinates));
+    elevation_->setText(q(general.elevation));
+    autostart_->setChecked(general.autostart != 0);
+    nocharting_->setChecked(general.no_charting != 0);
+    zallch_->setChecked(general.y_scale_all != 0);
+    chartspeed1_->setValue(general.chart_speed);
+    loading_controls_ = false;
+}
+
+void MainWindow::select_channel(int ch) {
+    if (ch < 0 || ch > 3) return;
+    commit_text_fields();
+    selected_ = ch;
+    ch_selected_->setText(QString::number(ch + 1));
+    load_channel_controls();
+}
+
+void MainWindow::load_channel_controls() {
+    loading_controls_ = true;
+    const auto& c = channel();
+    ch_enabled_->setChecked(c.record_enabled != 0);
+    alarm_->setChecked(c.alarm_enabled != 0);
+    alarm_soglia_->setText(QString::number(c.alarm_threshold));
+    all_trigger_->setChecked(c.extend_trigger != 0);
+    invert_data_->setChecked(c.invert != 0);
+    drum_->setChecked(c.drum_enabled != 0);
+    hide_drum_->setChecked(c.drum_hidden != 0);
+    logging_->setChecked(c.datalog_enabled != 0);
+    fft_enabled_->setChecked(c.fft_enabled != 0);
+    auto_offset_->setChecked(c.auto_offset != 0);
+    sps_select_->setCurrentIndex(c.sps_index >= 0 && c.sps_index < config::kRateEntries ? c.sps_index : 0);
+    previous_rate_ = sps_select_->currentIndex();
+    axis_select_->setCurrentIndex(c.sensor_axis >= 0 && c.sensor_axis <= 4 ? c.sensor_axis : 0);
+    dc_offset_->setText(q(text::shortest_real(c.dc_offset)));
+    extension_->setText(q(c.event_extension));
+    y_scale_->setValue(static_cast<int>(c.y_scale));
+    loading_controls_ = false;
+}
+
+void MainWindow::rate_changed(int index) {
+    auto choice = config::CheckRateChoice(station_.settings().general.ad_type, index);
+    if (!choice.allowed) {
+        station_.op().message(choice.title, choice.message, platform::MessageIcon::critical);
+        loading_controls_ = true;
+        sps_select_->setCurrentIndex(previous_rate_);
+        loading_controls_ = false;
+        return;
+    }
+    config::ApplyRateChoice(station_.settings(), selected_, index);
+    load_channel_controls();
+}
+
+void MainWindow::commit_text_fields() {
+    if (!alarm_soglia_) return;
+    auto& c = channel();
+    std::string alarm = text::ClampNumberText(s(alarm_soglia_->text()), 0, 32767);
+    c.alarm_threshold = static_cast<int16_t>(text::leading_number(alarm).value_or(0));
+    alarm_soglia_->setText(q(alarm));
+    std::string offset = text::ClampNumberText(s(dc_offset_->text()), -8300000, 8300000);
+    c.dc_offset = text::leading_number(offset).value_or(0);
+    dc_offset_->setText(q(offset));
+    c.event_extension = s(extension_->text().left(3));
+    extension_->setText(q(c.event_extension));
+}
+
+void MainWindow::update_y_scale(int k) {
+    int at = displays_.charts().UpdateYScale(selected_, k, station_.settings());
+    if (at != k) {
+        loading_controls_ = true;
+        y_scale_->setValue(at);
+        loading_controls_ = false;
+    }
+    show_chart_labels();
+}
+
+void MainWindow::show_chart_labels() {
+    auto& charts = displays_.charts();
+    for (int i = 0; i < 4; ++i) {
+        countmin_[static_cast<size_t>(i)]->setText(q(charts.countmin(i)));
+        countmax_[static_cast<size_t>(i)]->setText(q(charts.countmax(i)));
+    }
+    zoomcountmin_->setText(q(charts.zoomcountmin()));
+    zoomcountmax_->setText(q(charts.zoomcountmax()));
+}
+
+void MainWindow::show_zoom() {
+    auto& charts = displays_.charts();
+    bool zoomed = charts.zoom_shown();
+    chart_rows_->setVisible(!zoomed);
+    zoom_row_->setVisible(zoomed);
+    for (int i = 0; i < 4; ++i) charts_[static_cast<size_t>(i)]->setEnabled(charts.chart_shown(i));
+    show_chart_labels();
+    refresh_charts();
+}
+
+void MainWindow::refresh_charts() {
+    if (station_.settings().general.no_charting != 0) return;
+    if (zoom_row_->isVisible()) {
+        zoom_->refresh();
+    } else {
+        for (auto* chart : charts_) chart->refresh();
+    }
+}
+
+void MainWindow::refresh_indicators() {
+    badrx_->setText(QString::number(station_.run().bad_frames));
+    const auto& xerror = station_.board_clock().state().xerror;
+    for (size_t i = 0; i < 4; ++i) xerror_[i]->setText(QString::number(xerror[i]));
+}
+
+void MainWindow::apply_settings_lock() {
+    bool locked = station_.settings().general.settings_locked != 0;
+    frame_->setEnabled(!locked);
+    cmd_save_->setEnabled(!locked);
+    for (auto* edit : {location_, coordinates_, elevation_}) edit->setReadOnly(locked);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) apply_settings_lock();
+    QWidget::changeEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // EXIT: the files are closed and the program ends; the settings are not saved.
+    commit_text_fields();
+    if (actions_.exit_program) actions_.exit_program();
+    event->accept();
+}
+
+// --- the engine's view of the window ---
+
+void MainWindow::set_run_controls(bool running, bool logging_editable, bool rates_editable) {
+    running_ = running;
+    cmd_start_->setEnabled(!running);
+    cmd_exit_->setEnabled(!running);
+    cmd_stop_->setEnabled(running);
+    sps_select_->setEnabled(rates_editable);
+    logging_->setEnabled(logging_editable);
+}
+
+void MainWindow::set_autostart_box(bool ticked) {
+    loading_controls_ = true;
+    autostart_->setChecked(ticked);
+    loading_controls_ = false;
+}
+
+void MainWindow::set_title(std::string_view title) {
+    title_ = title;
+    setWindowTitle(q(title));
+}
+
+void MainWindow::set_status_text(std::string_view text) { lbl_service_->setText(q(text)); }
+
+void MainWindow::set_bad_frames(long count) { badrx_->setText(QString::number(count)); }
+
+void MainWindow::set_lock_indicator(std::string_view state) { lock_->setText(q(state)); }
+
+void MainWindow::set_busy(bool hourglass) {
+    if (hourglass) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void MainWindow::show_values(const std::array<int32_t, config::kChannels>& values) {
+    for (size_t i = 0; i < values.size(); ++i) values_[i]->setText(QString::number(values[i]));
+}
+
+void MainWindow::show_sample_time(std::string_view text) { utc_clock_->setText(q(text)); }
+
+void MainWindow::clear_time_display() { utc_clock_->clear(); }
+
+void MainWindow::show_trigger_indicator(int ch, bool visible) {
+    if (ch >= 0 && ch < 4) on_trig_[static_cast<size_t>(ch)]->setVisible(visible);
+}
+
+void MainWindow::show_record_button(int ch, bool recording) {
+    if (ch < 0 || ch >= 4) return;
+    man_record_[static_cast<size_t>(ch)]->setText(recording ? "STOP" : "REC");
+    values_[static_cast<size_t>(ch)]->setStyleSheet(recording ? "background: #ff0000"
+                                                              : "background: #c0c0c0");
+}
+
+void MainWindow::enable_stop_button(bool enabled) { cmd_stop_->setEnabled(enabled); }
+
+void MainWindow::show_buffer_load(size_t count, size_t size) {
+    bufferload_->setText(QString("Buffer %1/%2").arg(count).arg(size));
+}
+
+void MainWindow::show_events_blink(bool first_colour) {
+    eventsblink_->setStyleSheet(first_colour ? "background: red" : "background: transparent");
+}
+
+void MainWindow::show_free_disk_space(std::string_view fds) {
+    setWindowTitle(q(timekeeping::title_with_free_space(title_, fds)));
+}
+
+void MainWindow::show_sample_count_errors(int ch, long count) {
+    if (ch >= 0 && ch < 4) xerror_[static_cast<size_t>(ch)]->setText(QString::number(count));
+}
+
+}  // namespace velkantor::gui

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "config/rates.h"
+#include "display/displays.h"
+#include "gui/display_windows.h"
+#include "gui/drum_window.h"
+#include "gui/main_window.h"
+#include "platform/real/qt_picture_codec.h"
+#include "support/station_rig.h"
+
+namespace velkantor::testing {
+namespace {
+
+// The main window on a station in memory, with the simulated board on virtual time.
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest()
+        : displays(rig.station, codec, windows),
+          panel(rig.station, displays,
+                {[this] { return rig.station.start(); }, [this] { rig.station.stop(); },
+                 [this] { exited = true; }, {}}) {
+        windows.attach(&displays, &rig.station.settings());
+    }
+
+    template <typename T>
+    T* find(const char* name) {
+        auto* widget = panel.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void click(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+    void type(const char* name, const char* text) {
+        auto* edit = find<QLineEdit>(name);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    QString caption(const char* name) { return find<QLabel>(name)->text(); }
+
+    StationRig rig;
+    platform::QtPictureCodec codec;
+    gui::DisplayWindows windows;
+    display::Displays displays;
+    gui::MainWindow panel;
+    bool exited = false;
+};
+
+TEST_F(MainWindowTest, LoadOnAnEmptyStationMakesFoldersAndDefaults) {
+    ASSERT_EQ(panel.load(), "");
+    for (const char* folder : {"events", "datalog", "drums", "events/sent"}) {
+        EXPECT_TRUE(rig.fs.is_directory(std::string(kStation) + "/" + folder)) << folder;
+        EXPECT_FALSE(rig.fs.exists(std::string(kStation) + "/" + folder + "/test.$%&"));
+    }
+    EXPECT_TRUE(rig.fs.exists(std::string(kStation) + "/velkant.ini"));
+    EXPECT_EQ(caption("ch_selected"), "1");
+    EXPECT_EQ(find<QLineEdit>("location")->text().toStdString(),
+              rig.station.settings().general.location);
+    EXPECT_TRUE(panel.windowTitle().startsWith("VELKANTOR 2.28"));
+}
+
+TEST_F(MainWindowTest, ChannelSelectionReloadsTheControls) {
+    ASSERT_EQ(panel.load(), "");
+    auto& channels = rig.station.settings().channels;
+    channels[2].drum_enabled = 1;
+    channels[2].event_extension = "ZZZ";
+    click("ch_minus");  // stays on 1
+    EXPECT_EQ(caption("ch_selected"), "1");
+    EXPECT_FALSE(find<QCheckBox>("drum")->isChecked());
+    click("ch_plus");
+    click("ch_plus");
+    EXPECT_EQ(caption("ch_selected"), "3");
+    EXPECT_TRUE(find<QCheckBox>("drum")->isChecked());
+    EXPECT_EQ(find<QLineEdit>("extension")->text(), "ZZZ");
+    click("ch_plus");
+    click("ch_plus");  // stays on 4
+    EXPECT_EQ(caption("ch_selected"), "4");
+    // A check box edits the channel shown, and only that one.
+    QTest::mouseClick(find<QCheckBox>("fft_enabled"), Qt::LeftButton);
+    EXPECT_EQ(channels[3].fft_enabled, 1);
+    EXPECT_EQ(channels[2].fft_enabled, 0);
+}
+
+TEST_F(MainWindowTest, TextFieldsAreClampedWhenLeft) {
+    ASSERT_EQ(panel.load(), "");
+    struct Case {
+        const char* field;
+        const char* typed;
+        const char* shown;
+    };
+    const Case cases[] = {{"dc_offset", "9000000", "8300000"},
+                          {"dc_offset", "-12.5abc", "-12.5"},
+                          {"dc_offset", "nonsense", "0"},
+                          {"alarm_soglia", "-40", "0"},
+                          {"alarm_soglia", "99999", "32767"},
+                          {"extension", "ABCDEF", "ABC"}};
+    for (const auto& c : cases) {
+        type(c.field, c.typed);
+        EXPECT_EQ(find<QLineEdit>(c.field)->text().toStdString(), c.shown) << c.field << " " << c.typed;
+    }
+    const auto& channel = rig.station.settings().channels[0];
+    EXPECT_EQ(channel.alarm_threshold, 32767);
+    EXPECT_EQ(channel.event_extension, "ABC");
+}
+
+TEST_F(MainWindowTest, RefusedRatesReturnToThePreviousOne) {
+    ASSERT_EQ(panel.load(), "");
+    auto& settings = rig.station.settings();
+    auto index_of = [](const char* text) {
+        for (int i = 0; i < config::kRateEntries; ++i)
+            if (config::kRateTexts[static_cast<size_t>(i)] == text) return i;
+        return -1;
+    };
+    struct Case {
+        int16_t ad_type;
+        const char* rate;
+        const char* message;  // empty: allowed
+    };
+    const Case cases[] = {
+        {config::kZeda30, "20", "Freq not allowed for the ZEDA30 16 channel board"},
+        {config::kZeda18, "15", "Freq to be used only with DATAQ DI194RS a/d board"},
+        {config::kDataqDi194rs, "100", "Freq to be used only with ZEDAx a/d boards"},
+        {config::kZeda20, "2", "Freq not allowed for the ZEDA20 24 bit board"},
+        {config::kZeda30, "50", ""},
+    };
+    auto* list = find<QComboBox>("sps_select");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        settings.general.ad_type = c.ad_type;
+        for (auto& ch : settings.channels) ch.sps_index = static_cast<int16_t>(index_of("10"));
+        panel.select_channel(0);
+        rig.op.shown.clear();
+        list->setCurrentIndex(index_of(c.rate));
+        if (*c.message) {
+            ASSERT_EQ(rig.op.shown.size(), 1u);
+            EXPECT_EQ(rig.op.shown[0].text, c.message);
+            EXPECT_EQ(list->currentIndex(), index_of("10"));
+            EXPECT_EQ(settings.channels[0].sps_index, index_of("10"));
+        } else {
+            EXPECT_TRUE(rig.op.shown.empty());
+            // One rate for every channel that is on.
+            for (const auto& ch : settings.channels) EXPECT_EQ(ch.sps_index, index_of(c.rate));
+        }
+    }
+}
+
+TEST_F(MainWindowTest, SaveWritesAndExitDoesNot) {
+    ASSERT_EQ(panel.load(), "");
+    std::string ini = std::string(kStation) + "/velkant.ini";
+    std::string before = rig.fs.contents(ini);
+    type("location", "Monte Somma");
+    panel.close();  // EXIT
+    EXPECT_TRUE(exited);
+    EXPECT_EQ(rig.fs.contents(ini), before);
+    click("cmd_save");
+    EXPECT_NE(rig.fs.contents(ini).find("Monte Somma"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, AcquisitionDrawsChartsAndDrum) {
+    ASSERT_EQ(panel.load(), "");
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) c.sps_index = 15;
+    settings.channels[0].drum_enabled = 1;
+    rig.attach_board();
+    click("cmd_start");
+    ASSERT_TRUE(rig.station.in_run());
+    EXPECT_FALSE(find<QPushButton>("cmd_start")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>("cmd_stop")->isEnabled());
+    rig.host.run_until(rig.clock.epoch_seconds() + 20);
+    // The trace is light yellow on the channel charts.
+    auto* chart = panel.findChild<gui::PictureWidget*>("chp(0)");
+    ASSERT_NE(chart, nullptr);
+    int yellow = 0;
+    const QImage& image = chart->picture().image();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) yellow += image.pixel(x, y) == qRgb(255, 255, 0);
+    EXPECT_GT(yellow, 100);
+    ASSERT_NE(windows.drum_window(0), nullptr);
+    EXPECT_TRUE(windows.drum_window(0)->isVisible());
+    EXPECT_EQ(windows.drum_window(0)->objectName(), "drum1");
+
+    click("cmd_stop");
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    EXPECT_TRUE(find<QPushButton>("cmd_start")->isEnabled());
+    EXPECT_EQ(windows.drum_window(0), nullptr) << "STOP saves and closes the drums";
+    EXPECT_FALSE(rig.file("drums/drum_1.JPG").empty());
+}
+
+TEST_F(MainWindowTest, ChartClicksSelectAndZoom) {
+    ASSERT_EQ(panel.load(), "");
+    auto* chart = panel.findChild<gui::PictureWidget*>("chp(2)");
+    QTest::mouseClick(chart, Qt::LeftButton);
+    EXPECT_EQ(caption("ch_selected"), "3");
+    EXPECT_EQ(displays.charts().zoom_channel(), -1);
+    QTest::mouseDClick(chart, Qt::LeftButton);
+    EXPECT_EQ(displays.charts().zoom_channel(), 2);
+    EXPECT_FALSE(panel.findChild<gui::PictureWidget*>("chp(0)")->isVisibleTo(&panel));
+    EXPECT_TRUE(panel.findChild<gui::PictureWidget*>("chzoom")->isVisibleTo(&panel));
+    QTest::mouseClick(panel.findChild<gui::PictureWidget*>("chzoom"), Qt::LeftButton);
+    EXPECT_EQ(displays.charts().zoom_channel(), -1);
+    EXPECT_TRUE(panel.findChild<gui::PictureWidget*>("chp(0)")->isVisibleTo(&panel));
+}
+
+}  // namespace
+}  // namespace velkantor::testing
