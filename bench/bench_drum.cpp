@@ -4,14 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
-#include "datalog/datalog_writer.h"
+#include "datalog_day.h"
 #include "display/drum.h"
 #include "display/offline_drum.h"
 #include "platform/fake/memory_file_system.h"
@@ -62,27 +60,6 @@ void live_day(bool segment_per_sample) {
     }
 }
 
-std::string datalog_day() {
-    auto dir = std::filesystem::temp_directory_path() / "velkantor-bench-drum";
-    std::filesystem::create_directories(dir / "datalog");
-    std::string d = dir.string();
-    platform::StdFileSystem fs;
-    config::Settings settings;
-    config::SetDefaultConfiguration(settings, d);
-    settings.channels[0].datalog_enabled = 1;
-    datalog::DatalogWriter writer(fs, d + "/datalog");
-    writer.start(config::kZeda10);
-    datalog::DatalogWriter::Second second;
-    second.rates.fill(kRate);
-    double start = text::to_epoch_seconds({2026, 12, 5, 0, 0, 0, 0});
-    for (int s = 0; s <= kSecondsPerDay; ++s) {
-        second.board_time = text::from_epoch_seconds(start + s);
-        writer.DatalogFlush(second, settings, [](int, const std::string&) {});
-        for (int k = 0; k < kRate; ++k) writer.AppendDatalogSample(0, sample_at(s, k));
-    }
-    return d;
-}
-
 }  // namespace
 
 int main() {
@@ -93,7 +70,7 @@ int main() {
                 "%.0f ms: %.1f times faster\n",
                 kRate, strokes, segments, segments / strokes);
 
-    std::string d = datalog_day();
+    std::string d = bench::write_datalog_day("velkantor-bench-drum", kRate, sample_at);
     platform::StdFileSystem fs;
     datalog::DatalogReader reader(fs, d + "/datalog", 2);
     config::Settings settings;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/settings_file.h"
-#include "datalog/datalog_writer.h"
+#include "datalog_day.h"
 #include "datalog/extraction.h"
 #include "events/event_file.h"
 #include "datalog/review_page.h"
@@ -29,24 +29,9 @@ std::string folder() {
 
 // A day of channel 1 written once, through the datalog writer, in 15-minute files.
 const std::string& day() {
-    static const std::string dir = [] {
-        std::string d = folder();
-        platform::StdFileSystem fs;
-        config::Settings settings;
-        config::SetDefaultConfiguration(settings, d);
-        settings.channels[0].datalog_enabled = 1;
-        datalog::DatalogWriter writer(fs, d + "/datalog");
-        writer.start(config::kZeda10);
-        datalog::DatalogWriter::Second second;
-        second.rates.fill(kRate);
-        double start = text::to_epoch_seconds({2026, 12, 5, 0, 0, 0, 0});
-        for (int s = 0; s <= kSecondsPerDay; ++s) {
-            second.board_time = text::from_epoch_seconds(start + s);
-            writer.DatalogFlush(second, settings, [](int, const std::string&) {});
-            for (int k = 0; k < kRate; ++k) writer.AppendDatalogSample(0, (s * 7 + k) % 4001 - 2000);
-        }
-        return d;
-    }();
+    static const std::string dir = bench::write_datalog_day(
+        "velkantor-bench-extract", kRate,
+        [](int s, int k) { return static_cast<int32_t>((s * 7 + k) % 4001 - 2000); });
     return dir;
 }
 

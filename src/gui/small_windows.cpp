@@ -19,6 +19,23 @@ namespace velkantor::gui {
 
 namespace {
 
+// The OK button that closes its window, centred on a row of its own.
+QHBoxLayout* ok_button_row(QWidget* window, const char* name) {
+    auto* ok = new QPushButton(QStringLiteral("OK"));
+    ok->setObjectName(QString::fromLatin1(name));
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, window, &QWidget::close);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addStretch();
+    return row;
+}
+
+}  // namespace
+
+namespace {
+
 constexpr const char* kAbout = "Data logger for amateur seismic stations";
 
 QString version_text() {
@@ -97,15 +114,7 @@ WarnBox::WarnBox(QWidget* parent) : QWidget(parent, Qt::Window) {
                         .pixmap(icon_size, icon_size));
     icon->setAlignment(Qt::AlignTop);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    ok->setObjectName(QStringLiteral("warnok"));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QWidget::close);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addStretch();
+    auto* buttons = ok_button_row(this, "warnok");
 
     auto* message = new QHBoxLayout;
     message->addWidget(icon);
@@ -168,14 +177,7 @@ CreditsWindow::CreditsWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
         QString::fromLatin1(qVersion()) + QStringLiteral("."));
     about->setAlignment(Qt::AlignCenter);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"));
-    ok->setObjectName(QStringLiteral("creditsok"));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QWidget::close);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addStretch();
+    auto* buttons = ok_button_row(this, "creditsok");
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(title_label(version_text(), 1.6));
