@@ -82,11 +82,12 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
         std::_Exit(3);
     };
 
-    host.on_refresh = [&] {
-        panel.refresh_charts();
+    // The charts move every frame; drums and spectra change once a second at most.
+    host.on_refresh = [&] { panel.refresh_charts(); };
+    host.on_tick = [&] {
+        panel.refresh_indicators();
         windows.refresh();
     };
-    host.on_tick = [&] { panel.refresh_indicators(); };
     host.on_run_ended = [&] { windows.refresh(); };
 
     try {

@@ -112,8 +112,13 @@ void DesktopHost::stop() {
 }
 
 void DesktopHost::on_port_ready() {
-    if (in_pass_) return;
-    run_passes();
+    if (in_pass_ || !notifier_) return;
+    // The first bytes of a batch: the passes run once a few milliseconds' worth has come.
+    notifier_->setEnabled(false);
+    if (!pass_scheduled_) {
+        pass_scheduled_ = true;
+        QTimer::singleShot(kBatchMilliseconds, this, [this] { run_passes(); });
+    }
 }
 
 void DesktopHost::run_passes() {
@@ -136,6 +141,7 @@ void DesktopHost::run_passes() {
         }
     }
     in_pass_ = false;
+    if (notifier_) notifier_->setEnabled(true);
     if (ended) {
         notifier_.reset();
         refresh_.stop();

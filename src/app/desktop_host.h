@@ -54,6 +54,8 @@ private:
     const platform::Clock& clock_;
     platform::SerialPort& port_;
     acquisition::Station* station_ = nullptr;
+    // Bytes are let gather this long after the port wakes the loop (see the headless host).
+    static constexpr int kBatchMilliseconds = 20;
     QTimer timer1_;
     QTimer refresh_;
     std::unique_ptr<QSocketNotifier> notifier_;

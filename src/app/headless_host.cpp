@@ -83,6 +83,9 @@ bool HeadlessHost::run(double for_seconds) {
         if (result.yield) do_events();
         if (result.idle && station_->run().acquisition_running == 1) {
             sleep_until(std::min(deadline, now_epoch() + 1), true);
+            // The board's frames trickle in a few bytes at a time; waking for each would cost
+            // more than handling them. Let a batch gather (the port's buffer holds seconds).
+            if (!stop_requested()) sleep_until(now_epoch() + kBatchSeconds, false);
         }
     }
     return true;

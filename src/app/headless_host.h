@@ -14,6 +14,9 @@ namespace velkantor::app {
 // SIGINT/SIGTERM for a clean STOP. It sleeps whenever no data waits.
 class HeadlessHost : public platform::Host {
 public:
+    // After the port wakes the loop, bytes are let gather this long before the passes run.
+    static constexpr double kBatchSeconds = 0.02;
+
     HeadlessHost(const platform::Clock& clock, platform::SerialPort& port)
         : clock_(clock), port_(port) {}
 

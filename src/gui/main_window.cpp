@@ -575,10 +575,31 @@ void MainWindow::show_zoom() {
 
 void MainWindow::refresh_charts() {
     if (station_.settings().general.no_charting != 0) return;
+    auto& charts = displays_.charts();
+    // The strip a pen swept since the last refresh, with the erase band ahead of it; a pen
+    // that wrapped repaints the whole chart.
+    auto strip = [](PictureWidget* chart, double from, double to) {
+        int width = chart->picture().width();
+        if (to < from) {
+            chart->refresh();
+            return;
+        }
+        auto px = [width](double x) { return static_cast<int>(x / 1000 * width); };
+        int end = px(to + 60);
+        chart->refresh_columns(px(from), std::min(end, width - 1));
+        if (end >= width) chart->refresh_columns(0, px(to + 60 - 1000));
+    };
     if (zoom_row_->isVisible()) {
-        zoom_->refresh();
-    } else {
-        for (auto* chart : charts_) chart->refresh();
+        int z = charts.zoom_channel();
+        double pen = z >= 0 ? charts.pen_x(z) : 0;
+        strip(zoom_, refreshed_zoom_pen_, pen);
+        refreshed_zoom_pen_ = pen;
+        return;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        double pen = charts.pen_x(static_cast<int>(i));
+        strip(charts_[i], refreshed_pen_[i], pen);
+        refreshed_pen_[i] = pen;
     }
 }
 

@@ -127,6 +127,9 @@ private:
     QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr,
            *bufferload_ = nullptr, *eventsblink_ = nullptr;
     int previous_rate_ = 0;
+    // The pens' positions at the last refresh: only the strip they swept is repainted.
+    std::array<double, 4> refreshed_pen_{};
+    double refreshed_zoom_pen_ = 0;
 };
 
 }  // namespace velkantor::gui

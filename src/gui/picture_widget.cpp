@@ -1,7 +1,11 @@
 #include "gui/picture_widget.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+
+#include <algorithm>
+#include <cmath>
 
 namespace velkantor::gui {
 
@@ -16,9 +20,24 @@ void PictureWidget::set_picture(platform::QImageCanvas& picture) {
     update();
 }
 
-void PictureWidget::paintEvent(QPaintEvent*) {
+void PictureWidget::refresh_columns(int x0, int x1) {
+    const QImage& image = picture_->image();
+    if (image.width() <= 0) return;
+    double scale = static_cast<double>(width()) / image.width();
+    int left = static_cast<int>(std::floor(std::min(x0, x1) * scale)) - 1;
+    int right = static_cast<int>(std::ceil((std::max(x0, x1) + 1) * scale)) + 1;
+    update(QRect(left, 0, right - left, height()));
+}
+
+void PictureWidget::paintEvent(QPaintEvent* event) {
+    // Only the part that changed is copied: the charts change a narrow strip at a time.
     QPainter painter(this);
-    painter.drawImage(rect(), picture_->image());
+    const QImage& image = picture_->image();
+    QRect target = event->rect();
+    double sx = static_cast<double>(image.width()) / std::max(width(), 1);
+    double sy = static_cast<double>(image.height()) / std::max(height(), 1);
+    QRectF source(target.x() * sx, target.y() * sy, target.width() * sx, target.height() * sy);
+    painter.drawImage(QRectF(target), image, source);
 }
 
 void PictureWidget::mousePressEvent(QMouseEvent* event) {

@@ -19,6 +19,8 @@ public:
     platform::QImageCanvas& picture() { return *picture_; }
     // Repaints from the picture (called by the host's refresh timer).
     void refresh() { update(); }
+    // Repaints only the columns from x0 to x1 of the picture (pixels of the picture).
+    void refresh_columns(int x0, int x1);
 
     std::function<void(QMouseEvent*)> on_click;
     std::function<void(QMouseEvent*)> on_double_click;
