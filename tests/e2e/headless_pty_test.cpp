@@ -163,4 +163,26 @@ TEST_F(HeadlessOverPty, SimulateRunsTheDemoBoardItself) {
     EXPECT_NE(out.find("START with ZEDA V181"), std::string::npos) << out;
 }
 
+// The desktop on Qt's offscreen platform: --simulate opens the demo station acquiring, and
+// --for ends it with EXIT after saving the windows' pictures.
+TEST_F(HeadlessOverPty, DesktopSimulateAcquiresAndExits) {
+    std::string home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", station.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    fs::path shot = station / "shot.png";
+    Child desktop = spawn({VELKANTOR_BIN, "--simulate", "--for", "8", "--screenshot", shot.string()});
+    setenv("HOME", home.c_str(), 1);
+    ASSERT_GT(desktop.pid, 0);
+    std::string out = drain(desktop.out, 60);
+    std::string err = drain(desktop.err, 1);
+    EXPECT_EQ(wait_exit(desktop.pid), 0) << out << err;
+    EXPECT_GT(fs::file_size(shot), 10000u);
+    EXPECT_TRUE(fs::exists(station / "shot-drum1.png"));
+    fs::path demo = station / "velkantor-demo";
+    std::string log = read_text(demo / "evtfile.dat");
+    EXPECT_NE(log.find("START with ZEDA V181"), std::string::npos) << log;
+    EXPECT_NE(log.find("TERMINATING VELKANTOR..."), std::string::npos) << log;
+    EXPECT_GT(fs::file_size(demo / "drums" / "drum_1.JPG"), 1000u);
+}
+
 }  // namespace
