@@ -11,10 +11,15 @@
 #include "gui/error_list_window.h"
 #include "gui/main_window.h"
 #include "gui/small_windows.h"
+#include "gui/tool_windows.h"
 
 namespace velkantor::app {
 
 namespace {
+
+// The settings and tool windows behind the main window's buttons.
+void add_tool_windows(gui::ToolWindows& /*tools*/, acquisition::Station& /*station*/,
+                      gui::MainWindow& /*panel*/) {}
 
 // The main window as `path`; every other window that is open as path-<object name>.png.
 void save_screenshots(QWidget& panel, const std::string& path) {
@@ -60,13 +65,18 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
     };
 
     std::unique_ptr<gui::LogoWindow> logo;
+    gui::ToolWindows tools;
     gui::MainWindow panel(station, displays,
                           {[&] { return host.start(); }, [&] { host.stop(); }, end_program,
                            [&] {
                                if (!logo) logo = std::make_unique<gui::LogoWindow>();
                                logo->show();
                                logo->raise();
-                           }});
+                           },
+                           [&](const std::string& button) { tools.open(button); },
+                           {}});
+    add_tool_windows(tools, station, panel);
+    panel.enable_window_buttons([&](const std::string& button) { return tools.has(button); });
     op.set_dialog_parent(&panel);
 
     gui::ErrorListWindow error_list(

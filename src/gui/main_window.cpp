@@ -13,6 +13,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "config/rate_rules.h"
 #include "config/rates.h"
 #include "config/settings_file.h"
@@ -128,8 +130,7 @@ QWidget* MainWindow::build_buttons() {
     cmd_stop_->setEnabled(false);
     for (auto* b : {cmd_start_, cmd_stop_, cmd_save_, cmd_exit_}) row->addWidget(b);
     row->addSpacing(12);
-    // The settings windows open from here once they exist; until then the buttons say so
-    // by being disabled rather than doing nothing.
+    // The settings and tool windows.
     const char* names[5][2] = {{"active", "Setup"},
                                {"set_triggers", "Triggers"},
                                {"timeset", "TIME"},
@@ -137,7 +138,11 @@ QWidget* MainWindow::build_buttons() {
                                {"ch_review", "Review"}};
     for (size_t i = 0; i < 5; ++i) {
         settings_windows_[i] = button(bar, names[i][0], names[i][1]);
-        settings_windows_[i]->setEnabled(false);
+        std::string name = names[i][0];
+        connect(settings_windows_[i], &QPushButton::clicked, this, [this, name] {
+            commit_text_fields();
+            if (actions_.open_window) actions_.open_window(name);
+        });
         row->addWidget(settings_windows_[i]);
     }
     open_frame_ = button(bar, "open_frame", "Close Frame");
@@ -493,6 +498,27 @@ void MainWindow::select_channel(int ch) {
     selected_ = ch;
     ch_selected_->setText(QString::number(ch + 1));
     load_channel_controls();
+    if (actions_.channel_selected) actions_.channel_selected(ch);
+}
+
+void MainWindow::enable_window_buttons(const std::function<bool(const std::string&)>& available) {
+    for (auto* b : settings_windows_) b->setEnabled(available(b->objectName().toStdString()));
+}
+
+void MainWindow::reload_controls() {
+    fill_general_controls();
+    load_channel_controls();
+    show_chart_labels();
+}
+
+void MainWindow::add_housekeeping_listener(timekeeping::HousekeepingView* listener) {
+    if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) {
+        listeners_.push_back(listener);
+    }
+}
+
+void MainWindow::remove_housekeeping_listener(timekeeping::HousekeepingView* listener) {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
 void MainWindow::load_channel_controls() {
@@ -699,6 +725,26 @@ void MainWindow::show_free_disk_space(std::string_view fds) {
 
 void MainWindow::show_sample_count_errors(int ch, long count) {
     if (ch >= 0 && ch < 4) xerror_[static_cast<size_t>(ch)]->setText(QString::number(count));
+}
+
+void MainWindow::show_input_lines(bool line1, bool line2) {
+    for (auto* l : listeners_) l->show_input_lines(line1, line2);
+}
+
+void MainWindow::show_watchdog_bit(bool first_colour) {
+    for (auto* l : listeners_) l->show_watchdog_bit(first_colour);
+}
+
+void MainWindow::show_alarm_bit(bool set) {
+    for (auto* l : listeners_) l->show_alarm_bit(set);
+}
+
+void MainWindow::show_pc_time(std::string_view text) {
+    for (auto* l : listeners_) l->show_pc_time(text);
+}
+
+void MainWindow::show_time_window(const timekeeping::TimeWindowTexts& texts) {
+    for (auto* l : listeners_) l->show_time_window(texts);
 }
 
 }  // namespace velkantor::gui

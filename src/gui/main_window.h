@@ -5,6 +5,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "acquisition/station.h"
 #include "display/displays.h"
@@ -34,6 +36,11 @@ public:
         std::function<void()> stop;            // STOP
         std::function<void()> exit_program;    // EXIT
         std::function<void()> show_logo;       // the logo button
+        // The settings and tool windows by their object names ("active", "set_triggers",
+        // "timeset", "events", "ch_review" name the buttons; the windows are made by the host).
+        std::function<void(const std::string& button)> open_window;
+        // `ch_selected` changed: an open trigger window follows it.
+        std::function<void(int ch)> channel_selected;
     };
 
     MainWindow(acquisition::Station& station, display::Displays& displays, Actions actions,
@@ -50,6 +57,15 @@ public:
     void refresh_charts();
     // The indicators that follow the run (counters, labels): after every timer tick.
     void refresh_indicators();
+
+    // The hardware setup and time set windows show indicators the engine drives through this
+    // window; they listen while they are open.
+    void add_housekeeping_listener(timekeeping::HousekeepingView* listener);
+    void remove_housekeeping_listener(timekeeping::HousekeepingView* listener);
+    // The buttons of the windows that exist are enabled; the others say so by being disabled.
+    void enable_window_buttons(const std::function<bool(const std::string&)>& available);
+    // Re-reads every control from the settings (a settings window applied changes).
+    void reload_controls();
 
     // StationView
     void set_run_controls(bool running, bool logging_editable, bool rates_editable) override;
@@ -70,6 +86,11 @@ public:
     void show_events_blink(bool first_colour) override;
     void show_free_disk_space(std::string_view fds) override;
     void show_sample_count_errors(int ch, long count) override;
+    void show_input_lines(bool line1, bool line2) override;
+    void show_watchdog_bit(bool first_colour) override;
+    void show_alarm_bit(bool set) override;
+    void show_pc_time(std::string_view text) override;
+    void show_time_window(const timekeeping::TimeWindowTexts& texts) override;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -127,6 +148,7 @@ private:
     QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr,
            *bufferload_ = nullptr, *eventsblink_ = nullptr;
     int previous_rate_ = 0;
+    std::vector<timekeeping::HousekeepingView*> listeners_;
     // The pens' positions at the last refresh: only the strip they swept is repainted.
     std::array<double, 4> refreshed_pen_{};
     double refreshed_zoom_pen_ = 0;

@@ -26,7 +26,7 @@ protected:
         : displays(rig.station, codec, windows),
           panel(rig.station, displays,
                 {[this] { return rig.station.start(); }, [this] { rig.station.stop(); },
-                 [this] { exited = true; }, {}}) {
+                 [this] { exited = true; }, {}, {}, {}}) {
         windows.attach(&displays, &rig.station.settings());
     }
 
