@@ -8,6 +8,9 @@
 
 #include "platform/fake/memory_station.h"
 #include "acquisition/zeda_driver.h"
+#include "config/settings_file.h"
+#include "display/displays.h"
+#include "platform/real/qt_picture_codec.h"
 #include "sim/board_model.h"
 
 namespace {
@@ -54,6 +57,52 @@ void BM_PassZeda18(benchmark::State& state) {
         benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_PassZeda18)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// The whole headless chain on the same stream: decoding, conditioning, the datalog, the
+// detector with event files, drums and spectra on all four channels.
+void BM_PassFullChain(benchmark::State& state) {
+    static const std::string stream = recorded_stream();
+    double frames = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        platform::MemoryStation rig(stream.size() + 16);
+        auto& station = rig.station;
+        auto& port = rig.port;
+        auto& settings = station.settings();
+        settings.general.blind_start = 1;
+        settings.general.datekeeping = 1;
+        for (auto& channel : settings.channels) {
+            channel.sps_index = 17;
+            channel.datalog_enabled = 1;
+            channel.record_enabled = 1;
+            channel.drum_enabled = 1;
+            channel.fft_enabled = 1;
+            channel.fft_points = 1024;
+            channel.fft_display_mode = 2;
+            channel.fft_save_mode = 3;
+            channel.fft_save_updating = 1;
+            // A low threshold: events are written for much of the stream.
+            channel.trigger_mode = 0;
+            channel.start_params = "200,2,0.2,1,30,3";
+            config::DecodeStartParams(channel);
+            config::UpdateDerivedCounts(channel);
+        }
+        platform::QtPictureCodec codec;
+        display::DisplayView no_windows;
+        display::Displays displays(station, codec, no_windows);
+        station.start();
+        station.pass();
+        port.deliver(stream);
+        state.ResumeTiming();
+        while (port.bytes_waiting() > 3) station.pass();
+        benchmark::DoNotOptimize(station.run().sample_value);
+        frames += station.run().data_frames + station.run().time_frames;
+    }
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_115200_line"] =
+        benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PassFullChain)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
 

@@ -11,6 +11,8 @@
 #include "gui/error_list_window.h"
 #include "gui/main_window.h"
 #include "gui/small_windows.h"
+#include "gui/time_set_window.h"
+#include "gui/trimming_window.h"
 #include "gui/tool_windows.h"
 
 namespace velkantor::app {
@@ -18,8 +20,31 @@ namespace velkantor::app {
 namespace {
 
 // The settings and tool windows behind the main window's buttons.
-void add_tool_windows(gui::ToolWindows& /*tools*/, acquisition::Station& /*station*/,
-                      gui::MainWindow& /*panel*/) {}
+void add_tool_windows(gui::ToolWindows& tools, acquisition::Station& station,
+                      gui::MainWindow& panel) {
+    tools.add("timeset", [&] {
+        return std::make_unique<gui::TimeSetWindow>(
+            station, gui::TimeSetWindow::Hooks{
+                         [&panel](timekeeping::HousekeepingView* view, bool open) {
+                             if (open) {
+                                 panel.add_housekeeping_listener(view);
+                             } else {
+                                 panel.remove_housekeeping_listener(view);
+                             }
+                         },
+                         [&tools] { tools.open("trimming"); }});
+    });
+    tools.add("trimming", [&] { return std::make_unique<gui::TrimmingWindow>(station); });
+}
+
+// The open tool windows' live values, once a second.
+void refresh_tool_windows(gui::ToolWindows& tools) {
+    tools.for_each([](const std::string&, QWidget& window) {
+        if (!window.isVisible()) return;
+        if (auto* w = dynamic_cast<gui::TimeSetWindow*>(&window)) w->refresh();
+        if (auto* w = dynamic_cast<gui::TrimmingWindow*>(&window)) w->refresh();
+    });
+}
 
 // The main window as `path`; every other window that is open as path-<object name>.png.
 void save_screenshots(QWidget& panel, const std::string& path) {
@@ -97,6 +122,7 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
     host.on_tick = [&] {
         panel.refresh_indicators();
         windows.refresh();
+        refresh_tool_windows(tools);
     };
     host.on_run_ended = [&] { windows.refresh(); };
 

@@ -55,6 +55,13 @@ private:
     int bytes_per_sample_ = 2;
     std::array<std::string, config::kChannels> buffers_;
     std::array<std::string, config::kChannels> names_;
+    // The board second of the last flush, the start of the file, and whether the last flush reached the file: a
+    // second continues a file only when the one before it is there.
+    std::array<double, config::kChannels> last_flush_{};
+    std::array<double, config::kChannels> file_start_{};
+    std::array<bool, config::kChannels> last_written_{true, true, true, true};
+    // The cut second after a gap was dropped: the next second begins a new file.
+    std::array<bool, config::kChannels> new_file_{};
 };
 
 }  // namespace velkantor::datalog

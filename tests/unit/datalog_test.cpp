@@ -97,18 +97,25 @@ TEST_F(DatalogTest, StopWritesTheLastPartialSecond) {
     EXPECT_EQ(data(writer.file_name(0)).size(), 16u);
 }
 
+// A second that could not be written is lost, and only that one: the seconds after it start
+// a file of their own rather than taking its place in the old one.
 TEST_F(DatalogTest, FullDiskLosesThatSecondOnly) {
     writer.start(0);
     writer.AppendDatalogSample(0, 1);
-    writer.DatalogFlush(second(12, 0, 1), settings, report);
+    writer.DatalogFlush(second(12, 0, 1, 1), settings, report);
+    std::string first = writer.file_name(0);
     fs.set_full(true);
     writer.AppendDatalogSample(0, 2);
-    writer.DatalogFlush(second(12, 0, 2), settings, report);
+    writer.DatalogFlush(second(12, 0, 2, 1), settings, report);
     fs.set_full(false);
     writer.AppendDatalogSample(0, 3);
-    writer.DatalogFlush(second(12, 0, 3), settings, report);
+    writer.DatalogFlush(second(12, 0, 3, 1), settings, report);
+    writer.AppendDatalogSample(0, 4);
+    writer.DatalogFlush(second(12, 0, 4, 1), settings, report);
     EXPECT_EQ(failures.size(), 1u);
-    EXPECT_EQ(data(writer.file_name(0)), std::string("\x01\x00\x03\x00", 4));
+    EXPECT_EQ(data(first), std::string("\x01\x00", 2));
+    EXPECT_EQ(writer.file_name(0).substr(0, 15), "20261205_120002");
+    EXPECT_EQ(data(writer.file_name(0)), std::string("\x03\x00\x04\x00", 4));
 }
 
 TEST_F(DatalogTest, ReaderPlacesSamplesByTimeAndMarksGaps) {

@@ -32,6 +32,12 @@ public:
     // Direct access for tests.
     std::string contents(const std::string& path) const;
     void put(const std::string& path, std::string bytes);
+    // The memory the files take (their buffers' capacity), for tests that watch the heap.
+    uint64_t bytes_held() const {
+        uint64_t total = 0;
+        for (const auto& [path, bytes] : files_) total += path.capacity() + bytes.capacity();
+        return total;
+    }
 
 private:
     static std::string normal(const std::string& path);

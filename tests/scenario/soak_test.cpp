@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <vector>
+
+#include "config/settings_file.h"
+#include "datalog/datalog_reader.h"
+#include "display/displays.h"
+#include "platform/real/qt_picture_codec.h"
+#include "support/station_rig.h"
+#include "text/number_text.h"
+
+namespace velkantor::testing {
+namespace {
+
+// Hours of board time the soak runs: VELKANTOR_SOAK_HOURS (26 is a whole day and the two
+// midnights around it, about a minute; the week is 168). Without it the soak is skipped.
+double soak_hours() {
+    const char* text = std::getenv("VELKANTOR_SOAK_HOURS");
+    double hours = text ? std::atof(text) : 0;
+    return hours > 0 ? hours : 0;
+}
+
+constexpr int kRate = 100;
+constexpr int kChannels = 4;
+
+// What the board sent in each second of each channel: enough to find a lost, extra or
+// changed sample without keeping every sample of a week.
+struct SecondSums {
+    int64_t sum = 0;
+    int32_t count = 0;
+};
+
+// A stretch of PC time in which samples may be lost, as a real station would lose them.
+struct FaultWindow {
+    double from;
+    double to;
+    const char* what;
+};
+
+double at(double t0, int day, int hour, int minute = 0, int second = 0) {
+    return t0 + day * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
+}
+
+// The station at 4 x 100 samples per second with datalog, STA/LTA triggers in coincidence,
+// drums and spectra, on a board with faults on a daily schedule, for days of board time.
+TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
+    const double hours = soak_hours();
+    if (hours <= 0) GTEST_SKIP() << "set VELKANTOR_SOAK_HOURS to run the soak";
+    const text::DateTime start{2026, 3, 1, 22, 0, 0, 0};
+    StationRig rig(start);
+    rig.load();
+    auto& settings = rig.station.settings();
+    auto& general = settings.general;
+    general.ad_type = config::kZeda18;
+    general.drum_format = 1;  // GIF: exact
+    general.drum_update = 5;  // hourly
+    for (int c = 0; c < kChannels; ++c) {
+        auto& ch = settings.channels[static_cast<size_t>(c)];
+        ch.sps_index = 15;
+        ch.datalog_enabled = 1;
+        ch.record_enabled = 1;
+        ch.trigger_mode = 1;
+        ch.start_params = "2000,2,0.5,1,30,4";
+        ch.stop_params = "1800,0.5,2,3";
+        // Channels 1 and 2 start only together.
+        if (c < 2) ch.and_channels = static_cast<int16_t>(1 << (1 - c));
+        ch.trigger_window = 5;
+        ch.drum_enabled = 1;
+        ch.fft_enabled = 1;
+        ch.fft_points = 1024;
+        ch.fft_display_mode = c % 2 ? 1 : 2;
+        ch.jtf_base = -120;
+        ch.fft_scope_max = 100;
+        ch.fft_scope_min = -40;
+        ch.fft_save_mode = 4;
+        ch.fft_save_updating = 1;
+        config::DecodeStartParams(ch);
+        config::DecodeStopParams(ch);
+        config::UpdateDerivedCounts(ch);
+    }
+    platform::QtPictureCodec codec;
+    display::DisplayView no_windows;
+    display::Displays displays(rig.station, codec, no_windows);
+
+    const double t0 = rig.clock.epoch_seconds();
+    const int days = static_cast<int>(std::ceil((hours + 22) / 24.0)) + 1;
+    sim::BoardOptions options;
+    options.noise_amplitude = 200;
+    options.clock.sync_every_seconds = 60;
+    std::vector<FaultWindow> faults;
+    std::vector<double> quakes;
+    auto board_time = [](double epoch) { return text::from_epoch_seconds(epoch); };
+    for (int d = 0; d < days; ++d) {
+        // Days start at the first midnight; the run begins two hours before it.
+        double day = at(t0, d, 2);
+        options.faults.garbage.push_back(
+            {board_time(day + 3 * 3600), board_time(day + 4 * 3600), 0.01, 0.0});
+        faults.push_back({day + 3 * 3600 - 5, day + 4 * 3600 + 60, "garbage"});
+        options.clock.bad_times.push_back({board_time(day + 5.5 * 3600), sim::BadTime::Field::hours});
+        faults.push_back({day + 5.5 * 3600 - 5, day + 5.5 * 3600 + 5, "bad time"});
+        options.clock.receiver_lost.push_back(
+            {board_time(day + 14 * 3600), board_time(day + 16 * 3600)});
+        for (int h = 1; h < 24; h += 3) {
+            double q = day + h * 3600 + 20 * 60;
+            options.quakes.push_back({board_time(q), 30, 20000});
+            quakes.push_back(q);
+        }
+        for (int h : {1, 7, 13, 19}) faults.push_back({day + h * 3600 - 2, day + h * 3600 + 150, "unplug"});
+    }
+    const double jump = at(t0, 1, 12);
+    options.clock.jumps.push_back({board_time(jump), 5});
+    faults.push_back({jump - 10, jump + 15, "clock jump"});
+    const double full_from = at(t0, 1, 13);
+    faults.push_back({full_from - 2, full_from + 600 + 5, "disk full"});
+
+    // Laid out before the run, so that the heap watched below does not grow with it.
+    const auto seconds = static_cast<size_t>(hours * 3600) + 3600;
+    std::vector<SecondSums> sent(kChannels * seconds);
+    auto sent_at = [&](int ch, double second) -> SecondSums* {
+        double offset = std::floor(second + 1e-6) - t0;
+        if (offset < 0 || offset >= static_cast<double>(seconds)) return nullptr;
+        return &sent[static_cast<size_t>(ch) * seconds + static_cast<size_t>(offset)];
+    };
+    auto& board = rig.attach_board(options);
+    board.sample_listener = [&](int ch, double when, int32_t value) {
+        if (auto* s = sent_at(ch, when)) {
+            s->sum += value;
+            s->count += 1;
+        }
+    };
+
+    // Unplug 40 s at 01:00, 07:00, 13:00 and 19:00; the disk full for 10 minutes once.
+    rig.host.on_tick = [&](double now) {
+        double of_day = std::fmod(now - t0 + 22 * 3600.0, 86400.0);
+        for (int h : {1, 7, 13, 19}) {
+            if (of_day >= h * 3600 && of_day < h * 3600 + 1) rig.line->set_connected(false);
+            if (of_day >= h * 3600 + 40 && of_day < h * 3600 + 41) rig.line->set_connected(true);
+        }
+        rig.fs.set_full(now >= full_from && now < full_from + 600);
+    };
+
+    auto in_use = [] { return static_cast<double>(mallinfo2().uordblks); };
+    auto files_bytes = [&] { return static_cast<double>(rig.fs.bytes_held()); };
+    ASSERT_TRUE(rig.station.start());
+    double memory_day1 = 0;
+    double end = t0 + hours * 3600;
+    for (double t = t0; t < end;) {
+        t = std::min(t + 3600, end);
+        rig.host.run_until(t);
+        if (memory_day1 == 0 && t - t0 >= 26 * 3600 - 1) memory_day1 = in_use() - files_bytes();
+    }
+    double memory_end = in_use() - files_bytes();
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+
+    // Every sample outside the fault windows is in the datalog at its second, with its value.
+    auto in_fault = [&](double second) {
+        for (const auto& f : faults) {
+            if (second >= f.from && second < f.to) return true;
+        }
+        return false;
+    };
+    datalog::DatalogReader reader(rig.fs, std::string(kStation) + "/datalog", 4);
+    long compared = 0, lost = 0, changed = 0;
+    std::string first_loss;
+    for (int ch = 0; ch < kChannels; ++ch) {
+        for (double hour = t0; hour < end; hour += 3600) {
+            auto run = reader.read(ch, hour, 3600 * kRate, kRate);
+            for (int s = 0; s < 3600; ++s) {
+                double second = hour + s;
+                const SecondSums* board_sent = sent_at(ch, second);
+                // The board sends nothing before the handshake or while unplugged.
+                if (!board_sent || board_sent->count == 0 || in_fault(second) ||
+                    second < t0 + 60 || second > end - 5) {
+                    continue;
+                }
+                int64_t sum = 0;
+                int count = 0;
+                for (int k = 0; k < kRate; ++k) {
+                    size_t i = static_cast<size_t>(s * kRate + k);
+                    if (i >= run.values.size() || run.sources[i] == datalog::SampleSource::missing ||
+                        run.sources[i] == datalog::SampleSource::past_end) {
+                        continue;
+                    }
+                    sum += run.values[i];
+                    ++count;
+                }
+                ++compared;
+                if (count != board_sent->count) {
+                    ++lost;
+                    if (first_loss.empty()) {
+                        first_loss = "channel " + std::to_string(ch + 1) + " at " +
+                                     text::format_datetime(text::from_epoch_seconds(second)) +
+                                     ": " + std::to_string(count) + " of " +
+                                     std::to_string(board_sent->count);
+                    }
+                } else if (sum != board_sent->sum) {
+                    ++changed;
+                }
+            }
+        }
+    }
+
+    // Every quake made an event file on each channel, finished with its count.
+    std::vector<std::string> event_names;
+    for (const auto& name : rig.fs.list_directory(std::string(kStation) + "/events")) {
+        if (name.find('.') != std::string::npos) event_names.push_back(name);
+    }
+    int unfinished = 0;
+    std::set<int64_t> event_starts;
+    for (const auto& name : event_names) {
+        auto lines = split_lines(rig.fs.contents(std::string(kStation) + "/events/" + name));
+        if (lines.size() < 29) {
+            ++unfinished;
+            continue;
+        }
+        auto count = text::leading_number(lines[2].substr(19)).value_or(-1);
+        if (count != static_cast<double>(lines.size() - 29)) ++unfinished;
+        if (auto t = text::parse_datetime(lines[1].substr(12, 19))) {
+            event_starts.insert(static_cast<int64_t>(text::to_epoch_seconds(*t)));
+        }
+    }
+    int quakes_due = 0, quakes_missed = 0;
+    for (double q : quakes) {
+        if (q < t0 + 120 || q > end - 120 || in_fault(q)) continue;
+        ++quakes_due;
+        bool found = false;
+        for (int64_t s : event_starts) found |= s >= q - 40 && s <= q + 5;
+        quakes_missed += !found;
+    }
+
+    // An archived drum for every midnight passed; nothing half-written; logs within limits.
+    int midnights = 0, archives_missing = 0;
+    for (double m = at(t0, 0, 2); m < end - 60; m += 86400) {
+        ++midnights;
+        auto day = text::from_epoch_seconds(m - 86400);
+        char name[64];
+        for (int ch = 1; ch <= kChannels; ++ch) {
+            std::snprintf(name, sizeof name, "/drums/drum_%02d%02d%02d_%d.GIF", day.year % 100,
+                          day.month, day.day, ch);
+            archives_missing += rig.fs.exists(std::string(kStation) + name) ? 0 : 1;
+        }
+    }
+    int temporaries = 0;
+    for (const char* dir : {"", "/datalog", "/events", "/drums"}) {
+        for (const auto& name : rig.fs.list_directory(std::string(kStation) + dir)) {
+            temporaries += name.size() > 4 && name.substr(name.size() - 4) == ".tmp";
+        }
+    }
+    auto event_log = rig.fs.file_size(std::string(kStation) + "/evtfile.dat").value_or(0);
+    auto time_log = rig.fs.file_size(std::string(kStation) + "/timefile.txt").value_or(0);
+
+    std::printf("\n  soak: %.0f hours of board time, 4 x %d samples per second\n", hours, kRate);
+    std::printf("  %-44s %12ld\n", "seconds compared outside fault windows", compared);
+    std::printf("  %-44s %12ld\n", "seconds with samples lost or extra", lost);
+    std::printf("  %-44s %12ld\n", "seconds with a changed value", changed);
+    std::printf("  %-44s %12zu\n", "event files", event_names.size());
+    std::printf("  %-44s %12d\n", "event files unfinished (count != lines)", unfinished);
+    std::printf("  %-44s %9d of %d\n", "quakes without an event", quakes_missed, quakes_due);
+    std::printf("  %-44s %9d of %d\n", "drum archives missing", archives_missing, midnights * 4);
+    std::printf("  %-44s %12d\n", "half-written files (.tmp)", temporaries);
+    std::printf("  %-44s %12llu\n", "event log bytes (limit 64000 + a line)",
+                static_cast<unsigned long long>(event_log));
+    std::printf("  %-44s %12llu\n", "time log bytes", static_cast<unsigned long long>(time_log));
+    if (memory_day1 > 0) {
+        std::printf("  %-44s %9.1f MB\n", "heap besides files, after the first day", memory_day1 / 1e6);
+        std::printf("  %-44s %9.1f MB\n", "heap besides files, at the end", memory_end / 1e6);
+    }
+    if (!first_loss.empty()) std::printf("  first loss: %s\n", first_loss.c_str());
+
+    EXPECT_GT(compared, static_cast<long>(hours * 3600 * 3));
+    EXPECT_EQ(lost, 0) << first_loss;
+    EXPECT_EQ(changed, 0);
+    EXPECT_EQ(unfinished, 0);
+    EXPECT_EQ(quakes_missed, 0);
+    EXPECT_EQ(archives_missing, 0);
+    EXPECT_EQ(temporaries, 0);
+    EXPECT_LE(event_log, 64000u + 200u);
+    EXPECT_LE(time_log, 64000u + 200u);
+    if (memory_day1 > 0) {
+        EXPECT_LT(memory_end - memory_day1, 20e6);
+    }
+}
+
+}  // namespace
+}  // namespace velkantor::testing
