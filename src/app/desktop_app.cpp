@@ -10,8 +10,13 @@
 #include "gui/display_windows.h"
 #include "gui/error_list_window.h"
 #include "gui/main_window.h"
+#include "gui/event_list_window.h"
+#include "gui/hardware_setup_window.h"
+#include "gui/review_window.h"
+#include "gui/scheduler_window.h"
 #include "gui/small_windows.h"
 #include "gui/time_set_window.h"
+#include "gui/trigger_window.h"
 #include "gui/trimming_window.h"
 #include "gui/tool_windows.h"
 
@@ -35,6 +40,34 @@ void add_tool_windows(gui::ToolWindows& tools, acquisition::Station& station,
                          [&tools] { tools.open("trimming"); }});
     });
     tools.add("trimming", [&] { return std::make_unique<gui::TrimmingWindow>(station); });
+    tools.add("ch_review", [&] { return std::make_unique<gui::ReviewWindow>(station); });
+    tools.add("active", [&] {
+        return std::make_unique<gui::HardwareSetupWindow>(
+            station, gui::HardwareSetupWindow::Hooks{
+                         [&panel](timekeeping::HousekeepingView* view, bool open) {
+                             if (open) {
+                                 panel.add_housekeeping_listener(view);
+                             } else {
+                                 panel.remove_housekeeping_listener(view);
+                             }
+                         },
+                         // The instruments without a second channel move the selection to 1.
+                         [&panel] {
+                             panel.select_channel(1);
+                             panel.select_channel(0);
+                             panel.reload_controls();
+                         }});
+    });
+    // Opened from the trigger window's "Scheduler" button.
+    tools.add("cmd_scheduler", [&] { return std::make_unique<gui::SchedulerWindow>(station); });
+    tools.add("set_triggers", [&] {
+        return std::make_unique<gui::TriggerWindow>(
+            station, gui::TriggerWindow::Links{[&panel] { return panel.selected_channel(); },
+                                               [&panel](int ch) { panel.select_channel(ch); },
+                                               [&panel] { panel.reload_controls(); },
+                                               [&tools] { tools.open("cmd_scheduler"); }});
+    });
+    tools.add("events", [&] { return std::make_unique<gui::EventListWindow>(station); });
 }
 
 // The open tool windows' live values, once a second.
@@ -43,6 +76,8 @@ void refresh_tool_windows(gui::ToolWindows& tools) {
         if (!window.isVisible()) return;
         if (auto* w = dynamic_cast<gui::TimeSetWindow*>(&window)) w->refresh();
         if (auto* w = dynamic_cast<gui::TrimmingWindow*>(&window)) w->refresh();
+        if (auto* w = dynamic_cast<gui::HardwareSetupWindow*>(&window)) w->refresh();
+        if (auto* w = dynamic_cast<gui::TriggerWindow*>(&window)) w->refresh();
     });
 }
 
@@ -99,7 +134,12 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
                                logo->raise();
                            },
                            [&](const std::string& button) { tools.open(button); },
-                           {}});
+                           [&](int ch) {
+                               // An open trigger window follows the main window's channel.
+                               if (auto* w = dynamic_cast<gui::TriggerWindow*>(tools.find("set_triggers"))) {
+                                   w->select_channel(ch);
+                               }
+                           }});
     add_tool_windows(tools, station, panel);
     panel.enable_window_buttons([&](const std::string& button) { return tools.has(button); });
     op.set_dialog_parent(&panel);

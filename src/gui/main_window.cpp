@@ -136,8 +136,10 @@ QWidget* MainWindow::build_buttons() {
                                {"timeset", "TIME"},
                                {"events", "Events"},
                                {"ch_review", "Review"}};
+    const char* tips[5] = {nullptr, nullptr, nullptr, nullptr,
+                           "Review logged tracks and file extract"};
     for (size_t i = 0; i < 5; ++i) {
-        settings_windows_[i] = button(bar, names[i][0], names[i][1]);
+        settings_windows_[i] = button(bar, names[i][0], names[i][1], tips[i]);
         std::string name = names[i][0];
         connect(settings_windows_[i], &QPushButton::clicked, this, [this, name] {
             commit_text_fields();

@@ -1,0 +1,58 @@
+#include "events/schedule_rules.h"
+
+#include <cmath>
+
+#include "text/date_time.h"
+#include "text/number_text.h"
+
+namespace velkantor::events {
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string ScheduleChannelText(std::string_view typed) {
+    const std::string_view text = trimmed(typed);
+    if (text.empty()) return "1";
+    const auto value = text::leading_number(text);
+    if (!value || !(*value >= 0 && *value <= 4) || std::floor(*value) != *value) return "1";
+    return std::string(1, static_cast<char>('0' + static_cast<int>(*value)));
+}
+
+ScheduleFields SplitScheduleEntry(std::string_view entry) {
+    ScheduleFields fields;
+    if (entry.empty()) return fields;
+    if (auto when = text::parse_datetime(entry.substr(0, 19))) {
+        fields.date = text::format_date(*when);
+        fields.time = text::format_time(*when);
+    } else {
+        fields.date = std::string(trimmed(entry.substr(0, 10)));
+        if (entry.size() > 11) fields.time = std::string(trimmed(entry.substr(11, 8)));
+    }
+    fields.channel = std::string(1, entry.back());
+    return fields;
+}
+
+std::vector<std::string> ScheduleListEntries(const config::Settings& settings) {
+    std::vector<std::string> entries;
+    for (int k = 0; k < config::kScheduleEntries; ++k) {
+        const std::string& element = settings.schedule_lines[static_cast<size_t>(k)];
+        if (!trimmed(element).empty()) entries.push_back(element);
+    }
+    return entries;
+}
+
+void ApplyScheduleList(config::Settings& settings, const std::vector<std::string>& entries) {
+    for (size_t k = 0; k < static_cast<size_t>(config::kScheduleEntries); ++k) {
+        settings.schedule_lines[k] = k < entries.size() ? entries[k] : std::string();
+    }
+}
+
+}  // namespace velkantor::events

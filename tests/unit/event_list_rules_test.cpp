@@ -1,0 +1,53 @@
+#include "events/event_list_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace velkantor::events {
+namespace {
+
+TEST(EventFileName, OnlyPlainNamesInMessagesWithABlankAndADot) {
+    struct Case {
+        const char* entry;
+        const char* name;  // nullptr: the entry names no file
+    };
+    const Case cases[] = {
+        {"2026/03/01 12:00:00 20260301_115901.CH1 2026/03/01 11:59:01 L:00006000",
+         "20260301_115901.CH1"},
+        {"2026/03/01 12:00:00 STARTING VELKANTOR...", "STARTING"},
+        {"2026/03/01 12:00:00 STOP", nullptr},
+        {"2026/03/01 12:00:00 Board restarted", nullptr},  // no "."
+        {"2026/03/01 12:00:00 file.CH1", nullptr},         // no blank
+        {"Event list.", nullptr},
+        {"2026/03/01 12:00:00 ", nullptr},
+        {"2026/03/01 12:00:00  leading.blank", nullptr},
+        {"2026/03/01 12:00:00 ../velkant.ini was replaced.", nullptr},
+        {"2026/03/01 12:00:00 /etc/passwd read.", nullptr},
+        {"2026/03/01 12:00:00 ..\\velkant.ini x.", nullptr},
+        {"2026/03/01 12:00:00 .. x.y", nullptr},
+        {"2026/03/01 12:00:00 a;$(reboot).CH1 x", "a;$(reboot).CH1"},
+    };
+    for (const auto& c : cases) {
+        auto name = EventFileName(c.entry);
+        if (c.name) {
+            ASSERT_TRUE(name.has_value()) << c.entry;
+            EXPECT_EQ(*name, c.name);
+        } else {
+            EXPECT_FALSE(name.has_value()) << c.entry << " -> " << name.value_or("");
+        }
+    }
+    std::string with_nul = "2026/03/01 12:00:00 a";
+    with_nul += '\0';
+    with_nul += "b.c d";
+    EXPECT_FALSE(EventFileName(with_nul).has_value());
+}
+
+TEST(EventLogLines, SplitsAtLineEnds) {
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(EventLogLines("a\r\nb\r\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(EventLogLines("a\nb"), (Lines{"a", "b"}));
+    EXPECT_EQ(EventLogLines("a\r\n\r\nb\r\n"), (Lines{"a", "", "b"}));
+    EXPECT_EQ(EventLogLines(""), Lines{});
+}
+
+}  // namespace
+}  // namespace velkantor::events
