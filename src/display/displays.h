@@ -7,7 +7,7 @@
 #include "display/display_view.h"
 #include "display/drum.h"
 #include "display/scope_charts.h"
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 #include "platform/picture_codec.h"
 #include "timekeeping/second_listener.h"
 

@@ -1,4 +1,5 @@
 #include "gui/event_list_window.h"
+#include "gui/text_conversion.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -16,9 +17,6 @@ namespace velkantor::gui {
 
 namespace {
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QPushButton* push_button(QWidget* parent, const char* name, const char* caption, const char* tip) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);

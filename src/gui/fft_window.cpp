@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "config/settings.h"
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 #include "platform/real/qimage_canvas.h"
 #include "text/number_text.h"
 

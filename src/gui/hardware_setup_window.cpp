@@ -1,4 +1,5 @@
 #include "gui/hardware_setup_window.h"
+#include "gui/text_conversion.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,13 +39,7 @@ constexpr const char* kClockErrorText =
 constexpr const char* kFirstColour = "background: #e02020; border: 1px solid #606060";
 constexpr const char* kSecondColour = "background: #1f6f1f; border: 1px solid #606060";
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
-std::string s(const QString& text) {
-    return text.toStdString();
-}
 
 QCheckBox* check_box(QWidget* parent, const char* name, const char* caption,
                      const char* tip = nullptr) {

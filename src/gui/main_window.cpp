@@ -1,4 +1,5 @@
 #include "gui/main_window.h"
+#include "gui/text_conversion.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -28,11 +29,7 @@ constexpr int kChartWidth = 1000;
 constexpr int kChartHeight = 110;
 constexpr int kZoomHeight = 4 * kChartHeight;
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
-std::string s(const QString& text) { return text.toStdString(); }
 
 std::string indexed(const char* name, int i) { return std::string(name) + "(" + std::to_string(i) + ")"; }
 

@@ -33,6 +33,7 @@
 #include "datalog/review_rules.h"
 #include "display/drum.h"
 #include "display/image_export.h"
+#include "gui/text_conversion.h"
 #include "gui/drum_window.h"
 #include "gui/picture_widget.h"
 #include "text/number_text.h"
@@ -50,13 +51,7 @@ constexpr int kSpeedMin = 1, kSpeedMax = 500;
 constexpr int kScaleMin = 1, kScaleMax = 1000;
 constexpr double kMinutesMin = 1, kMinutesMax = 1440;
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
-std::string s(const QString& text) {
-    return text.toStdString();
-}
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption,
                     const char* tip = nullptr) {

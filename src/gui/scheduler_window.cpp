@@ -1,4 +1,5 @@
 #include "gui/scheduler_window.h"
+#include "gui/text_conversion.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -22,13 +23,7 @@ namespace velkantor::gui {
 
 namespace {
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
-std::string s(const QString& text) {
-    return text.toStdString();
-}
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);

@@ -1,4 +1,5 @@
 #include "gui/time_set_window.h"
+#include "gui/text_conversion.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,9 +39,6 @@ constexpr int kMinutesPerDay = 1440;
 const QColor kSyncColour(0, 200, 0);
 const QColor kNoSyncColour(96, 96, 96);
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // The minutes of the day in which a synchronisation arrived, one column each, with the hours
 // marked below. A click clears it.

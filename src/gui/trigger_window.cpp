@@ -1,4 +1,5 @@
 #include "gui/trigger_window.h"
+#include "gui/text_conversion.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -33,13 +34,7 @@ constexpr const char* kGreyColour = "background: #c0c0c0";
 constexpr int kBoxWidth = 90;
 constexpr int kReadoutWidth = 130;
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
-std::string s(const QString& text) {
-    return text.toStdString();
-}
 
 QString indexed(const char* name, int i) {
     return QString("%1(%2)").arg(name).arg(i);

@@ -1,4 +1,5 @@
 #include "gui/trimming_window.h"
+#include "gui/text_conversion.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,9 +18,6 @@ namespace velkantor::gui {
 
 namespace {
 
-QString q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QLineEdit* shown_text(QWidget* parent, const char* name, const char* tip, int characters) {
     auto* edit = new QLineEdit(parent);

@@ -22,7 +22,7 @@
 #include "display/display_view.h"
 #include "display/drum.h"
 #include "display/image_export.h"
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 #include "gui/drum_window.h"
 #include "gui/fft_window.h"
 #include "platform/fake/memory_file_system.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <numbers>
 
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/scripted_operator.h"
 #include "platform/real/qimage_canvas.h"

@@ -1,4 +1,4 @@
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 
 #include "display/fourier.h"
 #include "display/noise_models.h"
-#include "display/spectrum.h"
+#include "display/fft_display.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/recording_canvas.h"
 #include "platform/fake/recording_picture_codec.h"
