@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/fake/memory_station.h"
 #include "sim/board_model.h"
+#include "stream_run.h"
 
 namespace {
 
@@ -21,13 +21,7 @@ struct Family {
     double baud;
 };
 
-std::string zeda_start(int code) {
-    std::string s = "DUMMY";
-    s += static_cast<char>(0x84);
-    s += std::string(4, static_cast<char>(code));
-    s += '\0';
-    return s;
-}
+using bench::zeda_start;
 
 const Family kFamilies[] = {
     {"ZEDA10", config::kZeda10, 17, zeda_start(1), 115200},
@@ -52,21 +46,10 @@ void BM_Decode(benchmark::State& state, const Family& family) {
 
     double samples = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        platform::MemoryStation rig(stream.size() + 16);
-        auto& station = rig.station;
-        auto& port = rig.port;
-        auto& settings = station.settings();
-        settings.general.ad_type = family.ad_type;
-        settings.general.blind_start = 1;
-        settings.general.datekeeping = 1;
-        for (auto& channel : settings.channels) channel.sps_index = family.sps_index;
-        station.start();
-        station.pass();
-        port.deliver(stream);
-        state.ResumeTiming();
-        while (port.bytes_waiting() > 3) station.pass();
-        samples += station.run().data_frames;
+        samples += bench::swallow_stream(state, stream, [&](config::Settings& settings) {
+                       settings.general.ad_type = family.ad_type;
+                       for (auto& channel : settings.channels) channel.sps_index = family.sps_index;
+                   }).data_frames;
     }
     state.counters["samples_per_s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
     state.counters["x_line"] =

@@ -6,12 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "platform/fake/memory_station.h"
-#include "acquisition/zeda_driver.h"
 #include "config/settings_file.h"
-#include "display/displays.h"
-#include "platform/real/qt_picture_codec.h"
 #include "sim/board_model.h"
+#include "stream_run.h"
 
 namespace {
 
@@ -25,36 +22,26 @@ std::string recorded_stream() {
     sim::BoardOptions options;
     options.pc_start = 0;
     auto board = sim::make_board(options);
-    std::string start = "DUMMY";
-    start += static_cast<char>(0x84);
-    start += std::string(4, static_cast<char>(1));  // code 1: 200 per second
-    start += '\0';
-    board->receive(start, 0);
+    board->receive(bench::zeda_start(1), 0);
     return board->advance_to(kSeconds);
+}
+
+void report(benchmark::State& state, double frames) {
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_115200_line"] =
+        benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
 }
 
 void BM_PassZeda18(benchmark::State& state) {
     static const std::string stream = recorded_stream();
     double frames = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        platform::MemoryStation rig(stream.size() + 16);
-        auto& station = rig.station;
-        auto& port = rig.port;
-        station.settings().general.blind_start = 1;
-        station.settings().general.datekeeping = 1;
-        for (auto& channel : station.settings().channels) channel.sps_index = 17;
-        station.start();
-        station.pass();
-        port.deliver(stream);
-        state.ResumeTiming();
-        while (port.bytes_waiting() > 3) station.pass();
-        benchmark::DoNotOptimize(station.run().sample_value);
-        frames += station.run().data_frames + station.run().time_frames;
+        auto count = bench::swallow_stream(state, stream, [](config::Settings& settings) {
+            for (auto& channel : settings.channels) channel.sps_index = 17;
+        });
+        frames += count.data_frames + count.time_frames;
     }
-    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["x_115200_line"] =
-        benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
+    report(state, frames);
 }
 BENCHMARK(BM_PassZeda18)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -62,15 +49,7 @@ BENCHMARK(BM_PassZeda18)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 // detector with event files, drums and spectra on all four channels.
 void BM_PassFullChain(benchmark::State& state) {
     static const std::string stream = recorded_stream();
-    double frames = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        platform::MemoryStation rig(stream.size() + 16);
-        auto& station = rig.station;
-        auto& port = rig.port;
-        auto& settings = station.settings();
-        settings.general.blind_start = 1;
-        settings.general.datekeeping = 1;
+    auto everything = [](config::Settings& settings) {
         for (auto& channel : settings.channels) {
             channel.sps_index = 17;
             channel.datalog_enabled = 1;
@@ -87,20 +66,13 @@ void BM_PassFullChain(benchmark::State& state) {
             config::DecodeStartParams(channel);
             config::UpdateDerivedCounts(channel);
         }
-        platform::QtPictureCodec codec;
-        display::DisplayView no_windows;
-        display::Displays displays(station, codec, no_windows);
-        station.start();
-        station.pass();
-        port.deliver(stream);
-        state.ResumeTiming();
-        while (port.bytes_waiting() > 3) station.pass();
-        benchmark::DoNotOptimize(station.run().sample_value);
-        frames += station.run().data_frames + station.run().time_frames;
+    };
+    double frames = 0;
+    for (auto _ : state) {
+        auto count = bench::swallow_stream(state, stream, everything, true);
+        frames += count.data_frames + count.time_frames;
     }
-    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["x_115200_line"] =
-        benchmark::Counter(frames / kLineFramesPerSecond, benchmark::Counter::kIsRate);
+    report(state, frames);
 }
 BENCHMARK(BM_PassFullChain)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 

@@ -82,8 +82,18 @@ void Station::board_second_done() {
     second.board_time = text::from_epoch_seconds(acquisition_second());
     second.lock = run_.lock_state == "L" ? 'L' : 'N';
     second.rates = run_.configured_rate;
+    second.exact_seconds = driver_ && !driver_->paced_by_pc_clock() && config::is_zeda(settings_.general.ad_type);
     datalog_.DatalogFlush(second, settings_,
                           [this](int, const std::string& what) { report_write_failure(what); });
+}
+
+void Station::discard_board_input() {
+    platform_.port.discard_input();
+    if (in_run_) {
+        datalog_.samples_interrupted(settings_, [this](int, const std::string& what) {
+            report_write_failure(what);
+        });
+    }
 }
 
 double Station::acquisition_second() const {
@@ -338,6 +348,11 @@ void Station::start_restart_block() {
     bool refused = false;
     run_step([&] {
         if (run_.restart_request > 1) {
+            // What came before the board went silent is written; the restarted stream
+            // begins new files.
+            datalog_.samples_interrupted(settings_, [this](int, const std::string& what) {
+                report_write_failure(what);
+            });
             if (platform_.port.is_open()) platform_.port.close();
             WaitSeconds(1);
             run_.last_restart_time = platform_.clock.timer();

@@ -148,6 +148,9 @@ public:
     int SecondsSinceLastRestart() const;
     static constexpr int kRestartGraceSeconds = 5;
     void WaitSeconds(double seconds) { platform_.host.wait(seconds); }
+    // Throws away what the port holds while acquiring: the datalog hears that its stream was
+    // cut, so the samples around the gap are not put at another second's place.
+    void discard_board_input();
     // Writes to the port; a failure is a StepFailure.
     void send(std::string_view bytes);
     // Opens the port as configured; an invalid device shows "Comm Port not valid".

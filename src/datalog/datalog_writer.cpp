@@ -1,5 +1,6 @@
 #include "datalog/datalog_writer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "text/number_text.h"
@@ -23,13 +24,25 @@ int RotationMinutes(int flush_period) {
     return kMinutes[flush_period];
 }
 
+namespace {
+
+bool on_boundary(double second, int period) {
+    auto of_day = static_cast<int64_t>(text::seconds_since_midnight(text::from_epoch_seconds(second)));
+    return of_day % period == 0;
+}
+
+}  // namespace
+
 void DatalogWriter::start(int16_t ad_type) {
     bytes_per_sample_ = (ad_type == config::kZeda18 || ad_type == config::kZeda20) ? 4 : 2;
     for (auto& b : buffers_) b.clear();
     for (auto& n : names_) n.clear();
-    last_flush_.fill(0);
-    last_written_.fill(true);
-    new_file_.fill(false);
+    file_start_.fill(0);
+    next_second_.fill(0);
+    frame_ = 0;
+    frame_before_ = 0;
+    rates_.fill(0);
+    cut_.fill(false);
 }
 
 void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
@@ -38,81 +51,139 @@ void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
     for (int i = 0; i < bytes_per_sample_; ++i) buffer += static_cast<char>((bits >> (8 * i)) & 0xFF);
 }
 
+bool DatalogWriter::begin_file(int ch, double start, double rate, char lock,
+                               const std::function<void(int, const std::string&)>& report) {
+    auto c = static_cast<size_t>(ch);
+    std::string name = DatalogFileName(text::from_epoch_seconds(start), rate, lock, ch);
+    std::string full = platform::join_path(folder_, name);
+    if (fs_.file_size(full).value_or(0) > 0) {
+        // The clock went back over a file already written (or a run began in the second
+        // another began): what it holds stays, and the channel goes on in its own file.
+        if (names_[c].empty()) {
+            names_[c] = name;
+            file_start_[c] = start;
+        }
+        return true;
+    }
+    names_[c] = name;
+    file_start_[c] = start;
+    if (auto made = fs_.write_file(full, ""); !made) {
+        report(ch, "Datalog " + name + " not created: " + made.error);
+        return false;
+    }
+    return true;
+}
+
 void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& settings,
                                  const std::function<void(int, const std::string&)>& report) {
-    int period = RotationMinutes(settings.general.flush_period) * 60;
-    auto s = static_cast<int64_t>(text::seconds_since_midnight(second.board_time));
-    bool boundary = s % period == 0;
-    double now = text::to_epoch_seconds(second.board_time);
+    const int period = RotationMinutes(settings.general.flush_period) * 60;
+    const double now = text::to_epoch_seconds(second.board_time);
+    // The buffers hold the second the previous frame began. Its time is trusted when it is in
+    // step with the frame before it or with this one. A lone frame out of step between two in
+    // step is a time garbled on the line that passed the checks: the second it began is the
+    // one after the frame before it. A frame in step with neither (a garbled time next to a
+    // restart or a correction) gives its second no place: those samples are dropped.
+    double held = frame_;
+    bool placed = frame_ > 0 && (frame_ == frame_before_ + 1 || now == frame_ + 1);
+    if (!placed && frame_before_ > 0 && now == frame_before_ + 2) {
+        held = frame_before_ + 1;
+        placed = true;
+    }
+    frame_before_ = held;
+    frame_ = now;
+    rates_ = second.rates;
+    lock_ = second.lock;
     for (int ch = 0; ch < config::kChannels; ++ch) {
         auto c = static_cast<size_t>(ch);
         if (settings.channels[c].datalog_enabled == 0) continue;
-        double rate = second.rates[c];
+        const double rate = second.rates[c];
         std::string& buffer = buffers_[c];
-        auto create = [&](const text::DateTime& named) {
-            names_[c] = DatalogFileName(named, rate, second.lock, ch);
-            file_start_[c] = text::to_epoch_seconds(named);
-            if (auto made = fs_.write_file(path(ch), ""); !made) {
-                report(ch, "Datalog " + names_[c] + " not created: " + made.error);
-            }
-        };
-        double limit = text::round_half_even(rate * bytes_per_sample_);
-        if (names_[c].empty()) {
-            create(second.board_time);
-        } else if (!buffer.empty() &&
-                   ((now != last_flush_[c] + 1 && now - last_flush_[c] <= 86400 &&
-                     now - 1 > file_start_[c]) ||
-                    !last_written_[c] || new_file_[c])) {
-            // A file places its samples by count from its start: after seconds that never
-            // came (a silent or restarted board, a clock step forward) or one that could not
-            // be written, this second's samples would land at another second's place. They
-            // begin a file of their own, named with their second. The first second after a
-            // gap is usually cut (the board started within it): its samples cannot be placed
-            // and the file begins with the next whole second. A time that steps back before
-            // the file's start is not followed: that file would hide what was recorded then.
-            bool cut = limit > 0 && static_cast<double>(buffer.size()) < limit && !new_file_[c];
-            if (cut) {
-                buffer.clear();
-                new_file_[c] = true;
-            } else {
-                create(text::from_epoch_seconds(now - 1));
-                new_file_[c] = false;
-            }
+        const auto whole = static_cast<size_t>(std::max(0.0, text::round_half_even(rate * bytes_per_sample_)));
+        const bool exact = second.exact_seconds && rate >= 1 && rate == std::floor(rate);
+        if (cut_[c] && !buffer.empty()) {
+            // The end of a second whose beginning was lost: its samples have no known place.
+            if (!(exact && buffer.size() == whole)) buffer.clear();
+            cut_[c] = false;
+            next_second_[c] = 0;
         }
-        if (limit >= 0 && buffer.size() > limit) buffer.resize(static_cast<size_t>(limit));
-        bool written_ok = true;
+        // Before the run's first frame the samples are the tail of a second not known.
+        if (!placed) {
+            if (!buffer.empty()) next_second_[c] = 0;
+            buffer.clear();
+        }
         if (!buffer.empty()) {
-            if (auto written = fs_.append(path(ch), buffer); !written) {
-                report(ch, "Datalog " + names_[c] + ": one second lost: " + written.error);
-                written_ok = false;
+            if (buffer.size() > whole) {
+                buffer.resize(whole);
+            } else if (exact && buffer.size() < whole && buffer.size() >= static_cast<size_t>(bytes_per_sample_)) {
+                // Samples lost on the line: the second is filled up with its last sample, so
+                // that every later second of the file stays at its place.
+                std::string last = buffer.substr(buffer.size() - static_cast<size_t>(bytes_per_sample_));
+                while (buffer.size() < whole) buffer += last;
+            }
+            // A second continues its channel's file when it is the one the file expects;
+            // after seconds that never came (a silent or restarted board, a clock step) or
+            // one that could not be written it begins a file of its own, named with it.
+            bool ok = true;
+            if (names_[c].empty() || next_second_[c] != held ||
+                (on_boundary(held, period) && file_start_[c] != held)) {
+                ok = begin_file(ch, held, rate, second.lock, report);
+            }
+            if (ok) {
+                if (auto written = fs_.append(path(ch), buffer); !written) {
+                    report(ch, "Datalog " + names_[c] + ": one second lost: " + written.error);
+                    ok = false;
+                }
+            }
+            next_second_[c] = ok ? held + 1 : 0;
+        }
+        buffer.clear();
+        // The file of a period (and the run's first) is there from its first frame on, as
+        // long as that frame is in step with the one before.
+        if ((held == 0 && names_[c].empty()) ||
+            (placed && now == held + 1 && on_boundary(now, period) && file_start_[c] != now)) {
+            if (begin_file(ch, now, rate, second.lock, report)) next_second_[c] = now;
+        }
+    }
+}
+
+void DatalogWriter::write_partial(const config::Settings& settings,
+                                  const std::function<void(int, const std::string&)>& report,
+                                  const char* what) {
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        auto c = static_cast<size_t>(ch);
+        std::string& buffer = buffers_[c];
+        // The part of a second has a place only when its frame was in step with the one
+        // before it (a garbled time must not name a file).
+        bool placed = frame_ > 0 && frame_ == frame_before_ + 1;
+        if (settings.channels[c].datalog_enabled != 0 && !buffer.empty() && placed && !cut_[c]) {
+            const double rate = rates_[c];
+            const auto whole = static_cast<size_t>(std::max(0.0, text::round_half_even(rate * bytes_per_sample_)));
+            if (buffer.size() > whole) buffer.resize(whole);
+            bool ok = true;
+            if (names_[c].empty() || next_second_[c] != frame_) {
+                ok = begin_file(ch, frame_, rate, lock_, report);
+            }
+            if (ok) {
+                if (auto written = fs_.append(path(ch), buffer); !written) {
+                    report(ch, "Datalog " + names_[c] + ": " + what + ": " + written.error);
+                }
             }
         }
         buffer.clear();
-        // A time far ahead (a garbled frame) is not taken as the station's time.
-        if (last_flush_[c] == 0 || now - last_flush_[c] <= 86400) last_flush_[c] = now;
-        last_written_[c] = written_ok;
-        if (boundary) {
-            create(second.board_time);
-            new_file_[c] = false;
-            // The boundary's own file begins empty: the next second continues it.
-            last_written_[c] = true;
-        }
+        // A part of a second ends the file: the next second begins another.
+        next_second_[c] = 0;
     }
 }
 
 void DatalogWriter::stop(const config::Settings& settings,
                          const std::function<void(int, const std::string&)>& report) {
-    for (int ch = 0; ch < config::kChannels; ++ch) {
-        auto c = static_cast<size_t>(ch);
-        if (settings.channels[c].datalog_enabled == 0 || names_[c].empty() || buffers_[c].empty()) {
-            buffers_[c].clear();
-            continue;
-        }
-        if (auto written = fs_.append(path(ch), buffers_[c]); !written) {
-            report(ch, "Datalog " + names_[c] + ": last second lost: " + written.error);
-        }
-        buffers_[c].clear();
-    }
+    write_partial(settings, report, "last second lost");
+}
+
+void DatalogWriter::samples_interrupted(const config::Settings& settings,
+                                        const std::function<void(int, const std::string&)>& report) {
+    write_partial(settings, report, "samples lost");
+    cut_.fill(true);
 }
 
 }  // namespace velkantor::datalog

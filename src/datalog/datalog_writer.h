@@ -32,12 +32,21 @@ public:
         text::DateTime board_time;  // the board time stamp of this second
         char lock = 'N';
         std::array<double, config::kChannels> rates{};
+        // The board's own clock paces the samples, so each whole second holds exactly its
+        // rate (false for instruments whose seconds come from the PC clock).
+        bool exact_seconds = false;
     };
-    // Once per board second: append each logged channel's buffer (at most one second of
-    // samples), and begin new files on the period boundaries. `report` hears failures;
-    // that second of that channel is lost and logging goes on.
+    // Once per board time frame: append each logged channel's buffer (the samples since the
+    // previous frame, at most one second of them) at that second's place, and begin new
+    // files on the period boundaries. `report` hears failures; that second of that channel
+    // is lost and logging goes on.
     void DatalogFlush(const Second& second, const config::Settings& settings,
                       const std::function<void(int, const std::string&)>& report);
+    // The stream was cut (input discarded, the board restarted): what the buffers hold is
+    // written at its place, and the samples that come before the next whole second are
+    // dropped, since their place is unknown.
+    void samples_interrupted(const config::Settings& settings,
+                             const std::function<void(int, const std::string&)>& report);
     // STOP: the samples of the last partial second are written too, so nothing acquired
     // is lost (readers place samples by the name's start time and the rate, so a few
     // samples past a file's last whole second change nothing for them).
@@ -49,19 +58,31 @@ public:
 
 private:
     std::string path(int ch) const { return platform::join_path(folder_, names_[static_cast<size_t>(ch)]); }
+    // Begins the channel's file for the second `start`; false when it could not. A file of
+    // that name that already holds samples is never emptied: the channel stays with its file.
+    bool begin_file(int ch, double start, double rate, char lock,
+                    const std::function<void(int, const std::string&)>& report);
+    void write_partial(const config::Settings& settings,
+                       const std::function<void(int, const std::string&)>& report, const char* what);
 
     platform::FileSystem& fs_;
     std::string folder_;
     int bytes_per_sample_ = 2;
     std::array<std::string, config::kChannels> buffers_;
     std::array<std::string, config::kChannels> names_;
-    // The board second of the last flush, the start of the file, and whether the last flush reached the file: a
-    // second continues a file only when the one before it is there.
-    std::array<double, config::kChannels> last_flush_{};
+    // The second of each file's first sample, and the second the channel's next buffer must
+    // hold to continue that file (0: the next second begins a new file).
     std::array<double, config::kChannels> file_start_{};
-    std::array<bool, config::kChannels> last_written_{true, true, true, true};
-    // The cut second after a gap was dropped: the next second begins a new file.
-    std::array<bool, config::kChannels> new_file_{};
+    std::array<double, config::kChannels> next_second_{};
+    // The time of the last two frames (0: none yet): the buffer flushed at a frame holds the
+    // samples of the second the frame before it began.
+    double frame_ = 0;
+    double frame_before_ = 0;
+    // The rates and lock letter of the last frame, for the part of a second written at a cut.
+    std::array<double, config::kChannels> rates_{};
+    char lock_ = 'N';
+    // Set when the stream was cut: the first samples after it are dropped.
+    std::array<bool, config::kChannels> cut_{};
 };
 
 }  // namespace velkantor::datalog

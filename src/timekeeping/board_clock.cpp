@@ -170,7 +170,7 @@ void BoardClock::correct_bad_time() {
     state_.bad_time_flag = 1;
     send_clock(pc);
     station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
-    station_.port().discard_input();
+    station_.discard_board_input();
     // The seconds that came during the pauses were just discarded: the next frame's step
     // is this correction's doing, not a jump of the board.
     skip_next_jump_check_ = true;

@@ -196,7 +196,7 @@ void PeriodicTimer::buffer_guard() {
             buffer_warned_ = false;
         }
         if (load > 0.95) {
-            port.discard_input();
+            station_.discard_board_input();
             station_.AppendEventLog("Serial buffer overload. Buffer flushed.");
         }
         if (!no_charts_box_ && general.no_charting > 0 && load < 0.25) general.no_charting = 0;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <vector>
+
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
 #include "datalog/datalog_writer.h"
@@ -67,18 +70,22 @@ TEST_F(DatalogTest, ByteFormsBySampleWidth) {
     };
     for (const auto& c : cases) {
         writer.start(c.ad_type);
+        // Each case in a file of its own: a file already holding samples is never emptied.
+        int s = 2 * static_cast<int>(&c - cases);
+        writer.DatalogFlush(second(12, 7, s), settings, report);
         writer.AppendDatalogSample(0, c.value);
-        writer.DatalogFlush(second(12, 7, 31), settings, report);
+        writer.DatalogFlush(second(12, 7, s + 1), settings, report);
         EXPECT_EQ(data(writer.file_name(0)), c.bytes) << c.value;
     }
 }
 
 TEST_F(DatalogTest, OneSecondAtMostAndRotationOnTheBoundary) {
     writer.start(0);
+    writer.DatalogFlush(second(12, 14, 58), settings, report);
+    std::string first = writer.file_name(0);
+    EXPECT_EQ(first, "20261205_121458_0020N.LG0") << "the run's first file begins at its first frame";
     for (int i = 0; i < 21; ++i) writer.AppendDatalogSample(0, i);  // 42 bytes at 20 per second
     writer.DatalogFlush(second(12, 14, 59), settings, report);
-    std::string first = writer.file_name(0);
-    EXPECT_EQ(first, "20261205_121459_0020N.LG0");
     EXPECT_EQ(data(first).size(), 40u);
     for (int i = 0; i < 20; ++i) writer.AppendDatalogSample(0, i);
     writer.DatalogFlush(second(12, 15, 0), settings, report);
@@ -90,17 +97,20 @@ TEST_F(DatalogTest, OneSecondAtMostAndRotationOnTheBoundary) {
 
 TEST_F(DatalogTest, StopWritesTheLastPartialSecond) {
     writer.start(0);
+    writer.AppendDatalogSample(0, 9);  // before the first frame: its second is not known
+    writer.DatalogFlush(second(12, 0, 0), settings, report);
     writer.AppendDatalogSample(0, 1);
     writer.DatalogFlush(second(12, 0, 1), settings, report);
     for (int i = 0; i < 7; ++i) writer.AppendDatalogSample(0, i);
     writer.stop(settings, report);
-    EXPECT_EQ(data(writer.file_name(0)).size(), 16u);
+    EXPECT_EQ(data("20261205_120000_0020N.LG0").size(), 16u);
 }
 
 // A second that could not be written is lost, and only that one: the seconds after it start
 // a file of their own rather than taking its place in the old one.
 TEST_F(DatalogTest, FullDiskLosesThatSecondOnly) {
     writer.start(0);
+    writer.DatalogFlush(second(12, 0, 0, 1), settings, report);
     writer.AppendDatalogSample(0, 1);
     writer.DatalogFlush(second(12, 0, 1, 1), settings, report);
     std::string first = writer.file_name(0);
@@ -116,6 +126,124 @@ TEST_F(DatalogTest, FullDiskLosesThatSecondOnly) {
     EXPECT_EQ(data(first), std::string("\x01\x00", 2));
     EXPECT_EQ(writer.file_name(0).substr(0, 15), "20261205_120002");
     EXPECT_EQ(data(writer.file_name(0)), std::string("\x03\x00\x04\x00", 4));
+}
+
+// What the line does to a board's stream, second by second, and where the reader finds each
+// sample afterwards. Every sample carries its true second and index, so a sample read back
+// at another place shows.
+TEST_F(DatalogTest, SamplesStayAtTheirSecondThroughLineFaults) {
+    constexpr int kRate = 20;
+    struct BoardSecond {
+        int true_second;   // from 12:14:50
+        int frame_says;    // the time its frame told (garbled or not)
+        int samples = kRate;
+        int cut_after = -1;  // the stream is cut after this many samples
+        int skip = -1;       // this sample is lost on the line
+    };
+    struct Case {
+        const char* what;
+        std::vector<BoardSecond> seconds;
+        int wrong;  // samples expected missing or out of place
+    };
+    auto steady = [](int from, int to) {
+        std::vector<BoardSecond> s;
+        for (int t = from; t < to; ++t) s.push_back({t, t});
+        return s;
+    };
+    auto with = [](std::vector<BoardSecond> s, size_t i, BoardSecond changed) {
+        s[i] = changed;
+        return s;
+    };
+    auto join = [](std::vector<BoardSecond> a, const std::vector<BoardSecond>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const Case cases[] = {
+        {"steady across a boundary", steady(0, 16), 0},
+        {"a lone garbled time", with(steady(0, 16), 5, {5, 5 + 50000}), 0},
+        {"a garbled time on the boundary", with(steady(0, 16), 10, {10, 10 - 3600}), 0},
+        {"a clock step forward", join(steady(0, 4), steady(9, 14)), 0},
+        {"a restart: the head of the cut second is kept, its tail dropped",
+         join(with(steady(0, 4), 3, {3, 3, kRate, 7}), join({{29, 29, 5}}, steady(30, 33))),
+         5},
+        // Which sample of the second was lost is not known: the ones after it move up a
+        // place and the last is repeated, but the seconds after it stay where they were.
+        {"a sample lost on the line", with(steady(0, 5), 2, {2, 2, kRate, -1, 10}), 9},
+    };
+    const double base = text::to_epoch_seconds({2026, 12, 5, 12, 14, 50, 0});
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = "/s/case" + std::to_string(++n);
+        fs.create_directories(folder);
+        DatalogWriter log(fs, folder);
+        log.start(0);
+        auto frame = [&](int says) {
+            DatalogWriter::Second sec;
+            sec.board_time = text::from_epoch_seconds(base + says);
+            sec.rates.fill(kRate);
+            sec.exact_seconds = true;
+            log.DatalogFlush(sec, settings, report);
+        };
+        std::map<int, std::vector<int>> sent;  // true second -> values sent
+        for (const auto& b : c.seconds) {
+            // The tail of a second after a restart arrives before any frame of its own.
+            bool tail = b.samples < kRate && &b != &c.seconds.front() && (&b - 1)->cut_after >= 0;
+            if (!tail) frame(b.frame_says);
+            for (int k = 0; k < b.samples; ++k) {
+                int index = tail ? kRate - b.samples + k : k;
+                int value = b.true_second * 100 + index;
+                if (k == b.cut_after) break;
+                sent[b.true_second].push_back(value);
+                if (index == b.skip) continue;
+                log.AppendDatalogSample(0, value);
+            }
+            if (b.cut_after >= 0) log.samples_interrupted(settings, report);
+        }
+        frame(c.seconds.back().frame_says + 1);
+
+        DatalogReader reader(fs, folder, 2);
+        auto run = reader.read(0, base, 40 * kRate, kRate);
+        int wrong = 0;
+        for (const auto& [t, values] : sent) {
+            for (int value : values) {
+                size_t at = static_cast<size_t>(t * kRate + value % 100);
+                bool there = run.sources[at] != SampleSource::missing &&
+                             run.sources[at] != SampleSource::past_end && run.values[at] == value;
+                wrong += !there;
+            }
+        }
+        EXPECT_EQ(wrong, c.wrong);
+        for (const auto& file : reader.files(0)) {
+            EXPECT_GE(file.start_epoch, base) << file.name;
+            EXPECT_LE(file.start_epoch, base + 40) << file.name;
+        }
+        EXPECT_TRUE(failures.empty());
+    }
+}
+
+// A clock set back over a boundary comes to that boundary's name again: the file written
+// then keeps its samples.
+TEST_F(DatalogTest, ClockSetBackDoesNotEmptyAFile) {
+    writer.start(0);
+    int s = 58;
+    auto tick = [&](int minute, int sec) {
+        for (int i = 0; i < 20; ++i) writer.AppendDatalogSample(0, s);
+        writer.DatalogFlush(second(12, minute, sec), settings, report);
+    };
+    writer.DatalogFlush(second(12, 14, 58), settings, report);
+    tick(14, 59);
+    tick(15, 0);
+    tick(15, 1);
+    tick(15, 2);
+    const std::string boundary = "20261205_121500_0020N.LG0";
+    EXPECT_EQ(data(boundary).size(), 80u);
+    tick(14, 59);  // the board set back three seconds
+    tick(15, 0);
+    tick(15, 1);
+    tick(15, 2);
+    EXPECT_GE(data(boundary).size(), 80u);
+    EXPECT_TRUE(failures.empty());
 }
 
 TEST_F(DatalogTest, ReaderPlacesSamplesByTimeAndMarksGaps) {

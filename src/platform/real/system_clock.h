@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ctime>
+
 #include "platform/clock.h"
 
 namespace velkantor::platform {
@@ -8,6 +10,12 @@ namespace velkantor::platform {
 class SystemClock : public Clock {
 public:
     text::DateTime now() const override;
+
+private:
+    // The local time of the last whole second asked for: the acquisition loop asks many
+    // times a second, and the time-zone conversion is the expensive part.
+    mutable time_t cached_second_ = -1;
+    mutable text::DateTime cached_{};
 };
 
 }  // namespace velkantor::platform
