@@ -1,5 +1,6 @@
 #include "gui/hardware_setup_window.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,31 +39,6 @@ constexpr const char* kClockErrorText =
 // The two fixed colours of the indicators.
 constexpr const char* kFirstColour = "background: #e02020; border: 1px solid #606060";
 constexpr const char* kSecondColour = "background: #1f6f1f; border: 1px solid #606060";
-
-
-
-QCheckBox* check_box(QWidget* parent, const char* name, const char* caption,
-                     const char* tip = nullptr) {
-    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
-    if (tip) box->setToolTip(QString::fromUtf8(tip));
-    return box;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption,
-                    const char* tip = nullptr) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    if (tip) b->setToolTip(QString::fromUtf8(tip));
-    return b;
-}
-
-QLineEdit* text_box(QWidget* parent, const char* name, const char* tip) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    if (tip) edit->setToolTip(QString::fromUtf8(tip));
-    return edit;
-}
 
 QComboBox* choice_list(QWidget* parent, const char* name, std::initializer_list<const char*> texts,
                        const char* tip = nullptr) {

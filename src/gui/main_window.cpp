@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -29,31 +30,7 @@ constexpr int kChartWidth = 1000;
 constexpr int kChartHeight = 110;
 constexpr int kZoomHeight = 4 * kChartHeight;
 
-
-
 std::string indexed(const char* name, int i) { return std::string(name) + "(" + std::to_string(i) + ")"; }
-
-QCheckBox* check_box(QWidget* parent, const char* name, const char* caption, const char* tip) {
-    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
-    if (tip) box->setToolTip(QString::fromUtf8(tip));
-    return box;
-}
-
-QPushButton* button(QWidget* parent, const std::string& name, const char* caption,
-                    const char* tip = nullptr) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(q(name));
-    if (tip) b->setToolTip(QString::fromUtf8(tip));
-    return b;
-}
-
-QLineEdit* text_box(QWidget* parent, const char* name, const char* tip) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setToolTip(QString::fromUtf8(tip));
-    return edit;
-}
 
 const char* const kChartTips[4] = {"Channel 1. Double click to zoom.",
                                    "Channel 2. Double click to zoom",

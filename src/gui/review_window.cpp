@@ -34,6 +34,7 @@
 #include "display/drum.h"
 #include "display/image_export.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 #include "gui/drum_window.h"
 #include "gui/picture_widget.h"
 #include "text/number_text.h"
@@ -50,16 +51,6 @@ constexpr int kRowsMin = 2, kRowsMax = 8;
 constexpr int kSpeedMin = 1, kSpeedMax = 500;
 constexpr int kScaleMin = 1, kScaleMax = 1000;
 constexpr double kMinutesMin = 1, kMinutesMax = 1440;
-
-
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption,
-                    const char* tip = nullptr) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    if (tip) b->setToolTip(QString::fromUtf8(tip));
-    return b;
-}
 
 QScrollBar* scroll_bar(QWidget* parent, const char* name, int minimum, int maximum) {
     auto* bar = new QScrollBar(Qt::Horizontal, parent);

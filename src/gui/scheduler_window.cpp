@@ -1,5 +1,6 @@
 #include "gui/scheduler_window.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -20,18 +21,6 @@
 #include "events/schedule_rules.h"
 
 namespace velkantor::gui {
-
-namespace {
-
-
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    return b;
-}
-
-}  // namespace
 
 SchedulerWindow::SchedulerWindow(acquisition::Station& station, QWidget* parent)
     : QWidget(parent), station_(station) {

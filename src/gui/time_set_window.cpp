@@ -1,5 +1,6 @@
 #include "gui/time_set_window.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,7 +39,6 @@ constexpr int kMinutesPerDay = 1440;
 // The indicator colours: a synchronisation in this second, and none.
 const QColor kSyncColour(0, 200, 0);
 const QColor kNoSyncColour(96, 96, 96);
-
 
 // The minutes of the day in which a synchronisation arrived, one column each, with the hours
 // marked below. A click clears it.
@@ -85,28 +85,6 @@ private:
     std::function<bool(int)> marked_;
     std::function<void()> clicked_;
 };
-
-QLabel* label(QWidget* parent, const char* name, const char* text, const char* tip) {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->setObjectName(name);
-    if (tip) l->setToolTip(QString::fromUtf8(tip));
-    return l;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, const char* tip) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    b->setToolTip(QString::fromUtf8(tip));
-    b->setAutoDefault(false);
-    return b;
-}
-
-QCheckBox* check_box(QWidget* parent, const char* name, const char* caption, const char* tip) {
-    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
-    box->setToolTip(QString::fromUtf8(tip));
-    return box;
-}
 
 }  // namespace
 

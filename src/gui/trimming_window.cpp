@@ -1,5 +1,6 @@
 #include "gui/trimming_window.h"
 #include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,7 +19,6 @@ namespace velkantor::gui {
 
 namespace {
 
-
 QLineEdit* shown_text(QWidget* parent, const char* name, const char* tip, int characters) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
@@ -26,14 +26,6 @@ QLineEdit* shown_text(QWidget* parent, const char* name, const char* tip, int ch
     edit->setReadOnly(true);
     edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QString(characters, '0')) + 16);
     return edit;
-}
-
-QPushButton* button(QWidget* parent, const char* name, const char* caption, const char* tip) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setObjectName(name);
-    b->setToolTip(QString::fromUtf8(tip));
-    b->setAutoDefault(false);
-    return b;
 }
 
 // Rewriting a field that already shows the text would move the operator's cursor.
