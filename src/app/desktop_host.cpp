@@ -13,10 +13,6 @@ DesktopHost::DesktopHost(const platform::Clock& clock, platform::SerialPort& por
     // 0.2 s of each PC second, as a one-second window timer would.
     timer1_.setInterval(200);
     connect(&timer1_, &QTimer::timeout, this, [this] { tick_if_due(); });
-    refresh_.setInterval(40);
-    connect(&refresh_, &QTimer::timeout, this, [this] {
-        if (on_refresh) on_refresh();
-    });
 }
 
 DesktopHost::~DesktopHost() = default;
@@ -96,7 +92,6 @@ bool DesktopHost::start() {
     if (!station_ || station_->in_run()) return false;
     if (!station_->start()) return false;
     arm_notifier();
-    refresh_.start();
     run_passes();
     return true;
 }
@@ -109,6 +104,13 @@ void DesktopHost::stop() {
         pass_scheduled_ = true;
         QTimer::singleShot(0, this, [this] { run_passes(); });
     }
+}
+
+void DesktopHost::refresh_if_due(bool now) {
+    auto at = std::chrono::steady_clock::now();
+    if (!now && at - last_refresh_ < std::chrono::duration<double>(kRefreshSeconds)) return;
+    last_refresh_ = at;
+    if (on_refresh) on_refresh();
 }
 
 void DesktopHost::on_port_ready() {
@@ -144,11 +146,11 @@ void DesktopHost::run_passes() {
     if (notifier_) notifier_->setEnabled(true);
     if (ended) {
         notifier_.reset();
-        refresh_.stop();
-        if (on_refresh) on_refresh();
+        refresh_if_due(true);
         if (on_run_ended) on_run_ended();
         return;
     }
+    refresh_if_due(false);
     // A stopping run or a yield goes on without waiting for the port (the port may have
     // bytes in its own buffer, which the notifier does not see).
     if ((more || station_->run().acquisition_running != 1) && !pass_scheduled_) {

@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -41,7 +42,8 @@ public:
     // After every tick (the windows' indicators) and when a run ended.
     std::function<void()> on_tick;
     std::function<void()> on_run_ended;
-    // At most 25 times a second while acquiring: the windows copy the pictures to the screen.
+    // After the passes of a batch, at most 25 times a second: the windows copy what the
+    // passes drew to the screen.
     std::function<void()> on_refresh;
 
 private:
@@ -54,10 +56,14 @@ private:
     const platform::Clock& clock_;
     platform::SerialPort& port_;
     acquisition::Station* station_ = nullptr;
-    // Bytes are let gather this long after the port wakes the loop (see the headless host).
-    static constexpr int kBatchMilliseconds = 20;
+    void refresh_if_due(bool now);
+
+    // Bytes are let gather this long after the port wakes the loop: the charts move 25 times
+    // a second, and every wake-up costs more than the passes it runs.
+    static constexpr int kBatchMilliseconds = 40;
+    static constexpr double kRefreshSeconds = 0.04;
     QTimer timer1_;
-    QTimer refresh_;
+    std::chrono::steady_clock::time_point last_refresh_{};
     std::unique_ptr<QSocketNotifier> notifier_;
     double last_tick_second_ = -1;
     bool ticking_ = false;
