@@ -51,8 +51,8 @@ extern "C" void on_signal(int) {
 void usage(std::ostream& out) {
     out << "Usage: velkantor-sim [--model NAME] [--version VNNN] [--start TIME] [--seed N]\n"
            "                     [--serial HEX8] [--trim HEX8] [--drift PPM]\n"
-           "                     [--sync-every SECONDS] [--quake-every SECONDS] [--link PATH]\n"
-           "                     [--help]\n"
+           "                     [--sync-every SECONDS] [--quake-every SECONDS]\n"
+           "                     [--garbage-after SECONDS] [--link PATH] [--help]\n"
            "Creates a pseudo-terminal, prints its device path, and behaves like the board.\n"
            "  --model NAME           board model (";
     bool first = true;
@@ -70,6 +70,9 @@ void usage(std::ostream& out) {
            "  --drift PPM            board clock rate error, parts per million\n"
            "  --sync-every SECONDS   time receiver synchronisation period (default: none)\n"
            "  --quake-every SECONDS  a quake every so many seconds of board time\n"
+           "  --garbage-after SECONDS  (ZEDA) from so many seconds of board time after the\n"
+           "                         start on, every byte the board sends arrives as a random\n"
+           "                         one, as on a broken line\n"
            "  --link PATH            also make a symbolic link to the device at PATH\n";
 }
 
@@ -111,6 +114,7 @@ struct Arguments {
     BoardOptions options;
     std::optional<velkantor::text::DateTime> start;
     std::string link;
+    std::optional<double> garbage_after;  // seconds of board time after the start
     bool help = false;
 };
 
@@ -183,6 +187,13 @@ std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& err
              return parse_number(v, o.quake_every_seconds) &&
                     std::isfinite(o.quake_every_seconds) && o.quake_every_seconds >= 0;
          }},
+        {"--garbage-after",
+         [&](std::string_view v) {
+             double seconds = 0;
+             if (!parse_number(v, seconds) || !std::isfinite(seconds) || seconds < 0) return false;
+             a.garbage_after = seconds;
+             return true;
+         }},
         {"--link",
          [&](std::string_view v) {
              a.link = v;
@@ -218,18 +229,32 @@ std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& err
 bool make_link(const std::string& link, const std::string& target) {
     struct stat st {};
     // Replace a link left by an earlier run, but never a real file.
-    if (::lstat(link.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            std::cerr << "velkantor-sim: " << link << " exists and is not a link\n";
-            return false;
-        }
-        ::unlink(link.c_str());
+    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        std::cerr << "velkantor-sim: " << link << " exists and is not a link\n";
+        return false;
     }
-    if (::symlink(target.c_str(), link.c_str()) != 0) {
+    // Made aside and renamed over the old one: a station that reopens the port meanwhile
+    // finds either the old device or the new one, never no device at all.
+    std::string aside = link + ".new" + std::to_string(::getpid());
+    ::unlink(aside.c_str());
+    if (::symlink(target.c_str(), aside.c_str()) != 0 ||
+        ::rename(aside.c_str(), link.c_str()) != 0) {
         std::cerr << "velkantor-sim: cannot link " << link << ": " << std::strerror(errno) << "\n";
+        ::unlink(aside.c_str());
         return false;
     }
     return true;
+}
+
+// The link is removed at the end only while it still leads to this simulator's device: a
+// simulator started since with the same link owns it now.
+void remove_link(const std::string& link, const std::string& target) {
+    std::string points_to(target.size() + 1, '\0');
+    ssize_t n = ::readlink(link.c_str(), points_to.data(), points_to.size());
+    if (n == static_cast<ssize_t>(target.size()) &&
+        points_to.compare(0, target.size(), target) == 0) {
+        ::unlink(link.c_str());
+    }
 }
 
 timespec to_timespec(double seconds) {
@@ -312,6 +337,18 @@ int main(int argc, char** argv) {
     options.pc_start = clock.now();
     options.board_start =
         args->start ? *args->start : velkantor::text::from_epoch_seconds(options.pc_start);
+    if (args->garbage_after && options.model.rfind("ZEDA", 0) != 0) {
+        std::cerr << "velkantor-sim: --garbage-after is for the ZEDA boards (see --help)\n";
+        return kExitUsage;
+    }
+    if (args->garbage_after) {
+        // Every byte replaced, for as long as anyone would run a simulator.
+        constexpr double kYears = 10 * 366 * 86400.0;
+        double from = velkantor::text::to_epoch_seconds(options.board_start) + *args->garbage_after;
+        options.faults.garbage.push_back({velkantor::text::from_epoch_seconds(from),
+                                          velkantor::text::from_epoch_seconds(from + kYears), 1.0,
+                                          0.0});
+    }
     std::unique_ptr<BoardModel> board = velkantor::sim::make_board(options);
     if (!board) {
         std::cerr << "velkantor-sim: unknown model: " << options.model << " (see --help)\n";
@@ -341,7 +378,7 @@ int main(int argc, char** argv) {
         if (!args->link.empty() && !make_link(args->link, pty.slave_path())) return 1;
         std::cout << pty.slave_path() << std::endl;
         serve(*board, pty.master_fd(), clock, wait_mask);
-        if (!args->link.empty()) ::unlink(args->link.c_str());
+        if (!args->link.empty()) remove_link(args->link, pty.slave_path());
     } catch (const std::system_error& e) {
         std::cerr << "velkantor-sim: " << e.what() << "\n";
         return 1;

@@ -26,6 +26,8 @@ struct RunState {
     // Frames taken since START, for the run's summary.
     double data_frames = 0;
     double time_frames = 0;
+    // Frames rejected since START; `bad_frames` is the count on show, which the timer clears.
+    long rejected_frames = 0;
     int16_t main_loop_alive = 0;
 
     std::array<int32_t, config::kChannels> raw_sample{};

@@ -180,6 +180,12 @@ int Station::SecondsSinceLastData() const {
     return difference;
 }
 
+void Station::count_bad_frame() {
+    run_.bad_frames += 1;
+    run_.rejected_frames += 1;
+    view_->set_bad_frames(run_.bad_frames);
+}
+
 void Station::send(std::string_view bytes) {
     if (!platform_.port.is_open()) throw StepFailure(8012, "The device is not open");
     if (!platform_.port.write(bytes)) throw StepFailure(57, "Device I/O error");
@@ -277,6 +283,7 @@ bool Station::start() {
     run_.acquisition_running = 1;
     run_.data_frames = 0;
     run_.time_frames = 0;
+    run_.rejected_frames = 0;
     // A frame cut by the last STOP must not prefix the new run's first frame.
     run_.frame_buffer.clear();
     run_.last_byte = 0;
@@ -451,8 +458,7 @@ void Station::dispatch_frame() {
         clock_trim_.memory_read_reply(frame);
         consumers_->memory_read_reply(frame);
     } else {
-        run_.bad_frames += 1;
-        view_->set_bad_frames(run_.bad_frames);
+        count_bad_frame();
     }
 }
 

@@ -151,6 +151,8 @@ public:
     // Throws away what the port holds while acquiring: the datalog hears that its stream was
     // cut, so the samples around the gap are not put at another second's place.
     void discard_board_input();
+    // A frame of the wrong length or of an unknown type.
+    void count_bad_frame();
     // Writes to the port; a failure is a StepFailure.
     void send(std::string_view bytes);
     // Opens the port as configured; an invalid device shows "Comm Port not valid".

@@ -147,8 +147,7 @@ void ZedaDriver::gather(Station& station) {
         run.last_byte = static_cast<uint8_t>(byte[0]);
         if (run.last_byte >= 0xF0) break;
         if (run.frame_buffer.size() >= kMaxFrameBytes) {
-            run.bad_frames += 1;
-            station.view().set_bad_frames(run.bad_frames);
+            station.count_bad_frame();
             run.frame_buffer.clear();
             return;
         }
@@ -157,8 +156,7 @@ void ZedaDriver::gather(Station& station) {
     auto type = static_cast<uint8_t>(run.frame_buffer.front());
     if (type >= 0x82 && type <= 0x85 &&
         run.frame_buffer.size() != static_cast<size_t>(model_->data_frame_length)) {
-        run.bad_frames += 1;
-        station.view().set_bad_frames(run.bad_frames);
+        station.count_bad_frame();
         run.frame_buffer = std::string(1, static_cast<char>(type)) + std::string(3, '\0');
     }
 }

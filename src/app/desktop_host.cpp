@@ -106,6 +106,20 @@ void DesktopHost::stop() {
     }
 }
 
+void DesktopHost::follow_port() {
+    // A device that hung up (an adapter pulled out, a board's line gone) reads as ready for
+    // ever: it is not watched until the restart has opened the port again, perhaps on
+    // another descriptor; meanwhile the tick's pass once a second notices the silence.
+    int fd = port_.wait_handle();
+    if (fd < 0) {
+        notifier_.reset();
+    } else if (!notifier_ || notifier_->socket() != fd) {
+        arm_notifier();
+    } else {
+        notifier_->setEnabled(true);
+    }
+}
+
 void DesktopHost::refresh_if_due(bool now) {
     auto at = std::chrono::steady_clock::now();
     if (!now && at - last_refresh_ < std::chrono::duration<double>(kRefreshSeconds)) return;
@@ -143,7 +157,7 @@ void DesktopHost::run_passes() {
         }
     }
     in_pass_ = false;
-    if (notifier_) notifier_->setEnabled(true);
+    follow_port();
     if (ended) {
         notifier_.reset();
         refresh_if_due(true);

@@ -52,6 +52,7 @@ private:
     void tick_if_due();
     double now_epoch() const;
     void arm_notifier();
+    void follow_port();
 
     const platform::Clock& clock_;
     platform::SerialPort& port_;

@@ -31,14 +31,15 @@ double HeadlessHost::now_epoch() const { return text::to_epoch_seconds(clock_.no
 
 void HeadlessHost::do_events() {
     if (ticking_ || !station_) return;
-    double second = std::floor(now_epoch());
+    double now = now_epoch();
+    double second = std::floor(now);
     if (last_tick_second_ < 0) last_tick_second_ = second;
-    ticking_ = true;
     // A clock step of several seconds gives one tick, as a window timer would.
-    if (second != last_tick_second_) {
-        last_tick_second_ = second;
-        station_->tick();
-    }
+    if (second == last_tick_second_) return;
+    if (batch_waiting_ && now - second < kTickDelaySeconds) return;
+    ticking_ = true;
+    last_tick_second_ = second;
+    station_->tick();
     ticking_ = false;
 }
 
@@ -55,6 +56,7 @@ void HeadlessHost::sleep_until(double epoch, bool until_input) {
         pollfd p{fd, POLLIN, 0};
         int ready = ::poll(&p, fd >= 0 ? 1 : 0, timeout_ms);
         if (ready > 0 && until_input) {
+            batch_waiting_ = true;
             do_events();
             return;
         }
@@ -65,9 +67,16 @@ void HeadlessHost::sleep_until(double epoch, bool until_input) {
     }
 }
 
-void HeadlessHost::wait(double seconds) { sleep_until(now_epoch() + seconds, false); }
+// The engine's own pauses: no pass is taking a batch meanwhile, so the ticks keep the second.
+void HeadlessHost::wait(double seconds) {
+    batch_waiting_ = false;
+    sleep_until(now_epoch() + seconds, false);
+}
 
-void HeadlessHost::wait_for_input(double seconds) { sleep_until(now_epoch() + seconds, true); }
+void HeadlessHost::wait_for_input(double seconds) {
+    batch_waiting_ = false;
+    sleep_until(now_epoch() + seconds, true);
+}
 
 bool HeadlessHost::run(double for_seconds) {
     if (!station_) return false;
@@ -81,6 +90,7 @@ bool HeadlessHost::run(double for_seconds) {
         auto result = station_->pass();
         if (result.ended) break;
         if (result.yield) do_events();
+        if (result.idle) batch_waiting_ = false;
         if (result.idle && station_->run().acquisition_running == 1) {
             sleep_until(std::min(deadline, now_epoch() + 1), true);
             // The board's frames trickle in a few bytes at a time; waking for each would cost

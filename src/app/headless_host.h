@@ -14,8 +14,13 @@ namespace velkantor::app {
 // SIGINT/SIGTERM for a clean STOP. It sleeps whenever no data waits.
 class HeadlessHost : public platform::Host {
 public:
-    // After the port wakes the loop, bytes are let gather this long before the passes run.
-    static constexpr double kBatchSeconds = 0.02;
+    // After the port wakes the loop, bytes are let gather this long before the passes run
+    // (nothing waits on a headless station: fewer wake-ups are what it saves).
+    static constexpr double kBatchSeconds = 0.05;
+    // The second's housekeeping judges the line by what waits in the port (bad frames with
+    // little waiting are a noisy line; much waiting is a backlog). A batch just woken for is
+    // neither: the tick waits for the passes to take it, but at most this long.
+    static constexpr double kTickDelaySeconds = 0.2;
 
     HeadlessHost(const platform::Clock& clock, platform::SerialPort& port)
         : clock_(clock), port_(port) {}
@@ -45,6 +50,8 @@ private:
     acquisition::Station* station_ = nullptr;
     double last_tick_second_ = -1;
     bool ticking_ = false;
+    // Woken by the port, and the passes have not gone idle since.
+    bool batch_waiting_ = false;
 };
 
 }  // namespace velkantor::app

@@ -127,7 +127,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
         if (started) {
             const auto& run = station.run();
             std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames
-                      << " board time, " << run.bad_frames << " bad" << std::endl;
+                      << " board time, " << run.rejected_frames << " bad" << std::endl;
         }
         station.exit();
         return started ? 0 : 1;

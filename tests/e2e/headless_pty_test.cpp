@@ -4,23 +4,35 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "app/demo_station.h"
+#include "config/settings_file.h"
+#include "text/number_text.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace app = velkantor::app;
+namespace config = velkantor::config;
+namespace text = velkantor::text;
 
 struct Child {
     pid_t pid = -1;
@@ -98,6 +110,69 @@ std::string read_text(const fs::path& path) {
     return s.str();
 }
 
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Reads what `fd` sends into `text` until `done()` holds; false when `seconds` pass first.
+// Each turn waits at most a tenth of a second on the pipe, so files can be looked at too.
+bool wait_for(int fd, std::string& text, const std::function<bool()>& done, double seconds) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<size_t>(n));
+        } else {
+            fd = -1;  // closed: poll() on -1 only waits
+        }
+    }
+    return true;
+}
+
+bool wait_for_text(int fd, std::string& text, std::string_view wanted, double seconds) {
+    return wait_for(fd, text, [&] { return text.find(wanted) != std::string::npos; }, seconds);
+}
+
+// Bytes of the regular files under `folder`.
+uintmax_t bytes_under(const fs::path& folder) {
+    uintmax_t total = 0;
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        if (entry.is_regular_file(error)) total += entry.file_size(error);
+    }
+    return total;
+}
+
+int count_of(std::string_view text, std::string_view what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The figures of the summary line "Frames received: D data, T board time, B bad".
+struct FrameCounts {
+    long data = -1;
+    long bad = -1;
+};
+
+FrameCounts frame_counts(const std::string& out) {
+    FrameCounts counts;
+    auto at = out.find("Frames received: ");
+    if (at == std::string::npos) return counts;
+    counts.data = std::atol(out.c_str() + at + 17);
+    auto time = out.find(" board time, ", at);
+    if (time != std::string::npos) counts.bad = std::atol(out.c_str() + time + 13);
+    return counts;
+}
+
 class HeadlessOverPty : public ::testing::Test {
 protected:
     fs::path station;
@@ -106,7 +181,54 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         station = pattern;
     }
-    void TearDown() override { fs::remove_all(station); }
+    void TearDown() override {
+        // A test that failed half-way leaves no process of its own behind.
+        for (pid_t pid : started_) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        fs::remove_all(station);
+    }
+
+    Child start(const std::vector<std::string>& args) {
+        Child child = spawn(args);
+        if (child.pid > 0) started_.push_back(child.pid);
+        return child;
+    }
+    // The exit status, and the child's own use of the processor.
+    int finish(pid_t pid, rusage* usage = nullptr) {
+        int status = 0;
+        rusage ignored{};
+        wait4(pid, &status, 0, usage ? usage : &ignored);
+        started_.erase(std::remove(started_.begin(), started_.end(), pid), started_.end());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    // A simulator, and the device it serves.
+    std::pair<Child, std::string> start_simulator(std::vector<std::string> options) {
+        options.insert(options.begin(), VELKANTOR_SIM_BIN);
+        Child sim = start(options);
+        return {sim, sim.pid > 0 ? first_line(sim.out) : std::string()};
+    }
+    void stop_simulator(const Child& sim) {
+        kill(sim.pid, SIGTERM);
+        EXPECT_EQ(finish(sim.pid), 0);
+    }
+
+    // The station's settings file as the program writes it: the defaults for a ZEDA18 whose
+    // serial number is registered (no question about a new board), then `change`.
+    void write_settings(const std::function<void(config::Settings&)>& change) {
+        config::Settings settings;
+        config::SetDefaultConfiguration(settings, station.string());
+        settings.general.board_serial = app::kDemoBoardSerial;
+        change(settings);
+        std::ofstream(station / config::kSettingsFileName, std::ios::binary)
+            << config::ConfigurationText(settings);
+        std::ofstream(station / config::kScheduleFileName, std::ios::binary)
+            << config::ScheduleText(settings);
+    }
+
+private:
+    std::vector<pid_t> started_;
 };
 
 TEST_F(HeadlessOverPty, AcquiresFromTheSimulatorAndStopsCleanly) {
@@ -183,6 +305,197 @@ TEST_F(HeadlessOverPty, DesktopSimulateAcquiresAndExits) {
     EXPECT_NE(log.find("START with ZEDA V181"), std::string::npos) << log;
     EXPECT_NE(log.find("TERMINATING VELKANTOR..."), std::string::npos) << log;
     EXPECT_GT(fs::file_size(demo / "drums" / "drum_1.JPG"), 1000u);
+}
+
+// The board's end of the line goes away while the station runs (the simulator killed) and a
+// new board comes up behind the same device name. The station restarts the board once no
+// data has come for 30 s, and goes on; while the board is gone it sleeps.
+TEST_F(HeadlessOverPty, RestartsTheBoardWhenTheSimulatorWasKilledAndStartedAgain) {
+    write_settings([](config::Settings& s) {
+        for (auto& channel : s.channels) channel.datalog_enabled = 1;
+    });
+    const std::string link = (station / "board").string();
+    auto [first_board, device] =
+        start_simulator({"--link", link, "--serial", app::kDemoBoardSerial});
+    ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+
+    // Long enough for the silence, the restart and a few seconds of data after it.
+    const auto began = Clock::now();
+    Child velkantor = start({VELKANTOR_BIN, "--headless", "--station", station.string(), "--port",
+                             link, "--for", "45"});
+    ASSERT_GT(velkantor.pid, 0);
+    std::string out;
+    const fs::path datalog = station / "datalog";
+    ASSERT_TRUE(wait_for(velkantor.out, out, [&] { return bytes_under(datalog) > 0; }, 30)) << out;
+
+    kill(first_board.pid, SIGKILL);
+    finish(first_board.pid);
+    auto [second_board, new_device] =
+        start_simulator({"--link", link, "--serial", app::kDemoBoardSerial});
+    ASSERT_EQ(new_device.rfind("/dev/pts/", 0), 0u) << new_device;
+    EXPECT_EQ(fs::read_symlink(link).string(), new_device);
+
+    ASSERT_TRUE(wait_for_text(velkantor.out, out, "Warning! A/D card restarted.", 60)) << out;
+    const uintmax_t before = bytes_under(datalog);
+    EXPECT_TRUE(wait_for(velkantor.out, out, [&] { return bytes_under(datalog) > before; }, 20))
+        << "no data after the restart\n" << out;
+    out += drain(velkantor.out, 30);
+    std::string err = drain(velkantor.err, 1);
+    rusage usage{};
+    int status = finish(velkantor.pid, &usage);
+    const double wall = seconds_since(began);
+    stop_simulator(second_board);
+
+    EXPECT_EQ(status, 0) << out << err;
+    std::string log = read_text(station / "evtfile.dat");
+    auto restarted = log.find("Warning! A/D card restarted.\r\n");
+    ASSERT_NE(restarted, std::string::npos) << log;
+    EXPECT_NE(log.find("STOP\r\n", restarted), std::string::npos) << log;
+    EXPECT_NE(log.find("TERMINATING VELKANTOR...\r\n", restarted), std::string::npos) << log;
+    // A board streaming 4 samples a second costs next to nothing, and a missing one less: a
+    // loop spinning on the dead device would burn a core, one polling it would wake tens of
+    // times a second (here about 3 times a second on data, once while the board is gone).
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    EXPECT_LT(cpu, 0.3 * wall) << cpu << " s of processor in " << wall << " s";
+    EXPECT_LT(static_cast<double>(usage.ru_nvcsw), 15 * wall)
+        << usage.ru_nvcsw << " wake-ups in " << wall << " s";
+}
+
+// After the handshake and some seconds of data, the line carries only random bytes. The
+// station counts them as bad frames, says the line is noisy, and runs to its end.
+TEST_F(HeadlessOverPty, ALineOfGarbageIsCountedAndReportedNoisy) {
+    // 20 samples a second on each channel: the garbage makes tens of bad frames a second.
+    write_settings([](config::Settings& s) {
+        for (auto& channel : s.channels) channel.sps_index = 9;
+    });
+    auto [board, device] =
+        start_simulator({"--serial", app::kDemoBoardSerial, "--garbage-after", "5"});
+    ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+    Child velkantor = start({VELKANTOR_BIN, "--headless", "--station", station.string(), "--port",
+                             device, "--for", "10"});
+    ASSERT_GT(velkantor.pid, 0);
+    std::string out = drain(velkantor.out, 30);
+    std::string err = drain(velkantor.err, 1);
+    int status = finish(velkantor.pid);
+    stop_simulator(board);
+
+    EXPECT_EQ(status, 0) << out << err;
+    std::string log = read_text(station / "evtfile.dat");
+    EXPECT_NE(log.find("START with ZEDA V181\r\n"), std::string::npos) << log;
+    const int noisy = count_of(log, "Noisy serial communications.\r\n");
+    EXPECT_GE(noisy, 1) << log;
+    EXPECT_NE(log.find("STOP\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("TERMINATING VELKANTOR...\r\n"), std::string::npos) << log;
+    FrameCounts counts = frame_counts(out);
+    EXPECT_GT(counts.data, 0) << out;
+    // Each warning is given at more than 5 bad frames and clears the count on show; the
+    // summary counts all of them.
+    EXPECT_GE(counts.bad, 6L * std::max(noisy, 1)) << out;
+}
+
+// SIGTERM while an event is being recorded: the station stops as at STOP, so the event file
+// is finished with its count of samples, and exits cleanly.
+TEST_F(HeadlessOverPty, SigtermDuringAnEventFinishesTheEventFile) {
+    write_settings([](config::Settings& s) {
+        auto& first = s.channels[0];
+        first.sps_index = 9;  // 20 samples a second
+        first.record_enabled = 1;
+        first.trigger_mode = 0;                    // amplitude: a quake reaches 20,000 counts
+        first.start_params = "2000,2,0.05,1,30,3";  // 3 s before the trigger
+        first.stop_params = "1800,1,3,5";          // ends a minute after the shaking
+    });
+    auto [board, device] =
+        start_simulator({"--serial", app::kDemoBoardSerial, "--quake-every", "5"});
+    ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+    Child velkantor = start({VELKANTOR_BIN, "--headless", "--station", station.string(), "--port",
+                             device, "--for", "60"});
+    ASSERT_GT(velkantor.pid, 0);
+
+    const fs::path events = station / "events";
+    fs::path event;
+    auto event_opened = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(events, error)) {
+            if (entry.is_regular_file(error)) event = entry.path();
+        }
+        return !event.empty();
+    };
+    std::string out;
+    ASSERT_TRUE(wait_for(velkantor.out, out, event_opened, 30)) << out;
+    kill(velkantor.pid, SIGTERM);
+    out += drain(velkantor.out, 30);
+    std::string err = drain(velkantor.err, 1);
+    int status = finish(velkantor.pid);
+    stop_simulator(board);
+
+    EXPECT_EQ(status, 0) << out << err;
+    std::string log = read_text(station / "evtfile.dat");
+    auto stop = log.find("STOP\r\n");
+    ASSERT_NE(stop, std::string::npos) << log;
+    // The event was still open: its summary line comes from the stop.
+    EXPECT_NE(log.find(event.filename().string() + " ", stop), std::string::npos) << log;
+    EXPECT_NE(log.find("TERMINATING VELKANTOR...\r\n", stop), std::string::npos) << log;
+
+    std::string text = read_text(event);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    // A header of 29 lines, the count on its third from column 20, then one line a sample.
+    ASSERT_GT(lines.size(), 29u) << text;
+    auto count = text::leading_number(lines[2].substr(std::min<size_t>(19, lines[2].size())));
+    ASSERT_TRUE(count.has_value()) << lines[2];
+    EXPECT_EQ(*count, static_cast<double>(lines.size() - 29)) << text;
+}
+
+// Simulators started one after another on the same link: the link leads to the newest, and
+// one that ends removes it only while it is still its own.
+TEST_F(HeadlessOverPty, SimulatorLinkLeadsToTheNewestSimulator) {
+    const fs::path link = station / "board";
+    auto target = [&] {
+        std::error_code error;
+        return fs::read_symlink(link, error).string();
+    };
+    auto [first, first_device] = start_simulator({"--link", link.string()});
+    ASSERT_EQ(first_device.rfind("/dev/pts/", 0), 0u) << first_device;
+    EXPECT_EQ(target(), first_device);
+    auto [second, second_device] = start_simulator({"--link", link.string()});
+    ASSERT_EQ(second_device.rfind("/dev/pts/", 0), 0u) << second_device;
+    EXPECT_EQ(target(), second_device);
+    stop_simulator(first);
+    EXPECT_EQ(target(), second_device);
+    stop_simulator(second);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+// A garbage time that cannot be, or a board whose line the simulator cannot spoil, is a
+// usage error rather than a run without the fault asked for.
+TEST_F(HeadlessOverPty, SimulatorRefusesGarbageItCannotSend) {
+    struct Case {
+        std::vector<std::string> options;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {{"--garbage-after", "-1"}, "bad --garbage-after"},
+        {{"--garbage-after", "soon"}, "bad --garbage-after"},
+        {{"--garbage-after", "nan"}, "bad --garbage-after"},
+        {{"--garbage-after", "inf"}, "bad --garbage-after"},
+        {{"--model", "INFILTEC", "--garbage-after", "5"}, "--garbage-after is for the ZEDA"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.back());
+        std::vector<std::string> args = c.options;
+        args.insert(args.begin(), VELKANTOR_SIM_BIN);
+        Child sim = start(args);
+        ASSERT_GT(sim.pid, 0);
+        std::string err = drain(sim.err, 10);
+        EXPECT_EQ(finish(sim.pid), 2);
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+    }
 }
 
 }  // namespace

@@ -106,11 +106,24 @@ void PosixSerialPort::fill() {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        // A raw terminal answers "nothing waiting" with 0 bytes; a pseudo-terminal whose
-        // other side has gone answers EIO, and then polls readable for ever.
+        // A pseudo-terminal whose other side is going away answers EIO.
         if (n < 0 && errno == EIO) hung_up_ = true;
         return;
     }
+}
+
+int PosixSerialPort::wait_handle() const {
+    if (fd_ < 0 || hung_up_) return -1;
+    // A raw terminal answers "nothing waiting" with 0 bytes, and so does a hung-up one (a
+    // pseudo-terminal whose other side has gone, an adapter pulled out), which then polls
+    // readable for ever: slept on, it would wake the loop for nothing until the restart
+    // reopens the port. Only the poll's hang-up flag tells them apart.
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        hung_up_ = true;
+        return -1;
+    }
+    return fd_;
 }
 
 size_t PosixSerialPort::bytes_waiting() {

@@ -33,7 +33,8 @@ public:
     size_t buffer_size() const override { return kBufferSize; }
     std::string read() override;
     bool write(std::string_view bytes) override;
-    int wait_handle() const override { return hung_up_ ? -1 : fd_; }
+    // -1 once the device has hung up: it stays so until the port is closed and reopened.
+    int wait_handle() const override;
 
     const std::string& device() const { return device_; }
 
@@ -48,7 +49,7 @@ private:
     bool dtr_ = false;
     bool rts_ = false;
     int fd_ = -1;
-    bool hung_up_ = false;
+    mutable bool hung_up_ = false;  // found by wait_handle() as well as by reading
     std::string device_;
     std::deque<char> input_;
 };
