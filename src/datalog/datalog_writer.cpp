@@ -51,6 +51,13 @@ void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
     for (int i = 0; i < bytes_per_sample_; ++i) buffer += static_cast<char>((bits >> (8 * i)) & 0xFF);
 }
 
+size_t DatalogWriter::second_bytes(double rate) const {
+    // Whole samples: a rate below one (or between two whole numbers) still lets a second
+    // carry the sample that falls in it, never a part of one.
+    if (!(rate > 0)) return 0;
+    return static_cast<size_t>(std::ceil(rate - 1e-9)) * static_cast<size_t>(bytes_per_sample_);
+}
+
 bool DatalogWriter::begin_file(int ch, double start, double rate, char lock,
                                const std::function<void(int, const std::string&)>& report) {
     auto c = static_cast<size_t>(ch);
@@ -98,7 +105,8 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
         if (settings.channels[c].datalog_enabled == 0) continue;
         const double rate = second.rates[c];
         std::string& buffer = buffers_[c];
-        const auto whole = static_cast<size_t>(std::max(0.0, text::round_half_even(rate * bytes_per_sample_)));
+        const size_t whole = second_bytes(rate);
+        const auto sample_bytes = static_cast<size_t>(bytes_per_sample_);
         const bool exact = second.exact_seconds && rate >= 1 && rate == std::floor(rate);
         if (cut_[c] && !buffer.empty()) {
             // The end of a second whose beginning was lost: its samples have no known place.
@@ -114,10 +122,10 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
         if (!buffer.empty()) {
             if (buffer.size() > whole) {
                 buffer.resize(whole);
-            } else if (exact && buffer.size() < whole && buffer.size() >= static_cast<size_t>(bytes_per_sample_)) {
+            } else if (exact && buffer.size() < whole) {
                 // Samples lost on the line: the second is filled up with its last sample, so
                 // that every later second of the file stays at its place.
-                std::string last = buffer.substr(buffer.size() - static_cast<size_t>(bytes_per_sample_));
+                std::string last = buffer.substr(buffer.size() - sample_bytes);
                 while (buffer.size() < whole) buffer += last;
             }
             // A second continues its channel's file when it is the one the file expects;
@@ -157,7 +165,7 @@ void DatalogWriter::write_partial(const config::Settings& settings,
         bool placed = frame_ > 0 && frame_ == frame_before_ + 1;
         if (settings.channels[c].datalog_enabled != 0 && !buffer.empty() && placed && !cut_[c]) {
             const double rate = rates_[c];
-            const auto whole = static_cast<size_t>(std::max(0.0, text::round_half_even(rate * bytes_per_sample_)));
+            const size_t whole = second_bytes(rate);
             if (buffer.size() > whole) buffer.resize(whole);
             bool ok = true;
             if (names_[c].empty() || next_second_[c] != frame_) {

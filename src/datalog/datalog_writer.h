@@ -62,6 +62,8 @@ private:
     // that name that already holds samples is never emptied: the channel stays with its file.
     bool begin_file(int ch, double start, double rate, char lock,
                     const std::function<void(int, const std::string&)>& report);
+    // The most bytes one second of a channel at `rate` may carry.
+    size_t second_bytes(double rate) const;
     void write_partial(const config::Settings& settings,
                        const std::function<void(int, const std::string&)>& report, const char* what);
 

@@ -28,10 +28,15 @@ std::optional<text::DateTime> parse_date(const std::string& date) {
     return text::parse_datetime(date + " 00:00:00");
 }
 
-// "DDHHMM" of the board time: a drum is saved at most once in a minute.
+// "DDHHMM" of the board time: a drum is saved at most once in a minute. Asked for every
+// sample of a saving minute, so built without formatting.
 std::string ddhhmm(const BoardTime& now) {
-    std::string day = now.date.size() >= 10 ? now.date.substr(8, 2) : "00";
-    return day + two_digits(now.hour) + two_digits(now.minute);
+    std::string key = now.date.size() >= 10 ? now.date.substr(8, 2) : "00";
+    for (int v : {now.hour, now.minute}) {
+        key += static_cast<char>('0' + v / 10 % 10);
+        key += static_cast<char>('0' + v % 10);
+    }
+    return key;
 }
 
 std::vector<std::string> dat_lines(const std::string& text) {
@@ -234,8 +239,9 @@ void DrumRecorder::DrawDrumSample(int ch, int32_t sample, const config::Settings
                          ? kDrumUpdateMinutes[static_cast<size_t>(general.drum_update)]
                          : kDrumUpdateMinutes[3];
         int minute = now.minute_of_day();
-        if (minute % period == 0 && ddhhmm(now) != channel.last_save) {
-            channel.last_save = ddhhmm(now);
+        std::string key = minute % period == 0 ? ddhhmm(now) : std::string();
+        if (!key.empty() && key != channel.last_save) {
+            channel.last_save = key;
             // At midnight the finished day is archived; a drum that already belongs to the
             // new day (set up within the midnight minute) is only saved.
             if (minute == 0 && channel.date != now.date) {

@@ -1,6 +1,7 @@
 #include "events/event_file.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "text/date_time.h"
@@ -42,6 +43,15 @@ std::string resolution_text(double resolution) {
 }  // namespace
 
 std::string SampleText(int32_t value) { return text::signed_form(value); }
+
+void AppendSampleLine(std::string& out, int32_t value) {
+    char digits[16];
+    char* at = digits;
+    if (value >= 0) *at++ = ' ';
+    at = std::to_chars(at, digits + sizeof digits, value).ptr;
+    out.append(digits, static_cast<size_t>(at - digits));
+    out += kCrLf;
+}
 
 std::string PsnCountText(double count) {
     std::string digits = text::signed_form(static_cast<int64_t>(count));
@@ -194,13 +204,14 @@ void EventFiles::event_started(int ch, double start_epoch) {
     }
     auto& detector = env_.detector.channel(ch);
     std::string body = header;
+    body.reserve(header.size() + static_cast<size_t>(n) * 9);
     double lines = 0;
     auto take = [&](int32_t entry) {
         if (skip > 0) {
             --skip;
             return;
         }
-        body += SampleText(run.ring_at(ch, entry)) + kCrLf;
+        AppendSampleLine(body, run.ring_at(ch, entry));
         detector.samples_written += 1;
         lines += 1;
     };
@@ -230,8 +241,7 @@ void EventFiles::event_sample(int ch, int32_t value) {
     auto c = static_cast<size_t>(ch);
     if (env_.alarm_test) env_.alarm_test(ch, value);
     if (!open_[c]) return;
-    pending_[c] += SampleText(value);
-    pending_[c] += kCrLf;
+    AppendSampleLine(pending_[c], value);
     pending_lines_[c] += 1;
     env_.detector.channel(ch).samples_written += 1;
 }

@@ -32,6 +32,9 @@ std::string PsnCountText(double count);
 std::string AsciiCountText(double count);
 // " 1234" / "-56": the form of sample lines and of the resolution in headers.
 std::string SampleText(int32_t value);
+// Appends the sample's line (its text and CR LF) without building strings on the way: the
+// pre-event samples of every event start go through here.
+void AppendSampleLine(std::string& out, int32_t value);
 // How many of the oldest pre-event samples to drop so the first written sample falls on
 // the whole second of the header's start time.
 int PreEventSkip(double configured_rate, double sample_fraction);

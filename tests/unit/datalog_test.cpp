@@ -95,6 +95,26 @@ TEST_F(DatalogTest, OneSecondAtMostAndRotationOnTheBoundary) {
     EXPECT_TRUE(failures.empty());
 }
 
+// A second carries at most its rate in whole samples: a slow channel's one sample is never
+// cut in half (that would shift every later sample of the file by a byte).
+TEST_F(DatalogTest, SecondLimitIsWholeSamples) {
+    struct Case {
+        double rate;
+        int sent;
+        size_t bytes;
+    };
+    const Case cases[] = {{20, 21, 40}, {0.5, 1, 2}, {2.5, 4, 6}, {1, 1, 2}};
+    int s = 0;
+    for (const auto& c : cases) {
+        writer.start(0);
+        writer.DatalogFlush(second(12, 20, s, c.rate), settings, report);
+        for (int i = 0; i < c.sent; ++i) writer.AppendDatalogSample(0, i);
+        writer.DatalogFlush(second(12, 20, s + 1, c.rate), settings, report);
+        EXPECT_EQ(data(writer.file_name(0)).size(), c.bytes) << c.rate;
+        s += 2;
+    }
+}
+
 TEST_F(DatalogTest, StopWritesTheLastPartialSecond) {
     writer.start(0);
     writer.AppendDatalogSample(0, 9);  // before the first frame: its second is not known

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <sstream>
 
@@ -124,6 +125,10 @@ TEST_F(EventFilesTest, CountForms) {
     EXPECT_EQ(AsciiCountText(1234), "0000001234");
     EXPECT_EQ(SampleText(-56), "-56");
     EXPECT_EQ(SampleText(0), " 0");
+    // The sample lines are the same text, each with its CR LF, at the ends of the range too.
+    std::string lines;
+    for (int32_t v : {0, -56, 8388607, INT32_MIN, INT32_MAX}) AppendSampleLine(lines, v);
+    EXPECT_EQ(lines, " 0\r\n-56\r\n 8388607\r\n-2147483648\r\n 2147483647\r\n");
 }
 
 TEST_F(EventFilesTest, PreEventSkipAlignsToTheWholeSecond) {

@@ -16,9 +16,17 @@ OpenResult MemorySerialPort::open() {
 
 std::string MemorySerialPort::read() {
     if (!open_) return {};
-    size_t n = std::min(input_.size(), static_cast<size_t>(std::max(input_length_, 1)));
-    std::string out(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    size_t n = std::min(waiting(), static_cast<size_t>(std::max(input_length_, 1)));
+    std::string out = input_.substr(head_, n);
+    head_ += n;
+    // What was read is let go of now and then, not at every read.
+    if (head_ == input_.size()) {
+        input_.clear();
+        head_ = 0;
+    } else if (head_ >= 4096 && head_ * 2 >= input_.size()) {
+        input_.erase(0, head_);
+        head_ = 0;
+    }
     return out;
 }
 
@@ -31,9 +39,9 @@ bool MemorySerialPort::write(std::string_view bytes) {
 
 void MemorySerialPort::deliver(std::string_view bytes) {
     if (!open_) return;
-    size_t room = capacity_ - std::min(capacity_, input_.size());
+    size_t room = capacity_ - std::min(capacity_, waiting());
     size_t n = std::min(room, bytes.size());
-    input_.insert(input_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    input_.append(bytes.substr(0, n));
     overrun_ += bytes.size() - n;
 }
 

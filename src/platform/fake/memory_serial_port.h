@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <string>
 
@@ -24,8 +23,11 @@ public:
     void close() override { open_ = false; }
     bool is_open() const override { return open_; }
 
-    size_t bytes_waiting() override { return open_ ? input_.size() : 0; }
-    void discard_input() override { input_.clear(); }
+    size_t bytes_waiting() override { return open_ ? waiting() : 0; }
+    void discard_input() override {
+        input_.clear();
+        head_ = 0;
+    }
     size_t buffer_size() const override { return capacity_; }
     std::string read() override;
     bool write(std::string_view bytes) override;
@@ -48,8 +50,12 @@ public:
     const std::string& written() const { return written_; }
 
 private:
+    size_t waiting() const { return input_.size() - head_; }
+
     size_t capacity_;
-    std::deque<char> input_;
+    // The bytes delivered and not yet read are input_[head_..].
+    std::string input_;
+    size_t head_ = 0;
     std::string written_;
     int port_number_ = 0;
     std::string line_settings_;
