@@ -83,7 +83,7 @@ OpenResult PosixSerialPort::open() {
     ::tcflush(fd, TCIFLUSH);
     fd_ = fd;
     hung_up_ = false;
-    input_.clear();
+    clear_input();
     return {};
 }
 
@@ -92,17 +92,17 @@ void PosixSerialPort::close() {
     ::close(fd_);
     fd_ = -1;
     hung_up_ = false;
-    input_.clear();
+    clear_input();
 }
 
 void PosixSerialPort::fill() {
     if (fd_ < 0) return;
     char buffer[4096];
-    while (input_.size() < kBufferSize) {
-        size_t room = kBufferSize - input_.size();
+    while (waiting() < kBufferSize) {
+        size_t room = kBufferSize - waiting();
         ssize_t n = ::read(fd_, buffer, room < sizeof buffer ? room : sizeof buffer);
         if (n > 0) {
-            input_.insert(input_.end(), buffer, buffer + n);
+            input_.append(buffer, static_cast<size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -128,19 +128,26 @@ int PosixSerialPort::wait_handle() const {
 
 size_t PosixSerialPort::bytes_waiting() {
     fill();
-    return input_.size();
+    return waiting();
 }
 
 void PosixSerialPort::discard_input() {
     if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
-    input_.clear();
+    clear_input();
 }
 
 std::string PosixSerialPort::read() {
-    if (input_.size() < static_cast<size_t>(input_length_)) fill();
-    size_t n = std::min(input_.size(), static_cast<size_t>(input_length_));
-    std::string out(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (waiting() < static_cast<size_t>(input_length_)) fill();
+    size_t n = std::min(waiting(), static_cast<size_t>(input_length_));
+    std::string out = input_.substr(head_, n);
+    head_ += n;
+    // The frames are read a few bytes at a time: what was read is let go of now and then.
+    if (head_ == input_.size()) {
+        clear_input();
+    } else if (head_ >= 4096 && head_ * 2 >= input_.size()) {
+        input_.erase(0, head_);
+        head_ = 0;
+    }
     return out;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <string>
 
 #include "platform/port_map.h"
@@ -51,7 +50,14 @@ private:
     int fd_ = -1;
     mutable bool hung_up_ = false;  // found by wait_handle() as well as by reading
     std::string device_;
-    std::deque<char> input_;
+    // The bytes read from the device and not yet taken are input_[head_..].
+    std::string input_;
+    size_t head_ = 0;
+    size_t waiting() const { return input_.size() - head_; }
+    void clear_input() {
+        input_.clear();
+        head_ = 0;
+    }
 };
 
 }  // namespace velkantor::platform
