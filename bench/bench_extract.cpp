@@ -64,7 +64,7 @@ void BM_PlainWriteReference(benchmark::State& state) {
         fs.write_file(path, "");
         for (int minute = 0; minute < 24 * 60; ++minute) {
             std::string lines;
-            for (int k = 0; k < kRate * 60; ++k) lines += events::SampleText(k % 4001 - 2000) + "\r\n";
+            for (int k = 0; k < kRate * 60; ++k) events::AppendSampleLine(lines, k % 4001 - 2000);
             fs.append(path, lines);
         }
     }

@@ -57,11 +57,11 @@ std::vector<DatalogFile> DatalogReader::files(int ch) const {
     return found;
 }
 
-SampleRun DatalogReader::read(int ch, double from_epoch, size_t count, double rate) const {
+SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_epoch,
+                              size_t count, double rate) const {
     SampleRun run;
     run.values.reserve(count);
     run.sources.reserve(count);
-    auto list = files(ch);
     if (rate <= 0) {
         for (const auto& f : list) {
             if (f.start_epoch + static_cast<double>(f.samples) / f.rate > from_epoch) {

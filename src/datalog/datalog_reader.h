@@ -45,7 +45,13 @@ public:
     // `count` samples of channel `ch` from `from_epoch` on, at `rate` (0: the rate of the
     // first file found). Where no file covers a time the values are 0 ("missing"); past a
     // file's end up to the next file, 0 ("past_end").
-    SampleRun read(int ch, double from_epoch, size_t count, double rate = 0) const;
+    SampleRun read(int ch, double from_epoch, size_t count, double rate = 0) const {
+        return read(files(ch), from_epoch, count, rate);
+    }
+    // The same from a listing taken before (one channel's `files`): a long read in pieces
+    // lists the folder once.
+    SampleRun read(const std::vector<DatalogFile>& list, double from_epoch, size_t count,
+                   double rate = 0) const;
 
 private:
     const platform::FileSystem& fs_;

@@ -56,7 +56,9 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
         // Every file of the period must have the channel's rate; the lock letter is "L"
         // only when every file of the period was locked.
         char lock = 'L';
-        for (const auto& file : reader.files(ch)) {
+        // Listed once: the period is read a minute at a time from this listing.
+        const auto listed = reader.files(ch);
+        for (const auto& file : listed) {
             double end = file.start_epoch + static_cast<double>(file.samples) / file.rate;
             if (end <= from || file.start_epoch >= to) continue;
             if (file.rate != rate) {
@@ -95,15 +97,16 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
         size_t chunk = static_cast<size_t>(std::max(1.0, rate * 60));
         while (written_samples < count) {
             size_t n = std::min(chunk, count - written_samples);
-            auto run = reader.read(ch, from + written_samples / rate, n, rate);
+            auto run = reader.read(listed, from + written_samples / rate, n, rate);
             if (run.rate_mismatch) {
                 result.title = "Warning!";
                 result.message = "Sampling rate mismatch. Extraction not possible.";
                 return result;
             }
             std::string lines;
+            lines.reserve(run.values.size() * 9);
             for (size_t i = 0; i < run.values.size(); ++i) {
-                lines += events::SampleText(run.values[i]) + kCrLf;
+                events::AppendSampleLine(lines, run.values[i]);
                 if (run.sources[i] == SampleSource::locked ||
                     run.sources[i] == SampleSource::unlocked) {
                     found += 1;
