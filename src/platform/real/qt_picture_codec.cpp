@@ -51,7 +51,15 @@ std::string QtPictureCodec::encode(const Canvas& canvas, ImageFormat format, int
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     const char* name = format == ImageFormat::bmp ? "BMP" : "JPG";
-    if (!picture->image().save(&buffer, name, format == ImageFormat::jpeg ? quality : -1)) return {};
+    if (format == ImageFormat::jpeg) {
+        // The JPEG writer takes three-byte pixels a line at a time as they are; handed the
+        // canvas's four-byte pixels it converts them one by one.
+        if (!picture->image().convertToFormat(QImage::Format_RGB888).save(&buffer, name, quality)) {
+            return {};
+        }
+        return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    }
+    if (!picture->image().save(&buffer, name, -1)) return {};
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
