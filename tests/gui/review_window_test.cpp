@@ -23,7 +23,7 @@
 #include "gui/drum_window.h"
 #include "gui/picture_widget.h"
 #include "platform/real/qt_picture_codec.h"
-#include "support/station_rig.h"
+#include "gui/window_test.h"
 
 namespace velkantor::testing {
 namespace {
@@ -32,10 +32,9 @@ using platform::kChartColors;
 
 // The review window of a loaded station on 2026/03/01 12:00, whose datalog is written by
 // hand: 2-byte samples.
-class ReviewWindowTest : public ::testing::Test {
+class ReviewWindowTest : public WindowTest<gui::ReviewWindow> {
   protected:
     ReviewWindowTest() {
-        rig.load();
         auto& general = rig.station.settings().general;
         general.ad_type = config::kZeda10;
         general.review_rows = 2;
@@ -43,18 +42,6 @@ class ReviewWindowTest : public ::testing::Test {
         general.review_y_scale = 100;
     }
 
-    gui::ReviewWindow& open() {
-        window = std::make_unique<gui::ReviewWindow>(rig.station);
-        window->show();
-        return *window;
-    }
-    template <typename T>
-    T* find(const char* name) {
-        auto* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    void click(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
     std::string label(const char* name) { return find<QLabel>(name)->text().toStdString(); }
     void set_start(const text::DateTime& t) {
         find<QDateEdit>("startviewdate")->setDate(QDate(t.year, t.month, t.day));
@@ -80,13 +67,6 @@ class ReviewWindowTest : public ::testing::Test {
     platform::Color pixel(int x, int y) {
         return find<gui::PictureWidget>("replay")->picture().pixel(x, y);
     }
-    std::string last_message() const {
-        return rig.op.shown.empty() ? std::string()
-                                    : rig.op.shown.back().title + ": " + rig.op.shown.back().text;
-    }
-
-    StationRig rig;
-    std::unique_ptr<gui::ReviewWindow> window;
 };
 
 TEST_F(ReviewWindowTest, LoadCorrectsTheLayoutSettingsAndFillsTheControls) {

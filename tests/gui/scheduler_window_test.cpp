@@ -10,28 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "support/station_rig.h"
+#include "gui/window_test.h"
 
 namespace velkantor::testing {
 namespace {
 
-class SchedulerWindowTest : public ::testing::Test {
+class SchedulerWindowTest : public WindowTest<gui::SchedulerWindow> {
   protected:
-    SchedulerWindowTest() { rig.load(); }
-
-    // The window opened on the schedule the station holds now.
-    gui::SchedulerWindow& open() {
-        window = std::make_unique<gui::SchedulerWindow>(rig.station);
-        window->show();
-        return *window;
-    }
-    template <typename T>
-    T* find(const char* name) {
-        auto* widget = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    void click(const char* name) { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
     void fill(const char* date, const char* time, const char* channel) {
         find<QLineEdit>("start_date")->setText(date);
         find<QLineEdit>("start_time")->setText(time);
@@ -39,14 +24,7 @@ class SchedulerWindowTest : public ::testing::Test {
     }
     void select(int row) { find<QListWidget>("recording")->setCurrentRow(row); }
     std::vector<std::string> listed() { return window->entries(); }
-    std::string last_message() const {
-        return rig.op.shown.empty() ? std::string()
-                                    : rig.op.shown.back().title + ": " + rig.op.shown.back().text;
-    }
     std::string& element(size_t k) { return rig.station.settings().schedule_lines[k - 1]; }
-
-    StationRig rig;
-    std::unique_ptr<gui::SchedulerWindow> window;
 };
 
 TEST_F(SchedulerWindowTest, ListsTheFirstTwentyElementsThatAreNotBlank) {
