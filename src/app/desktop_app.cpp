@@ -27,30 +27,26 @@ namespace {
 // The settings and tool windows behind the main window's buttons.
 void add_tool_windows(gui::ToolWindows& tools, acquisition::Station& station,
                       gui::MainWindow& panel) {
-    tools.add("timeset", [&] {
+    // The time set and hardware setup windows receive the clock's indicators while open.
+    timekeeping::ListenHook listen = [&panel](timekeeping::HousekeepingView* view, bool open) {
+        if (open) {
+            panel.add_housekeeping_listener(view);
+        } else {
+            panel.remove_housekeeping_listener(view);
+        }
+    };
+    tools.add("timeset", [&, listen] {
         return std::make_unique<gui::TimeSetWindow>(
             station, gui::TimeSetWindow::Hooks{
-                         [&panel](timekeeping::HousekeepingView* view, bool open) {
-                             if (open) {
-                                 panel.add_housekeeping_listener(view);
-                             } else {
-                                 panel.remove_housekeeping_listener(view);
-                             }
-                         },
+                         listen,
                          [&tools] { tools.open("trimming"); }});
     });
     tools.add("trimming", [&] { return std::make_unique<gui::TrimmingWindow>(station); });
     tools.add("ch_review", [&] { return std::make_unique<gui::ReviewWindow>(station); });
-    tools.add("active", [&] {
+    tools.add("active", [&, listen] {
         return std::make_unique<gui::HardwareSetupWindow>(
             station, gui::HardwareSetupWindow::Hooks{
-                         [&panel](timekeeping::HousekeepingView* view, bool open) {
-                             if (open) {
-                                 panel.add_housekeeping_listener(view);
-                             } else {
-                                 panel.remove_housekeeping_listener(view);
-                             }
-                         },
+                         listen,
                          // The instruments without a second channel move the selection to 1.
                          [&panel] {
                              panel.select_channel(1);

@@ -26,7 +26,7 @@ class HardwareSetupWindow : public QWidget, public timekeeping::HousekeepingView
     struct Hooks {
         // Register (true) or unregister (false) the window for the indicators the engine
         // drives through the main window: it listens while it is open.
-        std::function<void(timekeeping::HousekeepingView* view, bool open)> listen;
+        timekeeping::ListenHook listen;
         // Apply changed the settings: the main window reloads its controls and its rate list.
         std::function<void()> settings_changed;
     };

@@ -34,7 +34,7 @@ public:
     struct Hooks {
         // Register (true) or unregister (false) the window for the indicators the engine
         // drives through the main window.
-        std::function<void(timekeeping::HousekeepingView* view, bool open)> listen;
+        timekeeping::ListenHook listen;
         // Opens the clock trimming window; without it the window has no trimming button.
         std::function<void()> open_trimming;
     };

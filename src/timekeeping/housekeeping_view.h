@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,10 @@ public:
     virtual void show_pc_time(std::string_view /*text*/) {}  // `realtime`
     virtual void show_time_window(const TimeWindowTexts& /*texts*/) {}
 };
+
+// How a window asks to receive the indicators while it is open (true) and stops (false):
+// the main window forwards what it is shown to every window registered.
+using ListenHook = std::function<void(HousekeepingView* view, bool open)>;
 
 // The window title keeps its text up to "FDS:" and ends with the free-space text.
 inline std::string title_with_free_space(std::string_view title, std::string_view fds) {
