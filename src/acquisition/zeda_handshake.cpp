@@ -130,7 +130,7 @@ std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
             }
             double now = epoch_now(station);
             if (accepted || now >= deadline) return;
-            station.host().wait_for_input(deadline - now);
+            station.wait_for_input(deadline - now);
         }
     };
     for (int request = 1; request <= 4 && !accepted; ++request) {
@@ -161,7 +161,7 @@ std::optional<uint8_t> ZedaDriver::read_memory(Station& station, int address) {
         }
         double now = epoch_now(station);
         if (now > deadline) return std::nullopt;
-        station.host().wait_for_input(deadline - now + 0.001);
+        station.wait_for_input(deadline - now + 0.001);
     }
 }
 

@@ -81,6 +81,25 @@ void BoardClock::load() {
     station_.run().lock_state = "N";
 }
 
+void BoardClock::run_started() {
+    state_.board_seconds = 0;
+    state_.board_minutes = 0;
+    state_.board_hours = 0;
+    state_.board_status = 0;
+    state_.raw_time_frame.clear();
+    state_.board_time_text.clear();
+    state_.board_date_text.clear();
+    state_.board_datetime_text.clear();
+    state_.board_second_of_day = 0;
+    state_.previous_board_time.clear();
+    state_.rollover_reference.clear();
+    state_.sync_handled = 0;
+    state_.bad_time_flag = 0;
+    last_pc_sync_second_ = -1;
+    skip_next_jump_check_ = false;
+    pc_clock_off_ = false;
+}
+
 bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     auto& run = station_.run();
     const auto& general = station_.settings().general;
@@ -168,8 +187,9 @@ void BoardClock::correct_bad_time() {
     state_.board_time_text = text::format_time(pc);
     state_.board_date_text = text::format_date(pc);
     state_.bad_time_flag = 1;
-    send_clock(pc);
-    station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
+    if (guarded([&] { send_clock(pc); })) {
+        station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
+    }
     station_.discard_board_input();
     // The seconds that came during the pauses were just discarded: the next frame's step
     // is this correction's doing, not a jump of the board.
@@ -248,8 +268,22 @@ void BoardClock::update_lock() {
     station_.view().set_lock_indicator(lock_state);
 }
 
+bool BoardClock::guarded(const std::function<void()>& send) {
+    // A write to the port that fails is reported as any failing statement of the run, and
+    // the rest of the second's work (datalog, event lines, trigger windows) still runs.
+    try {
+        send();
+        return true;
+    } catch (const acquisition::StepFailure& failure) {
+        station_.report_step_failure(failure);
+        return false;
+    }
+}
+
 void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     const auto& general = station_.settings().general;
+    // An instrument whose seconds are the PC's has no clock to set (nor the commands).
+    if (station_.time_from_pc_clock()) return;
     if (general.pc_sync != 1 || general.sync_every < 0 ||
         general.sync_every >= static_cast<int>(kSyncPeriodHours.size())) {
         return;
@@ -262,7 +296,11 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     auto pc_second = static_cast<int64_t>(std::floor(text::to_epoch_seconds(pc_now)));
     if (pc_second == last_pc_sync_second_) return;
     last_pc_sync_second_ = pc_second;
-    station_.send(acquisition::zeda::set_time(pc_now.hour, pc_now.minute, pc_now.second));
+    if (!guarded([&] {
+            station_.send(acquisition::zeda::set_time(pc_now.hour, pc_now.minute, pc_now.second));
+        })) {
+        return;
+    }
     station_.AppendEventLog("A/D card syncronized with PC time at: " + text::format_time(pc_now));
 }
 
@@ -272,6 +310,16 @@ void BoardClock::board_to_pc(const text::DateTime& pc_now) {
     // Never within two minutes of midnight, where the PC and the board may see other days.
     if (!(pc_time > "00:02:00" && pc_time < "23:58:00")) return;
     if (general.pc_rtc == 1 || general.pc_sync != 0 || pc_clock_off_) return;
+    if (station_.time_from_pc_clock()) {
+        // Its time is the PC clock's own: setting the PC from it would only add the second
+        // of every setting, frame after frame.
+        pc_clock_off_ = true;
+        std::string board = station_.run().board_description;
+        while (!board.empty() && board.back() == ' ') board.pop_back();
+        station_.AppendEventLog("The PC clock is not set from " + board +
+                                ": its time is the PC clock's own.");
+        return;
+    }
     platform::PcClockSetter* setter = station_.devices().pc_clock;
     if (!setter) {
         pc_clock_off_ = true;
