@@ -46,6 +46,17 @@ double at(double t0, int day, int hour, int minute = 0, int second = 0) {
     return t0 + day * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
 }
 
+// The operator presses STOP at `stop_at` and START again at `start_at`.
+bool stop_and_start_again(StationRig& rig, double stop_at, double start_at) {
+    rig.host.run_until(stop_at);
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    rig.host.wait(start_at - rig.clock.epoch_seconds());
+    return rig.station.start();
+}
+
 // The station at 4 x 100 samples per second with datalog, STA/LTA triggers in coincidence,
 // drums and spectra, on a board with faults on a daily schedule, for days of board time.
 TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
@@ -157,13 +168,7 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
     for (double t = t0; t < end;) {
         t = std::min(t + 3600, end);
         if (stopped_from > t - 3600 && stopped_from <= t && stopped_to < end) {
-            rig.host.run_until(stopped_from);
-            rig.station.stop();
-            while (rig.station.in_run()) {
-                if (rig.station.pass().ended) break;
-            }
-            rig.host.wait(stopped_to - rig.clock.epoch_seconds());
-            ASSERT_TRUE(rig.station.start());
+            ASSERT_TRUE(stop_and_start_again(rig, stopped_from, stopped_to));
         }
         rig.host.run_until(t);
         if (memory_day1 == 0 && t - t0 >= 26 * 3600 - 1) memory_day1 = in_use() - files_bytes();
@@ -387,13 +392,7 @@ TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
             }
         }
         if (stopped_from > t && stopped_from <= next && stopped_to < end) {
-            rig.host.run_until(stopped_from);
-            rig.station.stop();
-            while (rig.station.in_run()) {
-                if (rig.station.pass().ended) break;
-            }
-            rig.host.wait(stopped_to - rig.clock.epoch_seconds());
-            ASSERT_TRUE(rig.station.start());
+            ASSERT_TRUE(stop_and_start_again(rig, stopped_from, stopped_to));
             ++starts;
         }
         rig.host.run_until(next);
