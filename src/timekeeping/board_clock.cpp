@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "acquisition/zeda_driver.h"
 #include "text/number_text.h"
@@ -11,13 +12,6 @@
 namespace velkantor::timekeeping {
 
 namespace {
-
-bool one_of(std::string_view version, std::initializer_list<std::string_view> versions) {
-    for (auto v : versions) {
-        if (version == v) return true;
-    }
-    return false;
-}
 
 std::string two_digits(int value) { return text::zero_padded(value, 2); }
 
@@ -44,15 +38,17 @@ std::string next_day(const std::string& date) {
 }  // namespace
 
 bool time_frame_has_date(std::string_view v) {
-    return one_of(v, {"1.62", "1.63", "1.81", "2.00", "2.10", "3.00"});
+    return acquisition::firmware(v).dated_time_frames;
 }
 bool time_frame_date_used(std::string_view v) {
-    return one_of(v, {"1.62", "1.81", "2.00", "2.10", "3.00"});
+    return acquisition::firmware(v).date_trusted;
 }
 bool needs_midnight_date_fix(std::string_view v) {
-    return one_of(v, {"1.62", "1.81", "2.00", "2.10"});
+    return acquisition::firmware(v).date_late_at_midnight;
 }
-bool sets_pc_date(std::string_view v) { return one_of(v, {"1.62", "1.81", "2.00", "2.21"}); }
+bool sets_pc_date(std::string_view v) {
+    return acquisition::firmware(v).date_sets_pc_date;
+}
 
 std::string normalise_pc_now(std::string text) {
     // A short form without the hour's leading zero, or midnight shown as the date alone.
