@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
+#include <vector>
 
 #include "config/settings_file.h"
 #include "events/event_file.h"
@@ -54,7 +57,6 @@ protected:
 
 TEST_F(EventRecording, QuakeEventHoldsWhatTheBoardSent) {
     ASSERT_TRUE(rig.host.run_for(600));
-    // The averages start from rest at START, which triggers once; the quake triggers again.
     auto names = event_files();
     std::vector<std::string> quake_files;
     double quake_start = t0 + 400 - 30 + 1;  // pre-event of 30 s before the trigger second
@@ -88,6 +90,24 @@ TEST_F(EventRecording, QuakeEventHoldsWhatTheBoardSent) {
     int summaries = 0;
     for (const auto& m : log) summaries += m.find(" Max SLTA:") != std::string::npos;
     EXPECT_EQ(summaries, static_cast<int>(names.size()));
+}
+
+// The STA and the LTA grow from rest after START at their own speeds: their ratio is no sign
+// of an event until the LTA has had its length of signal.
+TEST_F(EventRecording, NoiseAfterStartRecordsNothingTheQuakeOneEventPerChannel) {
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 60);  // two LTA lengths of background noise
+    EXPECT_TRUE(event_files().empty());
+    for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(rig.station.detector().channel(ch).event_state, 0);
+    rig.host.run_until(t0 + 600);
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    auto names = event_files();
+    std::sort(names.begin(), names.end());
+    std::string stamp = text::format_file_stamp(text::from_epoch_seconds(t0 + 400 - 30 + 1));
+    EXPECT_EQ(names, (std::vector<std::string>{stamp + ".CH1", stamp + ".CH2", stamp + ".CH3"}));
 }
 
 TEST_F(EventRecording, StopDuringAnEventLeavesAFinishedFile) {
