@@ -51,6 +51,9 @@ struct RunState {
     std::vector<int32_t> pre_event_ring =
         std::vector<int32_t>(static_cast<size_t>(config::kChannels) * kPreEventRingLength, 0);
     std::array<int32_t, config::kChannels> ring_position{1, 1, 1, 1};
+    // Samples the ring received since its last reset (capped at its size): until it is full,
+    // the rest of the ring holds zeros that no board sent.
+    std::array<int32_t, config::kChannels> ring_count{};
 
     // The value-label refresh remembers one fifth-of-a-second slot for all channels.
     int label_slot = -1;

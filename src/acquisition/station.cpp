@@ -425,6 +425,7 @@ void Station::stopped_during_startup() {
 void Station::clear_run_buffers() {
     std::fill(run_.pre_event_ring.begin(), run_.pre_event_ring.end(), 0);
     run_.ring_position.fill(1);
+    run_.ring_count.fill(0);
     for (int ch = 0; ch < config::kChannels; ++ch) {
         detector_.ResetDetector(ch, settings_.channels[static_cast<size_t>(ch)]);
     }
@@ -604,6 +605,7 @@ void Station::sample_chain(int ch) {
         double length = std::min<double>(channel.pre_event_samples, kPreEventRingLength);
         run_.ring_position[c] += 1;
         if (run_.ring_position[c] > length) run_.ring_position[c] = 1;
+        if (run_.ring_count[c] < kPreEventRingLength) run_.ring_count[c] += 1;
 
         run_.second_sample_count[c] += 1;
         if (ch == 0) run_.channel0_sample_total += 1;
