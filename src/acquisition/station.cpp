@@ -269,13 +269,18 @@ struct FlagScope {
 
 void Station::WaitSeconds(double seconds) {
     platform_.host.wait(seconds);
-    if ((starting_ && stop_requested_) || (in_start_block_ && run_.acquisition_running != 1)) {
-        throw StartupStopped{};
-    }
+    end_startup_if_stopped();
 }
 
 void Station::wait_for_input(double seconds) {
     platform_.host.wait_for_input(seconds);
+    end_startup_if_stopped();
+}
+
+void Station::end_startup_if_stopped() const {
+    // Only the start-up's own pauses end it: a pause of the timer's housekeeping (the
+    // watchdog pulse), run while the start-up waits, goes back to that wait first.
+    if (in_tick_) return;
     if ((starting_ && stop_requested_) || (in_start_block_ && run_.acquisition_running != 1)) {
         throw StartupStopped{};
     }
@@ -351,6 +356,8 @@ bool Station::start() {
     run_.measured_rate = 0;
     run_.channel0_sample_total = 0;
     run_.lock_state = "N";
+    // The handshake tells this run's firmware; an instrument has none.
+    run_.firmware_version.clear();
     run_.outage_since = -1;
     run_.outage_logged_at = -1;
     board_clock_.run_started();
@@ -697,7 +704,11 @@ int Station::SecondsSinceLastRestart() const {
         text::round_half_even(platform_.clock.monotonic() - run_.last_restart_time));
 }
 
-void Station::tick() { timer_.OnTimerTick(); }
+void Station::tick() {
+    if (in_tick_) return;  // a housekeeping pause does not tick again inside itself
+    FlagScope ticking(in_tick_);
+    timer_.OnTimerTick();
+}
 
 void Station::exit() {
     if (platform_.port.is_open()) platform_.port.close();

@@ -187,6 +187,7 @@ private:
     void common_exit();
     void stopped_during_startup();
     void log_restart();
+    void end_startup_if_stopped() const;
     void log_filled_samples(bool run_end);
     void data_after_outage();
     void set_clipping_limits();
@@ -219,6 +220,7 @@ private:
     bool starting_ = false;
     bool stop_requested_ = false;  // STOP pressed while starting
     bool in_start_block_ = false;
+    bool in_tick_ = false;
     // The filled samples the time log has told, and the board hour they are counted in.
     std::array<long, config::kChannels> filled_logged_{};
     double filled_hour_ = -1;
