@@ -29,15 +29,20 @@ void DisplayWindows::place(QWidget& window, int k) {
     // Beside the main window when the screen has room for a useful part of the window.
     const int room = screen.right() - main.right() - 8;
     if (room >= 480) {
-        window.resize(std::min(window.width(), room), window.height());
-        window.move(main.right() + 8, std::min(main.top() + k * kStep, screen.bottom() - 200));
+        const int y = std::min(main.top() + k * kStep, screen.bottom() - 200);
+        window.resize(std::min(window.width(), room),
+                      std::min(window.height(), screen.bottom() - y - 40));
+        window.move(main.right() + 8, y);
         return;
     }
     // Otherwise cascaded from it, below its buttons and indicators, so that START, STOP and
     // the run's figures stay in sight and every window shows its title bar.
-    const int x = std::min(main.left() + 40 + k * kStep, screen.right() - 200);
-    const int y = std::min(main.top() + 140 + k * kStep, screen.bottom() - 200);
-    window.move(std::max(screen.left(), x), std::max(screen.top(), y));
+    const int x = std::max(screen.left(), std::min(main.left() + 40 + k * kStep, screen.right() - 200));
+    const int y = std::max(screen.top(), std::min(main.top() + 140 + k * kStep, screen.bottom() - 200));
+    // No part of the window below or beside the screen: its scroll bars stay in reach.
+    window.resize(std::min(window.width(), screen.right() - x - 8),
+                  std::min(window.height(), screen.bottom() - y - 40));
+    window.move(x, y);
 }
 
 void DisplayWindows::show_drawn_row(DrumWindow& window) {
