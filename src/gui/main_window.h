@@ -163,6 +163,8 @@ private:
     // The last board second's sample counts and configured rates, for `true_sps`.
     std::array<double, 4> second_counts_{}, configured_rates_{};
     bool second_counted_ = false;
+    // "HH:MM:SS.t" of the sample time on show.
+    std::string sample_time_shown_;
     int previous_rate_ = 0;
     std::vector<timekeeping::HousekeepingView*> listeners_;
     // The pens' positions at the last refresh: only the strip they swept is repainted.
