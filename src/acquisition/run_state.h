@@ -44,6 +44,8 @@ struct RunState {
     double channel0_sample_total = 0;
     // Channel-0 samples counted in the previous board second (0 until the first second ends).
     double measured_rate = 0;
+    // Every channel's samples counted in the previous board second (the `true_sps` figure).
+    std::array<double, config::kChannels> last_second_count{};
     std::array<int16_t, config::kChannels> new_sample_flag{};
     std::array<int16_t, config::kChannels> second_check_count{};
 

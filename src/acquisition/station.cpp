@@ -131,8 +131,14 @@ void Station::set_consumers(SampleConsumers* consumers) {
     consumers_ = consumers ? consumers : &default_consumers_;
 }
 
-std::string Station::load() {
+std::string Station::load(const std::function<void(const std::string&)>& report_failure) {
     ProgressMarker = 1;
+    // With `report_failure`, a data folder or event log that cannot be written is reported and the
+    // load goes on: the operator can name another folder in the setup window.
+    auto fail = [&report_failure](const std::string& what) {
+        if (report_failure) report_failure(what);
+        return report_failure ? std::string() : what;
+    };
     auto& fs = platform_.fs;
     if (auto made = fs.create_directories(folder_); !made) {
         return "Cannot create the station folder " + folder_ + ": " + made.error;
@@ -148,14 +154,27 @@ std::string Station::load() {
             continue;
         }
         if (auto made = fs.create_directories(dir); !made) {
-            return "Cannot create the folder " + dir + ": " + made.error;
+            if (auto failed = fail("Cannot create the folder " + dir + ": " + made.error);
+                !failed.empty()) {
+                return failed;
+            }
+            continue;
         }
         written = fs.write_file(probe, "");
-        if (!written) return "Cannot write in the folder " + dir + ": " + written.error;
+        if (!written) {
+            if (auto failed = fail("Cannot write in the folder " + dir + ": " + written.error);
+                !failed.empty()) {
+                return failed;
+            }
+            continue;
+        }
         fs.remove(probe);
     }
     if (!event_log_.append("STARTING VELKANTOR...")) {
-        return "Cannot write the event log " + event_log_.path();
+        if (auto failed = fail("Cannot write the event log " + event_log_.path());
+            !failed.empty()) {
+            return failed;
+        }
     }
     ProgressMarker = 2;
     config::ReadSchedule(settings_, fs, folder_);
@@ -438,6 +457,7 @@ void Station::clear_run_buffers() {
     }
     run_.new_sample_flag.fill(0);
     run_.second_sample_count.fill(0);
+    run_.last_second_count.fill(0);
     run_.second_check_count.fill(0);
     run_.sample_fraction.fill(0);
     conditioner_.reset_averages();
@@ -628,6 +648,8 @@ void Station::sample_chain(int ch) {
         run_.sample_fraction[c] = fraction;
 
         if (fraction == 0) run_.second_started = true;
+        // The board time of this sample, once the run has seen a whole second begin.
+        if (run_.second_started) view_->show_sample_time(sample_time_text(fraction));
 
         int slot = static_cast<int>(fraction * 5);
         if (slot != run_.label_slot) {
@@ -644,6 +666,13 @@ void Station::sample_chain(int ch) {
     }
     if (settings_.general.no_charting == 0) consumers_->chart_draw(ch, run_.sample_value[c]);
     consumers_->drum(ch, run_.sample_value[c]);
+}
+
+std::string Station::sample_time_text(double fraction) const {
+    // ".000": the fraction's first three digits, never rounded up into the next second.
+    auto thousandths = static_cast<int64_t>(std::floor(fraction * 1000));
+    return board_clock_.state().board_time_text + "." +
+           text::zero_padded(std::clamp<int64_t>(thousandths, 0, 999), 3);
 }
 
 void Station::stop() {

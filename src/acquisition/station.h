@@ -78,8 +78,9 @@ public:
     Station& operator=(const Station&) = delete;
 
     // Program start: folders, "STARTING VELKANTOR...", schedule and settings. Returns an
-    // empty text, or why the station folder cannot be used.
-    std::string load();
+    // empty text, or why the station folder cannot be used. With `report_failure`, a data
+    // folder or the event log that cannot be written is handed to it and the load goes on.
+    std::string load(const std::function<void(const std::string&)>& report_failure = {});
     // START: the start-up checks and the board handshake. False when refused.
     bool start();
     // One pass of the main loop.
@@ -183,6 +184,7 @@ private:
     void start_restart_block();
     void dispatch_frame();
     void sample_chain(int ch);
+    std::string sample_time_text(double fraction) const;
     void exit_sequence();
     void common_exit();
     void stopped_during_startup();

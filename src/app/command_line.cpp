@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/file_system.h"
@@ -38,6 +39,13 @@ Options parse_command_line(const std::vector<std::string>& args) {
             options.station = value_of(i, name);
         } else if (name == "--port") {
             options.port = value_of(i, name);
+        } else if (name == "--open") {
+            std::string value = value_of(i, name);
+            for (size_t at = 0; at <= value.size();) {
+                size_t comma = std::min(value.find(',', at), value.size());
+                if (comma > at) options.open_windows.push_back(value.substr(at, comma - at));
+                at = comma + 1;
+            }
         } else if (name == "--screenshot") {
             options.screenshot = value_of(i, name);
         } else if (name == "--for") {
@@ -91,6 +99,9 @@ Options:
   --for SECONDS        stop acquisition after this many seconds
   --screenshot FILE    desktop: save the screen as a PNG when --for ends (default after 20 s),
                        then EXIT
+  --open NAMES         desktop: open these windows at start, by the names of the main
+                       window's buttons (active, set_triggers, timeset, events, ch_review)
+                       or trimming, cmd_scheduler; separated by commas
   --set-pc-clock       allow the A/D board's time to set the machine's clock (needs the
                        right to set it, e.g. CAP_SYS_TIME); without it the machine's clock
                        is never changed

@@ -13,6 +13,7 @@ struct Options {
     std::string port;         // --port DEVICE
     double for_seconds = 0;   // --for SECONDS (0: until a signal)
     std::string screenshot;   // --screenshot FILE: the desktop's screen when --for ends
+    std::vector<std::string> open_windows;  // --open NAME[,NAME...]: windows opened at start
     bool set_pc_clock = false;  // --set-pc-clock: the board's time may set the machine's clock
     bool help = false;
     bool version = false;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 
 #include <iostream>
@@ -47,10 +48,10 @@ void add_tool_windows(gui::ToolWindows& tools, acquisition::Station& station,
         return std::make_unique<gui::HardwareSetupWindow>(
             station, gui::HardwareSetupWindow::Hooks{
                          listen,
-                         // The instruments without a second channel move the selection to 1.
-                         [&panel] {
-                             panel.select_channel(1);
-                             panel.select_channel(0);
+                         // The instruments without a second channel move the selection to 1;
+                         // any other Apply leaves it (and an open trigger window) alone.
+                         [&panel](bool single_channel) {
+                             if (single_channel) panel.reselect_first_channel();
                              panel.reload_controls();
                          }});
     });
@@ -88,6 +89,13 @@ void save_screenshots(QWidget& panel, const std::string& path) {
     std::string stem = path.size() > 4 && path.substr(path.size() - 4) == ".png"
                            ? path.substr(0, path.size() - 4)
                            : path;
+    // The whole screen too: how the windows lie on it.
+    if (QScreen* screen = panel.screen()) {
+        const std::string file = stem + "-screen.png";
+        if (!screen->grabWindow(0).save(QString::fromStdString(file), "PNG")) {
+            std::cerr << "velkantor: cannot save the screenshot " << file << "\n";
+        }
+    }
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (window == &panel || !window->isVisible() || window->objectName().isEmpty()) continue;
         std::string name = window->objectName().toStdString();
@@ -136,6 +144,7 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
                                    w->select_channel(ch);
                                }
                            }});
+    windows.set_anchor(&panel);
     add_tool_windows(tools, station, panel);
     panel.enable_window_buttons([&](const std::string& button) { return tools.has(button); });
     op.set_dialog_parent(&panel);
@@ -177,13 +186,21 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
         logo->show();
         QTimer::singleShot(4000, logo.get(), [&] { logo->close(); });
     }
+    for (const std::string& name : options.open_windows) {
+        if (tools.has(name)) {
+            tools.open(name);
+        } else {
+            std::cerr << "velkantor: no window \"" << name << "\" to open\n";
+        }
+    }
     host.enable_timer();
     if (options.start_at_once) QTimer::singleShot(0, qApp, [&] { host.start(); });
     const std::string& screenshot = options.screenshot;
     if (options.for_seconds > 0) {
         QTimer::singleShot(static_cast<int>(options.for_seconds * 1000), qApp, [&] {
             if (!screenshot.empty()) save_screenshots(panel, screenshot);
-            panel.close();
+            // A timed run ends as STOP would end it, without the close button's question.
+            panel.end_after_run();
         });
     }
     int status = QApplication::exec();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "acquisition/station.h"
 #include "app/desktop_host.h"
@@ -18,6 +19,8 @@ struct DesktopOptions {
     // `screenshot` when one is named.
     double for_seconds = 0;
     std::string screenshot;
+    // Windows opened once the main window is up (the names of the buttons that open them).
+    std::vector<std::string> open_windows;
 };
 int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperator& op,
                 platform::PictureCodec& codec, const DesktopOptions& options);

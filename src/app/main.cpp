@@ -103,7 +103,8 @@ int run_station(const app::Options& options, int argc, char** argv) {
                          .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
     if (desktop) {
         return app::run_desktop(station, *desktop_host, *dialogs, codec,
-                                {options.simulate, options.for_seconds, options.screenshot});
+                                {options.simulate, options.for_seconds, options.screenshot,
+                                 options.open_windows});
     }
 
     // The same drums and spectra as the desktop draws, saved without windows.

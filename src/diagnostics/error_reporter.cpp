@@ -53,8 +53,11 @@ void ErrorReporter::press_clear() {
 }
 
 void ErrorReporter::press_close() {
-    // Releases a held caller and makes the next report restart the count.
+    // Releases a held caller and makes the next report restart the count; the window is
+    // unloaded, so its list starts empty when it opens again.
     error_flow_ = kCleared;
+    lines_.clear();
+    if (view_) view_->lines_changed(lines_);
 }
 
 }  // namespace velkantor::diagnostics

@@ -21,6 +21,8 @@ public:
     // it; the next sample of the channel then creates a new one.
     virtual bool spectrum_window_open(int /*ch*/) { return true; }
     virtual void spectrum_created(int /*ch*/, SpectrumWindow& /*window*/) {}
+    // The exit sequence: the spectrum windows this run opened are unloaded.
+    virtual void run_ended() {}
 };
 
 }  // namespace velkantor::display

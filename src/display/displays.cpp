@@ -15,6 +15,7 @@ std::string drums_folder(const acquisition::Station& station) {
 Displays::Displays(acquisition::Station& station, platform::PictureCodec& codec,
                    DisplayView& view)
     : station_(station),
+      view_(view),
       drums_({station.fs(), codec, station.op(), view, drums_folder(station),
               [this](const std::string& text) { report(text); }}),
       spectra_({station.fs(), codec, station.op(), view, drums_folder(station)}) {
@@ -83,7 +84,10 @@ void Displays::board_time_frame(std::string_view /*frame*/) { drums_.flush(); }
 
 void Displays::run_ended(int ch) {
     // The exit sequence calls every channel in turn; the drums close together.
-    if (ch == config::kChannels - 1) drums_.CloseDrums(station_.settings());
+    if (ch == config::kChannels - 1) {
+        drums_.CloseDrums(station_.settings());
+        view_.run_ended();
+    }
 }
 
 void Displays::draw_time_marks() {

@@ -48,6 +48,7 @@ private:
     void report(const std::string& text);
 
     acquisition::Station& station_;
+    DisplayView& view_;
     ScopeCharts charts_;
     DrumRecorder drums_;
     Spectra spectra_;

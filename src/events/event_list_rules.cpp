@@ -37,4 +37,48 @@ std::optional<std::string> EventFileName(std::string_view entry) {
     return std::string(name);
 }
 
+std::vector<std::string> ViewerCommandWords(std::string_view setting) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    for (size_t i = 0; i < setting.size(); ++i) {
+        char c = setting[i];
+        if (c == ' ' || c == '\t' || c == '\n') {
+            if (in_word) words.push_back(std::move(word));
+            word.clear();
+            in_word = false;
+            continue;
+        }
+        in_word = true;
+        if (c == '\'') {
+            auto end = setting.find('\'', i + 1);
+            if (end == std::string_view::npos) return {};
+            word.append(setting.substr(i + 1, end - i - 1));
+            i = end;
+        } else if (c == '"') {
+            size_t j = i + 1;
+            for (; j < setting.size() && setting[j] != '"'; ++j) {
+                char d = setting[j];
+                if (d == '\\' && j + 1 < setting.size()) {
+                    char next = setting[j + 1];
+                    if (next == '"' || next == '\\' || next == '$' || next == '`') {
+                        word += next;
+                        ++j;
+                        continue;
+                    }
+                }
+                word += d;
+            }
+            if (j >= setting.size()) return {};
+            i = j;
+        } else if (c == '\\') {
+            if (i + 1 < setting.size()) word += setting[++i];
+        } else {
+            word += c;
+        }
+    }
+    if (in_word) words.push_back(std::move(word));
+    return words;
+}
+
 }  // namespace velkantor::events

@@ -23,4 +23,11 @@ std::vector<std::string> EventLogLines(std::string_view file_text);
 // "." or "..") names no file: a log line must not be able to aim a delete elsewhere.
 std::optional<std::string> EventFileName(std::string_view entry);
 
+// The viewer setting as a program and its own arguments ("gedit --new-window"), split into
+// words as a shell splits them: blanks separate, single quotes keep everything, double
+// quotes keep all but a backslash before `"`, `\`, `$` or a backquote, and a backslash
+// outside quotes keeps the next character. Nothing is expanded and no shell runs it. Empty
+// when there is no word or a quote is not closed.
+std::vector<std::string> ViewerCommandWords(std::string_view setting);
+
 }  // namespace velkantor::events

@@ -18,11 +18,13 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-std::string ScheduleChannelText(std::string_view typed) {
+std::optional<std::string> ScheduleChannelText(std::string_view typed) {
     const std::string_view text = trimmed(typed);
-    if (text.empty()) return "1";
-    const auto value = text::leading_number(text);
-    if (!value || !(*value >= 0 && *value <= 4) || std::floor(*value) != *value) return "1";
+    if (text.empty()) return std::nullopt;
+    const auto value = text::strict_number(text);
+    if (!value || !(*value >= 0 && *value <= 4) || std::floor(*value) != *value) {
+        return std::nullopt;
+    }
     return std::string(1, static_cast<char>('0' + static_cast<int>(*value)));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,11 +11,14 @@
 namespace velkantor::events {
 
 // The channel an entry ends with. The trigger reads only the entry's last character, so a
-// channel typed as "2 ", "02" or "2abc" would give an entry that looks right and never
-// fires: the typed text becomes the one digit of its value. A value outside 0..4, or one
-// that is not a whole number, is replaced by "1", as is an empty field; text without a
-// number is channel 0, which is kept and never fires.
-std::string ScheduleChannelText(std::string_view typed);
+// channel typed as "2 " or "02" would give an entry that looks right and never fires: the
+// typed text becomes the one digit of its value. Channel 0 is kept and never fires. An empty
+// field, text that is not a number, a fraction or a value outside 0..4 gives nothing: such an
+// entry is refused rather than turned into an entry that records channel 1.
+std::optional<std::string> ScheduleChannelText(std::string_view typed);
+
+inline constexpr const char* kScheduleChannelText =
+    "The channel must be a whole number from 1 to 4 (0 keeps the entry without recording).";
 
 // The three fields of an entry, for the window's `start_date`, `start_time` and `channel`.
 // Entries read from the file may be short or malformed: whatever is missing stays empty.

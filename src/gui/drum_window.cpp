@@ -98,6 +98,8 @@ DrumWindow::DrumWindow(int ch, platform::QImageCanvas& picture,
     const auto repaint_picture = [this](int) { view_->update(); };
     connect(hscroll_, &QScrollBar::valueChanged, this, repaint_picture);
     connect(vscroll_, &QScrollBar::valueChanged, this, repaint_picture);
+    // Once the operator scrolls up or down, the window no longer follows the drawn row.
+    connect(vscroll_, &QScrollBar::actionTriggered, this, [this](int) { follow_row_ = false; });
 
     resize(kDefaultWidth, kDefaultHeight);
     update_scroll_ranges();
@@ -135,6 +137,19 @@ int DrumWindow::vertical_offset() const {
     return std::min(vscroll_->value(), hidden);
 }
 
+void DrumWindow::show_row(int top, int bottom) {
+    row_top_ = top;
+    row_bottom_ = bottom;
+    scroll_to_row();
+}
+
+void DrumWindow::scroll_to_row() {
+    if (!follow_row_ || row_bottom_ <= row_top_) return;
+    // The row in the middle of the picture area, as far as the picture allows.
+    const int middle = (row_top_ + row_bottom_) / 2 - view_->height() / 2;
+    vscroll_->setValue(std::clamp(middle, vscroll_->minimum(), vscroll_->maximum()));
+}
+
 void DrumWindow::update_scroll_ranges() {
     const int width = picture_ ? picture_->width() : 0;
     const int height = picture_ ? picture_->height() : 0;
@@ -147,6 +162,7 @@ void DrumWindow::update_scroll_ranges() {
     vscroll_->setRange(0, hidden_down);
     vscroll_->setPageStep(std::max(1, view_->height()));
     vscroll_->setEnabled(hidden_down > 0);
+    scroll_to_row();
 }
 
 }  // namespace velkantor::gui

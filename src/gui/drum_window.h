@@ -37,6 +37,10 @@ class DrumWindow : public QWidget {
     // every sample.
     void refresh();
 
+    // The picture rows (pixels `top` to `bottom`) of the row being drawn: the window keeps it
+    // in view until the operator scrolls up or down.
+    void show_row(int top, int bottom);
+
     // The picture pixel shown at the left and top edges of `drum_pic`.
     int horizontal_offset() const;
     int vertical_offset() const;
@@ -45,6 +49,7 @@ class DrumWindow : public QWidget {
     class Picture;
 
     void update_scroll_ranges();
+    void scroll_to_row();
 
     int ch_;
     platform::QImageCanvas* picture_;
@@ -52,6 +57,9 @@ class DrumWindow : public QWidget {
     Picture* view_;
     QScrollBar* hscroll_;
     QScrollBar* vscroll_;
+    int row_top_ = 0;
+    int row_bottom_ = 0;
+    bool follow_row_ = true;
 };
 
 }  // namespace velkantor::gui

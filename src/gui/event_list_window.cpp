@@ -25,6 +25,10 @@ QPushButton* push_button(QWidget* parent, const char* name, const char* caption,
     return b;
 }
 
+constexpr const char* kViewTitle = "File View";
+constexpr const char* kNoViewerText =
+    "No file viewer is set: name one in Setup (the event browser).";
+
 }  // namespace
 
 bool EventListWindow::StartDetached(const std::string& program,
@@ -69,7 +73,7 @@ EventListWindow::EventListWindow(acquisition::Station& station, Launcher launche
     const int line_width = list_->fontMetrics().horizontalAdvance(QString(106, QChar('0')));
     resize(std::min(line_width + 60, 1300), 480);
 
-    connect(eventview, &QPushButton::clicked, this, [this] { view(list_->currentRow()); });
+    connect(eventview, &QPushButton::clicked, this, [this] { view(selected_row()); });
     connect(list_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { view(list_->row(item)); });
     connect(delete_event, &QPushButton::clicked, this, [this] { delete_selected(); });
@@ -117,17 +121,38 @@ std::optional<std::string> EventListWindow::event_file_path(int row) const {
     return platform::join_path(station_.settings().general.events_folder, *name);
 }
 
+int EventListWindow::selected_row() const {
+    // The row the operator selected, not the one that merely has the keyboard focus.
+    const auto selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->row(selected.front());
+}
+
 void EventListWindow::view(int row) {
     auto path = event_file_path(row);
-    // A file that is gone, or no viewer, skips the action without a message.
+    // An entry naming no file, or a file that is gone, skips the action.
     if (!path || !station_.fs().exists(*path)) return;
     const std::string& browser = station_.settings().general.event_browser;
-    if (browser.empty() || !launcher_) return;
-    launcher_(browser, {*path});
+    // The setting may carry the viewer's own arguments; the event file comes last, as one
+    // argument, and no shell sees any of it.
+    std::vector<std::string> words = events::ViewerCommandWords(browser);
+    if (words.empty()) {
+        station_.op().message(kViewTitle,
+                              browser.empty() ? kNoViewerText
+                                              : "The file viewer setting cannot be read: " + browser,
+                              platform::MessageIcon::warning);
+        return;
+    }
+    std::string program = words.front();
+    words.erase(words.begin());
+    words.push_back(*path);
+    if (!launcher_ || !launcher_(program, words)) {
+        station_.op().message(kViewTitle, "The file viewer could not be started: " + program,
+                              platform::MessageIcon::warning);
+    }
 }
 
 void EventListWindow::delete_selected() {
-    const int row = list_->currentRow();
+    const int row = selected_row();
     auto path = event_file_path(row);
     if (!path || !station_.fs().exists(*path)) return;
     auto name = events::EventFileName(lines_[static_cast<size_t>(row)]);

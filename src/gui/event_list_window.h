@@ -42,6 +42,7 @@ class EventListWindow : public QWidget {
   private:
     void append_line(const std::string& line);
     std::optional<std::string> event_file_path(int row) const;
+    int selected_row() const;
     void view(int row);
     void delete_selected();
     void clear_log();

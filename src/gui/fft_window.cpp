@@ -135,6 +135,13 @@ config::ChannelSettings& FftWindow::channel_settings() {
 
 void FftWindow::build() {
     auto* root = new QVBoxLayout(this);
+    // Why the picture is black when the settings cannot draw anything (a new station).
+    hint_ = new QLabel(this);
+    hint_->setObjectName("fft_hint");
+    hint_->setWordWrap(true);
+    hint_->setStyleSheet("color: #b00000; font-weight: bold");
+    hint_->setVisible(false);
+    root->addWidget(hint_);
 
     // The picture with its level (or frequency) scale on the left and its frequency (or time
     // of day) scale below.
@@ -316,6 +323,20 @@ void FftWindow::sync_controls() {
     set_checked_quietly(save_updating_, cs.fft_save_updating != 0);
     set_checked_quietly(save_incrementing_, cs.fft_save_incrementing != 0);
     set_checked_quietly(noise_models_, spectra_.show_noise_models);
+    show_hint();
+}
+
+void FftWindow::show_hint() {
+    const auto& cs = channel_settings();
+    QString hint;
+    if (cs.fft_display_mode != 1 && cs.fft_display_mode != 2) {
+        hint = "Nothing is drawn: no display mode is chosen. Choose Scope or JTF below.";
+    } else if (cs.fft_display_mode == 1 && cs.fft_scope_max == 0 && cs.fft_scope_min == 0) {
+        hint = "The scope levels are 0/0 dB: set the upper and lower levels below to see the "
+               "spectrum.";
+    }
+    hint_->setText(hint);
+    hint_->setVisible(!hint.isEmpty());
 }
 
 void FftWindow::commit(const NumberField& field) {

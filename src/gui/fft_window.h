@@ -62,6 +62,7 @@ class FftWindow : public QWidget {
     config::ChannelSettings& channel_settings();
     void build();
     void sync_controls();
+    void show_hint();
     void commit(const NumberField& field);
     void show_readout(double x_fraction, double y_fraction);
     void save_now();
@@ -91,6 +92,7 @@ class FftWindow : public QWidget {
     QCheckBox* save_incrementing_ = nullptr;
     QCheckBox* noise_models_ = nullptr;
     QLabel* save_status_ = nullptr;
+    QLabel* hint_ = nullptr;  // `fft_hint`
 };
 
 }  // namespace velkantor::gui

@@ -450,7 +450,10 @@ void HardwareSetupWindow::apply() {
             config::ApplyInterfaceType(settings, static_cast<int16_t>(ad_type_->currentIndex()));
     }
     apply_settings_lock();
-    if (hooks_.settings_changed) hooks_.settings_changed();
+    if (hooks_.settings_changed) {
+        hooks_.settings_changed(general.ad_type == config::kInfiltec ||
+                                general.ad_type == config::kLx1500);
+    }
     if (rates_changed) {
         station_.op().message("Info", config::kRatesChangedText,
                               platform::MessageIcon::information);

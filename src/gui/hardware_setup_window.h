@@ -28,7 +28,8 @@ class HardwareSetupWindow : public QWidget, public timekeeping::HousekeepingView
         // drives through the main window: it listens while it is open.
         timekeeping::ListenHook listen;
         // Apply changed the settings: the main window reloads its controls and its rate list.
-        std::function<void()> settings_changed;
+        // `single_channel` (interface types 2 and 3): it also shows channel 2, then 1.
+        std::function<void(bool single_channel)> settings_changed;
     };
 
     explicit HardwareSetupWindow(acquisition::Station& station, Hooks hooks = {},

@@ -13,9 +13,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 #include "config/rate_rules.h"
 #include "config/rates.h"
@@ -29,6 +31,9 @@ namespace {
 constexpr int kChartWidth = 1000;
 constexpr int kChartHeight = 110;
 constexpr int kZoomHeight = 4 * kChartHeight;
+// Fits a 1280 x 800 screen with a title bar and a panel; larger screens give the charts more.
+constexpr int kDefaultWidth = 1260;
+constexpr int kDefaultHeight = 720;
 
 std::string indexed(const char* name, int i) { return std::string(name) + "(" + std::to_string(i) + ")"; }
 
@@ -91,7 +96,7 @@ void MainWindow::build() {
             [this](const QString& t) { station_.settings().general.coordinates = s(t); });
     connect(elevation_, &QLineEdit::textEdited, this,
             [this](const QString& t) { station_.settings().general.elevation = s(t); });
-    resize(1340, 700);
+    resize(kDefaultWidth, kDefaultHeight);
 }
 
 QWidget* MainWindow::build_buttons() {
@@ -147,6 +152,18 @@ QWidget* MainWindow::build_buttons() {
     utc_clock_->setObjectName("utc_clock");
     utc_clock_->setMinimumWidth(150);
     status->addWidget(utc_clock_);
+    status->addWidget(new QLabel("SPS:", bar));
+    true_sps_ = new QLabel(bar);
+    true_sps_->setObjectName("true_sps");
+    true_sps_->setToolTip("Samples received in the last second on the selected channel");
+    true_sps_->setMinimumWidth(40);
+    status->addWidget(true_sps_);
+    donothing_ = new QLabel(bar);
+    donothing_->setObjectName("donothing");
+    donothing_->setToolTip("Idle passes of the acquisition loop in the last tenth of a second");
+    donothing_->setMinimumWidth(50);
+    donothing_->setVisible(false);
+    status->addWidget(donothing_);
     bufferload_ = new QLabel(bar);
     bufferload_->setObjectName("bufferload");
     status->addWidget(bufferload_);
@@ -381,7 +398,8 @@ QWidget* MainWindow::build_channel_frame() {
                       "Select to enable drum graphics and bitmap image save");
     hide_drum_ = check_box(frame_, "hide_drum", "Hide drum", "Hide drum");
     logging_ = check_box(frame_, "logging", "Write log file for track review",
-                         "Write log file for track review");
+                         "Select to enable continous datalogging for future review. Flush buffer "
+                         "period in Setup window.");
     fft_enabled_ = check_box(frame_, "fft_enabled", "Real Time FFT analysis",
                              "Select to see the FFT of the signal");
     auto_offset_ = check_box(frame_, "auto_offset", "Auto offs.", "Auto offs.");
@@ -404,7 +422,8 @@ QWidget* MainWindow::build_channel_frame() {
     scale->addWidget(zallch_);
     grid->addLayout(scale, row++, 0, 1, 2);
     grid->setRowStretch(row, 1);
-    frame_->setFixedWidth(250);
+    // As wide as its widest control needs (the fonts decide), never narrower than 250.
+    frame_->setFixedWidth(std::max(250, frame_->sizeHint().width()));
 
     auto flag = [this](QCheckBox* box, int16_t config::ChannelSettings::*field) {
         connect(box, &QCheckBox::toggled, this, [this, field](bool on) {
@@ -439,7 +458,11 @@ QWidget* MainWindow::build_channel_frame() {
 }
 
 std::string MainWindow::load() {
-    std::string failed = station_.load();
+    // A folder that cannot be written goes to the error list, and the window loads on so
+    // that the operator can name another folder in Setup.
+    std::string failed = station_.load([this](const std::string& what) {
+        station_.errors().ReportError({75, what}, station_.ProgressMarker, "PANEL Load");
+    });
     if (!failed.empty()) return failed;
     displays_.charts().set_limits(station_.settings().general.ad_type);
     displays_.charts().load_gains(station_.settings());
@@ -465,6 +488,8 @@ void MainWindow::fill_general_controls() {
     nocharting_->setChecked(general.no_charting != 0);
     zallch_->setChecked(general.y_scale_all != 0);
     chartspeed1_->setValue(general.chart_speed);
+    // The loop's idle count is a service figure.
+    donothing_->setVisible(general.service_mode != 0);
     loading_controls_ = false;
 }
 
@@ -474,7 +499,15 @@ void MainWindow::select_channel(int ch) {
     selected_ = ch;
     ch_selected_->setText(QString::number(ch + 1));
     load_channel_controls();
+    show_true_sps();
     if (actions_.channel_selected) actions_.channel_selected(ch);
+}
+
+void MainWindow::reselect_first_channel() {
+    auto follow = std::exchange(actions_.channel_selected, nullptr);
+    select_channel(1);
+    actions_.channel_selected = std::move(follow);
+    select_channel(0);
 }
 
 void MainWindow::enable_window_buttons(const std::function<bool(const std::string&)>& available) {
@@ -614,7 +647,8 @@ void MainWindow::refresh_indicators() {
 void MainWindow::apply_settings_lock() {
     bool locked = station_.settings().general.settings_locked != 0;
     frame_->setEnabled(!locked);
-    cmd_save_->setEnabled(!locked);
+    // SAVE stays: a lock just set in the setup window is kept only by the SAVE after it, and
+    // with the controls disabled there is nothing else it could write.
     for (auto* edit : {location_, coordinates_, elevation_}) edit->setReadOnly(locked);
 }
 
@@ -624,16 +658,46 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // EXIT: the files are closed and the program ends; the settings are not saved.
     commit_text_fields();
+    if (station_.in_run()) {
+        // The title bar's close while acquiring: EXIT is disabled then and STOP may be too
+        // (an event is being recorded), so the operator confirms, and the run ends through
+        // STOP's exit sequence, which finishes every open event file, before the program.
+        event->ignore();
+        if (close_after_run_) return;
+        if (!station_.op().ask_yes_no(
+                "Warning!",
+                "Acquisition is running. Stop it and terminate VELKANTOR?\r\n"
+                "Events being recorded are closed now.",
+                false)) {
+            return;
+        }
+        end_after_run();
+        return;
+    }
+    // EXIT: the files are closed and the program ends; the settings are not saved.
     if (actions_.exit_program) actions_.exit_program();
     event->accept();
+}
+
+void MainWindow::end_after_run() {
+    if (!station_.in_run()) {
+        close();
+        return;
+    }
+    close_after_run_ = true;
+    if (actions_.stop) actions_.stop();
 }
 
 // --- the engine's view of the window ---
 
 void MainWindow::set_run_controls(bool running, bool logging_editable, bool rates_editable) {
     running_ = running;
+    if (!running && close_after_run_) {
+        // Closed from outside the loop's pass that ended the run.
+        close_after_run_ = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
     cmd_start_->setEnabled(!running);
     cmd_exit_->setEnabled(!running);
     cmd_stop_->setEnabled(running);
@@ -670,9 +734,55 @@ void MainWindow::show_values(const std::array<int32_t, config::kChannels>& value
     for (size_t i = 0; i < values.size(); ++i) values_[i]->setText(QString::number(values[i]));
 }
 
-void MainWindow::show_sample_time(std::string_view text) { utc_clock_->setText(q(text)); }
+void MainWindow::show_idle_passes(double count) {
+    donothing_->setText(QString::number(count, 'f', 0));
+}
 
-void MainWindow::clear_time_display() { utc_clock_->clear(); }
+void MainWindow::show_sample_time(std::string_view text) {
+    // Every sample brings a time: the label is set at most once per tenth of a second (and
+    // at each new second), not thousands of times a second. The channels' times interleave,
+    // so within a second only a later tenth is shown.
+    std::string_view tenth = text.substr(0, 10);
+    std::string_view shown(sample_time_shown_);
+    bool new_second = shown.substr(0, 8) != tenth.substr(0, 8);
+    if (!new_second && tenth <= shown) return;
+    sample_time_shown_.assign(tenth);
+    utc_clock_->setText(q(text));
+}
+
+void MainWindow::clear_time_display() {
+    // STOP: no figure of the ended run stays on show.
+    utc_clock_->clear();
+    sample_time_shown_.clear();
+    true_sps_->clear();
+    donothing_->clear();
+    second_counted_ = false;
+}
+
+void MainWindow::show_second_sample_counts(const std::array<double, 4>& counts,
+                                           const std::array<double, 4>& configured) {
+    second_counts_ = counts;
+    configured_rates_ = configured;
+    second_counted_ = true;
+    show_true_sps();
+}
+
+void MainWindow::show_true_sps() {
+    if (!second_counted_) return;
+    auto ch = static_cast<size_t>(selected_);
+    auto ad_type = station_.settings().general.ad_type;
+    double shown = 0;
+    if (ad_type == config::kInfiltec || ad_type == config::kLx1500) {
+        // One channel, paced by the PC clock: the readings of the last PC second.
+        shown = second_counts_[0];
+    } else if (configured_rates_[ch] >= 2) {
+        shown = second_counts_[ch];
+    } else {
+        // Below 2 samples per second a second's count says nothing: the rate set.
+        shown = configured_rates_[ch];
+    }
+    true_sps_->setText(q(text::shortest_real(shown)));
+}
 
 void MainWindow::show_trigger_indicator(int ch, bool visible) {
     if (ch >= 0 && ch < 4) on_trig_[static_cast<size_t>(ch)]->setVisible(visible);
@@ -681,6 +791,12 @@ void MainWindow::show_trigger_indicator(int ch, bool visible) {
 void MainWindow::show_record_button(int ch, bool recording) {
     if (ch < 0 || ch >= 4) return;
     man_record_[static_cast<size_t>(ch)]->setText(recording ? "STOP" : "REC");
+    // A manual stop switches the channel's recording off: the box says so.
+    if (ch == selected_ && ch_enabled_->isChecked() != (channel().record_enabled != 0)) {
+        loading_controls_ = true;
+        ch_enabled_->setChecked(channel().record_enabled != 0);
+        loading_controls_ = false;
+    }
     values_[static_cast<size_t>(ch)]->setStyleSheet(recording ? "background: #ff0000"
                                                               : "background: #c0c0c0");
 }

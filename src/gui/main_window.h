@@ -53,6 +53,9 @@ public:
 
     int selected_channel() const { return selected_; }  // 0..3
     void select_channel(int ch);
+    // Shows channel 2 and then channel 1, as after a change to a single-channel instrument;
+    // an open trigger window is told only of channel 1.
+    void reselect_first_channel();
     // Copies the chart pictures to the screen.
     void refresh_charts();
     // The indicators that follow the run (counters, labels): after every timer tick.
@@ -66,6 +69,9 @@ public:
     void enable_window_buttons(const std::function<bool(const std::string&)>& available);
     // Re-reads every control from the settings (a settings window applied changes).
     void reload_controls();
+    // Ends the program without asking: at once when idle; while acquiring, once STOP's exit
+    // sequence has finished the run's files.
+    void end_after_run();
 
     // StationView
     void set_run_controls(bool running, bool logging_editable, bool rates_editable) override;
@@ -76,6 +82,7 @@ public:
     void set_lock_indicator(std::string_view state) override;
     void set_busy(bool hourglass) override;
     void show_values(const std::array<int32_t, config::kChannels>& values) override;
+    void show_idle_passes(double count) override;
     void show_sample_time(std::string_view text) override;
     void clear_time_display() override;
     // HousekeepingView
@@ -86,6 +93,8 @@ public:
     void show_events_blink(bool first_colour) override;
     void show_free_disk_space(std::string_view fds) override;
     void show_sample_count_errors(int ch, long count) override;
+    void show_second_sample_counts(const std::array<double, 4>& counts,
+                                   const std::array<double, 4>& configured) override;
     void show_input_lines(bool line1, bool line2) override;
     void show_watchdog_bit(bool first_colour) override;
     void show_alarm_bit(bool set) override;
@@ -109,6 +118,7 @@ private:
     void update_y_scale(int k);
     void show_chart_labels();
     void show_zoom();
+    void show_true_sps();
     config::ChannelSettings& channel() { return station_.settings().channels[static_cast<size_t>(selected_)]; }
 
     acquisition::Station& station_;
@@ -117,6 +127,8 @@ private:
     int selected_ = 0;
     bool loading_controls_ = false;
     bool running_ = false;
+    // The window closes as soon as the run it stopped has ended.
+    bool close_after_run_ = false;
     std::string title_;
 
     std::array<std::unique_ptr<platform::QImageCanvas>, 4> chart_pictures_;
@@ -146,7 +158,13 @@ private:
                 *cmd_exit_ = nullptr, *open_frame_ = nullptr, *badrx_ = nullptr;
     std::array<QPushButton*, 5> settings_windows_{};
     QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr,
-           *bufferload_ = nullptr, *eventsblink_ = nullptr;
+           *bufferload_ = nullptr, *eventsblink_ = nullptr, *true_sps_ = nullptr,
+           *donothing_ = nullptr;
+    // The last board second's sample counts and configured rates, for `true_sps`.
+    std::array<double, 4> second_counts_{}, configured_rates_{};
+    bool second_counted_ = false;
+    // "HH:MM:SS.t" of the sample time on show.
+    std::string sample_time_shown_;
     int previous_rate_ = 0;
     std::vector<timekeeping::HousekeepingView*> listeners_;
     // The pens' positions at the last refresh: only the strip they swept is repainted.

@@ -1,4 +1,5 @@
 #include "gui/review_window.h"
+#include "gui/time_box.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -183,9 +184,13 @@ QWidget* ReviewWindow::build_controls() {
     startviewdate_->setDisplayFormat("yyyy/MM/dd");
     startviewdate_->setCalendarPopup(true);
     startviewdate_->setMinimumDate(QDate(1900, 1, 1));
-    startviewtime_ = new QTimeEdit(view_box);
+    startviewtime_ = new TimeBox(view_box);
     startviewtime_->setObjectName("startviewtime");
-    startviewtime_->setDisplayFormat("HH:mm:ss");
+    startviewtime_->setToolTip("HH:MM:SS (9:05 is 09:05:00)");
+    startviewtime_->setText("00:00:00");
+    connect(startviewtime_, &QLineEdit::editingFinished, this, [this] {
+        startviewtime_->setText(startviewtime_->time().toString("HH:mm:ss"));
+    });
     rep_ch_ = new QComboBox(view_box);
     rep_ch_->setObjectName("rep_ch");
     for (int ch = 1; ch <= 4; ++ch) rep_ch_->addItem(QString::number(ch));
@@ -363,7 +368,7 @@ void ReviewWindow::show_settings() {
 
 void ReviewWindow::set_start(const text::DateTime& start) {
     startviewdate_->setDate(QDate(start.year, start.month, start.day));
-    startviewtime_->setTime(QTime(start.hour, start.minute, start.second));
+    startviewtime_->set_time(QTime(start.hour, start.minute, start.second));
 }
 
 text::DateTime ReviewWindow::start() const {
@@ -492,7 +497,7 @@ void ReviewWindow::previous_page() {
 
 void ReviewWindow::rewind() {
     if (busy_) return;
-    startviewtime_->setTime(QTime(0, 0, 0));
+    startviewtime_->set_time(QTime(0, 0, 0));
     draw_page();
 }
 

@@ -19,7 +19,6 @@ class QMouseEvent;
 class QProgressBar;
 class QPushButton;
 class QScrollBar;
-class QTimeEdit;
 
 namespace velkantor::acquisition {
 class Station;
@@ -28,6 +27,7 @@ class Station;
 namespace velkantor::gui {
 
 class DrumWindow;
+class TimeBox;
 class PictureWidget;
 
 // The review window (`Review`, "Review / Extract"): pages through a channel's datalog on the
@@ -107,7 +107,7 @@ class ReviewWindow : public QWidget {
     QLabel* end_time_ = nullptr;
     QLabel* cursor_ = nullptr;
     QDateEdit* startviewdate_ = nullptr;
-    QTimeEdit* startviewtime_ = nullptr;
+    TimeBox* startviewtime_ = nullptr;
     QComboBox* rep_ch_ = nullptr;
     QPushButton* ok_view_ = nullptr;
     QPushButton* nextpage_ = nullptr;

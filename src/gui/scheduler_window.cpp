@@ -145,14 +145,19 @@ void SchedulerWindow::entry_selected(int row) {
 }
 
 std::string SchedulerWindow::entry_from_fields(int entries) {
-    const std::string channel = events::ScheduleChannelText(s(channel_->text()));
-    const events::ScheduleEdit edit =
-        events::MakeScheduleEntry(s(start_date_->text()), s(start_time_->text()), channel, entries);
+    const auto channel = events::ScheduleChannelText(s(channel_->text()));
+    const events::ScheduleEdit edit = events::MakeScheduleEntry(
+        s(start_date_->text()), s(start_time_->text()), channel.value_or("1"), entries);
     if (!edit.ok) {
         station_.op().message(edit.title, edit.text, platform::MessageIcon::critical);
         return {};
     }
-    channel_->setText(q(channel));
+    if (!channel) {
+        station_.op().message("Error", events::kScheduleChannelText,
+                              platform::MessageIcon::critical);
+        return {};
+    }
+    channel_->setText(q(*channel));
     return edit.entry;
 }
 

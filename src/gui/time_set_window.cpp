@@ -464,17 +464,14 @@ void TimeSetWindow::set_board_clock(const text::DateTime& when, int gmt_field) {
 }
 
 void TimeSetWindow::clear_chart() {
-    const auto& marks = station_.board_clock().state().sync_minute_marks;
-    for (size_t minute = 0; minute < marks.size(); ++minute) {
-        if (marks[minute] != 0) cleared_[minute] = true;
-    }
+    station_.board_clock().clear_sync_minute_marks();
     dcfchart_->update();
 }
 
 bool TimeSetWindow::dcf_bar(int minute) const {
     if (minute < 0 || minute >= kMinutesPerDay) return false;
     auto m = static_cast<size_t>(minute);
-    return station_.board_clock().state().sync_minute_marks[m] != 0 && !cleared_[m];
+    return station_.board_clock().state().sync_minute_marks[m] != 0;
 }
 
 void TimeSetWindow::refresh() {
@@ -498,7 +495,6 @@ void TimeSetWindow::show_time_window(const timekeeping::TimeWindowTexts& texts) 
     palette.setColor(QPalette::Window, texts.sync_bit ? kSyncColour : kNoSyncColour);
     dcf77sync_->setPalette(palette);
     if (texts.sync_bit && texts.minute_of_day >= 0 && texts.minute_of_day < kMinutesPerDay) {
-        cleared_[static_cast<size_t>(texts.minute_of_day)] = false;
         dcfchart_->update();
     }
 }

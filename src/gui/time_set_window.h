@@ -89,9 +89,6 @@ private:
     QWidget* dcfchart_ = nullptr;
     QPushButton *ok_time_ = nullptr, *oktimeset_ = nullptr, *notimeset_ = nullptr,
                 *trimming_ = nullptr;
-    // Minutes cleared by a click on the chart: their bars stay off until a synchronisation
-    // arrives in that minute again.
-    std::array<bool, 1440> cleared_{};
 };
 
 }  // namespace velkantor::gui

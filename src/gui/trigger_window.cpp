@@ -491,7 +491,9 @@ void TriggerWindow::show_form(const config::TriggerForm& form) {
 }
 
 void TriggerWindow::select_channel(int ch) {
-    if (ch < 0 || ch >= config::kChannels) return;
+    // The same channel again (the main window reloading its own controls) keeps the edits
+    // not yet applied.
+    if (ch < 0 || ch >= config::kChannels || ch == ch_) return;
     ch_ = ch;
     load_controls();
 }
@@ -622,7 +624,10 @@ void TriggerWindow::showEvent(QShowEvent* event) {
     // A window restored from the task bar is not opened again.
     if (!event->spontaneous()) {
         open_ = true;
-        select_channel(links_.main_channel ? links_.main_channel() : ch_);
+        // Opening shows the settings as they are, on the main window's channel.
+        int ch = links_.main_channel ? links_.main_channel() : ch_;
+        if (ch >= 0 && ch < config::kChannels) ch_ = ch;
+        load_controls();
         apply_enables();
     }
     QWidget::showEvent(event);

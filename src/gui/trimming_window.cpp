@@ -118,6 +118,14 @@ void TrimmingWindow::build() {
     service_layout->addWidget(trace_);
     layout->addWidget(service, 1);
 
+    // Without a window manager there is no title bar: the window closes itself.
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    auto* close_button = button(this, "cmd_close", "Close", "Close this window");
+    bottom->addWidget(close_button);
+    layout->addLayout(bottom);
+    connect(close_button, &QPushButton::clicked, this, [this] { close(); });
+
     connect(txt_manual_trim_, &QLineEdit::textEdited, this, [this](const QString& text) {
         station_.clock_trim().display().manual_trim = text.toStdString();
     });

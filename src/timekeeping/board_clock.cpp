@@ -113,6 +113,7 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     state_.board_datetime_text = state_.board_date_text + " " + state_.board_time_text;
     state_.board_second_of_day = seconds_of_day(state_.board_time_text);
     run.measured_rate = run.second_sample_count[0];
+    run.last_second_count = run.second_sample_count;
     run.second_sample_count.fill(0);
 
     if (auto stamp = text::parse_datetime(state_.board_datetime_text)) {
@@ -122,6 +123,8 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     count_samples();
     listener.board_time_of_day(state_.board_second_of_day);
     listener.show_measured_rate(run.measured_rate);
+    station_.housekeeping_view().show_second_sample_counts(run.last_second_count,
+                                                           run.configured_rate);
 
     synchronisation();
     update_lock();

@@ -85,6 +85,7 @@ public:
     void set_sync_source_label(std::string label) { state_.sync_source_label = std::move(label); }
     // A click on an `xerror` counter clears all four.
     void reset_xerror() { state_.xerror.fill(0); }
+    void clear_sync_minute_marks() { state_.sync_minute_marks.fill(0); }
     // The time set window's texts for the current state.
     TimeWindowTexts time_window_texts() const;
 

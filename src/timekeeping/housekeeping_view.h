@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -32,6 +33,10 @@ public:
     // The end of the title: "FDS: 123456 Kb" or "FDS: N.A." (see title_with_free_space).
     virtual void show_free_disk_space(std::string_view /*fds*/) {}
     virtual void show_sample_count_errors(int /*ch*/, long /*count*/) {}  // `xerror`
+    // At each board second: every channel's samples counted in the second that ended and its
+    // configured rate (`true_sps` shows the selected channel's).
+    virtual void show_second_sample_counts(const std::array<double, 4>& /*counts*/,
+                                           const std::array<double, 4>& /*configured*/) {}
 
     // Hardware setup window.
     virtual void show_input_lines(bool /*line1*/, bool /*line2*/) {}  // `linea1`, `linea2`

@@ -232,6 +232,34 @@ TEST_F(FftWindowTest, EveryControlWritesItsSettingAtOnceForItsChannel) {
     }
 }
 
+// A new station's spectrum draws nothing (no display mode, levels 0/0): the window says why.
+TEST_F(FftWindowTest, ABlackPictureSaysWhy) {
+    open();
+    auto* hint = child<QLabel>(*fft, "fft_hint");
+    auto& cs = settings.channels[kCh];
+    struct Case {
+        int16_t mode, top, bottom;
+        const char* says;  // nullptr: nothing to say
+    };
+    const Case cases[] = {
+        {0, 0, 0, "no display mode is chosen"},
+        {1, 0, 0, "levels are 0/0 dB"},
+        {1, -50, -150, nullptr},
+        {2, 0, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        cs.fft_display_mode = c.mode;
+        cs.fft_scope_max = c.top;
+        cs.fft_scope_min = c.bottom;
+        fft->refresh();
+        EXPECT_EQ(hint->isVisible(), c.says != nullptr);
+        if (c.says) {
+            EXPECT_TRUE(hint->text().contains(c.says)) << hint->text().toStdString();
+        }
+    }
+}
+
 TEST_F(FftWindowTest, TextThatIsNoNumberIsRefused) {
     FftWindow& window = open();
     auto* field = child<QLineEdit>(window, "scope_max");

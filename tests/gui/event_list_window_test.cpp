@@ -40,7 +40,7 @@ class EventListWindowTest : public ::testing::Test {
             rig.station,
             [this](const std::string& program, const std::vector<std::string>& arguments) {
                 starts.push_back({program, arguments});
-                return true;
+                return viewer_starts;
             });
         window->show();
     }
@@ -70,6 +70,7 @@ class EventListWindowTest : public ::testing::Test {
     StationRig rig;
     std::vector<std::string> earlier;
     std::vector<Start> starts;
+    bool viewer_starts = true;  // what the launcher reports
     std::unique_ptr<gui::EventListWindow> window;
 };
 
@@ -116,6 +117,63 @@ TEST_F(EventListWindowTest, ViewStartsTheViewerWithThePathAsOneArgument) {
     click("eventview");
     EXPECT_EQ(starts.size(), 2u);
     EXPECT_TRUE(rig.op.shown.empty());
+}
+
+// The viewer setting is a program with its own arguments, split as a shell splits words;
+// what cannot be started is said.
+TEST_F(EventListWindowTest, ViewerSettingIsSplitAndAFailureIsReported) {
+    struct Case {
+        const char* setting;
+        std::vector<std::string> started;  // program, then arguments; empty: nothing starts
+        bool starts;
+        const char* message;  // nullptr: none
+    };
+    const Case cases[] = {
+        {"gedit --new-window", {"gedit", "--new-window", kEventPath}, true, nullptr},
+        {"'/opt/my viewer/view' -t \"a b\"", {"/opt/my viewer/view", "-t", "a b", kEventPath},
+         true, nullptr},
+        {"", {}, true, "File View: No file viewer is set: name one in Setup (the event browser)."},
+        {"gedit 'unclosed", {}, true,
+         "File View: The file viewer setting cannot be read: gedit 'unclosed"},
+        {"no-such-viewer -x", {"no-such-viewer", "-x", kEventPath}, false,
+         "File View: The file viewer could not be started: no-such-viewer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        starts.clear();
+        rig.op.shown.clear();
+        rig.station.settings().general.event_browser = c.setting;
+        viewer_starts = c.starts;
+        list()->setCurrentRow(row_of(kEvent));
+        click("eventview");
+        if (c.started.empty()) {
+            EXPECT_TRUE(starts.empty());
+        } else {
+            ASSERT_EQ(starts.size(), 1u);
+            std::vector<std::string> started{starts[0].program};
+            started.insert(started.end(), starts[0].arguments.begin(), starts[0].arguments.end());
+            EXPECT_EQ(started, c.started);
+        }
+        if (c.message) {
+            ASSERT_EQ(rig.op.shown.size(), 1u);
+            EXPECT_EQ(rig.op.shown[0].title + ": " + rig.op.shown[0].text, c.message);
+        } else {
+            EXPECT_TRUE(rig.op.shown.empty());
+        }
+    }
+}
+
+// The row with the keyboard focus is not a choice: only a selected row is viewed or deleted.
+TEST_F(EventListWindowTest, ViewAndDeleteActOnlyOnTheSelectedRow) {
+    list()->clearSelection();
+    list()->setCurrentRow(row_of(kEvent), QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(list()->selectedItems().isEmpty());
+    rig.op.answers = {true};
+    click("eventview");
+    click("delete_event");
+    EXPECT_TRUE(starts.empty());
+    EXPECT_TRUE(rig.op.shown.empty());
+    EXPECT_TRUE(rig.fs.exists(kEventPath));
 }
 
 TEST_F(EventListWindowTest, DeleteAsksAndTheLogKeepsTheLine) {

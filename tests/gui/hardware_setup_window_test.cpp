@@ -36,7 +36,10 @@ struct SetupBench {
                              [this](timekeeping::HousekeepingView* view, bool open) {
                                  rig.station.set_housekeeping_view(open ? view : nullptr);
                              },
-                             [this] { ++settings_changed; }});
+                             [this](bool single_channel) {
+                                 ++settings_changed;
+                                 reselected += single_channel ? 1 : 0;
+                             }});
     }
     ~SetupBench() { window->close(); }
     SetupBench(const SetupBench&) = delete;
@@ -95,6 +98,7 @@ struct SetupBench {
     StationRig rig;
     std::unique_ptr<gui::HardwareSetupWindow> window;
     int settings_changed = 0;
+    int reselected = 0;  // applies that asked the main window to show channel 2, then 1
 };
 
 class HardwareSetupWindowTest : public ::testing::Test, public SetupBench {};
@@ -142,12 +146,27 @@ TEST_F(HardwareSetupWindowTest, OpeningShowsTheSettingsApplyCopiesThemCancelDoes
     EXPECT_EQ(general().events_folder, "/data/events");
     EXPECT_EQ(general().clock_trim_hex, "0A0B0C0D");  // upper-cased
     EXPECT_EQ(settings_changed, 1);
+    EXPECT_EQ(reselected, 0) << "only a single-channel instrument moves the main selection";
     EXPECT_TRUE(rig.op.shown.empty());
 
     tick("chk_debug");
     click("automation_ok");
     EXPECT_EQ(general().service_mode, 3);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(HardwareSetupWindowTest, OnlySingleChannelInstrumentsMoveTheMainSelection) {
+    window->show();
+    const std::pair<int16_t, int> cases[] = {
+        {config::kZeda18, 0}, {config::kInfiltec, 1}, {config::kLx1500, 1},
+        {config::kDataqDi194rs, 0}, {config::kZeda30, 0}};
+    for (const auto& [ad_type, moves] : cases) {
+        SCOPED_TRACE(ad_type);
+        reselected = 0;
+        find<QComboBox>("ad_type")->setCurrentIndex(ad_type);
+        click("automation_apply");
+        EXPECT_EQ(reselected, moves);
+    }
 }
 
 TEST_F(HardwareSetupWindowTest, InterfaceTypeMovesUnsupportedRatesAndSaysSo) {

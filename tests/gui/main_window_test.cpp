@@ -12,9 +12,15 @@
 #include "display/displays.h"
 #include "gui/display_windows.h"
 #include "gui/drum_window.h"
+#include "gui/hardware_setup_window.h"
+#include "gui/fft_window.h"
 #include "gui/main_window.h"
+#include "config/settings_file.h"
 #include "platform/real/qt_picture_codec.h"
+#include "events/event_file.h"
 #include "support/station_rig.h"
+
+#include <QRegularExpression>
 
 namespace velkantor::testing {
 namespace {
@@ -45,6 +51,46 @@ protected:
         QTest::keyClick(edit, Qt::Key_Return);
     }
     QString caption(const char* name) { return find<QLabel>(name)->text(); }
+    // START on a simulated ZEDA18 board with the given rate list indices (after load() and
+    // the test's own settings).
+    void start_run(std::array<int16_t, 4> rates) {
+        panel.reload_controls();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = config::kZeda18;
+        for (size_t i = 0; i < 4; ++i) {
+            settings.channels[i].sps_index = rates[i];
+            config::UpdateDerivedCounts(settings.channels[i]);
+        }
+        rig.attach_board();
+        click("cmd_start");
+        ASSERT_TRUE(rig.station.in_run());
+    }
+    // Channel 1 records events by hand only: an amplitude trigger the signal never reaches,
+    // and a stop level no sample is below, so an event lasts until its manual stop.
+    void enable_recording() {
+        auto& c = rig.station.settings().channels[0];
+        c.record_enabled = 1;
+        c.trigger_mode = 0;
+        c.event_extension = "CH1";
+        c.start_params = "1000000,2,0.5,1,30,3";
+        c.stop_params = "0,0.5,2,10";
+        config::DecodeStartParams(c);
+        config::DecodeStopParams(c);
+    }
+    void run_for(double seconds) { rig.host.run_until(rig.clock.epoch_seconds() + seconds); }
+    void finish_stopping() {
+        while (rig.station.in_run()) {
+            if (rig.station.pass().ended) break;
+        }
+    }
+    std::vector<std::string> event_files() {
+        std::vector<std::string> files;
+        std::string folder = std::string(kStation) + "/events/";
+        for (const auto& name : rig.fs.list_directory(folder)) {
+            if (!rig.fs.is_directory(folder + name)) files.push_back(name);
+        }
+        return files;
+    }
 
     StationRig rig;
     platform::QtPictureCodec codec;
@@ -210,6 +256,241 @@ TEST_F(MainWindowTest, ChartClicksSelectAndZoom) {
     QTest::mouseClick(panel.findChild<gui::PictureWidget*>("chzoom"), Qt::LeftButton);
     EXPECT_EQ(displays.charts().zoom_channel(), -1);
     EXPECT_TRUE(panel.findChild<gui::PictureWidget*>("chp(0)")->isVisibleTo(&panel));
+}
+
+// The run's indicators: the board time of the samples, the selected channel's measured rate
+// and (in service mode) the loop's idle passes; none of them outlives STOP.
+TEST_F(MainWindowTest, RunIndicatorsFollowTheSelectedChannelAndClearAtStop) {
+    ASSERT_EQ(panel.load(), "");
+    rig.station.settings().general.service_mode = 1;
+    start_run({15, 12, 4, 0});  // 100, 50, 1 per second, off
+    ASSERT_FALSE(HasFatalFailure());
+    run_for(5);
+    EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$")
+                    .match(caption("utc_clock"))
+                    .hasMatch())
+        << caption("utc_clock").toStdString();
+    EXPECT_EQ(caption("true_sps"), "100");
+    click("ch_plus");
+    EXPECT_EQ(caption("true_sps"), "50") << "the selected channel's count, not channel 1's";
+    click("ch_plus");
+    EXPECT_EQ(caption("true_sps"), "1") << "below 2 per second: the configured rate";
+    auto* idle = find<QLabel>("donothing");
+    EXPECT_TRUE(idle->isVisibleTo(&panel));
+    bool number = false;
+    idle->text().toDouble(&number);
+    EXPECT_TRUE(number) << idle->text().toStdString();
+
+    click("cmd_stop");
+    finish_stopping();
+    for (const char* label : {"utc_clock", "true_sps", "donothing"}) {
+        EXPECT_TRUE(caption(label).isEmpty()) << label;
+    }
+}
+
+TEST_F(MainWindowTest, IdlePassesAreAServiceFigureOnly) {
+    ASSERT_EQ(panel.load(), "");
+    EXPECT_FALSE(find<QLabel>("donothing")->isVisibleTo(&panel));
+}
+
+// A manual stop switches the channel's recording off; the box shows it, so one click
+// enables it again and REC records anew.
+TEST_F(MainWindowTest, ManualStopClearsRecordingEnabled) {
+    ASSERT_EQ(panel.load(), "");
+    enable_recording();
+    start_run({15, 0, 0, 0});
+    ASSERT_FALSE(HasFatalFailure());
+    auto* enabled = find<QCheckBox>("ch_enabled");
+    ASSERT_TRUE(enabled->isChecked());
+    run_for(3);
+    click("man_record(0)");
+    run_for(3);
+    ASSERT_EQ(event_files().size(), 1u) << ::testing::PrintToString(event_files());
+    EXPECT_EQ(find<QPushButton>("man_record(0)")->text(), "STOP");
+    click("man_record(0)");
+    run_for(2);
+    EXPECT_EQ(find<QPushButton>("man_record(0)")->text(), "REC");
+    EXPECT_EQ(rig.station.settings().channels[0].record_enabled, 0);
+    EXPECT_FALSE(enabled->isChecked());
+
+    QTest::mouseClick(enabled, Qt::LeftButton);
+    EXPECT_EQ(rig.station.settings().channels[0].record_enabled, 1);
+    run_for(1);
+    click("man_record(0)");
+    run_for(3);
+    EXPECT_EQ(event_files().size(), 2u) << "REC records again after one click on the box";
+}
+
+// The title bar's close while acquiring (EXIT is disabled, STOP too while an event records)
+// asks first, and ends the run through STOP's exit sequence before the program.
+TEST_F(MainWindowTest, ClosingWhileAcquiringAsksAndFinishesTheEvent) {
+    ASSERT_EQ(panel.load(), "");
+    enable_recording();
+    start_run({15, 0, 0, 0});
+    ASSERT_FALSE(HasFatalFailure());
+    panel.show();
+    run_for(3);
+    click("man_record(0)");
+    run_for(3);
+    ASSERT_EQ(event_files().size(), 1u) << ::testing::PrintToString(event_files());
+    EXPECT_FALSE(find<QPushButton>("cmd_stop")->isEnabled()) << "STOP waits for the event";
+
+    rig.op.answers.push_back(false);
+    EXPECT_FALSE(panel.close());
+    EXPECT_EQ(rig.op.shown.back().kind, "question");
+    EXPECT_TRUE(rig.station.in_run());
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_FALSE(exited);
+
+    rig.op.answers.push_back(true);
+    panel.close();
+    finish_stopping();
+    EXPECT_FALSE(rig.station.in_run());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(exited);
+    EXPECT_FALSE(panel.isVisible());
+    std::string event = rig.file("events/" + event_files().front());
+    EXPECT_EQ(event.find(events::kCountPlaceholder), std::string::npos)
+        << "the event file is finished with its count";
+    auto log = rig.event_log_messages();
+    EXPECT_NE(std::find(log.begin(), log.end(), "STOP"), log.end());
+}
+
+// STOP unloads the spectrum windows the run opened; the next run opens its own.
+TEST_F(MainWindowTest, StopUnloadsTheSpectrumWindowTheRunOpened) {
+    ASSERT_EQ(panel.load(), "");
+    rig.station.settings().channels[0].fft_enabled = 1;
+    start_run({15, 0, 0, 0});
+    ASSERT_FALSE(HasFatalFailure());
+    run_for(3);
+    ASSERT_NE(windows.fft_window(0), nullptr);
+    EXPECT_TRUE(windows.fft_window(0)->isVisible());
+    click("cmd_stop");
+    finish_stopping();
+    ASSERT_NE(windows.fft_window(0), nullptr);
+    EXPECT_FALSE(windows.fft_window(0)->isVisible());
+    EXPECT_TRUE(windows.fft_window(0)->closed());
+
+    click("cmd_start");
+    run_for(2);
+    ASSERT_NE(windows.fft_window(0), nullptr);
+    EXPECT_TRUE(windows.fft_window(0)->isVisible()) << "the next run opens a new one";
+}
+
+// The drum and spectrum windows open cascaded from the main window below its buttons (the
+// test screen has no room beside it), and a drum shows the row being drawn.
+TEST_F(MainWindowTest, DisplayWindowsLeaveTheMainWindowsButtonsInSight) {
+    ASSERT_EQ(panel.load(), "");
+    windows.set_anchor(&panel);
+    panel.move(0, 0);
+    panel.show();
+    auto& settings = rig.station.settings();
+    for (size_t ch = 0; ch < 4; ++ch) settings.channels[ch].drum_enabled = 1;
+    settings.channels[0].fft_enabled = 1;
+    start_run({15, 15, 15, 15});
+    ASSERT_FALSE(HasFatalFailure());
+    run_for(3);
+    windows.refresh();
+
+    std::vector<QWidget*> opened;
+    for (int ch = 0; ch < 4; ++ch) opened.push_back(windows.drum_window(ch));
+    opened.push_back(windows.fft_window(0));
+    const int buttons_bottom =
+        find<QPushButton>("cmd_start")->mapTo(&panel, QPoint(0, 0)).y() +
+        find<QPushButton>("cmd_start")->height() + panel.geometry().top();
+    std::vector<QPoint> corners;
+    for (QWidget* window : opened) {
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(window->isVisible()) << window->objectName().toStdString();
+        EXPECT_GT(window->geometry().top(), buttons_bottom) << window->objectName().toStdString();
+        EXPECT_EQ(std::count(corners.begin(), corners.end(), window->pos()), 0)
+            << window->objectName().toStdString() << " opens on top of another window";
+        corners.push_back(window->pos());
+    }
+
+    auto* drum = windows.drum_window(0);
+    const int hour = rig.station.board_clock().state().board_hours;
+    const int row_top = display::kDrumHeight * (hour / 3) / 8;
+    const int row_bottom = display::kDrumHeight * (hour / 3 + 1) / 8;
+    const int view_height = drum->findChild<QWidget*>("drum_pic")->height();
+    const int middle = drum->vertical_offset() + view_height / 2;
+    EXPECT_LE(drum->vertical_offset(), row_top);
+    EXPECT_GE(drum->vertical_offset() + view_height, row_bottom);
+    EXPECT_LE(std::abs(middle - (row_top + row_bottom) / 2), 1) << "the drawn row is centred";
+}
+
+// The default size fits a 1280 x 800 screen (title bar and panel included) with the channel
+// setup column whole; a larger window gives the room to the charts.
+TEST_F(MainWindowTest, DefaultSizeFitsA1280By800ScreenWithTheSetupColumnWhole) {
+    ASSERT_EQ(panel.load(), "");
+    panel.show();
+    EXPECT_LE(panel.width(), 1280);
+    EXPECT_LE(panel.height(), 800 - 60);
+    EXPECT_LE(panel.minimumSizeHint().width(), panel.width());
+    EXPECT_LE(panel.minimumSizeHint().height(), panel.height());
+    auto* frame = find<QWidget>("frame");
+    EXPECT_LE(frame->mapTo(&panel, QPoint(frame->width(), 0)).x(), panel.width());
+    for (auto* box : frame->findChildren<QCheckBox*>()) {
+        EXPECT_GE(box->width(), box->sizeHint().width()) << box->objectName().toStdString();
+    }
+    const int chart_width = find<QWidget>("chp(0)")->width();
+    const int frame_width = frame->width();
+    panel.resize(1920, 1040);
+    EXPECT_GT(find<QWidget>("chp(0)")->width(), chart_width + 500);
+    EXPECT_EQ(frame->width(), frame_width);
+}
+
+TEST_F(MainWindowTest, LoggingBoxTip) {
+    EXPECT_EQ(find<QCheckBox>("logging")->toolTip().toStdString(),
+              "Select to enable continous datalogging for future review. Flush buffer period in "
+              "Setup window.");
+}
+
+// A lock ticked in the hardware setup holds at once, and the SAVE that follows writes it.
+TEST_F(MainWindowTest, TheSettingsLockCanBeSaved) {
+    ASSERT_EQ(panel.load(), "");
+    gui::HardwareSetupWindow setup(rig.station);
+    setup.show();
+    QTest::mouseClick(setup.findChild<QCheckBox*>("lock_settings"), Qt::LeftButton,
+                      {}, QPoint(6, 6));
+    ASSERT_EQ(rig.station.settings().general.settings_locked, 1);
+    setup.close();
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    EXPECT_FALSE(find<QWidget>("frame")->isEnabled()) << "the lock holds in the main window";
+    click("cmd_save");
+    config::Settings saved;
+    config::ReadConfiguration(saved, rig.fs, kStation);
+    EXPECT_EQ(saved.general.settings_locked, 1);
+}
+
+// A data folder that cannot be written is listed as a load error and the window loads on.
+TEST_F(MainWindowTest, ALoadErrorIsListedAndTheLoadGoesOn) {
+    rig.fs.create_directories(std::string(kStation) + "/events");
+    rig.fs.set_read_only(std::string(kStation) + "/events");
+    ASSERT_EQ(panel.load(), "");
+    const auto& lines = rig.station.errors().lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().find("/ PANEL Load /"), std::string::npos) << lines.front();
+    EXPECT_NE(lines.front().find("events"), std::string::npos) << lines.front();
+    EXPECT_TRUE(rig.fs.exists(std::string(kStation) + "/velkant.ini")) << "the settings loaded";
+    EXPECT_TRUE(rig.fs.is_directory(std::string(kStation) + "/drums"));
+    EXPECT_TRUE(find<QPushButton>("cmd_start")->isEnabled());
+}
+
+// A single-channel instrument's Apply shows channel 2 then 1 in the main window; an open
+// trigger window is told only of channel 1.
+TEST_F(MainWindowTest, ReselectingTheFirstChannelTellsTheTriggerWindowOnce) {
+    std::vector<int> followed;
+    gui::MainWindow main(rig.station, displays,
+                         {{}, {}, {}, {}, {}, [&](int ch) { followed.push_back(ch); }});
+    ASSERT_EQ(main.load(), "");
+    followed.clear();
+    main.select_channel(2);
+    main.reselect_first_channel();
+    EXPECT_EQ(main.selected_channel(), 0);
+    EXPECT_EQ(followed, (std::vector<int>{2, 0}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <functional>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -45,11 +46,12 @@ class ReviewWindowTest : public WindowTest<gui::ReviewWindow> {
     std::string label(const char* name) { return find<QLabel>(name)->text().toStdString(); }
     void set_start(const text::DateTime& t) {
         find<QDateEdit>("startviewdate")->setDate(QDate(t.year, t.month, t.day));
-        find<QTimeEdit>("startviewtime")->setTime(QTime(t.hour, t.minute, t.second));
+        find<QLineEdit>("startviewtime")->setText(
+            QTime(t.hour, t.minute, t.second).toString("HH:mm:ss"));
     }
     std::string start() {
         return (find<QDateEdit>("startviewdate")->date().toString("yyyy/MM/dd") + " " +
-                find<QTimeEdit>("startviewtime")->time().toString("HH:mm:ss"))
+                find<QLineEdit>("startviewtime")->text())
             .toStdString();
     }
     // A datalog file: "YYYYMMDD_HHMMSS", the rate, the lock letter, `n` samples of `value`.
@@ -369,6 +371,40 @@ TEST_F(ReviewWindowTest, CloseHidesTheReplayAreaUntilTheNextPage) {
     EXPECT_FALSE(find<gui::PictureWidget>("replay")->isVisible());
     click("ok_view");
     EXPECT_TRUE(find<gui::PictureWidget>("replay")->isVisible());
+}
+
+// A time typed into the Time box is the time: the typing replaces the whole box, wherever it
+// was clicked or however it got the focus.
+TEST_F(ReviewWindowTest, ATypedTimeKeepsItsHours) {
+    open();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* box = find<QLineEdit>("startviewtime");
+    auto click_at = [box](int x) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(x, box->height() / 2));
+    };
+    struct Case {
+        const char* how;
+        std::function<void()> focus;
+        const char* typed;
+        const char* time;
+    };
+    const Case cases[] = {
+        {"click on the seconds", [&] { click_at(box->width() - 8); }, "14:35:20", "14:35:20"},
+        {"click on the minutes", [&] { click_at(box->width() / 3); }, "14:35:20", "14:35:20"},
+        {"tab", [&] { box->setFocus(Qt::TabFocusReason); }, "14:35:20", "14:35:20"},
+        {"short form", [&] { click_at(4); }, "9:05", "09:05:00"},
+        {"not a time", [&] { click_at(4); }, "noon", "00:00:00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        find<QPushButton>("ok_view")->setFocus();
+        set_start({2026, 3, 1, 0, 0, 0, 0});
+        c.focus();
+        QTest::keyClicks(box, c.typed);
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(start(), std::string("2026/03/01 ") + c.time);
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "events/schedule_rules.h"
 #include "gui/window_test.h"
 
 namespace velkantor::testing {
@@ -38,20 +39,25 @@ TEST_F(SchedulerWindowTest, ListsTheFirstTwentyElementsThatAreNotBlank) {
     EXPECT_EQ(window->windowTitle(), "Recording Scheduler");
 }
 
-TEST_F(SchedulerWindowTest, AddChecksTheFieldsAndCorrectsTheChannel) {
+TEST_F(SchedulerWindowTest, AddChecksTheFieldsAndRefusesAChannelThatIsNotOne) {
     open();
+    const std::string bad_channel = std::string("Error: ") + events::kScheduleChannelText;
     struct Case {
         const char* date;
         const char* time;
         const char* channel;
         const char* added;          // nullptr: refused
         const char* channel_shown;  // the field after the click
+        std::string refusal = "Error: Wrong date or time";
     };
     const Case cases[] = {
         {"2026/03/12", "14:30:00", "2", "2026/03/12 14:30:00 Ch:2", "2"},
         {"2026/3/2", "4:05", " 3 ", "2026/03/02 04:05:00 Ch:3", "3"},
-        {"2026/03/12", "14:30:00", "9", "2026/03/12 14:30:00 Ch:1", "1"},
-        {"2026/03/12", "14:30:00", "2abc", "2026/03/12 14:30:00 Ch:2", "2"},
+        {"2026/03/12", "14:30:00", "9", nullptr, "9", bad_channel},
+        {"2026/03/12", "14:30:00", "", nullptr, "", bad_channel},
+        {"2026/03/12", "14:30:00", "x", nullptr, "x", bad_channel},
+        {"2026/03/12", "14:30:00", "1.5", nullptr, "1.5", bad_channel},
+        {"2026/03/12", "14:30:00", "2abc", nullptr, "2abc", bad_channel},
         {"2026/02/30", "14:30:00", "2", nullptr, "2"},
         {"2026/03/12", "25:00:00", "7", nullptr, "7"},
         {"", "", "", nullptr, ""},
@@ -66,7 +72,7 @@ TEST_F(SchedulerWindowTest, AddChecksTheFieldsAndCorrectsTheChannel) {
             expected.push_back(c.added);
             EXPECT_TRUE(rig.op.shown.empty()) << last_message();
         } else {
-            EXPECT_EQ(last_message(), "Error: Wrong date or time");
+            EXPECT_EQ(last_message(), c.refusal);
         }
         EXPECT_EQ(listed(), expected);
         EXPECT_EQ(find<QLineEdit>("channel")->text().toStdString(), c.channel_shown);

@@ -106,6 +106,16 @@ TEST_F(ErrorListTest, ClearListEmptiesAndTheNextReportCountsFromOne) {
     EXPECT_TRUE(shown_lines().front().startsWith(QStringLiteral("Count: 1 /")));
 }
 
+TEST_F(ErrorListTest, CloseUnloadsTheListWithTheWindow) {
+    for (int i = 0; i < 3; ++i) report();
+    click("Command1");
+    EXPECT_FALSE(window.isVisible());
+    report();
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(shown_lines().size(), 1) << "the old lines went with the closed window";
+    EXPECT_TRUE(shown_lines().front().startsWith(QStringLiteral("Count: 1 /")));
+}
+
 TEST_F(ErrorListTest, EndLeavesTheEndingToTheOwner) {
     report();
     click("end_velkant");
@@ -151,11 +161,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ErrorReporter::kContinue, true, 2},
         ReleaseCase{"ClearList", [](ErrorListTest& fixture) { fixture.click("wiperrors"); },
                     ErrorReporter::kCleared, true, 0},
+        // Close unloads the window and its list.
         ReleaseCase{"Close", [](ErrorListTest& fixture) { fixture.click("Command1"); },
-                    ErrorReporter::kCleared, false, 2},
+                    ErrorReporter::kCleared, false, 0},
         // The title bar's close must not strand a held caller behind a window nobody sees.
         ReleaseCase{"TitleBarClose", [](ErrorListTest& fixture) { fixture.window.close(); },
-                    ErrorReporter::kCleared, false, 2}),
+                    ErrorReporter::kCleared, false, 0}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // exec() blocks the test: the answer is queued to run inside the dialog's own event loop, on

@@ -414,6 +414,7 @@ TEST(TimeSetWindow, FollowsTheBoardClockWhileRunning) {
 
     QTest::mouseClick(t.find<QWidget>("dcfchart"), Qt::LeftButton);
     for (int minute = 0; minute < 1440; ++minute) ASSERT_FALSE(t.window.dcf_bar(minute)) << minute;
+    for (auto mark : state.sync_minute_marks) ASSERT_EQ(mark, 0) << "the click clears the marks";
     t.rig.host.run_until(start + 190);
     EXPECT_TRUE(t.window.dcf_bar(12 * 60 + 3)) << "the next synchronisation draws its bar";
     EXPECT_FALSE(t.window.dcf_bar(12 * 60 + 2));

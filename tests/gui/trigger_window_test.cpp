@@ -111,6 +111,12 @@ TEST_F(TriggerWindowTest, ChannelStepsFollowTheMainWindowAndStopAtTheEnds) {
     window->select_channel(1);
     EXPECT_EQ(text("ch_selected"), "2");
     EXPECT_EQ(text("start_threshold(0)"), " 1234");
+
+    // The same channel again (the main window reloading its controls after a Setup Apply)
+    // keeps what is being edited.
+    type("start_threshold(0)", "99");
+    window->select_channel(1);
+    EXPECT_EQ(text("start_threshold(0)").trimmed(), "99");
 }
 
 TEST_F(TriggerWindowTest, ApplyStoresTheBoxesAndTellsTheMainWindow) {

@@ -29,6 +29,9 @@ TEST(CommandLine, Options) {
     EXPECT_TRUE(o.simulate);
     EXPECT_EQ(o.model, "ZEDA10");
     EXPECT_EQ(app::parse_command_line({"--simulate"}).model, "ZEDA18");
+    // Empty names between commas are skipped.
+    EXPECT_EQ(app::parse_command_line({"--open", "active,,timeset,"}).open_windows,
+              (std::vector<std::string>{"active", "timeset"}));
 }
 
 TEST(CommandLine, BadInputIsNamed) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace velkantor::events {
 namespace {
 
@@ -47,6 +50,27 @@ TEST(EventLogLines, SplitsAtLineEnds) {
     EXPECT_EQ(EventLogLines("a\nb"), (Lines{"a", "b"}));
     EXPECT_EQ(EventLogLines("a\r\n\r\nb\r\n"), (Lines{"a", "", "b"}));
     EXPECT_EQ(EventLogLines(""), Lines{});
+}
+
+TEST(ViewerCommandWords, SplitsAsAShellSplitsWordsWithoutExpanding) {
+    struct Case {
+        const char* setting;
+        std::vector<std::string> words;  // empty: no program
+    };
+    const Case cases[] = {
+        {"xdg-open", {"xdg-open"}},
+        {"  gedit   --new-window ", {"gedit", "--new-window"}},
+        {"'/opt/my viewer/view' -t", {"/opt/my viewer/view", "-t"}},
+        {"view \"a \\\"b\\\" $HOME\"", {"view", "a \"b\" $HOME"}},
+        {"view my\\ file", {"view", "my file"}},
+        {"view a''b \"\"", {"view", "ab", ""}},
+        {"view ;reboot", {"view", ";reboot"}},
+        {"", {}},
+        {"   ", {}},
+        {"view 'open", {}},
+        {"view \"open", {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ViewerCommandWords(c.setting), c.words) << c.setting;
 }
 
 }  // namespace

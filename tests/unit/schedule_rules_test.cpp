@@ -5,18 +5,24 @@
 namespace velkantor::events {
 namespace {
 
-TEST(ScheduleRules, ChannelTextIsTheDigitTheTriggerReads) {
+TEST(ScheduleRules, ChannelTextIsTheDigitTheTriggerReadsOrNothing) {
     struct Case {
         const char* typed;
-        const char* stored;
+        const char* stored;  // nullptr: refused
     };
     const Case cases[] = {
-        {"2", "2"},   {" 3 ", "3"}, {"02", "2"},  {"2abc", "2"},  {"2.0", "2"},
-        {"0", "0"},   {"abc", "0"}, {"4", "4"},   {"5", "1"},     {"-1", "1"},
-        {"1.5", "1"}, {"", "1"},    {"   ", "1"}, {"1e999", "1"},
+        {"2", "2"},      {" 3 ", "3"},   {"02", "2"},  {"2.0", "2"},     {"0", "0"},
+        {"4", "4"},      {"2abc", nullptr}, {"abc", nullptr}, {"5", nullptr}, {"9", nullptr},
+        {"-1", nullptr}, {"1.5", nullptr}, {"", nullptr}, {"   ", nullptr}, {"1e999", nullptr},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ScheduleChannelText(c.typed), c.stored) << '"' << c.typed << '"';
+    for (const auto& c : cases) {
+        auto stored = ScheduleChannelText(c.typed);
+        if (c.stored) {
+            EXPECT_EQ(stored, std::optional<std::string>(c.stored)) << '"' << c.typed << '"';
+        } else {
+            EXPECT_FALSE(stored) << '"' << c.typed << '"';
+        }
+    }
 }
 
 TEST(ScheduleRules, SplitToleratesWhatTheFileMayHold) {
