@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 
+#include "acquisition/firmware.h"
 #include "hash.h"
 #include "text/date_time.h"
 
@@ -65,20 +66,12 @@ std::vector<T> latest_first(std::vector<T> items, Key key) {
 ZedaFamily ZedaFamily::with_firmware(std::string_view firmware) const {
     ZedaFamily f = *this;
     f.version = std::string(firmware);
-    // "V" and three digits: major, minor, revision.
-    std::string_view v = firmware.size() >= 4 ? firmware.substr(1, 3) : std::string_view{};
-    std::string_view series = v.substr(0, std::min<size_t>(v.size(), 2));
-    if (series == "21") {
-        f.rate_base = 2400;
-    } else if (series == "16" || series == "18" || series == "20" || series == "30") {
-        f.rate_base = 200;
-    } else {
-        f.rate_base = 100;
-    }
-    const bool dated =
-        v == "162" || v == "163" || v == "181" || v == "200" || v == "210" || v == "300";
-    f.time_frame_length = dated ? 9 : 6;
-    f.date_late_at_midnight = v == "162" || v == "181" || v == "200" || v == "210";
+    // The station's firmware table describes what each firmware does on the line.
+    const std::string number = acquisition::firmware_number(firmware);
+    f.rate_base = acquisition::sampling_firmware(number).rate_ticks;
+    const acquisition::Firmware& row = acquisition::firmware(number);
+    f.time_frame_length = row.dated_time_frames ? 9 : 6;
+    f.date_late_at_midnight = row.date_late_at_midnight;
     return f;
 }
 
@@ -345,6 +338,10 @@ void ZedaBoard::send(std::string bytes, double now, double board_time) {
 }
 
 void ZedaBoard::send_slot(double at) {
+    // A second begins with its time frame at tick 0, whatever layout the slots had; its
+    // samples are placed now, for the second it really is (a jump or a synchronisation
+    // may have chosen another one).
+    if (next_slot_ == 0 && layout_each_second_) lay_out(next_second_);
     const Slot& slot = slots_[next_slot_];
     const int64_t second = next_second_;
     const double label =
@@ -414,19 +411,31 @@ void ZedaBoard::produce(double now) {
     told_ = std::max(told_, now);
 }
 
-void ZedaBoard::start(const std::array<uint8_t, 4>& codes, double now) {
-    codes_ = codes;
+void ZedaBoard::lay_out(int64_t second) {
     slots_.assign(1, Slot{0, -1});
+    const int64_t first_tick = second * family_.rate_base;
     for (int ch = 0; ch < kChannels; ++ch) {
-        int code = codes[static_cast<size_t>(ch)];
+        const int code = codes_[static_cast<size_t>(ch)];
         if (code == 0) continue;  // channel off
-        for (int tick = 0; tick < family_.rate_base; tick += code) slots_.push_back({tick, ch});
+        // A channel samples at every code-th tick of the board's clock, counted on across
+        // seconds: a code that does not divide the ticks of a second takes its samples at
+        // other places in each second, and the count per second varies around the real rate.
+        int tick = static_cast<int>(((-first_tick) % code + code) % code);
+        for (; tick < family_.rate_base; tick += code) slots_.push_back({tick, ch});
     }
     // Time order; the time frame, then the channels in order, at equal times.
     std::stable_sort(slots_.begin() + 1, slots_.end(),
                      [](const Slot& a, const Slot& b) { return a.tick < b.tick; });
+}
+
+void ZedaBoard::start(const std::array<uint8_t, 4>& codes, double now) {
+    codes_ = codes;
+    layout_each_second_ = std::any_of(codes.begin(), codes.end(), [&](uint8_t code) {
+        return code != 0 && family_.rate_base % code != 0;
+    });
     streaming_ = true;
     resume_after(now);
+    lay_out(next_second_);
 }
 
 void ZedaBoard::apply(const ZedaCommand& command, double now) {

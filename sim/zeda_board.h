@@ -23,7 +23,7 @@ struct ZedaFamily {
     int data_frame_length = 4;  // type, payload bytes, terminator
     int time_frame_length = 9;  // 9 with the date, 6 without
     // The board's sampling clock in ticks per second: rate code c gives one sample every c
-    // ticks, so rate_base / c samples per second.
+    // ticks, so rate_base / c samples per second (code 0: the channel is off).
     int rate_base = 200;
     // The 16-channel board's start command carries one rate code and a channel mask (low
     // byte, high byte) instead of a code per channel.
@@ -33,8 +33,9 @@ struct ZedaFamily {
     bool date_late_at_midnight = false;
 
     // The same board with another firmware. The firmware decides the sampling clock
-    // (2400 ticks for 2.1x; 200 for 1.6x, 1.8x, 2.0x and 3.0x; 100 for the rest) and whether
-    // the time frame carries the date (1.62, 1.63, 1.81, 2.00, 2.10 and 3.00 only).
+    // (2400 ticks for 2.1x; 200 for 1.6x, 1.8x, 2.0x and 3.0x; 100 for the rest), whether
+    // the time frame carries the date (1.62, 1.63, 1.81, 2.00, 2.10 and 3.00 only) and
+    // whether it is late at midnight, as the station's firmware table says.
     ZedaFamily with_firmware(std::string_view firmware) const;
 };
 
@@ -108,6 +109,8 @@ private:
 
     void apply(const ZedaCommand& command, double now);
     void start(const std::array<uint8_t, 4>& codes, double now);
+    // Places the samples of board second `second` in `slots_`.
+    void lay_out(int64_t second);
     void resume_after(double now);
     void move_clock(double new_board_time, double now);
 
@@ -164,6 +167,7 @@ private:
     uint64_t garbage_bytes_ = 0;  // bytes the line has carried in garbage spans
 
     std::vector<Slot> slots_;  // one board second of sending, in order
+    bool layout_each_second_ = false;  // a code that does not divide the second's ticks
     int64_t next_second_ = 0;  // board second of the next slot to send
     size_t next_slot_ = 0;
     double told_;  // latest PC time the board was told, or reached while producing

@@ -32,6 +32,8 @@ public:
     // Instruments without a clock of their own: their seconds are PC seconds and a sample's
     // place in its second comes from the measured rate, not the configured one.
     virtual bool paced_by_pc_clock() const { return false; }
+    // The board time is the PC clock's (no clock of its own on the instrument).
+    virtual bool time_from_pc_clock() const { return false; }
 };
 
 // The driver of an interface type (`ad_type`); nullptr for a type without a driver.

@@ -42,6 +42,8 @@ void Conditioner::design(int ch, int16_t period_extender, int rate) {
 void Conditioner::reset_averages() {
     average_count_.fill(0);
     average_sum_.fill(0);
+    // The auto offset's level is learnt again, as the detector's is.
+    dc_average.fill(0);
 }
 
 bool Conditioner::average(int ch, RunState& run) {

@@ -69,11 +69,16 @@ bool InstrumentDriver::new_reading_second(Station& station, size_t bytes_per_rea
         lag = static_cast<int64_t>(waiting / bytes_per_read / reads_per_second);
     }
     text::DateTime now = station.clock().now();
-    int64_t second = text::days_from_civil(now.year, now.month, now.day) * 86400 + now.hour * 3600 +
-                     now.minute * 60 + now.second - lag;
-    // The reading second never goes back: a lag that grows, or a PC clock set back, keeps
-    // the second already given; only a new day shows an earlier time of day.
-    if (second <= reading_second_) return false;
+    int64_t pc_second = text::days_from_civil(now.year, now.month, now.day) * 86400 +
+                        now.hour * 3600 + now.minute * 60 + now.second;
+    int64_t second = pc_second - lag;
+    // The PC clock itself went back (summer time ending, a clock set by hand): the seconds
+    // it gives again are new seconds of the instrument, which samples on regardless.
+    bool pc_clock_back = pc_second < pc_second_;
+    pc_second_ = pc_second;
+    if (second == reading_second_) return false;
+    // A lag that grows never takes the reading second back: the second already given stays.
+    if (second < reading_second_ && !pc_clock_back) return false;
     reading_second_ = second;
     int64_t of_day = second % 86400;
     if (of_day < 0) of_day += 86400;

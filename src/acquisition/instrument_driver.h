@@ -38,6 +38,7 @@ class InstrumentDriver : public BoardDriver {
     bool start_up(Station& station) override;
     // The 16-bit rule of the re-coded frames.
     int32_t decode(std::string_view frame, uint8_t terminator) const override;
+    bool time_from_pc_clock() const override { return true; }
 
   protected:
     // Ends the start script: an instrument that has sent nothing for more than 10 s is
@@ -45,8 +46,9 @@ class InstrumentDriver : public BoardDriver {
     bool found(Station& station) const;
     // The PC second the bytes now being read belong to: the time of day less the seconds
     // that the waiting bytes took to arrive, `bytes_per_read` bytes a read and
-    // `reads_per_second` reads a second. When it is a new second, the time frame is put in
-    // the frame buffer and true is returned: that pass reads nothing.
+    // `reads_per_second` reads a second. When it differs from the last one, the time frame
+    // is put in the frame buffer and true is returned: that pass reads nothing. It goes back
+    // only when the PC clock did.
     bool new_reading_second(Station& station, size_t bytes_per_read, size_t reads_per_second);
     // A complete frame for the station to dispatch.
     static void emit(Station& station, std::string frame);
@@ -54,8 +56,10 @@ class InstrumentDriver : public BoardDriver {
   private:
     const InstrumentLine& line_;
     // Days since 1970 x 86400 + second of day: unlike the time of day alone, it tells a
-    // midnight from a clock that went back.
+    // midnight from a clock that went back. The reading second, and the PC second it was
+    // last asked in (without the lag).
     int64_t reading_second_ = std::numeric_limits<int64_t>::min();
+    int64_t pc_second_ = std::numeric_limits<int64_t>::min();
 };
 
 }  // namespace velkantor::acquisition

@@ -15,10 +15,16 @@ inline constexpr int kPreEventRingLength = 180000;
 struct RunState {
     int16_t acquisition_running = 0;
     int16_t restart_request = 0;
-    double last_data_time = 0;  // seconds since midnight of the last data frame
-    // Seconds since midnight of the last board restart: a restarted board gets a few
-    // seconds to answer before it is restarted again.
+    // Monotonic seconds (the clock's `monotonic`, which a PC clock step does not move) of the
+    // last data frame.
+    double last_data_time = 0;
+    // Monotonic seconds of the last board restart: a restarted board gets a few seconds to
+    // answer before it is restarted again.
     double last_restart_time = -1;
+    // An outage: monotonic seconds of the last data before the board went silent (-1: none),
+    // and of the last restart line the event log got for it.
+    double outage_since = -1;
+    double outage_logged_at = -1;
     std::string frame_buffer;
     int16_t last_byte = 0;
     double idle_passes = 0;
@@ -45,6 +51,9 @@ struct RunState {
     std::vector<int32_t> pre_event_ring =
         std::vector<int32_t>(static_cast<size_t>(config::kChannels) * kPreEventRingLength, 0);
     std::array<int32_t, config::kChannels> ring_position{1, 1, 1, 1};
+    // Samples the ring received since its last reset (capped at its size): until it is full,
+    // the rest of the ring holds zeros that no board sent.
+    std::array<int32_t, config::kChannels> ring_count{};
 
     // The value-label refresh remembers one fifth-of-a-second slot for all channels.
     int label_slot = -1;

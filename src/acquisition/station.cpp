@@ -84,6 +84,28 @@ void Station::board_second_done() {
     second.exact_seconds = driver_ && !driver_->paced_by_pc_clock() && config::is_zeda(settings_.general.ad_type);
     datalog_.DatalogFlush(second, settings_,
                           [this](int, const std::string& what) { report_write_failure(what); });
+    log_filled_samples(false);
+}
+
+void Station::log_filled_samples(bool run_end) {
+    // Samples the line lost are filled so that later ones keep their place; the time log
+    // says so once for each hour in which it happened.
+    const double hour = std::floor(acquisition_second() / 3600);
+    if (!run_end && (filled_hour_ < 0 || hour == filled_hour_)) {
+        filled_hour_ = hour;
+        return;
+    }
+    filled_hour_ = hour;
+    const auto& filled = datalog_.filled();
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        auto c = static_cast<size_t>(ch);
+        long count = filled[c] - filled_logged_[c];
+        if (count > 0) {
+            AppendTimeLog(std::to_string(count) + " samples filled on channel " +
+                          std::to_string(ch + 1));
+        }
+    }
+    filled_logged_ = filled;
 }
 
 void Station::discard_board_input() {
@@ -173,10 +195,10 @@ void Station::WriteDiagnosticLine(std::string_view text) {
 }
 
 int Station::SecondsSinceLastData() const {
-    auto now = static_cast<int>(text::round_half_even(platform_.clock.timer()));
-    int difference = now - static_cast<int>(run_.last_data_time);
-    if (difference < 0) difference += 86400;
-    return difference;
+    // On the monotonic clock: a PC clock set back (summer time ending) is no silence of the
+    // board, and one set forward hides none.
+    return static_cast<int>(
+        text::round_half_even(platform_.clock.monotonic() - run_.last_data_time));
 }
 
 void Station::count_bad_frame() {
@@ -215,15 +237,46 @@ void Station::refuse(bool clear_autostart) {
     if (platform_.port.is_open()) platform_.port.close();
 }
 
+void Station::report_step_failure(const StepFailure& failure) {
+    if (settings_.general.service_mode != 0) throw FatalError(failure.what());
+    WriteDiagnosticLine(std::string("Runtime Error ") + failure.what());
+    errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
+}
+
 // The run's error handler: with service mode 0 a failing step is written to the
 // diagnostic file, reported, and the run goes on with the next step.
 void Station::run_step(const std::function<void()>& step) {
     try {
         step();
     } catch (const StepFailure& failure) {
-        if (settings_.general.service_mode != 0) throw FatalError(failure.what());
-        WriteDiagnosticLine(std::string("Runtime Error ") + failure.what());
-        errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
+        report_step_failure(failure);
+    }
+}
+
+namespace {
+
+// Clears a flag when the scope that set it is left, however it is left.
+struct FlagScope {
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+    bool& flag_;
+};
+
+}  // namespace
+
+void Station::WaitSeconds(double seconds) {
+    platform_.host.wait(seconds);
+    if ((starting_ && stop_requested_) || (in_start_block_ && run_.acquisition_running != 1)) {
+        throw StartupStopped{};
+    }
+}
+
+void Station::wait_for_input(double seconds) {
+    platform_.host.wait_for_input(seconds);
+    if ((starting_ && stop_requested_) || (in_start_block_ && run_.acquisition_running != 1)) {
+        throw StartupStopped{};
     }
 }
 
@@ -267,7 +320,11 @@ bool Station::startup_checks() {
 }
 
 bool Station::start() {
-    if (in_run_) return false;
+    // START is not enabled while a run or a start-up is in progress: nothing may press it
+    // again from inside its own questions and pauses (the timer's autostart included).
+    if (in_run_ || starting_) return false;
+    FlagScope starting(starting_);
+    stop_requested_ = false;
     refused_ = false;
     if (!startup_checks()) {
         refused_ = true;
@@ -287,13 +344,22 @@ bool Station::start() {
     run_.frame_buffer.clear();
     run_.last_byte = 0;
     run_.second_started = false;
+    // Nothing the last run derived from its board is this run's: no board second, date or
+    // lock until this run's first time frame, no measured rate.
+    run_.board_epoch_second = 0;
+    run_.measured_rate = 0;
+    run_.channel0_sample_total = 0;
+    run_.lock_state = "N";
+    run_.outage_since = -1;
+    run_.outage_logged_at = -1;
+    board_clock_.run_started();
     detector_.trigger_armed = false;
     event_files_.run_started();
     run_.last_restart_time = -1;
     AppendTimeLog("START - Sync mode:" + board_clock_.state().sync_source_label +
                   " Status:Unlocked");
     ProgressMarker = 301;
-    run_.last_data_time = platform_.clock.timer();
+    run_.last_data_time = platform_.clock.monotonic();
 
     driver_ = make_board_driver(general.ad_type);
     if (!driver_) {
@@ -312,6 +378,13 @@ bool Station::start() {
     } catch (const StepFailure& failure) {
         if (general.service_mode != 0) throw FatalError(failure.what());
         errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
+    } catch (const StartupStopped&) {
+        stopped_during_startup();
+        return false;
+    }
+    if (stop_requested_) {
+        stopped_during_startup();
+        return false;
     }
     if (!started) {
         refuse();
@@ -321,6 +394,8 @@ bool Station::start() {
     set_clipping_limits();
     // The handshake may have changed the interface type, and with it the sample width.
     datalog_.start(settings_.general.ad_type);
+    filled_logged_.fill(0);
+    filled_hour_ = -1;
     view_->set_title(std::string(kProgramVersion) + " " + run_.board_description + " - FDS:");
 
     ProgressMarker = 305;
@@ -335,9 +410,21 @@ bool Station::start() {
     return true;
 }
 
+void Station::stopped_during_startup() {
+    // As STOP's exit sequence leaves a run: autostart off, port closed, START enabled; the
+    // board had not sent a sample, so there is nothing to finish.
+    view_->set_busy(false);
+    settings_.general.autostart = 0;
+    view_->set_autostart_box(false);
+    AppendEventLog("STOP");
+    if (platform_.port.is_open()) platform_.port.close();
+    common_exit();
+}
+
 void Station::clear_run_buffers() {
     std::fill(run_.pre_event_ring.begin(), run_.pre_event_ring.end(), 0);
     run_.ring_position.fill(1);
+    run_.ring_count.fill(0);
     for (int ch = 0; ch < config::kChannels; ++ch) {
         detector_.ResetDetector(ch, settings_.channels[static_cast<size_t>(ch)]);
     }
@@ -348,34 +435,68 @@ void Station::clear_run_buffers() {
     conditioner_.reset_averages();
 }
 
+void Station::log_restart() {
+    // A board gone for the night would write a line at every attempt (every half minute)
+    // and the 64,000-byte rule would then wipe the event summaries: the first restart of an
+    // outage is logged, then one line an hour while it lasts.
+    const double now = platform_.clock.monotonic();
+    if (run_.outage_since < 0) {
+        run_.outage_since = run_.last_data_time;
+    } else if (now - run_.outage_logged_at < kOutageLogSeconds) {
+        return;
+    }
+    run_.outage_logged_at = now;
+    AppendEventLog("Warning! A/D card restarted.");
+}
+
+void Station::data_after_outage() {
+    auto seconds = static_cast<long>(
+        std::lround(std::max(0.0, platform_.clock.monotonic() - run_.outage_since)));
+    run_.outage_since = -1;
+    run_.outage_logged_at = -1;
+    AppendEventLog("A/D card data back after " + std::to_string(seconds / 3600) + ":" +
+                   text::zero_padded(static_cast<int>(seconds / 60 % 60), 2) + ":" +
+                   text::zero_padded(static_cast<int>(seconds % 60), 2) + " without data.");
+}
+
 void Station::start_restart_block() {
     view_->set_lock_indicator("N");
     clear_run_buffers();
     bool refused = false;
-    run_step([&] {
-        if (run_.restart_request > 1) {
-            // What came before the board went silent is written; the restarted stream
-            // begins new files.
-            datalog_.samples_interrupted(settings_, [this](int, const std::string& what) {
-                report_write_failure(what);
+    {
+        FlagScope in_block(in_start_block_);
+        try {
+            run_step([&] {
+                if (run_.restart_request > 1) {
+                    // What came before the board went silent is written; the restarted
+                    // stream begins new files.
+                    datalog_.samples_interrupted(settings_,
+                                                 [this](int, const std::string& what) {
+                                                     report_write_failure(what);
+                                                 });
+                    if (platform_.port.is_open()) platform_.port.close();
+                    WaitSeconds(1);
+                    run_.last_restart_time = platform_.clock.monotonic();
+                    auto reopened = platform_.port.open();
+                    log_restart();
+                    if (!reopened) {
+                        throw StepFailure(8002, "Invalid port number: " + reopened.text);
+                    }
+                }
+                for (int c = 0; c < config::kChannels; ++c) {
+                    run_.configured_rate[static_cast<size_t>(c)] =
+                        config::start_rate(settings_.channels[static_cast<size_t>(c)].sps_index);
+                }
+                refused = !driver_->send_start(*this);
             });
-            if (platform_.port.is_open()) platform_.port.close();
-            WaitSeconds(1);
-            run_.last_restart_time = platform_.clock.timer();
-            auto reopened = platform_.port.open();
-            AppendEventLog("Warning! A/D card restarted.");
-            if (!reopened) throw StepFailure(8002, "Invalid port number: " + reopened.text);
+        } catch (const StartupStopped&) {
+            // STOP during a start script: the run ends at the top of the next pass.
         }
-        for (int c = 0; c < config::kChannels; ++c) {
-            run_.configured_rate[static_cast<size_t>(c)] =
-                config::start_rate(settings_.channels[static_cast<size_t>(c)].sps_index);
-        }
-        refused = !driver_->send_start(*this);
-    });
+    }
     run_.restart_request = 0;
     run_.bad_frames = 0;
     view_->set_bad_frames(0);
-    if (refused) {
+    if (refused && run_.acquisition_running == 1) {
         refuse();
         run_.acquisition_running = 0;
     }
@@ -398,9 +519,10 @@ PassResult Station::pass() {
         bool restarting = run_.restart_request > 1;
         start_restart_block();
         if (run_.acquisition_running != 1) {
-            if (restarting) {
-                // A board lost while running: what was recorded is finished and saved as at
-                // STOP (event files, datalog, drums), not left open.
+            if (restarting || !refused_) {
+                // A board lost while running, or STOP during the start script: what was
+                // recorded is finished and saved as at STOP (event files, datalog, drums),
+                // not left open, and the port is closed.
                 exit_sequence();
             } else {
                 // Refused before any data: nothing to finish.
@@ -450,7 +572,8 @@ void Station::dispatch_frame() {
     } else if (type >= 0x82 && type <= 0x85) {
         int ch = (type - 0x82) & 3;
         run_.data_frames += 1;
-        run_.last_data_time = platform_.clock.timer();
+        run_.last_data_time = platform_.clock.monotonic();
+        if (run_.outage_since >= 0) data_after_outage();
         run_.raw_sample[static_cast<size_t>(ch)] = driver_->decode(frame, terminator);
         sample_chain(ch);
     } else if (type == 0x86) {
@@ -481,6 +604,7 @@ void Station::sample_chain(int ch) {
         double length = std::min<double>(channel.pre_event_samples, kPreEventRingLength);
         run_.ring_position[c] += 1;
         if (run_.ring_position[c] > length) run_.ring_position[c] = 1;
+        if (run_.ring_count[c] < kPreEventRingLength) run_.ring_count[c] += 1;
 
         run_.second_sample_count[c] += 1;
         if (ch == 0) run_.channel0_sample_total += 1;
@@ -515,6 +639,11 @@ void Station::sample_chain(int ch) {
 }
 
 void Station::stop() {
+    if (starting_) {
+        // The start-up ends at its next pause.
+        stop_requested_ = true;
+        return;
+    }
     if (!in_run_) return;
     run_.acquisition_running = 0;
     platform_.port.discard_input();
@@ -528,6 +657,16 @@ void Station::exit_sequence() {
     view_->set_autostart_box(false);
     AppendEventLog("STOP");
     datalog_.stop(settings_, [this](int, const std::string& what) { report_write_failure(what); });
+    log_filled_samples(true);
+    std::string filled;
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        long count = datalog_.filled()[static_cast<size_t>(ch)];
+        if (count > 0) {
+            filled += (filled.empty() ? "" : ", ") + std::to_string(count) + " on channel " +
+                      std::to_string(ch + 1);
+        }
+    }
+    if (!filled.empty()) AppendEventLog("Samples filled in this run: " + filled + ".");
     for (int ch = 0; ch < config::kChannels; ++ch) {
         event_files_.close_at_stop(ch);
         detector_.run_ended(ch);
@@ -553,9 +692,8 @@ void Station::common_exit() {
 
 int Station::SecondsSinceLastRestart() const {
     if (run_.last_restart_time < 0) return 86400;
-    int difference = static_cast<int>(text::round_half_even(platform_.clock.timer())) -
-                     static_cast<int>(run_.last_restart_time);
-    return difference < 0 ? difference + 86400 : difference;
+    return static_cast<int>(
+        text::round_half_even(platform_.clock.monotonic() - run_.last_restart_time));
 }
 
 void Station::tick() { timer_.OnTimerTick(); }

@@ -52,6 +52,10 @@ struct StepFailure : std::runtime_error {
     int number;
 };
 
+// STOP was pressed while the start-up (the handshake, a start script) was waiting: the
+// start-up ends at that wait and leaves through the common exit.
+struct StartupStopped {};
+
 // With a non-zero service mode nothing is trapped: the failure ends the program.
 struct FatalError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -88,6 +92,8 @@ public:
     void exit();
 
     bool in_run() const { return in_run_; }
+    // START is running its checks and the board handshake (START is not enabled meanwhile).
+    bool starting() const { return starting_; }
     // The last START was refused (a start-up check or the board said no).
     bool refused() const { return refused_; }
 
@@ -147,7 +153,16 @@ public:
     int SecondsSinceLastData() const;
     int SecondsSinceLastRestart() const;
     static constexpr int kRestartGraceSeconds = 5;
-    void WaitSeconds(double seconds) { platform_.host.wait(seconds); }
+    // While the board stays away, a restart line at most this often.
+    static constexpr double kOutageLogSeconds = 3600;
+    // The start-up's pauses. STOP pressed meanwhile ends the start-up here (StartupStopped).
+    void WaitSeconds(double seconds);
+    void wait_for_input(double seconds);
+    // A failing statement of the run: reported as its error handler does, and the run goes
+    // on (with a non-zero service mode, FatalError).
+    void report_step_failure(const StepFailure& failure);
+    // The board's time comes from the PC clock (the instruments without a clock of their own).
+    bool time_from_pc_clock() const { return driver_ && driver_->time_from_pc_clock(); }
     // Throws away what the port holds while acquiring: the datalog hears that its stream was
     // cut, so the samples around the gap are not put at another second's place.
     void discard_board_input();
@@ -170,6 +185,10 @@ private:
     void sample_chain(int ch);
     void exit_sequence();
     void common_exit();
+    void stopped_during_startup();
+    void log_restart();
+    void log_filled_samples(bool run_end);
+    void data_after_outage();
     void set_clipping_limits();
     void clear_run_buffers();
     // The once-per-board-second work that follows the board time handling: trigger arming
@@ -197,6 +216,12 @@ private:
     datalog::DatalogWriter datalog_;
     bool in_run_ = false;
     bool refused_ = false;
+    bool starting_ = false;
+    bool stop_requested_ = false;  // STOP pressed while starting
+    bool in_start_block_ = false;
+    // The filled samples the time log has told, and the board hour they are counted in.
+    std::array<long, config::kChannels> filled_logged_{};
+    double filled_hour_ = -1;
 
     platform::Devices devices_;
     timekeeping::HousekeepingView default_housekeeping_view_;

@@ -1,7 +1,6 @@
 #include "acquisition/zeda_driver.h"
 
-#include <algorithm>
-
+#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "config/rates.h"
 
@@ -24,10 +23,6 @@ std::string bytes(std::initializer_list<int> values) {
     std::string out;
     for (int v : values) out += static_cast<char>(v);
     return out;
-}
-
-bool starts_with(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
@@ -54,23 +49,15 @@ std::string format_version(const std::string& reply) {
     return std::string(1, reply[0]) + "." + reply[1] + "." + last_two;
 }
 
-int rate_code(const std::string& board_description, int rate) {
-    if (rate <= 0) return 0;
-    if (rate == 1) rate = 2;  // the boards run a 1-per-second channel at 2 per second
-    int code = 0;
-    if (starts_with(board_description, "ZEDA V.1.6") ||
-        starts_with(board_description, "ZEDA V.1.8") ||
-        starts_with(board_description, "ZEDA V.2.0") ||
-        starts_with(board_description, "ZEDA V.3.0")) {
-        code = 200 / rate;
-    } else if (starts_with(board_description, "ZEDA V.2.1")) {
-        code = 2400 / rate;
-    } else {
-        if (rate == 200) rate = 100;
-        code = 100 / rate;
-    }
-    // A code travels as one byte.
-    return std::min(code, 255);
+RateCode rate_code(const std::string& board_description, int channel, int rate) {
+    if (auto code = sampling_firmware(board_description).rate_code(rate)) return {*code, ""};
+    // Sent anyway, the code would switch the channel off (0) or, cut to one byte, run it
+    // at another rate than every file says.
+    std::string firmware = board_description;
+    if (firmware.rfind("ZEDA ", 0) == 0) firmware.erase(0, 5);
+    return {0, "Channel " + std::to_string(channel + 1) + " it's set to " + std::to_string(rate) +
+                   " SPS\r\nThis value is not allowed with the A/D board firmware " + firmware +
+                   "."};
 }
 
 std::string trim_write(const std::array<uint8_t, 4>& trim) {
@@ -113,23 +100,43 @@ bool ZedaDriver::send_start(Station& station) {
         }
     }
     const std::string& description = run.board_description;
+    // Every channel's code is known before anything is sent: a refused start leaves the
+    // board as it was.
+    auto code_of = [&](int channel, int r) -> std::optional<char> {
+        auto code = zeda::rate_code(description, channel, r);
+        if (!code.refusal.empty()) {
+            station.op().message("Error", code.refusal, platform::MessageIcon::critical);
+            return std::nullopt;
+        }
+        return static_cast<char>(code.code);
+    };
     std::string command = "DUMMY";
     command += static_cast<char>(0x84);
     if (model_->channel_mask_start) {
         // One rate for all channels: the second channel's, or the first channel on when the
         // second is off.
-        int r = rate(1);
-        for (int c = 0; c < 4 && r == 0; ++c) r = rate(c);
+        int channel = 1;
+        for (int c = 0; c < 4 && rate(1) == 0; ++c) {
+            if (rate(c) == 0) continue;
+            channel = c;
+            break;
+        }
         int mask = 0;
         for (int c = 0; c < 4; ++c) {
             if (station.settings().channels[static_cast<size_t>(c)].sps_index > 0) mask |= 1 << c;
         }
-        command += static_cast<char>(zeda::rate_code(description, r));
+        auto code = code_of(channel, rate(channel));
+        if (!code) return false;
+        command += *code;
         command += static_cast<char>(mask & 0xFF);
         command += static_cast<char>((mask >> 8) & 0xFF);
         command += std::string(2, '\0');
     } else {
-        for (int c = 0; c < 4; ++c) command += static_cast<char>(zeda::rate_code(description, rate(c)));
+        for (int c = 0; c < 4; ++c) {
+            auto code = code_of(c, rate(c));
+            if (!code) return false;
+            command += *code;
+        }
         command += '\0';
     }
     station.send(command);

@@ -2,11 +2,12 @@
 // trimming, registration and the type the firmware says the board is.
 #include <cctype>
 
+#include "acquisition/firmware.h"
 #include "acquisition/station.h"
-#include "timekeeping/board_clock.h"
 #include "acquisition/zeda_driver.h"
 #include "config/rates.h"
 #include "text/number_text.h"
+#include "timekeeping/board_clock.h"
 
 namespace velkantor::acquisition {
 
@@ -27,53 +28,61 @@ bool is_eight_hex_digits(const std::string& text) {
 
 double epoch_now(const Station& station) { return text::to_epoch_seconds(station.clock().now()); }
 
+// The notice of a firmware that says the board is another type than the one selected.
+std::string type_notice(int16_t ad_type) {
+    std::string what;
+    std::string changed;
+    switch (ad_type) {
+        case config::kZeda10:
+            what = "16 bit data board.";
+            break;
+        case config::kZeda18:
+            what = "18 bit data board.";
+            changed = "A/D interface type changed to ZEDA18\r\n";
+            break;
+        case config::kZeda20:
+            what = "24 bit data board.";
+            changed = "A/D interface type changed to ZEDA20\r\n";
+            break;
+        default:
+            what = "16 channel board.";
+            changed = "A/D interface type changed to ZEDA30\r\n";
+            break;
+    }
+    return "The A/D board connected is a " + what + kCrLf + changed +
+           "Remember to check and SAVE this setting." + kCrLf;
+}
+
 }  // namespace
 
 namespace zeda {
 
 VersionVerdict judge_version(const std::string& version, int16_t selected_type,
                              bool no_version_warn, const std::string& baud) {
-    auto one_of = [&](std::initializer_list<const char*> list) {
-        for (const char* v : list) {
-            if (version == v) return true;
+    const Firmware& row = firmware(firmware_number(version));
+    switch (row.kind) {
+        case Firmware::Kind::test:
+            return {"ZEDA x.xx at " + baud, -1, ""};
+        case Firmware::Kind::obsolete: {
+            VersionVerdict verdict{std::string(row.version), -1, ""};
+            if (!no_version_warn) {
+                verdict.notice = "A/D board version is " + version + " it is obsolete." + kCrLf +
+                                 "Could not support important features." + kCrLf +
+                                 "Advice: Update your A/D card firmware returning " + kCrLf +
+                                 "the AT90S2313 chip to the manufacturer." + kCrLf +
+                                 "VELKANTOR will attempt to startup anyway..." + kCrLf;
+            }
+            return verdict;
         }
-        return false;
-    };
-    auto type_notice = [&](int16_t type, const char* what, const char* changed) {
-        VersionVerdict verdict{version.substr(version.size() >= 4 ? version.size() - 4 : 0), type,
-                               ""};
-        if (selected_type != type) {
-            verdict.notice = std::string("The A/D board connected is a ") + what + kCrLf + changed +
-                             "Remember to check and SAVE this setting." + kCrLf;
+        case Firmware::Kind::board: {
+            VersionVerdict verdict{std::string(row.version), row.ad_type, ""};
+            if (selected_type != row.ad_type) {
+                verdict.notice = type_notice(row.ad_type);
+            }
+            return verdict;
         }
-        return verdict;
-    };
-    if (one_of({"V.0.00", "V.0.01"})) return {"ZEDA x.xx at " + baud, -1, ""};
-    if (one_of({"V.1.11", "V.1.30", "V.1.31"})) {
-        VersionVerdict verdict{version.substr(version.size() - 4), -1, ""};
-        if (!no_version_warn) {
-            verdict.notice = "A/D board version is " + version + " it is obsolete." + kCrLf +
-                             "Could not support important features." + kCrLf +
-                             "Advice: Update your A/D card firmware returning " + kCrLf +
-                             "the AT90S2313 chip to the manufacturer." + kCrLf +
-                             "VELKANTOR will attempt to startup anyway..." + kCrLf;
-        }
-        return verdict;
-    }
-    if (one_of({"V.1.40", "V.1.50", "V.1.51", "V.1.60", "V.1.61", "V.1.62", "V.1.63"})) {
-        return type_notice(config::kZeda10, "16 bit data board.", "");
-    }
-    if (one_of({"V.1.80", "V.1.81"})) {
-        return type_notice(config::kZeda18, "18 bit data board.",
-                           "A/D interface type changed to ZEDA18\r\n");
-    }
-    if (one_of({"V.2.00", "V.2.10"})) {
-        return type_notice(config::kZeda20, "24 bit data board.",
-                           "A/D interface type changed to ZEDA20\r\n");
-    }
-    if (version == "V.3.00") {
-        return type_notice(config::kZeda30, "16 channel board.",
-                           "A/D interface type changed to ZEDA30\r\n");
+        case Firmware::Kind::unknown:
+            break;
     }
     VersionVerdict verdict{"1.xx", -1, ""};
     if (!no_version_warn) {
@@ -130,7 +139,7 @@ std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
             }
             double now = epoch_now(station);
             if (accepted || now >= deadline) return;
-            station.host().wait_for_input(deadline - now);
+            station.wait_for_input(deadline - now);
         }
     };
     for (int request = 1; request <= 4 && !accepted; ++request) {
@@ -161,7 +170,7 @@ std::optional<uint8_t> ZedaDriver::read_memory(Station& station, int address) {
         }
         double now = epoch_now(station);
         if (now > deadline) return std::nullopt;
-        station.host().wait_for_input(deadline - now + 0.001);
+        station.wait_for_input(deadline - now + 0.001);
     }
 }
 
@@ -335,11 +344,10 @@ bool ZedaDriver::start_up(Station& station) {
 
     // The board must be what the settings say it is.
     const char* mismatch = nullptr;
-    if (general.ad_type == config::kZeda18 && run.firmware_version != "1.80" &&
-        run.firmware_version != "1.81") {
+    const int16_t firmware_type = firmware(run.firmware_version).ad_type;
+    if (general.ad_type == config::kZeda18 && firmware_type != config::kZeda18) {
         mismatch = "18";
-    } else if (general.ad_type == config::kZeda20 && run.firmware_version != "2.00" &&
-               run.firmware_version != "2.10") {
+    } else if (general.ad_type == config::kZeda20 && firmware_type != config::kZeda20) {
         mismatch = "24";
     }
     if (mismatch) {

@@ -37,8 +37,10 @@ void DesktopHost::tick_if_due() {
         pass_scheduled_ = true;
         QTimer::singleShot(0, this, [this] { run_passes(); });
     }
-    // Autostart: the timer presses START.
-    if (!station_->in_run() && station_->timer().take_start_request()) start();
+    // Autostart: the timer presses START (never from inside START's own questions and pauses).
+    if (!station_->in_run() && !station_->starting() && station_->timer().take_start_request()) {
+        start();
+    }
 }
 
 void DesktopHost::do_events() {
@@ -89,7 +91,7 @@ void DesktopHost::arm_notifier() {
 }
 
 bool DesktopHost::start() {
-    if (!station_ || station_->in_run()) return false;
+    if (!station_ || station_->in_run() || station_->starting()) return false;
     if (!station_->start()) return false;
     arm_notifier();
     run_passes();
@@ -97,6 +99,12 @@ bool DesktopHost::start() {
 }
 
 void DesktopHost::stop() {
+    if (station_ && station_->starting()) {
+        // STOP during the handshake or a start-up question: the start-up ends at its next
+        // pause and START's own return restores the buttons.
+        station_->stop();
+        return;
+    }
     if (!station_ || !station_->in_run()) return;
     station_->stop();
     // The exit sequence runs in the next passes, whether or not bytes arrive.

@@ -43,13 +43,16 @@ void HeadlessHost::do_events() {
     ticking_ = false;
 }
 
-void HeadlessHost::sleep_until(double epoch, bool until_input) {
+void HeadlessHost::sleep_until(double deadline, bool until_input) {
     for (;;) {
         do_events();
-        double now = now_epoch();
-        if (now >= epoch || stop_requested()) return;
-        double next_tick = std::floor(now) + 1;
-        double until = std::min(epoch, next_tick);
+        // Deadlines are monotonic; the tick follows the PC clock's second, whose edge is
+        // looked for at most a second ahead (a PC clock stepped meanwhile is seen then).
+        double now = clock_.monotonic();
+        if (now >= deadline || stop_requested()) return;
+        double wall = now_epoch();
+        double to_tick = std::floor(wall) + 1 - wall;
+        double until = std::min(deadline, now + to_tick);
         int timeout_ms = static_cast<int>(std::ceil((until - now) * 1000));
         if (timeout_ms < 1) timeout_ms = 1;
         int fd = until_input ? port_.wait_handle() : -1;
@@ -60,7 +63,7 @@ void HeadlessHost::sleep_until(double epoch, bool until_input) {
             do_events();
             return;
         }
-        if (until_input && now_epoch() >= next_tick) {
+        if (until_input && clock_.monotonic() >= now + to_tick) {
             do_events();
             return;  // a tick may have changed what the loop must do
         }
@@ -70,20 +73,29 @@ void HeadlessHost::sleep_until(double epoch, bool until_input) {
 // The engine's own pauses: no pass is taking a batch meanwhile, so the ticks keep the second.
 void HeadlessHost::wait(double seconds) {
     batch_waiting_ = false;
-    sleep_until(now_epoch() + seconds, false);
+    sleep_until(clock_.monotonic() + seconds, false);
+    stop_if_asked();
 }
 
 void HeadlessHost::wait_for_input(double seconds) {
     batch_waiting_ = false;
-    sleep_until(now_epoch() + seconds, true);
+    sleep_until(clock_.monotonic() + seconds, true);
+    stop_if_asked();
+}
+
+void HeadlessHost::stop_if_asked() {
+    // A signal during the start-up (a handshake with a half-answering board takes up to
+    // 40 s) is STOP pressed then: the start-up ends at this pause.
+    if (stop_requested() && station_ && station_->starting()) station_->stop();
 }
 
 bool HeadlessHost::run(double for_seconds) {
     if (!station_) return false;
-    double deadline = for_seconds > 0 ? now_epoch() + for_seconds : INFINITY;
+    // --for is a duration: a PC clock set back an hour must not add the hour to it.
+    double deadline = for_seconds > 0 ? clock_.monotonic() + for_seconds : INFINITY;
     if (!station_->start()) return false;
     while (station_->in_run()) {
-        if ((stop_requested() || now_epoch() >= deadline) &&
+        if ((stop_requested() || clock_.monotonic() >= deadline) &&
             station_->run().acquisition_running == 1) {
             station_->stop();
         }
@@ -92,10 +104,10 @@ bool HeadlessHost::run(double for_seconds) {
         if (result.yield) do_events();
         if (result.idle) batch_waiting_ = false;
         if (result.idle && station_->run().acquisition_running == 1) {
-            sleep_until(std::min(deadline, now_epoch() + 1), true);
+            sleep_until(std::min(deadline, clock_.monotonic() + 1), true);
             // The board's frames trickle in a few bytes at a time; waking for each would cost
             // more than handling them. Let a batch gather (the port's buffer holds seconds).
-            if (!stop_requested()) sleep_until(now_epoch() + kBatchSeconds, false);
+            if (!stop_requested()) sleep_until(clock_.monotonic() + kBatchSeconds, false);
         }
     }
     return true;

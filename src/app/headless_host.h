@@ -42,8 +42,10 @@ public:
     static bool stop_requested();
 
 private:
-    void sleep_until(double epoch, bool until_input);
+    // Sleeps until the monotonic `deadline`, or new input, ticking on the way.
+    void sleep_until(double deadline, bool until_input);
     double now_epoch() const;
+    void stop_if_asked();
 
     const platform::Clock& clock_;
     platform::SerialPort& port_;

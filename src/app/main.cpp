@@ -135,9 +135,17 @@ int run_station(const app::Options& options, int argc, char** argv) {
             const auto& run = station.run();
             std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames
                       << " board time, " << run.rejected_frames << " bad" << std::endl;
+            const auto& filled = station.datalog().filled();
+            std::cout << "Samples filled (lost on the line):";
+            for (int ch = 0; ch < config::kChannels; ++ch) {
+                std::cout << (ch ? "," : "") << " channel " << ch + 1 << " "
+                          << filled[static_cast<size_t>(ch)];
+            }
+            std::cout << std::endl;
         }
         station.exit();
-        return started ? 0 : 1;
+        // A STOP (signal) during the start-up is no failure; a refused START is.
+        return started || !station.refused() ? 0 : 1;
     } catch (const acquisition::FatalError& error) {
         std::cerr << "velkantor: stopped by an error (service mode): " << error.what() << "\n";
         return 3;

@@ -43,6 +43,7 @@ void DatalogWriter::start(int16_t ad_type) {
     frame_before_ = 0;
     rates_.fill(0);
     cut_.fill(false);
+    filled_.fill(0);
 }
 
 void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
@@ -58,20 +59,22 @@ size_t DatalogWriter::second_bytes(double rate) const {
     return static_cast<size_t>(std::ceil(rate - 1e-9)) * static_cast<size_t>(bytes_per_sample_);
 }
 
+std::string DatalogWriter::free_name(const std::string& name) const {
+    // The clock went back over files already written (summer time ending): the seconds it
+    // gives again begin files of their own beside them, never in them.
+    std::string candidate = name;
+    for (int pass = 2; fs_.file_size(platform::join_path(folder_, candidate)).value_or(0) > 0;
+         ++pass) {
+        candidate = name + "." + std::to_string(pass);
+    }
+    return candidate;
+}
+
 bool DatalogWriter::begin_file(int ch, double start, double rate, char lock,
                                const std::function<void(int, const std::string&)>& report) {
     auto c = static_cast<size_t>(ch);
-    std::string name = DatalogFileName(text::from_epoch_seconds(start), rate, lock, ch);
+    std::string name = free_name(DatalogFileName(text::from_epoch_seconds(start), rate, lock, ch));
     std::string full = platform::join_path(folder_, name);
-    if (fs_.file_size(full).value_or(0) > 0) {
-        // The clock went back over a file already written (or a run began in the second
-        // another began): what it holds stays, and the channel goes on in its own file.
-        if (names_[c].empty()) {
-            names_[c] = name;
-            file_start_[c] = start;
-        }
-        return true;
-    }
     names_[c] = name;
     file_start_[c] = start;
     if (auto made = fs_.write_file(full, ""); !made) {
@@ -126,6 +129,7 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
                 // Samples lost on the line: the second is filled up with its last sample, so
                 // that every later second of the file stays at its place.
                 std::string last = buffer.substr(buffer.size() - sample_bytes);
+                filled_[c] += static_cast<long>((whole - buffer.size()) / sample_bytes);
                 while (buffer.size() < whole) buffer += last;
             }
             // A second continues its channel's file when it is the one the file expects;

@@ -54,16 +54,20 @@ public:
               const std::function<void(int, const std::string&)>& report);
 
     const std::string& file_name(int ch) const { return names_[static_cast<size_t>(ch)]; }
+    // Samples of each channel that this run invented to fill seconds short of samples.
+    const std::array<long, config::kChannels>& filled() const { return filled_; }
     int bytes_per_sample() const { return bytes_per_sample_; }
 
 private:
     std::string path(int ch) const { return platform::join_path(folder_, names_[static_cast<size_t>(ch)]); }
     // Begins the channel's file for the second `start`; false when it could not. A file of
-    // that name that already holds samples is never emptied: the channel stays with its file.
+    // that name that already holds samples is never emptied nor appended to: the new one is
+    // named after it with ".2" (".3", ...) added.
     bool begin_file(int ch, double start, double rate, char lock,
                     const std::function<void(int, const std::string&)>& report);
     // The most bytes one second of a channel at `rate` may carry.
     size_t second_bytes(double rate) const;
+    std::string free_name(const std::string& name) const;
     void write_partial(const config::Settings& settings,
                        const std::function<void(int, const std::string&)>& report, const char* what);
 
@@ -85,6 +89,7 @@ private:
     char lock_ = 'N';
     // Set when the stream was cut: the first samples after it are dropped.
     std::array<bool, config::kChannels> cut_{};
+    std::array<long, config::kChannels> filled_{};
 };
 
 }  // namespace velkantor::datalog

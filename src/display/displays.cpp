@@ -44,6 +44,7 @@ void Displays::run_started() {
     charts_.set_limits(station_.settings().general.ad_type);
     charts_.load_gains(station_.settings());
     charts_.ResetCharts();
+    spectra_.run_started();
 }
 
 void Displays::chart_pacing(int ch) {

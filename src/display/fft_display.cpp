@@ -273,6 +273,13 @@ SpectrumWindow* Spectra::window(int ch) {
     return channels_[static_cast<size_t>(ch)].window.get();
 }
 
+void Spectra::run_started() {
+    for (auto& channel : channels_) {
+        channel.count = 0;
+        channel.previous = 0;
+    }
+}
+
 std::string Spectra::FeedSpectrum(int ch, int32_t sample, config::Settings& settings,
                                   double configured_rate, const BoardTime& now) {
     if (ch < 0 || ch >= config::kChannels) return {};

@@ -176,6 +176,10 @@ public:
     // The channel's window; nullptr before its first sample or for a channel out of range.
     SpectrumWindow* window(int ch);
 
+    // START: a block half filled by the run before ends there; the new run's first
+    // spectrum holds its own samples only.
+    void run_started();
+
     // `show_noise_models`: draw the reference noise models over scope spectra.
     bool show_noise_models = false;
 

@@ -17,6 +17,7 @@ void Detector::ResetDetector(int ch, const config::ChannelSettings& settings) {
     d.lta_length = settings.lta_seconds * rate;
     double warmup = text::round_half_even(5 * rate);
     d.dc_warmup = std::isfinite(warmup) && warmup < 1e9 ? static_cast<int32_t>(warmup) : 0;
+    d.lta_warmup = std::isfinite(d.lta_length) && d.lta_length > 0 ? std::ceil(d.lta_length) : 0;
 }
 
 void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSettings& settings) {
@@ -67,6 +68,7 @@ void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSetti
     };
     d.lta_value = follow(d.lta_value, d.lta_length);
     d.sta_value = follow(d.sta_value, d.sta_length);
+    if (d.lta_warmup > 0) d.lta_warmup -= 1;
 
     if (d.lta_value != 0) {
         if (d.event_state != 0 && settings.freeze_lta != 0 && d.frozen_lta != 0) {
@@ -112,7 +114,7 @@ void Detector::decide(int ch, int32_t sample_value, config::Settings& settings, 
                 d.amplitude_count = 0;
             }
         } else if (s.trigger_mode == 1) {
-            if (d.sl_ratio > s.start_ratio) triggered(ch);
+            if (d.lta_warmup <= 0 && d.sl_ratio > s.start_ratio) triggered(ch);
         } else if (trigger_armed && scheduled_now(ch, settings, now_epoch)) {
             triggered(ch);
         }

@@ -39,6 +39,11 @@ struct ChannelDetector {
     double sta_length = 1;
     double lta_length = 1;
     double frozen_lta = 0;
+    // Samples the LTA still needs after the start/restart block before the STA/LTA method may
+    // start an event: both averages restart from where they were (zero at the first START)
+    // and grow at their own speeds, so until the LTA has seen one LTA length of signal the
+    // ratio is about their lengths' ratio, not a sign of an event.
+    double lta_warmup = 0;
     double sl_ratio = 0;
     double max_ratio = 0;
     double half_wave_peak = 0;
@@ -58,7 +63,8 @@ class Detector {
 public:
     static constexpr double kCountCap = 1000000;
 
-    // Start/restart block: lengths from the channel's nominal rate, DC warm-up of 5 s.
+    // Start/restart block: lengths from the channel's nominal rate, DC warm-up of 5 s, LTA
+    // warm-up of one LTA length.
     void ResetDetector(int ch, const config::ChannelSettings& settings);
     // DC average, detector input, peaks, averages and ratio for one raw sample.
     void statistics(int ch, int32_t raw_sample, const config::ChannelSettings& settings);

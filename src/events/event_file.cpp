@@ -91,6 +91,39 @@ int PreEventSkip(double configured_rate, double sample_fraction) {
     return skip > 0 ? static_cast<int>(skip) : 0;
 }
 
+PreEventPart PlanPreEvent(int32_t position, int32_t length, double recorded, double configured_rate,
+                          double sample_fraction, double full_start_epoch) {
+    PreEventPart part;
+    int32_t n = std::max(length, 0);
+    part.stored = recorded >= n ? n : static_cast<int32_t>(std::max(recorded, 0.0));
+    part.oldest = position - part.stored;
+    if (part.oldest < 1) part.oldest += n;
+    part.skip = PreEventSkip(configured_rate, sample_fraction);
+    part.start_epoch = full_start_epoch;
+    int32_t missing = n - part.stored;
+    if (missing == 0) return part;
+
+    // Counted in entries of a full ring (0 = its oldest): `first` is the one on the start
+    // second of a full pre-event; later whole seconds follow every `rate` entries.
+    double rate = std::max(text::round_half_even(configured_rate), 1.0);
+    int32_t first = part.skip;
+    if (configured_rate < 10) {
+        // No samples are dropped at these rates, but the start second is still the first
+        // whole second at or after the oldest written sample.
+        double newest = std::min(text::round_half_even(sample_fraction * rate), rate - 1);
+        first = static_cast<int32_t>(rate - 1 - std::max(newest, 0.0));
+    }
+    double seconds = missing > first ? std::ceil((missing - first) / rate) : 0;
+    part.start_epoch = full_start_epoch + seconds;
+    if (configured_rate < 10) {
+        part.skip = 0;
+    } else {
+        double skip = first + seconds * rate - missing;
+        part.skip = static_cast<int>(std::min<double>(skip, part.stored));
+    }
+    return part;
+}
+
 std::string PsnTextHeader(const config::Settings& settings, int ch, const HeaderFacts& facts) {
     const auto& g = settings.general;
     const auto& c = settings.channels[static_cast<size_t>(ch)];
@@ -208,6 +241,12 @@ void EventFiles::event_started(int ch, double start_epoch) {
     auto& run = env_.run;
     const auto& channel = env_.settings.channels[c];
     if (open_[c]) close_at_stop(ch);
+    double length = std::min<double>(text::round_half_even(channel.pre_event_samples),
+                                     acquisition::kPreEventRingLength);
+    auto n = static_cast<int32_t>(length > 0 ? length : 0);
+    PreEventPart part = PlanPreEvent(run.ring_position[c], n, run.ring_count[c],
+                                     run.configured_rate[c], run.sample_fraction[c], start_epoch);
+    start_epoch = part.start_epoch;
     HeaderFacts facts = env_.facts(ch, start_epoch);
     start_texts_[c] = facts.start_text;
     auto start = text::from_epoch_seconds(start_epoch);
@@ -218,17 +257,13 @@ void EventFiles::event_started(int ch, double start_epoch) {
                                    : PsnTextHeader(env_.settings, ch, facts);
     count_offset_[c] = header.find(kCountPlaceholder);
 
-    int skip = PreEventSkip(run.configured_rate[c], run.sample_fraction[c]);
-    int32_t position = run.ring_position[c];
-    double length = std::min<double>(text::round_half_even(channel.pre_event_samples),
-                                     acquisition::kPreEventRingLength);
-    auto n = static_cast<int32_t>(length > 0 ? length : 0);
+    int skip = part.skip;
     if (env_.trace) {
         env_.trace("startime(" + std::to_string(ch) + ")=" + facts.start_text + " ad_timer$(" +
                    std::to_string(ch) + ")=" +
                    text::shortest_real(text::round_half_even(run.sample_fraction[c] * 1000) / 1000) +
                    " xspsv=" + text::shortest_real(run.configured_rate[c]));
-        env_.trace("ncamp: " + std::to_string(skip) + " z1:" + std::to_string(position) +
+        env_.trace("ncamp: " + std::to_string(skip) + " z1:" + std::to_string(part.oldest) +
                    " z2:" + std::to_string(n));
     }
     auto& detector = env_.detector.channel(ch);
@@ -244,8 +279,9 @@ void EventFiles::event_started(int ch, double start_epoch) {
         detector.samples_written += 1;
         lines += 1;
     };
-    for (int32_t entry = position; entry <= n; ++entry) take(entry);
-    for (int32_t entry = 1; entry < position && entry <= n; ++entry) take(entry);
+    for (int32_t k = 0, entry = part.oldest; k < part.stored; ++k, ++entry) {
+        take(entry > n ? entry - n : entry);
+    }
     if (env_.trace) {
         env_.trace("l_evento(" + std::to_string(ch) + ")=" +
                    text::shortest_real(detector.samples_written));

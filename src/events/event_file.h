@@ -61,6 +61,22 @@ int PreEventSkip(double configured_rate, double sample_fraction);
 std::string FreeEventName(const platform::FileSystem& fs, const std::string& folder,
                           const std::string& stamp, const std::string& extension);
 
+// The pre-event part of an event: the ring entries it takes and the whole second its first
+// written sample falls on.
+struct PreEventPart {
+    int32_t oldest = 1;  // ring entry of the oldest recorded sample
+    int32_t stored = 0;  // recorded samples, oldest first from `oldest`, wrapping at the length
+    int skip = 0;        // of those, dropped so the first written one falls on `start_epoch`
+    double start_epoch = 0;
+};
+// `position` and `length` are the ring's write position and pre-event length, `recorded` the
+// samples the ring received since its last reset (START or a board restart), the newest of
+// them at `sample_fraction` of its second; `full_start_epoch` is the start second of a full
+// pre-event. A ring that is not full yet holds zeros that no board sent: the event then starts
+// at the oldest recorded sample, aligned to a whole second by the same rule.
+PreEventPart PlanPreEvent(int32_t position, int32_t length, double recorded, double configured_rate,
+                          double sample_fraction, double full_start_epoch);
+
 // The event files of the four channels: header and pre-event samples at the start, one
 // line per sample while recording (written out at least once per board second), the count
 // back-filled and a summary line at the end.

@@ -16,6 +16,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <cmath>
 #include <string>
 
 #include "acquisition/run_state.h"
@@ -304,6 +305,12 @@ QWidget* TriggerWindow::build_trigger_side() {
     grid->addWidget(max_noise_, 1, 3);
     grid->addWidget(new QLabel("Peak to peak", monitor), 2, 2);
     grid->addWidget(pplevel_, 2, 3);
+    // After START or a board restart the STA/LTA method starts nothing until the LTA has had
+    // one LTA length of signal: the seconds still to go.
+    lta_warmup_ = readout(monitor, "lta_warmup");
+    lta_warmup_->setToolTip("Seconds until the STA/LTA method may start an event");
+    grid->addWidget(new QLabel("LTA warm-up", monitor), 3, 2);
+    grid->addWidget(lta_warmup_, 3, 3);
     grid->setColumnMinimumWidth(2, 90);
     grid->setColumnStretch(4, 1);
     layout->addWidget(monitor);
@@ -582,6 +589,14 @@ void TriggerWindow::refresh() {
     dc_average_->setText(q(config::PictureText(detector.dc_average, "#00000.#00")));
     max_noise_->setText(q(config::PictureText(detector.max_half_wave_peak, "#00000.#00")));
     pplevel_->setText(q(config::PictureText(detector.peak_to_peak, "#00000.#00")));
+    double rate = station_.run().configured_rate[static_cast<size_t>(ch_)];
+    if (!station_.in_run()) {
+        lta_warmup_->clear();
+    } else if (detector.lta_warmup > 0 && rate > 0) {
+        lta_warmup_->setText(QString("%1 s").arg(std::ceil(detector.lta_warmup / rate)));
+    } else {
+        lta_warmup_->setText("over");
+    }
     // START or STOP may have come while the window was open.
     const bool editable = station_.settings().general.settings_locked == 0;
     const bool lengths_editable = editable && !station_.in_run();

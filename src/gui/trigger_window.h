@@ -99,7 +99,7 @@ class TriggerWindow : public QWidget {
     QLabel *lbl_sensor_ = nullptr, *lbl_data_type_ = nullptr, *lbl_resolution_type_ = nullptr,
            *lbl_full_range_type_ = nullptr;
     std::array<QLabel*, 4> monstart_{};
-    QLabel *dc_average_ = nullptr, *pplevel_ = nullptr;
+    QLabel *dc_average_ = nullptr, *pplevel_ = nullptr, *lta_warmup_ = nullptr;
     ClickLabel* max_noise_ = nullptr;
     QPushButton *cmd_default_ = nullptr, *cmd_scheduler_ = nullptr, *trig_apply_ = nullptr,
                 *trig_ok_ = nullptr, *trig_cancel_ = nullptr;

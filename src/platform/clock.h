@@ -10,6 +10,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual text::DateTime now() const = 0;
+    // Seconds on a clock that only moves forward, whatever is done to the PC clock (summer
+    // time ending, an operator or a time service setting it): for durations and timeouts.
+    virtual double monotonic() const = 0;
     // The platform `Timer`: seconds since local midnight, with fractions.
     double timer() const { return text::seconds_since_midnight(now()); }
 };

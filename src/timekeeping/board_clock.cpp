@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "acquisition/zeda_driver.h"
 #include "text/number_text.h"
@@ -11,13 +12,6 @@
 namespace velkantor::timekeeping {
 
 namespace {
-
-bool one_of(std::string_view version, std::initializer_list<std::string_view> versions) {
-    for (auto v : versions) {
-        if (version == v) return true;
-    }
-    return false;
-}
 
 std::string two_digits(int value) { return text::zero_padded(value, 2); }
 
@@ -44,15 +38,17 @@ std::string next_day(const std::string& date) {
 }  // namespace
 
 bool time_frame_has_date(std::string_view v) {
-    return one_of(v, {"1.62", "1.63", "1.81", "2.00", "2.10", "3.00"});
+    return acquisition::firmware(v).dated_time_frames;
 }
 bool time_frame_date_used(std::string_view v) {
-    return one_of(v, {"1.62", "1.81", "2.00", "2.10", "3.00"});
+    return acquisition::firmware(v).date_trusted;
 }
 bool needs_midnight_date_fix(std::string_view v) {
-    return one_of(v, {"1.62", "1.81", "2.00", "2.10"});
+    return acquisition::firmware(v).date_late_at_midnight;
 }
-bool sets_pc_date(std::string_view v) { return one_of(v, {"1.62", "1.81", "2.00", "2.21"}); }
+bool sets_pc_date(std::string_view v) {
+    return acquisition::firmware(v).date_sets_pc_date;
+}
 
 std::string normalise_pc_now(std::string text) {
     // A short form without the hour's leading zero, or midnight shown as the date alone.
@@ -79,6 +75,25 @@ void BoardClock::load() {
                                                formats.short_date(now), formats.short_time(now)));
     }
     station_.run().lock_state = "N";
+}
+
+void BoardClock::run_started() {
+    state_.board_seconds = 0;
+    state_.board_minutes = 0;
+    state_.board_hours = 0;
+    state_.board_status = 0;
+    state_.raw_time_frame.clear();
+    state_.board_time_text.clear();
+    state_.board_date_text.clear();
+    state_.board_datetime_text.clear();
+    state_.board_second_of_day = 0;
+    state_.previous_board_time.clear();
+    state_.rollover_reference.clear();
+    state_.sync_handled = 0;
+    state_.bad_time_flag = 0;
+    last_pc_sync_second_ = -1;
+    skip_next_jump_check_ = false;
+    pc_clock_off_ = false;
 }
 
 bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
@@ -168,8 +183,9 @@ void BoardClock::correct_bad_time() {
     state_.board_time_text = text::format_time(pc);
     state_.board_date_text = text::format_date(pc);
     state_.bad_time_flag = 1;
-    send_clock(pc);
-    station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
+    if (guarded([&] { send_clock(pc); })) {
+        station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
+    }
     station_.discard_board_input();
     // The seconds that came during the pauses were just discarded: the next frame's step
     // is this correction's doing, not a jump of the board.
@@ -248,8 +264,22 @@ void BoardClock::update_lock() {
     station_.view().set_lock_indicator(lock_state);
 }
 
+bool BoardClock::guarded(const std::function<void()>& send) {
+    // A write to the port that fails is reported as any failing statement of the run, and
+    // the rest of the second's work (datalog, event lines, trigger windows) still runs.
+    try {
+        send();
+        return true;
+    } catch (const acquisition::StepFailure& failure) {
+        station_.report_step_failure(failure);
+        return false;
+    }
+}
+
 void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     const auto& general = station_.settings().general;
+    // An instrument whose seconds are the PC's has no clock to set (nor the commands).
+    if (station_.time_from_pc_clock()) return;
     if (general.pc_sync != 1 || general.sync_every < 0 ||
         general.sync_every >= static_cast<int>(kSyncPeriodHours.size())) {
         return;
@@ -262,7 +292,11 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     auto pc_second = static_cast<int64_t>(std::floor(text::to_epoch_seconds(pc_now)));
     if (pc_second == last_pc_sync_second_) return;
     last_pc_sync_second_ = pc_second;
-    station_.send(acquisition::zeda::set_time(pc_now.hour, pc_now.minute, pc_now.second));
+    if (!guarded([&] {
+            station_.send(acquisition::zeda::set_time(pc_now.hour, pc_now.minute, pc_now.second));
+        })) {
+        return;
+    }
     station_.AppendEventLog("A/D card syncronized with PC time at: " + text::format_time(pc_now));
 }
 
@@ -272,6 +306,16 @@ void BoardClock::board_to_pc(const text::DateTime& pc_now) {
     // Never within two minutes of midnight, where the PC and the board may see other days.
     if (!(pc_time > "00:02:00" && pc_time < "23:58:00")) return;
     if (general.pc_rtc == 1 || general.pc_sync != 0 || pc_clock_off_) return;
+    if (station_.time_from_pc_clock()) {
+        // Its time is the PC clock's own: setting the PC from it would only add the second
+        // of every setting, frame after frame.
+        pc_clock_off_ = true;
+        std::string board = station_.run().board_description;
+        while (!board.empty() && board.back() == ' ') board.pop_back();
+        station_.AppendEventLog("The PC clock is not set from " + board +
+                                ": its time is the PC clock's own.");
+        return;
+    }
     platform::PcClockSetter* setter = station_.devices().pc_clock;
     if (!setter) {
         pc_clock_off_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,6 +69,10 @@ public:
 
     // Main window load: the sync source label, the PC's date forms, lock state "N".
     void load();
+    // START: the board's time, date and day turn are what this run's time frames tell;
+    // nothing of an earlier run's (a stopped board's date is no date for a board that
+    // does not send one) is kept.
+    void run_started();
     // A frame whose first byte is 0x81, as gathered (terminator included). False when it
     // was ignored (a length that is not the firmware's); the board second then did not end.
     bool ProcessBoardTimeFrame(std::string_view frame);
@@ -95,6 +100,8 @@ private:
     void board_to_pc(const text::DateTime& pc_now);
     void jump_check(bool corrected_now);
     void send_clock(const text::DateTime& time);
+    // Runs a write to the board; false when it failed (reported, the second goes on).
+    bool guarded(const std::function<void()>& send);
 
     acquisition::Station& station_;
     BoardClockState state_;

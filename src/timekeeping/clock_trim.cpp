@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "acquisition/zeda_driver.h"
 #include "text/number_text.h"
@@ -111,8 +112,7 @@ bool ClockTrim::may_trim(bool needs_run) {
         station_.op().message("Time trimming", kNeedsRun, platform::MessageIcon::warning);
         return false;
     }
-    auto version = text::leading_number(run.firmware_version);
-    if (!version || *version < 1.3) {
+    if (!acquisition::firmware(run.firmware_version).trimmable) {
         station_.op().message("Time trimming", kOldFirmware, platform::MessageIcon::warning);
         return false;
     }

@@ -22,7 +22,12 @@ int number(std::string_view text) {
 }  // namespace
 
 std::optional<text::DateTime> datalog_file_date(std::string_view name) {
-    // "20261205_161500_0020N.LG0": date, time, rate, lock letter, channel.
+    // "20261205_161500_0020N.LG0": date, time, rate, lock letter, channel; a file of seconds
+    // that came again (the clock went back) has ".2", ".3", ... after it.
+    if (auto dot = name.find('.', 22); dot != std::string_view::npos && dot == 25 &&
+        name.size() > 26 && digits(name.substr(26))) {
+        name = name.substr(0, 25);
+    }
     if (name.size() != 25 || name[8] != '_' || name[15] != '_' || name.substr(21, 3) != ".LG") {
         return std::nullopt;
     }
@@ -175,8 +180,11 @@ void PeriodicTimer::serial_input() {
 }
 
 void PeriodicTimer::autostart() {
-    // Armed (2) by the load; START makes it 1, a refusal or a stop 0.
-    if (!station_.in_run() && station_.settings().general.autostart == 2) start_requested_ = true;
+    // Armed (2) by the load; START makes it 1, a refusal or a stop 0. START is pressed only
+    // where it is enabled: not during a run, nor while START is still asking or waiting.
+    if (!station_.in_run() && !station_.starting() && station_.settings().general.autostart == 2) {
+        start_requested_ = true;
+    }
 }
 
 void PeriodicTimer::buffer_guard() {

@@ -349,6 +349,28 @@ TEST_F(TriggerWindowTest, EventLengthsCannotChangeWhileAcquiring) {
     EXPECT_TRUE(find<QLineEdit>("stop_threshold(1)")->isEnabled());
 }
 
+TEST_F(TriggerWindowTest, LiveValuesShowTheLtaWarmUpOfTheRun) {
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) c.sps_index = k100Sps;  // LTA of 30 s by default
+    rig.attach_board();
+    window->show();
+    EXPECT_EQ(text("lta_warmup"), "") << "no run";
+    double t0 = rig.clock.epoch_seconds();
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 10.5);
+    window->refresh();
+    QString left = text("lta_warmup");
+    EXPECT_TRUE(left == "20 s" || left == "21 s") << left.toStdString();
+    rig.host.run_until(t0 + 32);
+    window->refresh();
+    EXPECT_EQ(text("lta_warmup"), "over");
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+}
+
 TEST_F(TriggerWindowTest, LockedSettingsLeaveOnlyViewing) {
     rig.station.settings().general.settings_locked = 1;
     window->show();

@@ -17,7 +17,8 @@ namespace {
 
 // A station with its displays, on a simulated ZEDA18 board at 100 samples per second.
 struct DisplayRig {
-    explicit DisplayRig(text::DateTime start, display::DisplayView* view = nullptr)
+    explicit DisplayRig(text::DateTime start, display::DisplayView* view = nullptr,
+                        sim::BoardOptions options = {})
         : rig(start), displays(rig.station, codec, view ? *view : no_windows) {
         rig.load();
         auto& settings = rig.station.settings();
@@ -26,7 +27,6 @@ struct DisplayRig {
         auto& first = settings.channels[0];
         first.sps_index = 15;
         first.drum_enabled = 1;
-        sim::BoardOptions options;
         options.quakes.push_back({text::DateTime{2026, 3, 1, 23, 56, 0, 0}, 20, 9000});
         rig.attach_board(options);
     }
@@ -88,6 +88,27 @@ TEST(DrumRun, SavedAtItsPeriodArchivedAtMidnightReloadedAfterARestart) {
     ASSERT_NE(d.displays.drums().picture(0), nullptr);
     EXPECT_TRUE(traced_at_start_of_day(d.picture()));
     d.stop();
+}
+
+TEST(DrumRun, NextMorningsRunOfAnUndatedBoardDrawsTodaysDrum) {
+    sim::BoardOptions undated;
+    undated.version = "V180";  // time frames without the date
+    DisplayRig d({2026, 3, 1, 17, 59, 0, 0}, nullptr, undated);
+    d.rig.station.settings().general.drum_format = 1;
+    ASSERT_TRUE(d.rig.station.start());
+    d.run_until({2026, 3, 1, 18, 0, 0, 0});
+    d.stop();
+    EXPECT_EQ(d.drums("drum_1.dat"), "2026/03/01\r\n 3\r\n");
+    d.rig.line->set_connected(false);
+    d.rig.clock.set(text::to_epoch_seconds({2026, 3, 2, 8, 0, 0, 0}));
+    d.rig.line->set_connected(true);
+    ASSERT_TRUE(d.rig.station.start());
+    d.run_until({2026, 3, 2, 8, 0, 30, 0});
+    d.stop();
+    // Yesterday's drum, which missed its midnight, is archived under its own day, and today's
+    // starts new rather than drawing this morning on yesterday's picture.
+    EXPECT_FALSE(d.drums("drum_260301_1.GIF").empty());
+    EXPECT_EQ(d.drums("drum_1.dat"), "2026/03/02\r\n 3\r\n");
 }
 
 TEST(SpectrumRun, EveryFrameSavesEverySecondFrame) {

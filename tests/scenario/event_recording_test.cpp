@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
+#include <vector>
 
 #include "config/settings_file.h"
 #include "events/event_file.h"
@@ -54,7 +57,6 @@ protected:
 
 TEST_F(EventRecording, QuakeEventHoldsWhatTheBoardSent) {
     ASSERT_TRUE(rig.host.run_for(600));
-    // The averages start from rest at START, which triggers once; the quake triggers again.
     auto names = event_files();
     std::vector<std::string> quake_files;
     double quake_start = t0 + 400 - 30 + 1;  // pre-event of 30 s before the trigger second
@@ -90,6 +92,24 @@ TEST_F(EventRecording, QuakeEventHoldsWhatTheBoardSent) {
     EXPECT_EQ(summaries, static_cast<int>(names.size()));
 }
 
+// The STA and the LTA grow from rest after START at their own speeds: their ratio is no sign
+// of an event until the LTA has had its length of signal.
+TEST_F(EventRecording, NoiseAfterStartRecordsNothingTheQuakeOneEventPerChannel) {
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 60);  // two LTA lengths of background noise
+    EXPECT_TRUE(event_files().empty());
+    for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(rig.station.detector().channel(ch).event_state, 0);
+    rig.host.run_until(t0 + 600);
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    auto names = event_files();
+    std::sort(names.begin(), names.end());
+    std::string stamp = text::format_file_stamp(text::from_epoch_seconds(t0 + 400 - 30 + 1));
+    EXPECT_EQ(names, (std::vector<std::string>{stamp + ".CH1", stamp + ".CH2", stamp + ".CH3"}));
+}
+
 TEST_F(EventRecording, StopDuringAnEventLeavesAFinishedFile) {
     ASSERT_TRUE(rig.host.run_for(410));  // stops 10 s into the quake
     bool found = false;
@@ -121,6 +141,83 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
               std::string::npos)
         << rig.file("sendsms.txt");
     EXPECT_EQ(rig.station.alarms().event_recorded, 1);
+}
+
+// What the station took from the board, per channel, in order.
+struct TakenSamples : acquisition::SampleConsumers {
+    std::array<std::vector<int32_t>, 4> values;
+    void detector_statistics(int ch, int32_t value) override {
+        values[static_cast<size_t>(ch)].push_back(value);
+    }
+};
+
+// START and a board restart empty the pre-event ring: an event that triggers sooner than its
+// pre-event time afterwards holds only samples recorded since then, from the first of them
+// that falls on a whole second, and its start time is that sample's.
+TEST_F(EventRecording, AnEventSoonAfterAResetHoldsOnlyRecordedSamples) {
+    auto& settings = rig.station.settings();
+    for (auto& c : settings.channels) c.trigger_mode = 0;  // amplitude: not held after a reset
+    // A quake 10 s after START, and one 10 s after a restart of the board at t0 + 100; the
+    // pre-event time is 30 s.
+    sim::BoardOptions options;
+    options.noise_amplitude = 200;
+    options.quakes.push_back({text::from_epoch_seconds(t0 + 10), 5, 30000});
+    options.quakes.push_back({text::from_epoch_seconds(t0 + 110), 5, 30000});
+    auto& board = rig.attach_board(options);
+    board.sample_listener = [this](int ch, double at, int32_t value) {
+        sent[{ch, static_cast<int64_t>(std::llround(at * 1000))}] = value;
+    };
+    TakenSamples taken;
+    rig.station.set_consumers(&taken);
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 100);
+    std::array<size_t, 4> at_restart{};
+    for (size_t ch = 0; ch < 4; ++ch) at_restart[ch] = taken.values[ch].size();
+    rig.station.run().restart_request = 2;
+    rig.host.run_until(t0 + 200);
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    rig.station.set_consumers(nullptr);
+
+    auto names = event_files();
+    ASSERT_EQ(names.size(), 6u) << "one event per recording channel after each reset";
+    for (const auto& name : names) {
+        auto lines = split_lines(rig.fs.contents(std::string(kStation) + "/events/" + name));
+        ASSERT_GT(lines.size(), 29u) << name;
+        auto start = text::parse_datetime(lines[1].substr(12, 19));
+        ASSERT_TRUE(start) << lines[1];
+        double start_epoch = text::to_epoch_seconds(*start);
+        int ch = lines[24].back() - '1';
+        auto c = static_cast<size_t>(ch);
+        bool after_restart = start_epoch > t0 + 100;
+        size_t reset_index = after_restart ? at_restart[c] : 0;
+        // The file's samples are the ones taken since the reset, from the first whole second
+        // on: no zeros the board never sent, nothing from before the reset.
+        const auto& took = taken.values[c];
+        std::vector<int32_t> file_values;
+        for (size_t k = 29; k < lines.size(); ++k) {
+            file_values.push_back(static_cast<int32_t>(text::leading_number(lines[k]).value_or(0)));
+        }
+        auto found = std::search(took.begin() + static_cast<std::ptrdiff_t>(reset_index),
+                                 took.end(), file_values.begin(), file_values.end());
+        ASSERT_NE(found, took.end()) << name;
+        EXPECT_LT(found - took.begin() - static_cast<std::ptrdiff_t>(reset_index), 100)
+            << name << ": the first whole second after the reset";
+        // Sample k is the board's sample at the start time + k / rate.
+        for (size_t k = 0; k < file_values.size(); ++k) {
+            int64_t at = static_cast<int64_t>(std::llround(start_epoch * 1000)) +
+                         static_cast<int64_t>(k) * 10;
+            auto it = sent.find({ch, at});
+            ASSERT_NE(it, sent.end()) << name << " line " << k;
+            ASSERT_EQ(file_values[k], it->second) << name << " line " << k;
+        }
+        // The summary line carries the same start.
+        EXPECT_NE(rig.file("evtfile.dat").find(name + " " + lines[1].substr(12, 19)),
+                  std::string::npos)
+            << name;
+    }
 }
 
 }  // namespace

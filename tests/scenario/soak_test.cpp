@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -43,6 +44,17 @@ struct FaultWindow {
 
 double at(double t0, int day, int hour, int minute = 0, int second = 0) {
     return t0 + day * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
+}
+
+// The operator presses STOP at `stop_at` and START again at `start_at`.
+bool stop_and_start_again(StationRig& rig, double stop_at, double start_at) {
+    rig.host.run_until(stop_at);
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    rig.host.wait(start_at - rig.clock.epoch_seconds());
+    return rig.station.start();
 }
 
 // The station at 4 x 100 samples per second with datalog, STA/LTA triggers in coincidence,
@@ -117,6 +129,10 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
     faults.push_back({jump - 10, jump + 15, "clock jump"});
     const double full_from = at(t0, 0, 13, 30);
     faults.push_back({full_from - 2, full_from + 600 + 5, "disk full"});
+    // STOP half a minute before the first midnight, START half a minute after it.
+    const double stopped_from = at(t0, 0, 1, 59, 30);
+    const double stopped_to = at(t0, 0, 2, 0, 30);
+    faults.push_back({stopped_from - 5, stopped_to + 30, "stopped over midnight"});
 
     // Laid out before the run, so that the heap watched below does not grow with it.
     const auto seconds = static_cast<size_t>(hours * 3600) + 3600;
@@ -151,6 +167,9 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
     double end = t0 + hours * 3600;
     for (double t = t0; t < end;) {
         t = std::min(t + 3600, end);
+        if (stopped_from > t - 3600 && stopped_from <= t && stopped_to < end) {
+            ASSERT_TRUE(stop_and_start_again(rig, stopped_from, stopped_to));
+        }
         rig.host.run_until(t);
         if (memory_day1 == 0 && t - t0 >= 26 * 3600 - 1) memory_day1 = in_use() - files_bytes();
     }
@@ -315,6 +334,116 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
     if (memory_day1 > 0) {
         EXPECT_LT(memory_end - memory_day1, 20e6);
     }
+}
+
+// What the chain hands to the datalog, per channel.
+struct DatalogCounter : acquisition::SampleConsumers {
+    std::array<long, kChannels> appended{};
+    void datalog_append(int ch, int32_t) override { ++appended[static_cast<size_t>(ch & 3)]; }
+};
+
+// An instrument whose seconds are the PC's (the DATAQ, 120 and 60 samples per second) while
+// the PC clock is set back an hour every day (summer time ending, as often as the soak
+// allows) and the station is stopped over the first midnight: every sample handed to the
+// datalog is in it, none in another sample's file, no file over its length.
+TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
+    const double hours = soak_hours();
+    if (hours <= 0) GTEST_SKIP() << "VELKANTOR_SOAK_HOURS is 0";
+    StationRig rig({2026, 10, 24, 22, 0, 0, 0});
+    rig.load();
+    DatalogCounter counter;
+    rig.station.set_consumers(&counter);
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kDataqDi194rs;
+    const std::array<int, kChannels> sps{16, 13, 0, 0};  // 120, 60, off, off
+    for (size_t c = 0; c < kChannels; ++c) {
+        settings.channels[c].sps_index = static_cast<int16_t>(sps[c]);
+        settings.channels[c].datalog_enabled = sps[c] != 0 ? 1 : 0;
+    }
+    sim::BoardOptions options;
+    options.model = "DATAQ";
+    rig.attach_board(options);
+
+    const double t0 = rig.clock.epoch_seconds();
+    const double end = t0 + hours * 3600;
+    const double stopped_from = at(t0, 0, 1, 59, 30);
+    const double stopped_to = at(t0, 0, 2, 0, 30);
+    std::vector<double> steps;
+    for (double step = at(t0, 0, 5); step < end - 60; step += 86400) steps.push_back(step);
+    int starts = 1;
+
+    std::string folder = std::string(kStation) + "/datalog";
+    auto samples_of = [&](const std::string& name) {
+        return rig.fs.file_size(folder + "/" + name).value_or(0) / 2;
+    };
+    std::map<std::string, uint64_t> before_first_step;
+    ASSERT_TRUE(rig.station.start());
+    for (double t = t0; t < end;) {
+        double next = std::min(t + 3600, end);
+        for (double step : steps) {
+            if (step > t && step <= next) {
+                rig.host.run_until(step);
+                if (before_first_step.empty()) {
+                    for (const auto& name : rig.fs.list_directory(folder)) {
+                        before_first_step[name] = samples_of(name);
+                    }
+                }
+                rig.clock.step_pc_clock(-3600);
+            }
+        }
+        if (stopped_from > t && stopped_from <= next && stopped_to < end) {
+            ASSERT_TRUE(stop_and_start_again(rig, stopped_from, stopped_to));
+            ++starts;
+        }
+        rig.host.run_until(next);
+        t = next;
+    }
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+
+    std::array<uint64_t, kChannels> logged{};
+    uint64_t longest = 0;
+    int repeated_files = 0, first_pass_changed = 0;
+    for (const auto& name : rig.fs.list_directory(folder)) {
+        if (name.size() < 25) continue;
+        int ch = name[24] - '0';
+        if (ch < 0 || ch >= kChannels) continue;
+        uint64_t samples = samples_of(name);
+        logged[static_cast<size_t>(ch)] += samples;
+        double rate = ch == 0 ? 120 : 60;
+        longest = std::max(longest, static_cast<uint64_t>(static_cast<double>(samples) / rate));
+        repeated_files += name.size() > 25;
+        auto first = before_first_step.find(name);
+        // The file open at the step may take the rest of its second, nothing more.
+        if (first != before_first_step.end() &&
+            static_cast<double>(samples - first->second) > rate) {
+            ++first_pass_changed;
+        }
+    }
+    std::printf("\n  soak: %.0f hours, DATAQ at 120 + 60 samples per second, PC clock set back "
+                "%zu times, %d STARTs\n",
+                hours, steps.size(), starts);
+    long lost = 0;
+    for (size_t c = 0; c < 2; ++c) {
+        long missing = counter.appended[c] - static_cast<long>(logged[c]);
+        std::printf("  channel %zu: %ld samples to the datalog, %llu in its files\n", c + 1,
+                    counter.appended[c], static_cast<unsigned long long>(logged[c]));
+        double rate = c == 0 ? 120 : 60;
+        // A part of a second has no known place at each START and at each step back.
+        if (static_cast<double>(missing) > rate * static_cast<double>(starts + steps.size())) {
+            lost += missing;
+        }
+    }
+    std::printf("  %-44s %12d\n", "files of seconds that came again", repeated_files);
+    std::printf("  %-44s %12d\n", "first-pass files written after the step", first_pass_changed);
+    std::printf("  %-44s %12llu\n", "longest file (seconds)", static_cast<unsigned long long>(longest));
+
+    EXPECT_EQ(lost, 0);
+    EXPECT_GE(repeated_files, steps.empty() ? 0 : 1);
+    EXPECT_EQ(first_pass_changed, 0);
+    EXPECT_LE(longest, 15u * 60u + 1u);
 }
 
 }  // namespace

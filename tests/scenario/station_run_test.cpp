@@ -188,21 +188,29 @@ TEST_F(StationRun, UnpluggedBoardIsRestartedAfterThirtySeconds) {
     double t0 = rig.clock.epoch_seconds();
     rig.host.run_until(t0 + 5);
     rig.line->set_connected(false);
+    int opens = rig.port.open_count();
     rig.host.run_until(t0 + 60);
     rig.line->set_connected(true);
+    int attempts = rig.port.open_count() - opens;
     size_t before = recorder.samples.size();
     rig.host.run_until(t0 + 70);
     rig.station.stop();
     while (rig.station.in_run()) rig.station.pass();
     (void)board;
 
-    auto log = rig.event_log_messages();
-    auto restarts = std::count(log.begin(), log.end(), "Warning! A/D card restarted.");
     // The first restart 30 s after the last data, then one every few seconds while the
     // board stays silent: each one gets the time to answer.
-    EXPECT_GE(restarts, 3);
-    EXPECT_LE(restarts, 6);
+    EXPECT_GE(attempts, 3);
+    EXPECT_LE(attempts, 6);
     EXPECT_GT(recorder.samples.size(), before + 2000) << "data flows again after the restart";
+    // The event log tells the outage once, and its end with its length.
+    auto log = rig.event_log_messages();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Warning! A/D card restarted."), 1);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& m) {
+                                return m.starts_with("A/D card data back after 0:00:");
+                            }),
+              1);
 }
 
 TEST_F(StationRun, StartRulesOfTheTwentyFourBitBoard) {

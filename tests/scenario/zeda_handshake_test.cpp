@@ -250,3 +250,85 @@ TEST(ZedaFamilyRun, EveryModelDeliversItsValues) {
 
 }  // namespace
 }  // namespace velkantor::testing
+
+namespace velkantor::testing {
+namespace {
+
+// A rate whose code the firmware cannot read refuses the start after the handshake: the
+// board is never started, autostart is cleared, the port closed and the run left through
+// the common exit. A rate it can read starts the board with its code.
+TEST(ZedaRateRefusal, RatesTheFirmwareCannotRunAreRefused) {
+    // Indexes of the rate list: 5, 10, 100, 240, 300, 1200.
+    constexpr int k5 = 6, k10 = 7, k100 = 15, k240 = 18, k300 = 19, k1200 = 24;
+    struct Case {
+        const char* model;
+        const char* version;
+        int16_t ad_type;
+        std::array<int, 4> sps_index;
+        std::string refusal;  // empty: started
+        std::array<uint8_t, 4> codes;
+    };
+    const std::vector<Case> cases = {
+        {"ZEDA18",
+         "V181",
+         config::kZeda18,
+         {k100, k300, 0, 0},
+         "Channel 2 it's set to 300 SPS\r\nThis value is not allowed with the A/D board firmware "
+         "V.1.81.",
+         {}},
+        {"ZEDA10",
+         "V162",
+         config::kZeda10,
+         {k100, 0, 0, k1200},
+         "Channel 4 it's set to 1200 SPS\r\nThis value is not allowed with the A/D board firmware "
+         "V.1.62.",
+         {}},
+        {"ZEDA20",
+         "V210",
+         config::kZeda20,
+         {k5, k5, k5, 0},
+         "Channel 1 it's set to 5 SPS\r\nThis value is not allowed with the A/D board firmware "
+         "V.2.10.",
+         {}},
+        {"ZEDA30",
+         "V300",
+         config::kZeda30,
+         {k240, k240, k240, k240},
+         "Channel 2 it's set to 240 SPS\r\nThis value is not allowed with the A/D board firmware "
+         "V.3.00.",
+         {}},
+        {"ZEDA20", "V210", config::kZeda20, {k10, k10, k10, 0}, "", {240, 240, 240, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + c.version);
+        StationRig rig;
+        rig.load();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = c.ad_type;
+        settings.general.autostart = 1;
+        for (size_t ch = 0; ch < 4; ++ch) settings.channels[ch].sps_index = c.sps_index[ch];
+        sim::BoardOptions options;
+        options.model = c.model;
+        options.version = c.version;
+        auto& board = dynamic_cast<sim::ZedaBoard&>(rig.attach_board(options));
+        rig.op.answers = {false};          // the board is not registered as the operative one
+        ASSERT_TRUE(rig.host.run_for(5));  // the handshake passes; the start block refuses
+        EXPECT_FALSE(rig.station.in_run());
+        EXPECT_EQ(board.rate_codes(), c.codes);
+        if (c.refusal.empty()) {
+            EXPECT_FALSE(rig.station.refused());
+            for (const auto& shown : rig.op.shown) EXPECT_NE(shown.title, "Error") << shown.text;
+            continue;
+        }
+        ASSERT_FALSE(rig.op.shown.empty());
+        EXPECT_EQ(rig.op.shown.back().title, "Error");
+        EXPECT_EQ(rig.op.shown.back().text, c.refusal);
+        EXPECT_FALSE(board.streaming());
+        EXPECT_TRUE(rig.station.refused());
+        EXPECT_EQ(settings.general.autostart, 0);
+        EXPECT_FALSE(rig.port.is_open());
+    }
+}
+
+}  // namespace
+}  // namespace velkantor::testing

@@ -35,8 +35,9 @@ struct StationRig {
         if (!failed.empty()) throw std::runtime_error(failed);
     }
 
-    // Puts a simulated board on the line.
+    // Puts a simulated board on the line (in place of the one there).
     sim::BoardModel& attach_board(sim::BoardOptions options = {}) {
+        line.reset();  // it holds the old board and, when it goes, unhooks the port
         options.pc_start = clock.epoch_seconds();
         if (options.board_start == text::DateTime{2026, 1, 1, 12, 0, 0, 0}) {
             options.board_start = clock.now();

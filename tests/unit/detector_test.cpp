@@ -35,7 +35,11 @@ protected:
             c.max_event_samples = 1000;
             c.stop_ratio = 2;
         }
-        for (int ch = 0; ch < 4; ++ch) detector.ResetDetector(ch, settings.channels[ch]);
+        for (int ch = 0; ch < 4; ++ch) {
+            detector.ResetDetector(ch, settings.channels[ch]);
+            // Settled averages: the start rules below are not about the warm-up after a reset.
+            detector.channel(ch).lta_warmup = 0;
+        }
         detector.trigger_armed = true;
     }
     // One sample of channel `ch` through statistics and decision.
@@ -300,6 +304,76 @@ TEST_F(DetectorTest, AveragesAndRatioSampleBySample) {
             }
         }
     }
+}
+
+// After the start/restart block the STA/LTA method waits until the LTA has had one LTA
+// length of samples; the other ways to start an event do not wait.
+TEST_F(DetectorTest, StaLtaStartsWaitOneLtaLengthAfterTheReset) {
+    struct Case {
+        const char* what;
+        int16_t mode;
+        bool manual;
+        bool restart_after_warm_up;  // a board restart after a settled LTA
+        int samples;                 // samples since the reset, the deciding one included
+        bool starts;
+    };
+    const Case cases[] = {
+        {"STA/LTA, one sample short of the LTA length", 1, false, false, 199, false},
+        {"STA/LTA, the LTA has had its length", 1, false, false, 200, true},
+        {"STA/LTA after a restart, in the new warm-up", 1, false, true, 199, false},
+        {"STA/LTA after a restart, warm-up over", 1, false, true, 200, true},
+        {"amplitude, in the warm-up", 0, false, false, 3, true},
+        {"manual start, in the warm-up", 1, true, false, 1, true},
+        {"scheduled, in the warm-up", 2, false, false, 1, true},
+    };
+    for (const auto& c : cases) {
+        detector = Detector{};
+        sink = {};
+        auto& ch = settings.channels[0];
+        ch.trigger_mode = c.mode;
+        ch.sta_seconds = 0.5;
+        ch.lta_seconds = 2;  // 200 samples at 100 per second
+        ch.start_ratio = 3;
+        ch.start_amplitude = 1000;
+        ch.start_samples = 2;
+        settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(now)) + " Ch:1";
+        config::DecodeSchedule(settings);
+        detector.trigger_armed = true;
+        detector.ResetDetector(0, ch);
+        if (c.restart_after_warm_up) {
+            for (int i = 0; i < 300; ++i) feed(0, 0);
+            detector.ResetDetector(0, ch);
+        }
+        // A flat zero signal leaves the ratio where it is put: only the warm-up decides.
+        detector.channel(0).sl_ratio = 10;
+        if (c.manual) detector.RequestManual(0, ch);
+        for (int i = 0; i < c.samples; ++i) feed(0, c.mode == 0 ? 5000 : 0);
+        EXPECT_EQ(sink.starts.size(), c.starts ? 1u : 0u) << c.what;
+    }
+}
+
+// The fault the warm-up removes: from rest the STA grows faster than the LTA, so their ratio
+// starts near the ratio of their lengths and plain background noise looked like an event.
+TEST_F(DetectorTest, NoiseFromRestStartsNothingAQuakeDoes) {
+    auto& ch = settings.channels[0];
+    ch.trigger_mode = 1;
+    ch.sta_seconds = 1;
+    ch.lta_seconds = 30;
+    ch.start_ratio = 3;
+    ch.stop_ratio = 1.5;
+    ch.post_event_samples = 100000;
+    detector = Detector{};
+    detector.ResetDetector(0, ch);
+    detector.trigger_armed = true;
+    uint32_t seed = 12345;
+    auto noise = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int32_t>((seed >> 16) % 401) - 200;
+    };
+    for (int i = 0; i < 2 * 3000; ++i) feed(0, noise());
+    EXPECT_TRUE(sink.starts.empty()) << "noise only, for two LTA lengths";
+    for (int i = 0; i < 300; ++i) feed(0, noise() * 30);
+    EXPECT_EQ(sink.starts.size(), 1u) << "the quake";
 }
 
 TEST_F(DetectorTest, ScheduledEntriesFireInTheirSecondForTheirChannel) {

@@ -58,6 +58,7 @@ protected:
         EXPECT_TRUE(fs.create_directories("/s/events"));
         for (auto& c : settings.channels) c.sps_index = 15;
         run.configured_rate.fill(100);
+        run.ring_count.fill(acquisition::kPreEventRingLength);  // long past START
         files = std::make_unique<EventFiles>(EventFiles::Environment{
             fs, settings, run, detector, log,
             [this](int, double epoch) {
@@ -163,6 +164,61 @@ TEST_F(EventFilesTest, AnEventWithItsPreEventSamplesOldestFirst) {
     EXPECT_EQ(closed, std::vector<std::string>{summary});
     EXPECT_NE(fs.contents("/s/evtfile.dat").find(summary), std::string::npos);
     EXPECT_TRUE(printer.lines.empty()) << "printing is off by default";
+}
+
+// Which ring entries an event takes and its start second, with a full ring and with one that
+// START or a board restart emptied less than a pre-event length ago. The full pre-event
+// (2 s at 100 per second here) would start at second 1000.
+TEST(PreEventPlan, OnlyRecordedSamplesFromTheirFirstWholeSecond) {
+    struct Case {
+        const char* what;
+        int32_t position, length;
+        double recorded, rate, fraction;
+        PreEventPart expected;
+    };
+    const Case cases[] = {
+        {"full ring", 51, 200, 250, 100, 0.45, {51, 200, 54, 1000}},
+        {"just full", 1, 200, 200, 100, 0.45, {1, 200, 54, 1000}},
+        // Missing only samples that the alignment drops anyway: as with a full ring.
+        {"ten missing", 191, 200, 190, 100, 0.45, {1, 190, 44, 1000}},
+        {"oldest at S-0.54", 101, 200, 100, 100, 0.45, {1, 100, 54, 1001}},
+        {"oldest on the whole second", 47, 200, 46, 100, 0.45, {1, 46, 0, 1001}},
+        {"only the trigger sample, at .000", 2, 200, 1, 100, 0, {1, 1, 0, 1001}},
+        {"run began 1.3 s before a .99 trigger", 131, 400, 130, 100, 0.99, {1, 130, 30, 1003}},
+        // Below 10 per second nothing is dropped; the start is the first whole second at or
+        // after the oldest sample, as with a full ring.
+        {"5 per second, oldest on a second", 5, 10, 4, 5, 0.6, {1, 4, 0, 1001}},
+        {"5 per second, full", 3, 10, 12, 5, 0.6, {3, 10, 0, 1000}},
+        {"no pre-event", 1, 0, 70, 100, 0.45, {1, 0, 54, 1000}},
+    };
+    for (const auto& c : cases) {
+        auto part = PlanPreEvent(c.position, c.length, c.recorded, c.rate, c.fraction, 1000);
+        EXPECT_EQ(part.oldest, c.expected.oldest) << c.what;
+        EXPECT_EQ(part.stored, c.expected.stored) << c.what;
+        EXPECT_EQ(part.skip, c.expected.skip) << c.what;
+        EXPECT_EQ(part.start_epoch, c.expected.start_epoch) << c.what;
+    }
+}
+
+TEST_F(EventFilesTest, AnEventSoonAfterStartHoldsOnlyRecordedSamples) {
+    settings.channels[0].pre_event_samples = 200;
+    // 100 samples valued 1..100 since START, the newest at .45 s: the oldest is at .55 s of
+    // the second before, so the event starts one second later than a full pre-event would.
+    for (int32_t v = 1; v <= 100; ++v) run.ring_at(0, v) = v;
+    run.ring_position[0] = 101;
+    run.ring_count[0] = 100;
+    run.sample_fraction[0] = 0.45;
+    files->event_started(0, start);
+    files->event_stopped(0);
+
+    std::string name = "20260301_115802.CH1";
+    auto lines = lines_of(file(name));
+    ASSERT_EQ(lines.size(), 29u + 46) << "no zeros from the empty part of the ring";
+    EXPECT_EQ(lines[1], "Start Time: 2026/03/01 11:58:02.000 ");
+    EXPECT_EQ(lines[2], "Number of Samples:         46 ");
+    EXPECT_EQ(lines[29], " 55");
+    EXPECT_EQ(lines.back(), " 100");
+    EXPECT_EQ(files->start_text(0), "2026/03/01 11:58:02");
 }
 
 TEST_F(EventFilesTest, AsciiLayoutCountAndPrintedPage) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,72 @@ TEST_F(SimZedaBoard, FirmwareDecidesTheSamplingClockAndTheTimeFrame) {
         board->receive(start_command(0, code, 0, 0), kPcStart);
         expect_stream(*board, board->advance_to(kPcStart + 2.999), c.form,
                       {2026, 3, 14, 23, 59, 59, 0}, 1, code, 100);
+    }
+}
+
+// The board reads a rate code by its own rule: code 0 switches the channel off, and a code
+// that does not divide its clock's ticks runs the channel at ticks / code, its samples at
+// every code-th tick counted on across seconds. The codes are those the station sent before
+// it refused rates the firmware cannot carry: 300 per second on 1.81 (code 0) and 5 per
+// second on 2.10 (2400 / 5 cut to 255).
+struct CodeRuleCase {
+    const char* name;
+    const char* model;
+    const char* version;
+    std::array<int, 4> codes;
+    std::array<int, 4> samples;  // per channel in 255 board seconds
+    int fewest, most;            // samples of channel 0 in one board second
+};
+
+TEST_F(SimZedaBoard, RateCodesByTheFirmwaresOwnRule) {
+    const std::vector<CodeRuleCase> cases = {
+        {"1.81, channel 2 sent code 0", "ZEDA18", "V181", {2, 0, 0, 0}, {25500, 0, 0, 0}, 100, 100},
+        {"2.10, code 255 runs at 9.4",
+         "ZEDA20",
+         "V210",
+         {255, 255, 255, 0},
+         {2400, 2400, 2400, 0},
+         9,
+         10},
+        {"2.10, code 240 runs at 10",
+         "ZEDA20",
+         "V210",
+         {240, 240, 240, 0},
+         {2550, 2550, 2550, 0},
+         10,
+         10},
+    };
+    for (const CodeRuleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoardOptions o = options();
+        o.model = c.model;
+        o.version = c.version;
+        auto board = make(o);
+        const int ticks = dynamic_cast<ZedaBoard&>(*board).family().rate_base;
+        const double first = board_epoch({2026, 3, 14, 23, 59, 59, 0});
+        std::array<int, 4> samples{};
+        std::map<int64_t, int> per_second;
+        std::array<double, 4> last{-1, -1, -1, -1};
+        board->sample_listener = [&](int ch, double at, int32_t value) {
+            if (at >= first + 255) return;
+            ASSERT_EQ(value, board->signal_at(ch, at));
+            auto slot = static_cast<size_t>(ch);
+            if (last[slot] >= 0) {
+                // Evenly spaced across the seconds' borders.
+                ASSERT_NEAR(at - last[slot], c.codes[slot] / double(ticks), 1e-6);
+            }
+            last[slot] = at;
+            ++samples[slot];
+            if (ch == 0) ++per_second[static_cast<int64_t>(std::floor(at))];
+        };
+        board->receive(start_command(c.codes[0], c.codes[1], c.codes[2], c.codes[3]), kPcStart);
+        board->advance_to(kPcStart + 257);
+        EXPECT_EQ(samples, c.samples);
+        ASSERT_EQ(per_second.size(), 255u);
+        for (const auto& [second, count] : per_second) {
+            EXPECT_GE(count, c.fewest) << second;
+            EXPECT_LE(count, c.most) << second;
+        }
     }
 }
 

@@ -39,26 +39,65 @@ TEST(ZedaDecode, WorkedExamples) {
     }
 }
 
+// Each firmware reads a rate code its own way; a rate its code cannot carry is refused
+// with the channel, the rate and the firmware named.
 TEST(ZedaRateCode, ByFirmwareDescription) {
     struct Case {
         const char* description;
+        int channel;
         int rate;
         int code;
+        const char* refusal;  // nullptr: started with `code`
+    };
+    auto refused = [](const char* description, int channel, int rate, const char* refusal) {
+        return Case{description, channel, rate, 0, refusal};
     };
     const Case cases[] = {
-        {"ZEDA V.1.62", 1, 100},  // a 1-per-second channel runs at 2 per second
-        {"ZEDA V.1.81", 100, 2},
-        {"ZEDA V.2.00", 200, 1},
-        {"ZEDA V.3.00", 50, 4},
-        {"ZEDA V.2.10", 100, 24},
-        {"ZEDA V.1.50", 200, 1},  // old boards top out at 100
-        {"ZEDA V.1.50", 50, 2},
-        {"ZEDA V.0.00", 0, 0},
-        {"ZEDA V.2.10", 2, 255},  // 1200 does not fit the command's byte
+        {"ZEDA V.1.62", 0, 1, 100, nullptr},  // a 1-per-second channel runs at 2 per second
+        {"ZEDA V.1.81", 0, 100, 2, nullptr},
+        {"ZEDA V.2.00", 0, 200, 1, nullptr},
+        {"ZEDA V.3.00", 1, 50, 4, nullptr},
+        {"ZEDA V.2.10", 0, 100, 24, nullptr},
+        {"ZEDA V.2.10", 0, 1200, 2, nullptr},
+        {"ZEDA V.2.10", 0, 10, 240, nullptr},  // the slowest the 2400-tick clock can carry
+        {"ZEDA V.1.50", 0, 200, 1, nullptr},   // old boards count 200 as 100
+        {"ZEDA V.1.50", 0, 50, 2, nullptr},
+        {"ZEDA V.0.00", 0, 0, 0, nullptr},    // a channel that is off
+        {"ZEDA V.1.65", 0, 100, 2, nullptr},  // an unlisted version samples as its series
+        {"ZEDA V.2.15", 0, 100, 24, nullptr},
+        // 200 ticks a second: above 200 the code would be 0, the channel off.
+        refused("ZEDA V.1.81", 1, 300,
+                "Channel 2 it's set to 300 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.1.81."),
+        refused("ZEDA V.1.62", 3, 1200,
+                "Channel 4 it's set to 1200 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.1.62."),
+        refused("ZEDA V.2.00", 0, 240,
+                "Channel 1 it's set to 240 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.2.00."),
+        refused("ZEDA V.3.00", 1, 400,
+                "Channel 2 it's set to 400 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.3.00."),
+        // 100 ticks a second: 200 is counted as 100, but 120 leaves 0.
+        refused("ZEDA V.1.50", 2, 120,
+                "Channel 3 it's set to 120 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.1.50."),
+        refused("ZEDA V.1.70", 0, 400,
+                "Channel 1 it's set to 400 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.1.70."),
+        // 2400 ticks a second: below 10 the code does not fit its byte.
+        refused("ZEDA V.2.10", 2, 5,
+                "Channel 3 it's set to 5 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.2.10."),
+        refused("ZEDA V.2.10", 0, 1,
+                "Channel 1 it's set to 1 SPS\r\nThis value is not allowed with the A/D board "
+                "firmware V.2.10."),
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(zeda::rate_code(c.description, c.rate), c.code)
-            << c.description << " at " << c.rate;
+        SCOPED_TRACE(std::string(c.description) + " at " + std::to_string(c.rate));
+        auto code = zeda::rate_code(c.description, c.channel, c.rate);
+        EXPECT_EQ(code.refusal, c.refusal ? c.refusal : "");
+        EXPECT_EQ(code.code, c.code);
     }
 }
 

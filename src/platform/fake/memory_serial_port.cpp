@@ -31,7 +31,7 @@ std::string MemorySerialPort::read() {
 }
 
 bool MemorySerialPort::write(std::string_view bytes) {
-    if (!open_) return false;
+    if (!open_ || fail_writes) return false;
     written_.append(bytes);
     if (on_write) on_write(bytes);
     return true;

@@ -36,6 +36,8 @@ public:
     // Bytes from the device; dropped when the port is closed, cut at the buffer's capacity.
     void deliver(std::string_view bytes);
     std::function<void(std::string_view)> on_write;
+    // Writes fail (a device that stopped taking bytes).
+    bool fail_writes = false;
     // The next open() fails with this error (none: opens).
     OpenResult next_open_result;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,11 @@ public:
 
     void message(std::string_view title, std::string_view text, MessageIcon) override {
         shown.push_back({"message", std::string(title), std::string(text)});
+        if (while_open) while_open();
     }
     bool ask_yes_no(std::string_view title, std::string_view text, bool fallback) override {
         shown.push_back({"question", std::string(title), std::string(text)});
+        if (while_open) while_open();
         if (answers.empty()) return fallback;
         bool answer = answers.front();
         answers.pop_front();
@@ -35,6 +38,10 @@ public:
         inputs.pop_front();
         return text;
     }
+
+    // Runs while a message or question is open, as a modal dialog lets the windows and the
+    // timer run (a test lets virtual time pass here).
+    std::function<void()> while_open;
 
     std::vector<Shown> shown;
     std::deque<bool> answers;

@@ -17,4 +17,10 @@ text::DateTime SystemClock::now() const {
     return result;
 }
 
+double SystemClock::monotonic() const {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 }  // namespace velkantor::platform

@@ -10,6 +10,7 @@ namespace velkantor::platform {
 class SystemClock : public Clock {
 public:
     text::DateTime now() const override;
+    double monotonic() const override;
 
 private:
     // The local time of the last whole second asked for: the acquisition loop asks many
