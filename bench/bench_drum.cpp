@@ -44,7 +44,7 @@ double median_ms(int runs, const std::function<void()>& work) {
 // The station's drum path: every sample through DrawDrumSample, with its saves.
 void live_day(bool segment_per_sample) {
     platform::MemoryFileSystem fs;
-    fs.create_directories("/st/drums");
+    (void)fs.create_directories("/st/drums");
     platform::QtPictureCodec codec;
     platform::ScriptedOperator op;
     display::DisplayView view;

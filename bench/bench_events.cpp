@@ -83,12 +83,12 @@ BENCHMARK(BM_EventFileWriting);
 void BM_PlainAppendReference(benchmark::State& state) {
     platform::StdFileSystem fs;
     std::string path = scratch() + "/plain.txt";
-    fs.write_file(path, "");
+    (void)fs.write_file(path, "");
     auto values = signal(100);
     for (auto _ : state) {
         std::string chunk;
         for (int32_t v : values) chunk += events::SampleText(v) + "\r\n";
-        fs.append(path, chunk);
+        (void)fs.append(path, chunk);
     }
     state.SetItemsProcessed(state.iterations() * 100);
 }

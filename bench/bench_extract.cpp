@@ -61,11 +61,11 @@ void BM_PlainWriteReference(benchmark::State& state) {
     platform::StdFileSystem fs;
     std::string path = folder() + "/plain.txt";
     for (auto _ : state) {
-        fs.write_file(path, "");
+        (void)fs.write_file(path, "");
         for (int minute = 0; minute < 24 * 60; ++minute) {
             std::string lines;
             for (int k = 0; k < kRate * 60; ++k) events::AppendSampleLine(lines, k % 4001 - 2000);
-            fs.append(path, lines);
+            (void)fs.append(path, lines);
         }
     }
     state.SetItemsProcessed(state.iterations() * kRate * kSecondsPerDay);

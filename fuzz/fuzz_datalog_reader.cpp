@@ -11,7 +11,7 @@ using namespace velkantor;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform::MemoryFileSystem fs;
-    fs.create_directories("/d");
+    (void)fs.create_directories("/d");
     size_t i = 0;
     int files = 0;
     while (i < size && files < 8) {

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace velkantor;
     platform::MemoryFileSystem fs;
-    fs.create_directories("/st/drums");
+    (void)fs.create_directories("/st/drums");
     std::string bytes(reinterpret_cast<const char*>(data), size);
     // The first half is the state file, the rest the image (a recorded picture or not).
     fs.put("/st/drums/drum_1.dat", bytes.substr(0, size / 2));

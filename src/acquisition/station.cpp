@@ -54,12 +54,11 @@ events::EventFiles::Environment Station::event_environment() {
         if (settings_.general.service_mode == 3 && trace) trace(line);
     };
     environment.alarm_test = [this](int ch, int32_t value) { alarms_.alarm_request(ch, value); };
-    environment.event_closed = [this](int ch, const std::string&) {
-        // The detector still holds the event's figures: it resets them after the close.
-        const auto& d = detector_.channel(ch);
-        events::EventSummary summary{event_files_.start_text(ch), d.samples_written, d.max_ratio,
-                                     d.max_half_wave_peak};
-        alarms_.WriteCommandFiles(summary);
+    environment.event_closed = [this](int, const events::EventSummary& summary) {
+        // The figures of the event log's line, so both say the same of the event.
+        if (!alarms_.WriteCommandFiles(summary)) {
+            report_write_failure("Event " + summary.file_name + ": command file not written");
+        }
         alarms_.event_closed();
     };
     return environment;
@@ -150,7 +149,7 @@ std::string Station::load(const std::function<void(const std::string&)>& report_
         std::string probe = platform::join_path(dir, "test.$%&");
         auto written = fs.write_file(probe, "");
         if (written) {
-            fs.remove(probe);
+            (void)fs.remove(probe);  // an empty probe left behind harms nothing
             continue;
         }
         if (auto made = fs.create_directories(dir); !made) {
@@ -168,7 +167,7 @@ std::string Station::load(const std::function<void(const std::string&)>& report_
             }
             continue;
         }
-        fs.remove(probe);
+        (void)fs.remove(probe);
     }
     if (!event_log_.append("STARTING VELKANTOR...")) {
         if (auto failed = fail("Cannot write the event log " + event_log_.path());

@@ -46,6 +46,10 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
     general.baud_index = 6;  // 115200
     general.comm_port = 1;
     general.board_serial = kDemoBoardSerial;
+    general.clock_trim_hex = kDemoBoardTrim;
+    // A page of the simulated signal that can be read (the default scale is for quieter
+    // sensors and draws it as a tangle).
+    general.review_y_scale = 1;
     for (auto& channel : settings.channels) {
         channel.sps_index = demo->sps_index;
         channel.record_enabled = 1;

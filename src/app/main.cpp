@@ -14,6 +14,7 @@
 #include "app/headless_host.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
+#include "config/settings_file.h"
 #include "display/displays.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
@@ -42,13 +43,19 @@ int run_station(const app::Options& options, int argc, char** argv) {
     platform::StdFileSystem fs;
     platform::SystemClock clock;
     std::string folder = station_folder(options);
-    bool demo = options.simulate && options.station.empty() &&
-                app::environment_station_folder().empty();
-    if (demo) {
+    // The simulated board needs settings that match it: a station folder without settings
+    // is seeded like the demo station (one that has settings is left as it is), or it would
+    // record nothing and stop at the question for an unknown board.
+    if (options.simulate) {
+        bool fresh = !fs.exists(platform::join_path(folder, config::kSettingsFileName));
         if (auto seeded = app::seed_demo_station(fs, folder, options.model); !seeded) {
             std::cerr << "velkantor: cannot prepare the demo station " << folder << ": "
                       << seeded.error << "\n";
             return 1;
+        }
+        if (fresh) {
+            std::cout << "New station " << folder << ": settings of the demo station for the "
+                      << "simulated " << options.model << " board" << std::endl;
         }
     }
 
@@ -60,9 +67,9 @@ int run_station(const app::Options& options, int argc, char** argv) {
 
     app::SimProcess simulator;
     if (options.simulate) {
-        std::string failed = simulator.start(app::simulator_program(),
-                                             {"--model", options.model, "--quake-every", "300",
-                                              "--serial", app::kDemoBoardSerial});
+        std::string failed = simulator.start(
+            app::simulator_program(), {"--model", options.model, "--quake-every", "300", "--serial",
+                                       app::kDemoBoardSerial, "--trim", app::kDemoBoardTrim});
         if (!failed.empty()) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;

@@ -3,15 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-
-extern char** environ;
 
 namespace velkantor::app {
 
@@ -30,21 +28,27 @@ std::string simulator_program() {
 std::string SimProcess::start(const std::string& program, const std::vector<std::string>& args) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return std::string("pipe: ") + std::strerror(errno);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     std::vector<std::string> argv_text{program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argv_text) argv.push_back(a.data());
     argv.push_back(nullptr);
-    int rc = ::posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        // The simulator ends with this program however it ends, even by SIGKILL: it would
+        // otherwise keep its pseudo-terminal and stream into it for nobody.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) ::_exit(127);
+        if (::dup2(out[1], STDOUT_FILENO) < 0) ::_exit(127);
+        ::execvp(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int fork_error = errno;
     ::close(out[1]);
-    if (rc != 0) {
+    if (pid_ < 0) {
         ::close(out[0]);
         pid_ = -1;
-        return "cannot start " + program + ": " + std::strerror(rc);
+        return "cannot start " + program + ": " + std::strerror(fork_error);
     }
     // The first line is the device path; give the simulator a few seconds to print it.
     std::string line;

@@ -1,6 +1,7 @@
 #include "app/tools.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <ostream>
 
@@ -96,6 +97,13 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     });
     if (show_progress) err << "\n";
     for (const auto& file : result.files) out << file << "\n";
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        double filled = result.filled[static_cast<size_t>(ch)];
+        if (filled > 0) {
+            err << "velkantor extract: channel " << ch + 1 << ": " << text::shortest_real(filled)
+                << " samples are 0 because the datalog holds no data for their time\n";
+        }
+    }
     if (!result.message.empty()) {
         std::string text;
         for (char c : result.message) {
@@ -103,7 +111,7 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
         }
         err << "[" << result.title << "] " << text << "\n";
     }
-    return result.files.empty() ? 1 : 0;
+    return result.files.empty() || result.failed ? 1 : 0;
 }
 
 std::string review_usage() {
@@ -115,6 +123,7 @@ Draws one review page of a channel's datalog into an image (PNG, BMP or JPEG by 
   --channel N        channel 1 to 4
   --from TIME        begin of the page, "YYYY/MM/DD HH:MM:SS"
   --rows R           rows of the page (2 to 8; default: the station's review setting)
+  --yscale S         Y scale: S/100 pixels per count (default: the station's review setting)
   --png FILE         the image to write
 )";
 }
@@ -126,6 +135,7 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
     std::string image;
     int channel = 0;
     int rows = 0;
+    double y_scale = 0;
     auto bad = [&](const std::string& why) {
         err << "velkantor review: " << why << "\n" << review_usage();
         return 2;
@@ -150,6 +160,11 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
             auto n = text::strict_number(value());
             if (!n) return bad("--rows needs a number");
             rows = static_cast<int>(*n);
+        } else if (arg == "--yscale") {
+            auto n = text::strict_number(value());
+            if (!n || !(*n > 0) || !std::isfinite(*n))
+                return bad("--yscale needs a number above 0");
+            y_scale = *n;
         } else {
             return bad("unknown option \"" + arg + "\"");
         }
@@ -169,14 +184,21 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
     const auto& general = settings.general;
     int bytes = (general.ad_type == config::kZeda18 || general.ad_type == config::kZeda20) ? 4 : 2;
     datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"), bytes);
-    auto layout = datalog::ReviewLayout::from_settings(rows ? rows : general.review_rows,
-                                                       general.review_chart_speed,
-                                                       general.review_y_scale);
+    auto layout = datalog::ReviewLayout::from_settings(
+        rows ? rows : general.review_rows, general.review_chart_speed,
+        y_scale > 0 ? y_scale : general.review_y_scale);
     platform::QImageCanvas canvas(1000, 600);
     auto page = datalog::DrawReviewPage(canvas, reader, channel - 1, text::to_epoch_seconds(*from),
                                         layout);
     if (!page.drawn()) {
         err << "[" << page.title << "] " << page.message << "\n";
+        return 1;
+    }
+    if (page.samples == 0) {
+        // A blank page would look like a quiet record.
+        err << "velkantor review: no datalog of channel " << channel << " from "
+            << text::format_datetime(text::from_epoch_seconds(page.begin_epoch)) << " to "
+            << text::format_datetime(text::from_epoch_seconds(page.end_epoch)) << "\n";
         return 1;
     }
     if (std::string failed = canvas.save(image); !failed.empty()) {

@@ -12,6 +12,13 @@ inline constexpr int kChannels = 4;
 inline constexpr int kScheduleLines = 25;
 inline constexpr int kScheduleEntries = 20;
 
+// A scheduled recording: its start second and the channel (1..4) it names; channel 0 (an
+// entry that is not a time, or names no channel) never fires.
+struct ScheduledRecording {
+    double start_epoch = 0;
+    int channel = 0;
+};
+
 // The axis names that file headers and drums show, indexed by `sensor_axis`.
 inline constexpr std::array<std::string_view, 5> kAxisNames = {" ", "N", "E", "Z", "G"};
 
@@ -139,6 +146,9 @@ struct Settings {
     GeneralSettings general;
     std::array<ChannelSettings, kChannels> channels;
     std::array<std::string, kScheduleLines> schedule_lines;  // elements 1..25 at 0..24
+    // Elements 1..20 as the trigger reads them, decoded from the lines by DecodeSchedule
+    // whenever they are read or changed (never per sample).
+    std::array<ScheduledRecording, kScheduleEntries> schedule;
 };
 
 // Interface types (`ad_type`).

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "config/rates.h"
+#include "text/date_time.h"
 #include "text/number_text.h"
 
 namespace velkantor::config {
@@ -437,6 +438,7 @@ void DecodeAll(Settings& settings) {
     for (auto& channel : settings.channels) {
         DecodeStartParams(channel);
         DecodeStopParams(channel);
+        RaiseMaximumEventLength(channel);
         DecodeMagnitudeCorrection(channel);
     }
 }
@@ -477,12 +479,29 @@ void ReadSchedule(Settings& settings, const platform::FileSystem& fs,
     for (auto& line : settings.schedule_lines) line.clear();
     auto bytes = fs.read_file(platform::join_path(station_folder, kScheduleFileName),
                               kMaxFileBytes);
-    if (!bytes) return;
-    LineReader lines(*bytes);
-    for (auto& element : settings.schedule_lines) {
-        auto line = lines.next();
-        if (!line) break;
-        element = std::string(*line);
+    if (bytes) {
+        LineReader lines(*bytes);
+        for (auto& element : settings.schedule_lines) {
+            auto line = lines.next();
+            if (!line) break;
+            element = std::string(*line);
+        }
+    }
+    DecodeSchedule(settings);
+}
+
+void DecodeSchedule(Settings& settings) {
+    for (size_t k = 0; k < settings.schedule.size(); ++k) {
+        const std::string& entry = settings.schedule_lines[k];
+        ScheduledRecording& recording = settings.schedule[k];
+        recording = {};
+        // "YYYY/MM/DD HH:MM:SS" and at least one more character; the last one is the channel.
+        if (entry.size() < 20) continue;
+        auto start = text::parse_datetime(std::string_view(entry).substr(0, 19));
+        char last = entry.back();
+        if (!start || last < '0' || last > '9') continue;
+        recording.start_epoch = std::floor(text::to_epoch_seconds(*start));
+        recording.channel = last - '0';
     }
 }
 
@@ -552,6 +571,18 @@ void DecodeStopParams(ChannelSettings& channel) {
     decode_real(channel.stop_ratio, values[2]);
     decode_real(channel.max_event_minutes, values[3]);
     UpdateDerivedCounts(channel);
+}
+
+bool RaiseMaximumEventLength(ChannelSettings& channel) {
+    const double needed = channel.pre_event_minutes + channel.post_event_minutes;
+    if (!(needed > channel.max_event_minutes)) return false;
+    channel.max_event_minutes = std::min(needed, 8300000.0);
+    // The list says what is in force, so the trigger window and SAVE show the raised length.
+    channel.stop_params =
+        list_number(channel.stop_amplitude) + ";" + list_number(channel.post_event_minutes) + ";" +
+        list_number(channel.stop_ratio) + ";" + list_number(channel.max_event_minutes);
+    UpdateDerivedCounts(channel);
+    return true;
 }
 
 void DecodeMagnitudeCorrection(ChannelSettings& channel) {

@@ -42,9 +42,11 @@ platform::IoResult WriteConfiguration(const Settings& settings, platform::FileSy
 std::string ConfigurationText(const Settings& settings);
 std::string ScheduleText(const Settings& settings);
 
-// All 25 elements empty, then up to 25 lines of `velkant.sch` when it exists.
+// All 25 elements empty, then up to 25 lines of `velkant.sch` when it exists; then decoded.
 void ReadSchedule(Settings& settings, const platform::FileSystem& fs,
                   std::string_view station_folder);
+// `schedule` from elements 1..20 of `schedule_lines`: after every change of the lines.
+void DecodeSchedule(Settings& settings);
 
 // Splits a list of numbers into values[0..count-1] (entries 1..count), clamps each and
 // returns the normalised list ("!" in front when the entry count differs; empty when the
@@ -56,6 +58,10 @@ std::string ParseNumberList(std::string_view text, int count, double minimum, do
 void DecodeStartParams(ChannelSettings& channel);
 void DecodeStopParams(ChannelSettings& channel);
 void DecodeMagnitudeCorrection(ChannelSettings& channel);
+// A maximum event length shorter than the pre-event plus the post-event time (0 included)
+// would end every event right after its pre-event part and start the next one at once: it
+// is raised to that sum, as the trigger window's Apply raises it. True when it was raised.
+bool RaiseMaximumEventLength(ChannelSettings& channel);
 void UpdateDerivedCounts(ChannelSettings& channel);
 
 }  // namespace velkantor::config

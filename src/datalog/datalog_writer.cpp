@@ -141,8 +141,11 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
                 ok = begin_file(ch, held, rate, second.lock, report);
             }
             if (ok) {
-                if (auto written = fs_.append(path(ch), buffer); !written) {
-                    report(ch, "Datalog " + names_[c] + ": one second lost: " + written.error);
+                // A full disk may take part of the second: whole samples stay.
+                if (auto written = platform::append_records(fs_, path(ch), buffer, sample_bytes);
+                    !written) {
+                    report(ch,
+                           "Datalog " + names_[c] + ": one second lost: " + written.result.error);
                     ok = false;
                 }
             }
@@ -176,8 +179,10 @@ void DatalogWriter::write_partial(const config::Settings& settings,
                 ok = begin_file(ch, frame_, rate, lock_, report);
             }
             if (ok) {
-                if (auto written = fs_.append(path(ch), buffer); !written) {
-                    report(ch, "Datalog " + names_[c] + ": " + what + ": " + written.error);
+                if (auto written = platform::append_records(fs_, path(ch), buffer,
+                                                            static_cast<size_t>(bytes_per_sample_));
+                    !written) {
+                    report(ch, "Datalog " + names_[c] + ": " + what + ": " + written.result.error);
                 }
             }
         }

@@ -86,7 +86,13 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
                                              text::format_datetime(request.from) + " - " +
                                              text::format_datetime(text::from_epoch_seconds(to)));
         auto placeholder = header.find(events::kCountPlaceholder);
+        auto count_text_of = [ascii](size_t samples) {
+            return ascii ? events::AsciiCountText(static_cast<double>(samples))
+                         : events::PsnCountText(static_cast<double>(samples));
+        };
         if (auto written = fs.write_file(path, header); !written) {
+            (void)fs.remove(path);
+            result.failed = true;
             result.title = "Error";
             result.message = "The event file " + path + " cannot be written: " + written.error;
             return result;
@@ -112,24 +118,43 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
                     found += 1;
                 }
             }
-            if (auto appended = fs.append(path, lines); !appended) {
+            auto appended = platform::append_records(fs, path, lines);
+            if (!appended) {
+                // The lines that reached the disk are whole and counted in the header.
+                auto on_disk = written_samples +
+                               static_cast<size_t>(std::count(
+                                   lines.begin(),
+                                   lines.begin() + static_cast<ptrdiff_t>(appended.kept), '\n'));
+                if (placeholder != std::string::npos) {
+                    (void)fs.write_at(path, placeholder, count_text_of(on_disk));
+                }
+                result.failed = true;
                 result.title = "Error";
-                result.message = "The event file " + path + " is incomplete: " + appended.error;
+                result.message = "The event file " + path + " is incomplete (" +
+                                 std::to_string(on_disk) + " of " + std::to_string(count) +
+                                 " samples): " + appended.result.error;
                 return result;
             }
             written_samples += n;
             done += static_cast<double>(n);
             if (progress && total > 0) progress(done / total);
         }
-        std::string count_text = ascii ? events::AsciiCountText(static_cast<double>(count))
-                                       : events::PsnCountText(static_cast<double>(count));
-        if (placeholder != std::string::npos) fs.write_at(path, placeholder, count_text);
         if (found == 0) {
             // A file of zeros only would look like a quiet record: it is not kept.
-            fs.remove(path);
+            (void)fs.remove(path);
             continue;
         }
+        if (placeholder != std::string::npos) {
+            if (auto written = fs.write_at(path, placeholder, count_text_of(count)); !written) {
+                result.failed = true;
+                result.title = "Error";
+                result.message =
+                    "The event file " + path + " has no sample count: " + written.error;
+                return result;
+            }
+        }
         result.samples += found;
+        result.filled[static_cast<size_t>(ch)] = static_cast<double>(count) - found;
         result.files.push_back(path);
     }
     if (result.samples == 0) {

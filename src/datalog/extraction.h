@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct ExtractResult {
     std::string title;               // of the message, when there is one
     std::string message;             // why nothing (more) was extracted
     double samples = 0;              // data samples found in the datalog
+    // Per channel: the samples of a kept file that are zeros because the datalog holds no
+    // data for their time (before its first file, in a gap, after its end).
+    std::array<double, config::kChannels> filled{};
+    bool failed = false;  // a write failed: a file is incomplete or missing
 };
 
 // Cuts the period out of the datalog of each ticked channel into an event file of the

@@ -72,6 +72,10 @@ ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader,
             double next_y = centre - run.values[k] * layout.amplitude;
             double next_x = k == 0 ? 0 : x + layout.step;
             canvas.line(x, y, next_x, next_y, colour_of(run.sources[k]));
+            if (run.sources[k] == SampleSource::locked ||
+                run.sources[k] == SampleSource::unlocked) {
+                page.samples += 1;
+            }
             x = next_x;
             y = next_y;
         }

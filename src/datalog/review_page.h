@@ -25,6 +25,7 @@ struct ReviewPage {
     double rate = 0;
     std::string title;       // of the message, when the page could not be drawn
     std::string message;
+    double samples = 0;  // samples drawn from the datalog (not the zeros where none is)
     bool drawn() const { return message.empty(); }
 };
 

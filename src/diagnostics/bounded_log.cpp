@@ -13,7 +13,8 @@ bool BoundedLog::append(std::string_view message) {
     if (size && *size > kLimitBytes) {
         if (!fs_.write_file(path_, cleared_notice_ + "\r\n")) return false;
     }
-    if (!fs_.append(path_, line + "\r\n")) return false;
+    // A line that did not fit whole is taken out again: the next one starts on its own line.
+    if (!platform::append_records(fs_, path_, line + "\r\n")) return false;
     if (on_line) on_line(line);
     return true;
 }

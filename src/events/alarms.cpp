@@ -10,21 +10,10 @@ namespace velkantor::events {
 
 namespace {
 
-// The "0.0" picture: one decimal, halves away from zero.
-std::string one_decimal(double value) {
-    double tenths = std::round(value * 10);
-    auto whole = static_cast<int64_t>(std::fabs(tenths));
-    std::string digits = std::to_string(whole / 10) + "." + std::to_string(whole % 10);
-    return tenths < 0 ? "-" + digits : digits;
-}
-
-std::string whole(double value, int width) {
-    return text::zero_padded(static_cast<int64_t>(std::round(value)), width);
-}
-
 std::string command_line(const EventSummary& event, const char* ratio_label) {
-    return event.start_text + " L:" + whole(event.samples_written, 8) + ratio_label +
-           one_decimal(event.max_ratio) + " Max Amplit.:" + whole(event.max_half_wave_peak, 6);
+    return event.start_text + " L:" + WholePicture(event.lines, 8) + ratio_label +
+           OneDecimalPicture(event.max_ratio) +
+           " Max Amplit.:" + WholePicture(event.max_half_wave_peak, 6);
 }
 
 }  // namespace
@@ -124,12 +113,14 @@ bool Alarms::WriteCommandFiles(const EventSummary& event) {
     const auto& general = station_.settings().general;
     bool written = true;
     if (general.send_sms != 0) {
-        written &= static_cast<bool>(station_.fs().append(
-            platform::join_path(station_.folder(), "sendsms.txt"), sms_line(event) + "\r\n"));
+        written &= static_cast<bool>(platform::append_records(
+            station_.fs(), platform::join_path(station_.folder(), "sendsms.txt"),
+            sms_line(event) + "\r\n"));
     }
     if (general.send_mail != 0) {
-        written &= static_cast<bool>(station_.fs().append(
-            platform::join_path(station_.folder(), "sendmail.txt"), mail_line(event) + "\r\n"));
+        written &= static_cast<bool>(platform::append_records(
+            station_.fs(), platform::join_path(station_.folder(), "sendmail.txt"),
+            mail_line(event) + "\r\n"));
     }
     return written;
 }

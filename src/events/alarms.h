@@ -4,19 +4,13 @@
 #include <set>
 #include <string>
 
+#include "events/event_file.h"
+
 namespace velkantor::acquisition {
 class Station;
 }
 
 namespace velkantor::events {
-
-// What the command files say of a closed event.
-struct EventSummary {
-    std::string start_text;          // "YYYY/MM/DD HH:MM:SS" of the event's start
-    double samples_written = 0;
-    double max_ratio = 0;            // the largest STA/LTA ratio
-    double max_half_wave_peak = 0;
-};
 
 // The alarm outputs: the sound (a file or the speaker's tone), bit 1 of the parallel port,
 // and the command files that an outside program turns into an SMS or an e-mail. The

@@ -84,14 +84,9 @@ void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSetti
 }
 
 bool Detector::scheduled_now(int ch, const config::Settings& settings, double now_epoch) const {
-    for (int k = 0; k < config::kScheduleEntries; ++k) {
-        const std::string& entry = settings.schedule_lines[static_cast<size_t>(k)];
-        if (entry.size() < 20) continue;
-        auto start = text::parse_datetime(std::string_view(entry).substr(0, 19));
-        if (!start) continue;
-        if (std::floor(text::to_epoch_seconds(*start)) != std::floor(now_epoch)) continue;
-        char last = entry.back();
-        if (last >= '0' && last <= '9' && last - '0' == ch + 1) return true;
+    const double second = std::floor(now_epoch);
+    for (const auto& recording : settings.schedule) {
+        if (recording.channel == ch + 1 && recording.start_epoch == second) return true;
     }
     return false;
 }

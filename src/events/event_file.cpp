@@ -44,6 +44,25 @@ std::string resolution_text(double resolution) {
 
 std::string SampleText(int32_t value) { return text::signed_form(value); }
 
+std::string WholePicture(double value, int digits) {
+    return picture(value, digits);
+}
+
+std::string OneDecimalPicture(double value) {
+    double tenths = text::round_half_even(value * 10);
+    if (!std::isfinite(tenths) || std::fabs(tenths) > 9e17) tenths = 0;
+    auto whole_tenths = static_cast<int64_t>(std::fabs(tenths));
+    std::string digits =
+        std::to_string(whole_tenths / 10) + "." + std::to_string(whole_tenths % 10);
+    return tenths < 0 ? "-" + digits : digits;
+}
+
+std::string EventLogLine(const EventSummary& event) {
+    return event.file_name + " " + event.start_text + " L:" + WholePicture(event.lines, 8) +
+           " Max SLTA:" + OneDecimalPicture(event.max_ratio) +
+           " Max Amplit:" + WholePicture(event.max_half_wave_peak, 6);
+}
+
 void AppendSampleLine(std::string& out, int32_t value) {
     char digits[16];
     char* at = digits;
@@ -189,6 +208,15 @@ std::string AsciiHeader(const config::Settings& settings, int ch, const HeaderFa
     return header + kCrLf;
 }
 
+std::string FreeEventName(const platform::FileSystem& fs, const std::string& folder,
+                          const std::string& stamp, const std::string& extension) {
+    std::string name = stamp + "." + extension;
+    for (int n = 2; fs.exists(platform::join_path(folder, name)); ++n) {
+        name = stamp + "_" + std::to_string(n) + "." + extension;
+    }
+    return name;
+}
+
 std::string EventFiles::path(int ch) const {
     return platform::join_path(env_.settings.general.events_folder,
                                names_[static_cast<size_t>(ch)]);
@@ -222,7 +250,8 @@ void EventFiles::event_started(int ch, double start_epoch) {
     HeaderFacts facts = env_.facts(ch, start_epoch);
     start_texts_[c] = facts.start_text;
     auto start = text::from_epoch_seconds(start_epoch);
-    names_[c] = text::format_file_stamp(start) + "." + channel.event_extension;
+    names_[c] = FreeEventName(env_.fs, env_.settings.general.events_folder,
+                              text::format_file_stamp(start), channel.event_extension);
     ascii_[c] = use_ascii();
     std::string header = ascii_[c] ? AsciiHeader(env_.settings, ch, facts)
                                    : PsnTextHeader(env_.settings, ch, facts);
@@ -264,6 +293,8 @@ void EventFiles::event_started(int ch, double start_epoch) {
         return;
     }
     if (auto written = env_.fs.write_file(path(ch), body); !written) {
+        // Half a header is no event file.
+        (void)env_.fs.remove(path(ch));
         fail(ch, "Event " + names_[c] + " not recorded: " + written.error);
         return;
     }
@@ -285,13 +316,19 @@ void EventFiles::event_sample(int ch, int32_t value) {
 bool EventFiles::flush_channel(int ch) {
     auto c = static_cast<size_t>(ch);
     if (!open_[c] || pending_[c].empty()) return true;
-    auto written = env_.fs.append(path(ch), pending_[c]);
+    auto written = platform::append_records(env_.fs, path(ch), pending_[c]);
+    if (written) {
+        disk_lines_[c] += pending_lines_[c];
+    } else {
+        // A disk that filled up took part of the lines: they are in the file and counted.
+        disk_lines_[c] += static_cast<double>(std::count(
+            pending_[c].begin(), pending_[c].begin() + static_cast<ptrdiff_t>(written.kept), '\n'));
+    }
     pending_[c].clear();
-    if (written) disk_lines_[c] += pending_lines_[c];
     pending_lines_[c] = 0;
     if (!written) {
         // The event ends cleanly with what reached the disk; the next one starts afresh.
-        fail(ch, "Event " + names_[c] + " cut short: " + written.error);
+        fail(ch, "Event " + names_[c] + " cut short: " + written.result.error);
         return false;
     }
     return true;
@@ -303,7 +340,7 @@ void EventFiles::flush() {
     }
 }
 
-std::string EventFiles::finish(int ch) {
+EventSummary EventFiles::finish(int ch) {
     auto c = static_cast<size_t>(ch);
     auto& detector = env_.detector.channel(ch);
     open_[c] = false;
@@ -316,26 +353,22 @@ std::string EventFiles::finish(int ch) {
             fail(ch, "Event " + names_[c] + ": count not written: " + written.error);
         }
     }
-    double tenths = text::round_half_even(detector.max_ratio * 10);
-    if (!std::isfinite(tenths) || tenths < 0 || tenths > 9e17) tenths = 0;
-    auto whole_tenths = static_cast<int64_t>(tenths);
-    std::string ratio_text =
-        std::to_string(whole_tenths / 10) + "." + std::to_string(whole_tenths % 10);
-    std::string summary = names_[c] + " " + start_texts_[c] + " L:" + picture(count, 8) +
-                          " Max SLTA:" + ratio_text +
-                          " Max Amplit:" + picture(detector.max_half_wave_peak, 6);
+    EventSummary event{names_[c], start_texts_[c], count, detector.max_ratio,
+                       detector.max_half_wave_peak};
+    std::string summary = EventLogLine(event);
     env_.event_log.append(summary);
     if (env_.trace) {
         env_.trace("STOP l_evento(" + std::to_string(ch) + ")=" + text::shortest_real(count));
     }
-    return summary;
+    return event;
 }
 
 void EventFiles::event_stopped(int ch) {
     auto c = static_cast<size_t>(ch);
     if (!open_[c]) return;
     flush_channel(ch);
-    std::string summary = finish(ch);
+    EventSummary event = finish(ch);
+    std::string summary = EventLogLine(event);
     if (env_.printer && env_.settings.general.print_quake > 0) {
         env_.printer->print_line(summary, "Courier New");
         page_open_ = true;
@@ -351,7 +384,7 @@ void EventFiles::event_stopped(int ch) {
             page_open_ = false;
         }
     }
-    if (env_.event_closed) env_.event_closed(ch, summary);
+    if (env_.event_closed) env_.event_closed(ch, event);
 }
 
 void EventFiles::close_at_stop(int ch) {

@@ -23,6 +23,21 @@ struct HeaderFacts {
     std::string board_description;
 };
 
+// What is said of a closed event, in the event log and in the command files.
+struct EventSummary {
+    std::string file_name;
+    std::string start_text;  // "YYYY/MM/DD HH:MM:SS" of the event's start
+    double lines = 0;        // sample lines in the file, as its header counts them
+    double max_ratio = 0;    // the largest STA/LTA ratio
+    double max_half_wave_peak = 0;
+};
+// The pictures of the figures: "00000000" and "0.0", halves to the even neighbour, so the
+// event log and the command files show the same event with the same figures.
+std::string WholePicture(double value, int digits);
+std::string OneDecimalPicture(double value);
+// "NAME YYYY/MM/DD HH:MM:SS L:00000000 Max SLTA:0.0 Max Amplit:000000"
+std::string EventLogLine(const EventSummary& event);
+
 // The two header layouts, byte for byte; each holds the ten-character count placeholder.
 std::string PsnTextHeader(const config::Settings& settings, int ch, const HeaderFacts& facts);
 std::string AsciiHeader(const config::Settings& settings, int ch, const HeaderFacts& facts);
@@ -38,6 +53,13 @@ void AppendSampleLine(std::string& out, int32_t value);
 // How many of the oldest pre-event samples to drop so the first written sample falls on
 // the whole second of the header's start time.
 int PreEventSkip(double configured_rate, double sample_fraction);
+
+// The name of an event file that starts at `stamp` ("YYYYMMDD_HHMMSS"): stamp.EXT, or
+// stamp_2.EXT, stamp_3.EXT ... when that is taken. An event file never replaces another
+// one: two events can start in the same second (a short event, a restart) and the first
+// would be lost.
+std::string FreeEventName(const platform::FileSystem& fs, const std::string& folder,
+                          const std::string& stamp, const std::string& extension);
 
 // The pre-event part of an event: the ring entries it takes and the whole second its first
 // written sample falls on.
@@ -72,7 +94,7 @@ public:
         // Per-sample alarm test, before the sample line.
         std::function<void(int, int32_t)> alarm_test;
         // A normal end: command files and the event-recorded flag (not at STOP).
-        std::function<void(int, const std::string&)> event_closed;
+        std::function<void(int, const EventSummary&)> event_closed;
         // Service-mode trace lines.
         std::function<void(const std::string&)> trace;
         platform::Printer* printer = nullptr;
@@ -102,8 +124,8 @@ private:
     std::string path(int ch) const;
     bool use_ascii();
     bool flush_channel(int ch);
-    // Back-fills the count and writes the summary line; returns the summary text.
-    std::string finish(int ch);
+    // Back-fills the count and writes the summary line; returns what it said.
+    EventSummary finish(int ch);
     void fail(int ch, const std::string& what);
 
     Environment env_;

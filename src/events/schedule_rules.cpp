@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "config/settings_file.h"
 #include "text/date_time.h"
 #include "text/number_text.h"
 
@@ -55,6 +56,7 @@ void ApplyScheduleList(config::Settings& settings, const std::vector<std::string
     for (size_t k = 0; k < static_cast<size_t>(config::kScheduleEntries); ++k) {
         settings.schedule_lines[k] = k < entries.size() ? entries[k] : std::string();
     }
+    config::DecodeSchedule(settings);
 }
 
 }  // namespace velkantor::events

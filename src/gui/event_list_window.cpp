@@ -166,7 +166,14 @@ void EventListWindow::delete_selected() {
 
 void EventListWindow::clear_log() {
     const std::string& path = station_.event_log().path();
-    station_.fs().replace_file(path, std::string(events::kClearedEventLog) + "\r\n");
+    auto cleared = station_.fs().replace_file(path, std::string(events::kClearedEventLog) + "\r\n");
+    if (!cleared) {
+        // The events are still listed, so they are not acknowledged either.
+        station_.op().message("Error", "The event list could not be cleared: " + cleared.error,
+                              platform::MessageIcon::critical);
+        reload();
+        return;
+    }
     // Emptying the list is the operator's acknowledgement of the recorded events.
     station_.alarms().event_recorded = 0;
     reload();

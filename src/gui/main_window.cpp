@@ -468,10 +468,14 @@ std::string MainWindow::load() {
     displays_.charts().load_gains(station_.settings());
     fill_general_controls();
     select_channel(0);
+    // The charts take each channel's own scale. They work on a copy: with "All chs" ticked
+    // the scale of one channel would be written into the others, and loading the window
+    // must leave the settings as they were read.
+    config::Settings shown = station_.settings();
+    shown.general.y_scale_all = 0;
     for (int k = 0; k < 4; ++k) {
         int at = displays_.charts().UpdateYScale(
-            k, static_cast<int>(station_.settings().channels[static_cast<size_t>(k)].y_scale),
-            station_.settings());
+            k, static_cast<int>(shown.channels[static_cast<size_t>(k)].y_scale), shown);
         (void)at;
     }
     show_chart_labels();
@@ -567,15 +571,24 @@ void MainWindow::rate_changed(int index) {
 
 void MainWindow::commit_text_fields() {
     if (!alarm_soglia_) return;
+    // Only what the operator typed is stored: a box that was not edited may still be empty
+    // (before the first channel is shown) or show another channel's value, and storing it
+    // would overwrite the setting with something nobody entered.
     auto& c = channel();
-    std::string alarm = text::ClampNumberText(s(alarm_soglia_->text()), 0, 32767);
-    c.alarm_threshold = static_cast<int16_t>(text::leading_number(alarm).value_or(0));
-    alarm_soglia_->setText(q(alarm));
-    std::string offset = text::ClampNumberText(s(dc_offset_->text()), -8300000, 8300000);
-    c.dc_offset = text::leading_number(offset).value_or(0);
-    dc_offset_->setText(q(offset));
-    c.event_extension = s(extension_->text().left(3));
-    extension_->setText(q(c.event_extension));
+    if (alarm_soglia_->isModified()) {
+        std::string alarm = text::ClampNumberText(s(alarm_soglia_->text()), 0, 32767);
+        c.alarm_threshold = static_cast<int16_t>(text::leading_number(alarm).value_or(0));
+        alarm_soglia_->setText(q(alarm));
+    }
+    if (dc_offset_->isModified()) {
+        std::string offset = text::ClampNumberText(s(dc_offset_->text()), -8300000, 8300000);
+        c.dc_offset = text::leading_number(offset).value_or(0);
+        dc_offset_->setText(q(offset));
+    }
+    if (extension_->isModified()) {
+        c.event_extension = s(extension_->text().left(3));
+        extension_->setText(q(c.event_extension));
+    }
 }
 
 void MainWindow::update_y_scale(int k) {

@@ -8,8 +8,9 @@
 
 namespace velkantor::platform {
 
-// Result of a file operation: empty error text on success.
-struct IoResult {
+// Result of a file operation: empty error text on success. A write that failed may have
+// left part of its bytes behind, so the result is never to be dropped unread.
+struct [[nodiscard]] IoResult {
     std::string error;
     explicit operator bool() const { return error.empty(); }
     static IoResult ok() { return {}; }
@@ -43,9 +44,26 @@ public:
     // Overwrites bytes of an existing file at `offset`; the rest of the file is untouched.
     virtual IoResult write_at(const std::string& path, uint64_t offset, std::string_view bytes) = 0;
     virtual IoResult remove(const std::string& path) = 0;
+    // Cuts the file to `size` bytes (never longer than it is).
+    virtual IoResult truncate(const std::string& path, uint64_t size) = 0;
     // Names (not paths) of the entries of a folder, sorted.
     virtual std::vector<std::string> list_directory(const std::string& path) const = 0;
 };
+
+// What an append of whole records left in the file.
+struct [[nodiscard]] AppendOutcome {
+    IoResult result;
+    size_t kept = 0;  // bytes of the append that stayed in the file: whole records only
+    explicit operator bool() const { return static_cast<bool>(result); }
+};
+
+// Appends `bytes`, a run of whole records: CR LF lines when `record_size` is 0, otherwise
+// records of `record_size` bytes. A disk that fills in the middle of the append takes part
+// of the bytes before it fails; the file is then cut back to the end of the last whole
+// record, so that a reader never meets half a line or half a sample and the writer knows
+// exactly what is on disk.
+AppendOutcome append_records(FileSystem& fs, const std::string& path, std::string_view bytes,
+                             size_t record_size = 0);
 
 // "a/b" + "c" -> "a/b/c"
 std::string join_path(std::string_view folder, std::string_view name);

@@ -1,14 +1,14 @@
 // The real executables over a pseudo-terminal: velkantor-sim serves a board, velkantor
 // --headless acquires from it for a few seconds of wall time.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -274,6 +274,8 @@ TEST_F(HeadlessOverPty, MissingDeviceIsCommPortNotValid) {
     EXPECT_NE(err.find("[Error] Comm Port not valid"), std::string::npos) << err;
 }
 
+// A new station folder with the simulated board is seeded like the demo station: it records
+// and logs, and the board it finds is the one registered, trimming included.
 TEST_F(HeadlessOverPty, SimulateRunsTheDemoBoardItself) {
     Child station_process = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station",
                                    station.string(), "--for", "3"});
@@ -283,6 +285,53 @@ TEST_F(HeadlessOverPty, SimulateRunsTheDemoBoardItself) {
     EXPECT_EQ(wait_exit(station_process.pid), 0) << out << err;
     EXPECT_NE(out.find("Simulated ZEDA18 board on /dev/pts/"), std::string::npos) << out;
     EXPECT_NE(out.find("START with ZEDA V181"), std::string::npos) << out;
+    EXPECT_NE(out.find("New station " + station.string()), std::string::npos) << out;
+    EXPECT_EQ(out.find("Clock trimming"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Startup INI"), std::string::npos) << out;
+    std::string ini = read_text(station / config::kSettingsFileName);
+    EXPECT_NE(ini.find("ENA= 1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find(app::kDemoBoardTrim), std::string::npos) << ini;
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(station / "datalog")) {
+        logged = logged || entry.file_size() > 0;
+    }
+    EXPECT_TRUE(logged) << "the datalog is on";
+
+    // A folder that has settings is never touched.
+    std::string before = read_text(station / config::kSettingsFileName) + "x";
+    std::ofstream(station / config::kSettingsFileName, std::ios::binary) << before;
+    Child again = spawn(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "1"});
+    ASSERT_GT(again.pid, 0);
+    std::string out_again = drain(again.out, 30);
+    drain(again.err, 1);
+    wait_exit(again.pid);
+    EXPECT_EQ(read_text(station / config::kSettingsFileName), before);
+    EXPECT_EQ(out_again.find("New station"), std::string::npos) << out_again;
+}
+
+// The simulator that --simulate starts ends with the program, even when the program is
+// killed outright and cannot stop it.
+TEST_F(HeadlessOverPty, SimulatorEndsWhenTheProgramIsKilled) {
+    Child station_process = start(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "60"});
+    ASSERT_GT(station_process.pid, 0);
+    std::string out;
+    ASSERT_TRUE(wait_for_text(station_process.out, out, "START with", 30)) << out;
+    std::string pid_text = std::to_string(station_process.pid);
+    std::string children = read_text("/proc/" + pid_text + "/task/" + pid_text + "/children");
+    auto simulator = static_cast<pid_t>(std::atol(children.c_str()));
+    ASSERT_GT(simulator, 0) << children;
+    int handle = static_cast<int>(::syscall(SYS_pidfd_open, simulator, 0));
+    ASSERT_GE(handle, 0);
+    kill(station_process.pid, SIGKILL);
+    EXPECT_EQ(finish(station_process.pid), 128 + SIGKILL);
+    // The handle of a process becomes readable when it has ended.
+    pollfd p{handle, POLLIN, 0};
+    bool ended = ::poll(&p, 1, 10000) == 1;
+    EXPECT_TRUE(ended) << "the simulator " << simulator << " still runs";
+    if (!ended) kill(simulator, SIGKILL);
+    close(handle);
 }
 
 // The desktop on Qt's offscreen platform: --simulate opens the demo station acquiring, and

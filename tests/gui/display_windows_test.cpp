@@ -119,7 +119,7 @@ class FftWindowTest : public ::testing::Test {
     static constexpr double kRate = 20;
 
     FftWindowTest() {
-        fs.create_directories("/drums");
+        EXPECT_TRUE(fs.create_directories("/drums"));
         auto& cs = settings.channels[kCh];
         cs.fft_points = 256;
         cs.fft_display_mode = 1;
@@ -359,7 +359,9 @@ TEST_F(FftWindowTest, SaveButtonExportsThePictureAndShowsAFailureInTheWindow) {
         FftWindow& window = open();
         const std::string earlier =
             display::FindDrumImage(fs, "/drums/SPEC_2", settings.general.drum_format);
-        if (!earlier.empty()) fs.remove(earlier);
+        if (!earlier.empty()) {
+            EXPECT_TRUE(fs.remove(earlier));
+        }
         fs.set_full(c.disk_full);
         QTest::mouseClick(child<QPushButton>(window, "cmd_save_spectra"), Qt::LeftButton);
         fs.set_full(false);

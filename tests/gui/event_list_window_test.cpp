@@ -112,7 +112,7 @@ TEST_F(EventListWindowTest, ViewStartsTheViewerWithThePathAsOneArgument) {
     // Entries naming no file, and files that are gone, start nothing.
     list()->setCurrentRow(row_of("STARTING"));
     click("eventview");
-    rig.fs.remove(kEventPath);
+    EXPECT_TRUE(rig.fs.remove(kEventPath));
     list()->setCurrentRow(row_of(kEvent));
     click("eventview");
     EXPECT_EQ(starts.size(), 2u);
@@ -218,6 +218,22 @@ TEST_F(EventListWindowTest, ClearLeavesOnlyEventListAndAcknowledgesTheAlarm) {
     EXPECT_EQ(rows(), (std::vector<std::string>{"Event list."}));
     EXPECT_EQ(rig.station.alarms().event_recorded, 0);
     EXPECT_TRUE(rig.fs.exists(kEventPath)) << "clearing the log deletes no event";
+}
+
+// A log that could not be cleared still lists the events: they are not acknowledged.
+TEST_F(EventListWindowTest, ALogThatCannotBeClearedKeepsTheAlarm) {
+    rig.station.alarms().event_recorded = 1;
+    const std::string before = rig.file("evtfile.dat");
+    rig.fs.set_full(true);
+    click("delete");
+    rig.fs.set_full(false);
+    EXPECT_EQ(rig.file("evtfile.dat"), before);
+    EXPECT_EQ(rig.station.alarms().event_recorded, 1);
+    EXPECT_EQ(rows(), file_lines());
+    ASSERT_FALSE(rig.op.shown.empty());
+    EXPECT_EQ(rig.op.shown.back().title, "Error");
+    EXPECT_EQ(rig.op.shown.back().text.rfind("The event list could not be cleared", 0), 0u)
+        << rig.op.shown.back().text;
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "gui/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -9,13 +11,12 @@
 #include <QTest>
 
 #include "config/rates.h"
+#include "config/settings_file.h"
 #include "display/displays.h"
 #include "gui/display_windows.h"
 #include "gui/drum_window.h"
-#include "gui/hardware_setup_window.h"
 #include "gui/fft_window.h"
-#include "gui/main_window.h"
-#include "config/settings_file.h"
+#include "gui/hardware_setup_window.h"
 #include "platform/real/qt_picture_codec.h"
 #include "events/event_file.h"
 #include "support/station_rig.h"
@@ -111,6 +112,77 @@ TEST_F(MainWindowTest, LoadOnAnEmptyStationMakesFoldersAndDefaults) {
     EXPECT_EQ(find<QLineEdit>("location")->text().toStdString(),
               rig.station.settings().general.location);
     EXPECT_TRUE(panel.windowTitle().startsWith("VELKANTOR 2.28"));
+}
+
+// Loading shows the settings and writes none of them: a box that was filled after the first
+// channel was selected used to store its emptiness into channel 1 (extension "", alarm 0).
+TEST_F(MainWindowTest, LoadShowsEverySettingAndChangesNone) {
+    config::Settings written;
+    config::SetDefaultConfiguration(written, kStation);
+    written.general.location = "Monte Somma";
+    written.general.coordinates = "14.4E 40.8N";
+    written.general.elevation = "1132";
+    written.general.no_charting = 1;
+    written.general.y_scale_all = 1;
+    written.general.chart_speed = 37;
+    const char* extensions[] = {"SHZ", "BHN", "E", "XYZ"};
+    for (size_t i = 0; i < 4; ++i) {
+        auto& c = written.channels[i];
+        int16_t k = static_cast<int16_t>(i);
+        c.sps_index = static_cast<int16_t>(7 + i);
+        c.sensor_axis = static_cast<int16_t>(4 - i);
+        c.dc_offset = -120 - 7 * k;
+        c.y_scale = 2 + k;  // different scales even with "All chs"
+        c.record_enabled = k % 2 == 0;
+        c.alarm_enabled = k % 2 == 1;
+        c.alarm_threshold = static_cast<int16_t>(1234 + k);
+        c.extend_trigger = k == 2;
+        c.invert = k == 1;
+        c.drum_enabled = k == 3;
+        c.drum_hidden = k == 3;
+        c.datalog_enabled = k != 1;
+        c.fft_enabled = k == 0;
+        c.auto_offset = k == 2;
+        c.event_extension = extensions[i];
+    }
+    rig.fs.put(std::string(kStation) + "/velkant.ini", config::ConfigurationText(written));
+    config::Settings read;
+    config::ReadConfiguration(read, rig.fs, kStation);
+    const std::string expected = config::ConfigurationText(read);
+
+    ASSERT_EQ(panel.load(), "");
+    EXPECT_EQ(config::ConfigurationText(rig.station.settings()), expected);
+    EXPECT_EQ(find<QLineEdit>("location")->text(), "Monte Somma");
+    EXPECT_EQ(find<QLineEdit>("coordinates")->text(), "14.4E 40.8N");
+    EXPECT_EQ(find<QLineEdit>("elevation")->text(), "1132");
+    EXPECT_TRUE(find<QCheckBox>("nocharting")->isChecked());
+    EXPECT_TRUE(find<QCheckBox>("zallch")->isChecked());
+    EXPECT_EQ(find<QScrollBar>("chartspeed1")->value(), 37);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i + 1);
+        const auto& c = written.channels[i];
+        EXPECT_EQ(caption("ch_selected"), QString::number(i + 1));
+        EXPECT_EQ(find<QComboBox>("sps_select")->currentIndex(), c.sps_index);
+        EXPECT_EQ(find<QComboBox>("axis_select")->currentIndex(), c.sensor_axis);
+        EXPECT_EQ(find<QLineEdit>("dc_offset")->text(), QString::number(c.dc_offset));
+        EXPECT_EQ(find<QLineEdit>("extension")->text().toStdString(), c.event_extension);
+        EXPECT_EQ(find<QLineEdit>("alarm_soglia")->text(), QString::number(c.alarm_threshold));
+        EXPECT_EQ(find<QScrollBar>("y_scale")->value(), static_cast<int>(c.y_scale));
+        const std::pair<const char*, int16_t> boxes[] = {
+            {"ch_enabled", c.record_enabled},  {"alarm", c.alarm_enabled},
+            {"all_trigger", c.extend_trigger}, {"invert_data", c.invert},
+            {"drum", c.drum_enabled},          {"hide_drum", c.drum_hidden},
+            {"logging", c.datalog_enabled},    {"fft_enabled", c.fft_enabled},
+            {"auto_offset", c.auto_offset}};
+        for (const auto& [name, value] : boxes) {
+            EXPECT_EQ(find<QCheckBox>(name)->isChecked(), value != 0) << name;
+        }
+        click("ch_plus");
+    }
+    // Paging through the channels stored nothing either, and SAVE writes what was read.
+    EXPECT_EQ(config::ConfigurationText(rig.station.settings()), expected);
+    click("cmd_save");
+    EXPECT_EQ(rig.file("velkant.ini"), expected);
 }
 
 TEST_F(MainWindowTest, ChannelSelectionReloadsTheControls) {
@@ -241,6 +313,44 @@ TEST_F(MainWindowTest, AcquisitionDrawsChartsAndDrum) {
     EXPECT_TRUE(find<QPushButton>("cmd_start")->isEnabled());
     EXPECT_EQ(windows.drum_window(0), nullptr) << "STOP saves and closes the drums";
     EXPECT_FALSE(rig.file("drums/drum_1.JPG").empty());
+}
+
+// An event recorded on the desktop is named with the channel's extension, as the settings
+// say (the window's load once blanked channel 1's and named the files "YYYYMMDD_HHMMSS.").
+TEST_F(MainWindowTest, EventFilesOnTheDesktopCarryTheChannelExtension) {
+    ASSERT_EQ(panel.load(), "");
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) c.sps_index = 15;
+    auto& first = settings.channels[0];
+    first.record_enabled = 1;
+    first.trigger_mode = 0;  // amplitude: the board's noise starts an event at once
+    first.start_amplitude = 50;
+    first.stop_amplitude = 10;
+    first.post_event_samples = 200;
+    first.max_event_samples = 400;
+    rig.attach_board();
+    click("cmd_start");
+    ASSERT_TRUE(rig.station.in_run());
+    rig.host.run_until(rig.clock.epoch_seconds() + 20);
+    // STOP is refused while a channel records: no new event, and the last one ends.
+    first.start_amplitude = 1000000;
+    rig.host.run_until(rig.clock.epoch_seconds() + 10);
+    click("cmd_stop");
+    ASSERT_FALSE(rig.station.run().acquisition_running == 1);
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+    auto names = rig.fs.list_directory(std::string(kStation) + "/events");
+    int events = 0;
+    for (const auto& name : names) {
+        if (name == "sent") continue;
+        ++events;
+        EXPECT_EQ(name.substr(name.size() - 4), ".CH1") << name;
+        std::string bytes = rig.file("events/" + name);
+        EXPECT_NE(bytes.find("Component Name: CH1"), std::string::npos) << name;
+    }
+    EXPECT_GT(events, 0);
 }
 
 TEST_F(MainWindowTest, ChartClicksSelectAndZoom) {

@@ -129,6 +129,7 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
     settings.general.send_sms = 1;
     settings.schedule_lines[4] =
         text::format_datetime(text::from_epoch_seconds(t0 + 200)) + " Ch:2";
+    config::DecodeSchedule(settings);
     ASSERT_TRUE(rig.host.run_for(300));
     auto names = event_files();
     ASSERT_EQ(names.size(), 1u);
@@ -242,6 +243,7 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     double t0 = rig.clock.epoch_seconds();
     settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(t0 + 100)) + " Ch:1";
     settings.schedule_lines[1] = text::format_datetime(text::from_epoch_seconds(t0 + 150)) + " Ch:1";
+    config::DecodeSchedule(settings);
     sim::BoardOptions options;
     options.clock.jumps.push_back({text::from_epoch_seconds(t0 + 98), 5});
     rig.attach_board(options);
@@ -254,6 +256,98 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0].substr(0, 15),
               text::format_file_stamp(text::from_epoch_seconds(t0 + 150 - 120 + 1)).substr(0, 15));
+}
+
+}  // namespace
+}  // namespace velkantor::testing
+
+namespace velkantor::testing {
+namespace {
+
+// A new station's settings with recording switched on: each event lasts at least its pre-
+// and post-event time. (Its stop field gave a maximum length of 0: every event ended right
+// after its pre-event part and the next began at the next sample under the same name, ~50
+// times a second, until the event log was cleared by its size rule.)
+TEST(NewStationRecording, EventsAreNotCutToTheirPreEventPart) {
+    StationRig rig;
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    auto& first = settings.channels[0];
+    EXPECT_EQ(first.max_event_minutes, first.pre_event_minutes + first.post_event_minutes);
+    for (auto& c : settings.channels) c.sps_index = 15;
+    first.record_enabled = 1;
+    first.trigger_mode = 0;  // the board's noise starts an event at once
+    first.start_amplitude = 50;
+    config::UpdateDerivedCounts(first);
+    rig.attach_board();
+    ASSERT_TRUE(rig.host.run_for(10));
+    auto log = rig.event_log_messages();
+    int summaries = 0;
+    for (const auto& m : log) summaries += m.find(" Max SLTA:") != std::string::npos;
+    EXPECT_EQ(summaries, 1) << "one event, ended by STOP";
+    EXPECT_LT(log.size(), 20u);
+    int files = 0;
+    for (const auto& name : rig.fs.list_directory(std::string(kStation) + "/events")) {
+        files += name.find('.') != std::string::npos;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace velkantor::testing
+
+#include "datalog/datalog_reader.h"
+
+namespace velkantor::testing {
+namespace {
+
+// Auto offset on a running station: for its first 5 s the detector's DC level is the last
+// raw sample, then it follows the signal with a time constant of 5 LTAs (here 5 x 30 s x 100
+// per second); each conditioned sample is the raw one minus the level left by the sample
+// before it. Checked on every sample of the datalog against the board's own values.
+TEST(AutoOffsetRun, TheDcLevelReachesTheConditionedSamples) {
+    StationRig rig;
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) c.sps_index = 15;
+    settings.channels[0].auto_offset = 1;
+    settings.channels[0].datalog_enabled = 1;
+    std::vector<std::pair<double, int32_t>> sent;  // channel 1: board time, raw value
+    auto& board = rig.attach_board();
+    board.sample_listener = [&sent](int ch, double at, int32_t value) {
+        if (ch == 0) sent.emplace_back(at, value);
+    };
+    ASSERT_TRUE(rig.host.run_for(20));
+    ASSERT_GT(sent.size(), 1900u);
+
+    std::map<int64_t, int32_t> expected;  // board millisecond -> conditioned value
+    double dc = 0;
+    for (size_t k = 0; k < sent.size(); ++k) {
+        auto [at, raw] = sent[k];
+        expected[std::llround(at * 1000)] = raw - static_cast<int32_t>(text::round_half_even(dc));
+        dc = k < 500 ? raw : dc + (raw - dc) / (5 * 30 * 100);
+    }
+    size_t checked = 0;
+    const std::string folder = std::string(kStation) + "/datalog";
+    for (const auto& name : rig.fs.list_directory(folder)) {
+        auto file = datalog::ParseDatalogName(name);
+        if (!file || file->channel != 0) continue;
+        std::string bytes = rig.fs.contents(folder + "/" + name);
+        for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+            uint32_t bits = 0;
+            for (int b = 3; b >= 0; --b)
+                bits = bits << 8 | static_cast<uint8_t>(bytes[i + static_cast<size_t>(b)]);
+            auto value = static_cast<int32_t>(bits);
+            auto at = std::llround(file->start_epoch * 1000) + static_cast<int64_t>(i / 4) * 10;
+            auto it = expected.find(at);
+            ASSERT_NE(it, expected.end()) << name << " sample " << i / 4;
+            ASSERT_EQ(value, it->second) << name << " sample " << i / 4;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 1500u) << "warm-up and after";
 }
 
 }  // namespace

@@ -329,7 +329,7 @@ TEST(StationLoad, CreatesFoldersAndLeavesNoProbe) {
 
 TEST(StationLoad, UnwritableStationFolderIsAClearMessage) {
     StationRig rig;
-    rig.fs.create_directories(kStation);
+    EXPECT_TRUE(rig.fs.create_directories(kStation));
     rig.fs.set_read_only(kStation);
     std::string failed = rig.station.load();
     EXPECT_NE(failed.find("Cannot"), std::string::npos);

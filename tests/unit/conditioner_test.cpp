@@ -1,6 +1,8 @@
+#include "acquisition/conditioner.h"
+
 #include <gtest/gtest.h>
 
-#include "acquisition/conditioner.h"
+#include <cmath>
 
 namespace velkantor::acquisition {
 namespace {
@@ -83,6 +85,41 @@ TEST_F(ConditionerTest, PeriodExtenderSettingsDifferOnlyInFrequency) {
     conditioner.design(1, 2, 100);
     channel.period_extender = 2;
     EXPECT_NE(feed(1000, 1), 1000);  // the resonator adds 5 * y
+}
+
+// The extender is the two-pole resonator y(n) = a0 x(n) - b1 y(n-1) - b2 y(n-2) with its
+// poles at radius r = 1 - pi B / fs and angle theta = 2 pi f / fs (B = 8 Hz). Coefficients
+// worked out on a calculator from b1 = -2 r cos(theta), b2 = r^2 and the gain
+// a0 = (1 - r) sqrt(1 - 2 r cos(2 theta) + r^2).
+TEST(PeriodExtender, CoefficientsAndImpulseResponse) {
+    struct Case {
+        double fs, f;
+        double a0, b1, b2;
+    };
+    const Case cases[] = {
+        {100, 1.0, 0.0688162185255, -1.4943905067579, 0.5605106435926},
+        {100, 0.05, 0.0631802445946, -1.4973377863294, 0.5605106435926},
+        {200, 0.3, 0.0159459343435, -1.7485949241077, 0.7644639547545},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.f);
+        auto k = Conditioner::PeriodExtenderDesign(c.fs, 8, c.f);
+        EXPECT_NEAR(k.a0, c.a0, 1e-12);
+        EXPECT_NEAR(k.b1, c.b1, 1e-12);
+        EXPECT_NEAR(k.b2, c.b2, 1e-12);
+        EXPECT_FALSE(k.unstable);
+
+        // A unit impulse rings as a0 r^n sin((n + 1) theta) / sin(theta).
+        Conditioner conditioner;
+        auto period_extender = static_cast<int16_t>(c.f == 1.0 ? 1 : c.f == 0.3 ? 2 : 3);
+        conditioner.design(0, period_extender, static_cast<int>(c.fs));
+        double r = 1 - 3.14159265359 * 8 / c.fs;
+        double theta = 6.28318530718 * c.f / c.fs;
+        for (int n = 0; n < 40; ++n) {
+            double expected = c.a0 * std::pow(r, n) * std::sin((n + 1) * theta) / std::sin(theta);
+            EXPECT_NEAR(conditioner.PeriodExtenderStep(n == 0 ? 1 : 0, 0), expected, 1e-9) << n;
+        }
+    }
 }
 
 }  // namespace

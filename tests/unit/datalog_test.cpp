@@ -44,7 +44,7 @@ protected:
 
     void SetUp() override {
         config::SetDefaultConfiguration(settings, "/s");
-        fs.create_directories("/s/datalog");
+        EXPECT_TRUE(fs.create_directories("/s/datalog"));
         settings.channels[0].datalog_enabled = 1;
     }
     DatalogWriter::Second second(int h, int m, int s, double rate = 20) {
@@ -195,7 +195,7 @@ TEST_F(DatalogTest, SamplesStayAtTheirSecondThroughLineFaults) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string folder = "/s/case" + std::to_string(++n);
-        fs.create_directories(folder);
+        EXPECT_TRUE(fs.create_directories(folder));
         DatalogWriter log(fs, folder);
         log.start(0);
         auto frame = [&](int says) {

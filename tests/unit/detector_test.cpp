@@ -220,6 +220,92 @@ TEST_F(DetectorTest, HalfWavePeaksAndPeakToPeak) {
     EXPECT_EQ(d.max_half_wave_peak, 40);
 }
 
+// STA, LTA, the ratio, the frozen LTA and the DC level of auto offset, sample by sample, on
+// short inputs at 1 sample per second with an STA of 2 and an LTA of 4 samples. The
+// expected values were worked out by hand from the running averages
+//   STA += (|x| - STA) / 2,  LTA += (|x| - LTA) / 4,  ratio = STA / LTA,
+// the detector input x = raw + offset (or raw - DC with auto offset), the DC level equal to
+// the raw sample for the first 5 samples and then DC += (raw - DC) / (5 * 4).
+TEST_F(DetectorTest, AveragesAndRatioSampleBySample) {
+    struct Step {
+        int32_t raw;
+        double sta, lta, ratio, dc;
+    };
+    struct Case {
+        const char* name;
+        int16_t auto_offset;
+        double dc_offset;
+        int16_t freeze_lta;
+        bool recording;  // an event runs from the second sample on
+        std::vector<Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"plain",
+         0,
+         0,
+         0,
+         false,
+         {{8, 4, 2, 2, 8},
+          {0, 2, 1.5, 2 / 1.5, 8},
+          {-4, 3, 2.125, 3 / 2.125, 8},
+          {4, 3.5, 2.59375, 3.5 / 2.59375, 8}}},
+        {"fixed offset",
+         0,
+         -10,
+         0,
+         false,
+         {{18, 4, 2, 2, 18}, {10, 2, 1.5, 2 / 1.5, 10}, {6, 3, 2.125, 3 / 2.125, 6}}},
+        {"frozen LTA while recording",
+         0,
+         0,
+         1,
+         true,
+         // From the second sample on the ratio divides by the LTA of the first (2).
+         {{8, 4, 2, 2, 8}, {0, 2, 1.5, 1, 0}, {-4, 3, 2.125, 1.5, 0}}},
+        {"frozen LTA without an event", 0, 0, 1, false, {{8, 4, 2, 2, 8}, {0, 2, 1.5, 2 / 1.5, 0}}},
+        {"auto offset warm-up",
+         1,
+         999,
+         0,
+         false,
+         // Five samples make the DC level; the input is 0 meanwhile and no ratio is formed.
+         {{100, 0, 0, 0, 100},
+          {104, 0, 0, 0, 104},
+          {96, 0, 0, 0, 96},
+          {100, 0, 0, 0, 100},
+          {100, 0, 0, 0, 100},
+          // DC = 100 + (110 - 100) / 20 = 100.5; x = 9.5
+          {110, 4.75, 2.375, 2, 100.5},
+          // DC = 100.5 + (80 - 100.5) / 20 = 99.475; x = -19.475
+          {80, 12.1125, 6.6500, 12.1125 / 6.65, 99.475}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Detector fresh;
+        auto& channel = settings.channels[0];
+        channel.sps_index = 4;  // 1 per second
+        channel.sta_seconds = 2;
+        channel.lta_seconds = 4;
+        channel.auto_offset = c.auto_offset;
+        channel.dc_offset = c.dc_offset;
+        channel.freeze_lta = c.freeze_lta;
+        fresh.ResetDetector(0, channel);
+        const auto& d = fresh.channel(0);
+        for (size_t k = 0; k < c.steps.size(); ++k) {
+            SCOPED_TRACE(k);
+            const Step& step = c.steps[k];
+            if (c.recording && k == 1) fresh.channel(0).event_state = 1;
+            fresh.statistics(0, step.raw, channel);
+            EXPECT_NEAR(d.sta_value, step.sta, 1e-9);
+            EXPECT_NEAR(d.lta_value, step.lta, 1e-9);
+            EXPECT_NEAR(d.sl_ratio, step.ratio, 1e-9);
+            if (c.auto_offset != 0) {
+                EXPECT_NEAR(d.dc_average, step.dc, 1e-9);
+            }
+        }
+    }
+}
+
 // After the start/restart block the STA/LTA method waits until the LTA has had one LTA
 // length of samples; the other ways to start an event do not wait.
 TEST_F(DetectorTest, StaLtaStartsWaitOneLtaLengthAfterTheReset) {
@@ -251,6 +337,7 @@ TEST_F(DetectorTest, StaLtaStartsWaitOneLtaLengthAfterTheReset) {
         ch.start_amplitude = 1000;
         ch.start_samples = 2;
         settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(now)) + " Ch:1";
+        config::DecodeSchedule(settings);
         detector.trigger_armed = true;
         detector.ResetDetector(0, ch);
         if (c.restart_after_warm_up) {
@@ -294,6 +381,7 @@ TEST_F(DetectorTest, ScheduledEntriesFireInTheirSecondForTheirChannel) {
     settings.schedule_lines[0] = "2026/03/01 12:00:05 Ch:2";
     settings.schedule_lines[1] = "2026/03/01 12:00:05 Ch:3";
     settings.schedule_lines[2] = "garbage";
+    config::DecodeSchedule(settings);
     double at = text::to_epoch_seconds({2026, 3, 1, 12, 0, 5, 0});
     detector.decide(0, 0, settings, at + 0.5, sink);
     detector.decide(1, 0, settings, at - 0.5, sink);

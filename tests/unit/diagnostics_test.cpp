@@ -25,7 +25,7 @@ TEST_P(BoundedLogTest, StartsAfreshOnlyPastTheLimit) {
     const auto& c = GetParam();
     platform::MemoryFileSystem fs;
     platform::VirtualClock clock({2026, 5, 4, 3, 2, 1, 0});
-    fs.create_directories("/s");
+    EXPECT_TRUE(fs.create_directories("/s"));
     fs.put("/s/log", std::string(c.existing_bytes, 'x'));
     BoundedLog log(fs, clock, "/s/log", c.notice);
     ASSERT_TRUE(log.append("hello"));
@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BoundedLog, FullDiskLosesOnlyTheLine) {
     platform::MemoryFileSystem fs;
     platform::VirtualClock clock;
-    fs.create_directories("/s");
+    EXPECT_TRUE(fs.create_directories("/s"));
     BoundedLog log(fs, clock, "/s/log", "n");
     ASSERT_TRUE(log.append("one"));
     fs.set_full(true);

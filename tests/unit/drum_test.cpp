@@ -74,7 +74,7 @@ protected:
         settings.general.location = "Test Station";
         settings.channels[0].drum_enabled = 1;
         settings.channels[0].sensor_axis = 3;
-        fs.create_directories("/st/drums");
+        EXPECT_TRUE(fs.create_directories("/st/drums"));
     }
 
     BoardTime at(int h, int m, int s, std::string date = "2026/03/01") {

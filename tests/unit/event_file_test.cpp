@@ -55,7 +55,7 @@ protected:
 
     void SetUp() override {
         config::SetDefaultConfiguration(settings, "/s");
-        fs.create_directories("/s/events");
+        EXPECT_TRUE(fs.create_directories("/s/events"));
         for (auto& c : settings.channels) c.sps_index = 15;
         run.configured_rate.fill(100);
         run.ring_count.fill(acquisition::kPreEventRingLength);  // long past START
@@ -66,8 +66,8 @@ protected:
                                    "DCF", "ZEDA V.1.81"};
             },
             [this](int, const std::string& what) { errors.push_back(what); }, nullptr,
-            [this](int, const std::string& summary) { closed.push_back(summary); }, nullptr,
-            &printer});
+            [this](int, const EventSummary& event) { closed.push_back(EventLogLine(event)); },
+            nullptr, &printer});
     }
     std::string file(const std::string& name) { return fs.contents("/s/events/" + name); }
 };
@@ -264,6 +264,29 @@ TEST_F(EventFilesTest, FullDiskEndsTheEventWithAConsistentCount) {
 
     files->event_started(0, start + 60);
     EXPECT_TRUE(files->is_open(0)) << "the next event records again";
+}
+
+// Two events that start in the same second (a short event and the next trigger, a restart)
+// each keep their own file, and the event log names each one.
+TEST_F(EventFilesTest, AnEventNeverReplacesAnExistingFile) {
+    settings.channels[0].pre_event_samples = 0;
+    EXPECT_TRUE(fs.write_file("/s/events/20260301_115801.CH1", "a file from before\r\n"));
+    for (int value : {11, 22, 33}) {
+        files->event_started(0, start);
+        files->event_sample(0, value);
+        files->event_stopped(0);
+    }
+    EXPECT_EQ(file("20260301_115801.CH1"), "a file from before\r\n");
+    const std::pair<const char*, const char*> recorded[] = {{"20260301_115801_2.CH1", " 11"},
+                                                            {"20260301_115801_3.CH1", " 22"},
+                                                            {"20260301_115801_4.CH1", " 33"}};
+    ASSERT_EQ(closed.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        auto [name, line] = recorded[i];
+        EXPECT_EQ(lines_of(file(name)).back(), line) << name;
+        EXPECT_EQ(closed[i].rfind(std::string(name) + " 2026/03/01 11:58:01 L:00000001", 0), 0u)
+            << closed[i];
+    }
 }
 
 TEST_F(EventFilesTest, MissingEventsFolderIsReportedNotFatal) {

@@ -27,8 +27,8 @@ public:
         for (auto& c : request.settings.channels) c.sps_index = 7;  // 10 per second
         request.datalog_folder = "/s/datalog";
         request.events_folder = "/s/events";
-        fs.create_directories("/s/events");
-        fs.create_directories("/s/datalog");
+        EXPECT_TRUE(fs.create_directories("/s/events"));
+        EXPECT_TRUE(fs.create_directories("/s/datalog"));
         // Channel 1: 12:00:00 for 3 s locked, then nothing until 12:00:05 (unlocked, 2 s).
         std::string a, b;
         for (int i = 1; i <= 30; ++i) a += std::string{static_cast<char>(i), 0};
@@ -58,6 +58,7 @@ TEST_F(ExtractionTest, PeriodWithAGapInTheMiddle) {
     EXPECT_EQ(lines[29 + 20], " 0");  // 12:00:03: past the first file's end
     EXPECT_EQ(lines[29 + 40], "-1");  // 12:00:05: the second file
     EXPECT_EQ(result.samples, 40);
+    EXPECT_EQ(result.filled[0], 20) << "12:00:03 .. 12:00:05 has no data";
     ASSERT_FALSE(progress.empty());
     EXPECT_DOUBLE_EQ(progress.back(), 1.0);
 }
@@ -124,6 +125,31 @@ TEST_F(ExtractionTest, CommandLineToolWritesAndRefuses) {
     EXPECT_NE(err2.str().find("exists already"), std::string::npos);
     std::ostringstream out3, err3;
     EXPECT_EQ(app::run_extract_command({"--from", "yesterday"}, fs, out3, err3, false), 2);
+}
+
+// The tool says what it filled in and fails when a file could not be finished.
+TEST_F(ExtractionTest, CommandLineToolNamesFilledSamplesAndFailedWrites) {
+    config::Settings settings;
+    config::SetDefaultConfiguration(settings, "/s");
+    for (auto& c : settings.channels) c.sps_index = 7;
+    settings.general.ad_type = config::kZeda10;
+    fs.put("/s/velkant.ini", config::ConfigurationText(settings));
+    std::vector<std::string> args = {"--station",           "/s",        "--from",
+                                     "2026/12/05 12:00:01", "--minutes", "0.1",
+                                     "--channels",          "1",         "--overwrite"};
+    std::ostringstream out, err;
+    EXPECT_EQ(app::run_extract_command(args, fs, out, err, false), 0) << err.str();
+    EXPECT_EQ(err.str(),
+              "velkantor extract: channel 1: 20 samples are 0 because the datalog holds no data "
+              "for their time\n");
+
+    fs.set_write_at_fails(true);  // the count cannot be written into the header
+    std::ostringstream out2, err2;
+    EXPECT_EQ(app::run_extract_command(args, fs, out2, err2, false), 1);
+    EXPECT_EQ(out2.str(), "");
+    EXPECT_NE(err2.str().find("/s/events/20261205_120001.CH1 has no sample count"),
+              std::string::npos)
+        << err2.str();
 }
 
 }  // namespace

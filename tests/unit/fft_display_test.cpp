@@ -270,7 +270,7 @@ protected:
     BoardTime now{true, 7, 31, 12, "2026/12/05"};
 
     void SetUp() override {
-        fs.create_directories("/st/drums");
+        EXPECT_TRUE(fs.create_directories("/st/drums"));
         settings.channels[1].fft_display_mode = 1;
         settings.channels[1].fft_scope_max = 100;
         settings.channels[1].fft_scope_min = -200;
@@ -514,14 +514,14 @@ TEST_F(SpectraTest, SaveStepPeriods) {
             feed_zeros(129);
             if (fs.exists("/st/drums/spec.bmp")) {
                 saved.push_back(frame);
-                fs.remove("/st/drums/spec.bmp");
+                EXPECT_TRUE(fs.remove("/st/drums/spec.bmp"));
             }
         }
         EXPECT_EQ(saved, c.saved_at);
         // Leave the frame count at 0 for the next case.
         settings.channels[1].fft_save_mode = 1;
         while (!fs.exists("/st/drums/spec.bmp")) feed_zeros(129);
-        fs.remove("/st/drums/spec.bmp");
+        EXPECT_TRUE(fs.remove("/st/drums/spec.bmp"));
     }
 }
 
@@ -546,8 +546,8 @@ TEST_F(SpectraTest, SavedFileNames) {
     fs.set_full(false);
 
     // The save button: the fixed name only, and no spec.bmp left behind.
-    fs.remove("/st/drums/spec.bmp");
-    fs.remove("/st/drums/SPEC_2.GIF");
+    EXPECT_TRUE(fs.remove("/st/drums/spec.bmp"));
+    EXPECT_TRUE(fs.remove("/st/drums/SPEC_2.GIF"));
     EXPECT_EQ(spectra.cmd_save_spectra(1, settings), "");
     EXPECT_TRUE(fs.exists("/st/drums/SPEC_2.GIF"));
     EXPECT_FALSE(fs.exists("/st/drums/spec.bmp"));

@@ -31,7 +31,7 @@ void expect_golden(const QImage& picture, const char* name) {
 // 07:31, hot at its frequency, cool elsewhere, and the black cursor ten minutes ahead.
 TEST(SpectrumPicture, JtfColumnPixelForPixel) {
     platform::MemoryFileSystem fs;
-    fs.create_directories("/st/drums");
+    EXPECT_TRUE(fs.create_directories("/st/drums"));
     platform::QtPictureCodec codec;
     platform::ScriptedOperator op;
     DisplayView view;

@@ -128,5 +128,42 @@ TEST_F(ReviewPageTest, CommandLineDrawsThePageIntoAnImage) {
     EXPECT_EQ(app::run_review_command({"--channel", "9"}, fs, out2, err2), 2);
 }
 
+// --yscale sets the page's scale; a span without data is said, not drawn blank.
+TEST_F(ReviewPageTest, CommandLineScaleAndSpanWithoutData) {
+    config::Settings settings;
+    config::SetDefaultConfiguration(settings, "/s");
+    settings.general.ad_type = config::kZeda10;
+    fs.put("/s/velkant.ini", config::ConfigurationText(settings));
+    fs.put("/s/datalog/20261205_120000_0010L.LG0", samples(3000, 100));
+    auto path = (std::filesystem::temp_directory_path() / "velkantor-review-scale.png").string();
+    struct Case {
+        const char* scale;  // empty: the station's setting (10)
+        int y;              // of the first row's trace: centre 150, minus 100 counts x scale/100
+    };
+    for (const Case& c : {Case{"", 140}, Case{"100", 50}, Case{"50", 100}}) {
+        std::vector<std::string> args = {
+            "--station",           "/s",     "--channel", "1",     "--from",
+            "2026/12/05 12:00:00", "--rows", "2",         "--png", path};
+        if (*c.scale) args.insert(args.end(), {"--yscale", c.scale});
+        std::ostringstream out, err;
+        ASSERT_EQ(app::run_review_command(args, fs, out, err), 0) << err.str();
+        QImage image(QString::fromStdString(path));
+        EXPECT_EQ(image.pixelColor(500, c.y), QColor(255, 255, 0)) << c.scale;
+    }
+    std::filesystem::remove(path);
+
+    std::ostringstream out, err;
+    EXPECT_EQ(app::run_review_command({"--station", "/s", "--channel", "1", "--from",
+                                       "2026/12/06 12:00:00", "--png", path},
+                                      fs, out, err),
+              1);
+    EXPECT_EQ(err.str(),
+              "velkantor review: no datalog of channel 1 from 2026/12/06 12:00:00 to "
+              "2026/12/06 12:10:00\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    std::ostringstream out3, err3;
+    EXPECT_EQ(app::run_review_command({"--channel", "1", "--yscale", "0"}, fs, out3, err3), 2);
+}
+
 }  // namespace
 }  // namespace velkantor::datalog

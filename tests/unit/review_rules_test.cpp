@@ -62,8 +62,8 @@ TEST(ReviewRules, DrumImageOfTodayOrAnArchivedDay) {
 
 TEST(ReviewRules, DatalogFolderIsTheStationsSubfolderWhenThereIsOne) {
     platform::MemoryFileSystem fs;
-    fs.create_directories("/s/datalog");
-    fs.create_directories("/share/logs");
+    EXPECT_TRUE(fs.create_directories("/s/datalog"));
+    EXPECT_TRUE(fs.create_directories("/share/logs"));
     EXPECT_EQ(ReviewDatalogFolder(fs, "/s"), "/s/datalog");
     EXPECT_EQ(ReviewDatalogFolder(fs, "/s/datalog"), "/s/datalog");
     EXPECT_EQ(ReviewDatalogFolder(fs, "/share/logs"), "/share/logs");

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "platform/fake/memory_file_system.h"
+#include "text/date_time.h"
 #include "text/number_text.h"
 
 namespace velkantor::config {
@@ -20,11 +21,11 @@ constexpr const char* kSchPath = "/station/velkant.sch";
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs.create_directories(kStation); }
+  void SetUp() override { ASSERT_TRUE(fs.create_directories(kStation)); }
 
-    ReadReport read(std::string ini) {
-        fs.put(kIniPath, std::move(ini));
-        return ReadConfiguration(settings, fs, kStation);
+  ReadReport read(std::string ini) {
+      fs.put(kIniPath, std::move(ini));
+      return ReadConfiguration(settings, fs, kStation);
     }
 
     platform::MemoryFileSystem fs;
@@ -192,6 +193,35 @@ TEST_F(SettingsFileTest, DecodingUsesTheRateReadFromTheFile) {
     // STA before SPS: the pre-event count still follows the file's rate (200 sps).
     read("[CHANNEL1]\nSTA=5000;4;3;1;60;4\nSPS= 17 \n");
     EXPECT_EQ(settings.channels[0].pre_event_samples, 200 * 3 * 60);
+}
+
+// A maximum event length below the pre-event plus post-event time would end each event right
+// after its pre-event part: loading raises it to that sum and says so in the stop list.
+TEST_F(SettingsFileTest, ShortMaximumEventLengthIsRaisedAtLoad) {
+    struct Case {
+        const char* sta;
+        const char* sto;
+        double max_minutes;
+        const char* stop_list;
+    };
+    const Case cases[] = {
+        {"2000,2,2,1,30,3", "1800,2", 4, "1800;2;0;4"},  // a new station's defaults
+        {"2000,2,0.5,1,30,3", "1800;1.5;2;1", 2, "1800;1.5;2;2"},
+        {"2000,2,2,1,30,3", "1800;2;2;4", 4, "1800;2;2;4"},     // exactly enough: kept
+        {"2000,2,2,1,30,3", "1800;2;2;60", 60, "1800;2;2;60"},  // longer: kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sto);
+        read(std::string("[CHANNEL1]\r\nSPS= 15 \r\nSTA=") + c.sta + "\r\nSTO=" + c.sto + "\r\n");
+        const auto& channel = settings.channels[0];
+        EXPECT_EQ(channel.max_event_minutes, c.max_minutes);
+        EXPECT_EQ(channel.max_event_samples, c.max_minutes * 60 * 100);
+        EXPECT_EQ(channel.stop_params, c.stop_list);
+    }
+    // The defaults as such stay as the file is first written.
+    Settings defaults;
+    SetDefaultConfiguration(defaults, kStation);
+    EXPECT_EQ(defaults.channels[0].stop_params, "1800,2");
 }
 
 struct ListCase {
@@ -459,6 +489,35 @@ TEST_F(SettingsFileTest, ScheduleReadsAtMost25LinesAndClearsFirst) {
     EXPECT_EQ(settings.schedule_lines[24], "x22");
 }
 
+// The trigger reads the schedule as decoded when it is read or changed, not its text.
+TEST_F(SettingsFileTest, ScheduleIsDecodedWhenRead) {
+    fs.put(kSchPath,
+           "2005/03/12 14:30:00 Ch:2\r\n2005/03/12 14:31:00 Ch:\r\n"
+           "2005/13/12 14:30:00 Ch:1\r\n\r\n2005/03/12 14:32:07 4\r\n");
+    ReadSchedule(settings, fs, kStation);
+    struct Expected {
+        size_t element;
+        text::DateTime start;
+        int channel;
+    };
+    const Expected expected[] = {{0, {2005, 3, 12, 14, 30, 0, 0}, 2},
+                                 {1, {}, 0},  // no channel
+                                 {2, {}, 0},  // month 13
+                                 {3, {}, 0},
+                                 {4, {2005, 3, 12, 14, 32, 7, 0}, 4}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.element);
+        const auto& recording = settings.schedule[e.element];
+        EXPECT_EQ(recording.channel, e.channel);
+        if (e.channel != 0) {
+            EXPECT_EQ(recording.start_epoch, text::to_epoch_seconds(e.start));
+        }
+    }
+    settings.schedule_lines[0] = "2005/03/12 14:30:00 Ch:3";
+    DecodeSchedule(settings);
+    EXPECT_EQ(settings.schedule[0].channel, 3);
+}
+
 TEST_F(SettingsFileTest, GarbageKeepsFieldsAndDoesNotCrash) {
     using C = ChannelSettings;
     using G = GeneralSettings;
@@ -571,7 +630,7 @@ TEST(SettingsFileWrite, ScheduleFirstAndFirstFailureReturned) {
 
 TEST(SettingsFileFirstStart, FullDiskStillGivesDefaults) {
     platform::MemoryFileSystem fs;
-    fs.create_directories(kStation);
+    EXPECT_TRUE(fs.create_directories(kStation));
     fs.set_full(true);
     Settings settings;
     settings.channels[1].sps_index = 9;

@@ -179,26 +179,34 @@ TEST(Alarms, MissingPortIsSaidOnceAndNothingElseHappens) {
     }
 }
 
+// The command files and the event log say the same of an event: one rounding (halves to
+// the even neighbour) and the count of the lines in the file.
 TEST(Alarms, CommandFileLines) {
     struct Case {
         events::EventSummary event;
         std::string sms;
         std::string mail;
+        std::string log;
     };
     const std::vector<Case> cases = {
-        {{"2026/03/01 12:00:00", 12345, 7.25, 12345},
-         "2026/03/01 12:00:00 L:00012345 Max SLTA:7.3 Max Amplit.:012345",
-         "2026/03/01 12:00:00 L:00012345 Max SLTA: 7.3 Max Amplit.:012345"},
-        {{"2026/12/31 23:59:59", 0, 0, 0},
+        {{"20260301_120000.CH1", "2026/03/01 12:00:00", 12345, 7.25, 12344.5},
+         "2026/03/01 12:00:00 L:00012345 Max SLTA:7.2 Max Amplit.:012344",
+         "2026/03/01 12:00:00 L:00012345 Max SLTA: 7.2 Max Amplit.:012344",
+         "20260301_120000.CH1 2026/03/01 12:00:00 L:00012345 Max SLTA:7.2 Max Amplit:012344"},
+        {{"20261231_235959.SHZ", "2026/12/31 23:59:59", 0, 0, 0},
          "2026/12/31 23:59:59 L:00000000 Max SLTA:0.0 Max Amplit.:000000",
-         "2026/12/31 23:59:59 L:00000000 Max SLTA: 0.0 Max Amplit.:000000"},
-        {{"2026/01/02 03:04:05", 123456789, 12.04, 98765.5},
-         "2026/01/02 03:04:05 L:123456789 Max SLTA:12.0 Max Amplit.:098766",
-         "2026/01/02 03:04:05 L:123456789 Max SLTA: 12.0 Max Amplit.:098766"},
+         "2026/12/31 23:59:59 L:00000000 Max SLTA: 0.0 Max Amplit.:000000",
+         "20261231_235959.SHZ 2026/12/31 23:59:59 L:00000000 Max SLTA:0.0 Max Amplit:000000"},
+        {{"20260102_030405_2.CH3", "2026/01/02 03:04:05", 123456789, 12.35, 98765.5},
+         "2026/01/02 03:04:05 L:123456789 Max SLTA:12.4 Max Amplit.:098766",
+         "2026/01/02 03:04:05 L:123456789 Max SLTA: 12.4 Max Amplit.:098766",
+         "20260102_030405_2.CH3 2026/01/02 03:04:05 L:123456789 Max SLTA:12.4 "
+         "Max Amplit:098766"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(events::sms_line(c.event), c.sms);
         EXPECT_EQ(events::mail_line(c.event), c.mail);
+        EXPECT_EQ(events::EventLogLine(c.event), c.log);
     }
 
     AlarmStation st;

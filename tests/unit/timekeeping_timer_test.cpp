@@ -127,7 +127,7 @@ TEST(PeriodicTimer, StalledMainLoopGetsNoPulseAndNoHeartbeat) {
     EXPECT_EQ(st.rig.file("velkant.dct"), "doctor\r\n");
 
     st.tick();  // sees the last pass
-    st.rig.fs.remove("/station/velkant.dct");
+    EXPECT_TRUE(st.rig.fs.remove("/station/velkant.dct"));
     size_t writes = st.lpt.writes.size();
     for (int t = 0; t < 30; ++t) st.tick();
     EXPECT_FALSE(st.rig.fs.exists("/station/velkant.dct"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -8,8 +9,8 @@
 
 namespace velkantor::platform {
 
-// Files and folders in memory, with injectable faults: a full disk (every write fails and
-// writes nothing) and read-only folders.
+// Files and folders in memory, with injectable faults: a disk with little or no free space
+// (a write takes what fits, then fails, as a real disk does) and read-only folders.
 class MemoryFileSystem : public FileSystem {
 public:
     bool exists(const std::string& path) const override;
@@ -25,9 +26,15 @@ public:
     IoResult replace_file(const std::string& path, std::string_view bytes) override;
     IoResult write_at(const std::string& path, uint64_t offset, std::string_view bytes) override;
     IoResult remove(const std::string& path) override;
+    IoResult truncate(const std::string& path, uint64_t size) override;
     std::vector<std::string> list_directory(const std::string& path) const override;
 
-    void set_full(bool full) { full_ = full; }
+    // A full disk takes no byte; set_full(false) gives unlimited space again.
+    void set_full(bool full) { free_ = full ? std::optional<uint64_t>(0) : std::nullopt; }
+    // Room for `bytes` more bytes; files that are cut or removed give theirs back.
+    void set_free_space(uint64_t bytes) { free_ = bytes; }
+    // Overwrites in place fail (a disk error where a count is written back).
+    void set_write_at_fails(bool fails) { write_at_fails_ = fails; }
     void set_read_only(const std::string& folder) { read_only_.insert(normal(folder)); }
     // Direct access for tests.
     std::string contents(const std::string& path) const;
@@ -43,11 +50,18 @@ private:
     static std::string normal(const std::string& path);
     static std::string parent_of(const std::string& path);
     IoResult check_writable(const std::string& path) const;
+    bool full() const { return free_ && *free_ == 0; }
+    // How many of `wanted` new bytes fit, taken from the free space.
+    uint64_t take_space(uint64_t wanted);
+    void give_space(uint64_t bytes) {
+        if (free_) *free_ += bytes;
+    }
 
     std::map<std::string, std::string> files_;
     std::set<std::string> folders_{"/"};
     std::set<std::string> read_only_;
-    bool full_ = false;
+    std::optional<uint64_t> free_;  // nullopt: unlimited
+    bool write_at_fails_ = false;
 };
 
 }  // namespace velkantor::platform

@@ -133,6 +133,14 @@ IoResult StdFileSystem::remove(const std::string& path) {
     return IoResult::ok();
 }
 
+IoResult StdFileSystem::truncate(const std::string& path, uint64_t size) {
+    auto now = file_size(path);
+    if (!now) return IoResult::fail("No such file or directory");
+    if (size >= *now) return IoResult::ok();
+    if (::truncate(path.c_str(), static_cast<off_t>(size)) != 0) return from_errno();
+    return IoResult::ok();
+}
+
 std::vector<std::string> StdFileSystem::list_directory(const std::string& path) const {
     std::vector<std::string> names;
     std::error_code ec;

@@ -20,6 +20,7 @@ public:
     IoResult replace_file(const std::string& path, std::string_view bytes) override;
     IoResult write_at(const std::string& path, uint64_t offset, std::string_view bytes) override;
     IoResult remove(const std::string& path) override;
+    IoResult truncate(const std::string& path, uint64_t size) override;
     std::vector<std::string> list_directory(const std::string& path) const override;
 };
 
