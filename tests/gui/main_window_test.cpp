@@ -577,7 +577,7 @@ TEST_F(MainWindowTest, TheSettingsLockCanBeSaved) {
 
 // A data folder that cannot be written is listed as a load error and the window loads on.
 TEST_F(MainWindowTest, ALoadErrorIsListedAndTheLoadGoesOn) {
-    rig.fs.create_directories(std::string(kStation) + "/events");
+    ASSERT_TRUE(rig.fs.create_directories(std::string(kStation) + "/events"));
     rig.fs.set_read_only(std::string(kStation) + "/events");
     ASSERT_EQ(panel.load(), "");
     const auto& lines = rig.station.errors().lines();
