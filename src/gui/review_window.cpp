@@ -188,9 +188,11 @@ QWidget* ReviewWindow::build_controls() {
     startviewtime_->setObjectName("startviewtime");
     startviewtime_->setToolTip("HH:MM:SS (9:05 is 09:05:00)");
     startviewtime_->setText("00:00:00");
-    connect(startviewtime_, &QLineEdit::editingFinished, this, [this] {
-        startviewtime_->setText(startviewtime_->time().toString("HH:mm:ss"));
-    });
+    // The box itself is the context: it loses the focus while the window is being destroyed,
+    // when nothing of the window but its QWidget part is left.
+    auto* time_box = startviewtime_;
+    connect(time_box, &QLineEdit::editingFinished, time_box,
+            [time_box] { time_box->setText(time_box->time().toString("HH:mm:ss")); });
     rep_ch_ = new QComboBox(view_box);
     rep_ch_->setObjectName("rep_ch");
     for (int ch = 1; ch <= 4; ++ch) rep_ch_->addItem(QString::number(ch));
