@@ -63,6 +63,7 @@ MainWindow::MainWindow(acquisition::Station& station, display::Displays& display
 }
 
 MainWindow::~MainWindow() {
+    release_focus(this);
     station_.set_view(nullptr);
     station_.set_housekeeping_view(nullptr);
     std::array<platform::Canvas*, 4> none{};

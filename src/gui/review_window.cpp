@@ -115,7 +115,7 @@ ReviewWindow::ReviewWindow(acquisition::Station& station, QWidget* parent)
     resize(1320, 660);
 }
 
-ReviewWindow::~ReviewWindow() = default;
+ReviewWindow::~ReviewWindow() { release_focus(this); }
 
 void ReviewWindow::build() {
     auto* root = new QHBoxLayout(this);

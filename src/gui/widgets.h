@@ -12,6 +12,13 @@
 // captioned and with their tip.
 namespace velkantor::gui {
 
+// A window being destroyed lets its focused text box go first, while the whole window still
+// exists: the box's editing-finished handlers (which store into the window's settings) must
+// not run from QWidget's destructor, after the window's own part is gone.
+inline void release_focus(QWidget* window) {
+    if (QWidget* focused = window->focusWidget()) focused->clearFocus();
+}
+
 inline QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
