@@ -351,7 +351,9 @@ bool Station::start() {
     stop_requested_ = false;
     refused_ = false;
     if (!startup_checks()) {
-        refused_ = true;
+        // Autostart would press START again at the next tick, message after message, before
+        // the operator could mend the settings.
+        refuse();
         common_exit();
         return false;
     }
@@ -417,6 +419,9 @@ bool Station::start() {
         common_exit();
         return false;
     }
+    // The silence watch begins when the board has been started: a slow handshake is no
+    // silence of the board.
+    run_.last_data_time = platform_.clock.monotonic();
     set_clipping_limits();
     // The handshake may have changed the interface type, and with it the sample width.
     datalog_.start(settings_.general.ad_type);
