@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/settings_file.h"
+#include "datalog/datalog_reader.h"
 #include "events/event_file.h"
 #include "support/station_rig.h"
 #include "text/number_text.h"
@@ -220,11 +221,6 @@ TEST_F(EventRecording, AnEventSoonAfterAResetHoldsOnlyRecordedSamples) {
     }
 }
 
-}  // namespace
-}  // namespace velkantor::testing
-
-namespace velkantor::testing {
-namespace {
 
 // A board clock that jumps over the entry's second never starts that recording.
 TEST(ScheduledRecording, ASkippedSecondNeverFires) {
@@ -258,11 +254,6 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
               text::format_file_stamp(text::from_epoch_seconds(t0 + 150 - 120 + 1)).substr(0, 15));
 }
 
-}  // namespace
-}  // namespace velkantor::testing
-
-namespace velkantor::testing {
-namespace {
 
 // A new station's settings with recording switched on: each event lasts at least its pre-
 // and post-event time. (Its stop field gave a maximum length of 0: every event ended right
@@ -294,13 +285,6 @@ TEST(NewStationRecording, EventsAreNotCutToTheirPreEventPart) {
     EXPECT_EQ(files, 1);
 }
 
-}  // namespace
-}  // namespace velkantor::testing
-
-#include "datalog/datalog_reader.h"
-
-namespace velkantor::testing {
-namespace {
 
 // Auto offset on a running station: for its first 5 s the detector's DC level is the last
 // raw sample, then it follows the signal with a time constant of 5 LTAs (here 5 x 30 s x 100

@@ -80,6 +80,13 @@ struct BoardStation {
         auto log = rig.event_log_messages();
         return std::count(log.begin(), log.end(), message);
     }
+    // Event log lines that begin with `head` and end with `tail`.
+    long count(const std::string& head, const std::string& tail) const {
+        auto log = rig.event_log_messages();
+        return std::count_if(log.begin(), log.end(), [&](const std::string& m) {
+            return m.starts_with(head) && m.ends_with(tail);
+        });
+    }
 
     DatalogCounter counter;
     StationRig rig;
@@ -152,13 +159,7 @@ TEST(RunBoundaries, PcClockIsNeverSetFromItsOwnTime) {
         general.pc_rtc = 0;
         s.run(20);
         EXPECT_EQ(s.rig.pc_clock.attempts, 0);
-        auto log = s.rig.event_log_messages();
-        EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                                [](const std::string& m) {
-                                    return m.starts_with("The PC clock is not set from ") &&
-                                           m.ends_with(": its time is the PC clock's own.");
-                                }),
-                  1);
+        EXPECT_EQ(s.count("The PC clock is not set from ", ": its time is the PC clock's own."), 1);
     }
 }
 
@@ -262,13 +263,7 @@ TEST(RunBoundaries, ABoardGoneForHoursIsLoggedOnceAnHour) {
 
     EXPECT_GT(attempts, 200) << "the restarts themselves go on";
     EXPECT_EQ(s.count("Warning! A/D card restarted."), 4);  // at its start, then hourly
-    auto log = s.rig.event_log_messages();
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& m) {
-                                return m.starts_with("A/D card data back after 3:1") &&
-                                       m.ends_with(" without data.");
-                            }),
-              1);
+    EXPECT_EQ(s.count("A/D card data back after 3:1", " without data."), 1);
 }
 
 TEST(RunBoundaries, AFailedWriteToTheBoardLosesNothingOfItsSecond) {
@@ -319,12 +314,7 @@ TEST(RunBoundaries, FilledSamplesAreCountedAndLoggedHourly) {
     }
     EXPECT_EQ(logged, total);
     EXPECT_GE(lines, 2);
-    auto log = s.rig.event_log_messages();
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& m) {
-                                return m.starts_with("Samples filled in this run: ");
-                            }),
-              1);
+    EXPECT_EQ(s.count("Samples filled in this run: ", "."), 1);
 }
 
 }  // namespace
