@@ -741,6 +741,7 @@ void Station::tick() {
     if (in_tick_) return;  // a housekeeping pause does not tick again inside itself
     FlagScope ticking(in_tick_);
     timer_.OnTimerTick();
+    for (auto& hook : tick_hooks_) hook();
 }
 
 void Station::exit() {

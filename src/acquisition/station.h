@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -148,6 +149,10 @@ public:
         second_listener_ = listener ? listener : &default_second_listener_;
     }
 
+    // Work of the services that publish the station (streaming, page, alerts), run on the
+    // engine's thread after each second's housekeeping. They must not wait for anything.
+    void add_tick_hook(std::function<void()> hook) { tick_hooks_.push_back(std::move(hook)); }
+
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
     void WriteDiagnosticLine(std::string_view text);
@@ -232,6 +237,7 @@ private:
     timekeeping::HousekeepingView* housekeeping_view_ = &default_housekeeping_view_;
     timekeeping::SecondListener default_second_listener_;
     timekeeping::SecondListener* second_listener_ = &default_second_listener_;
+    std::vector<std::function<void()>> tick_hooks_;
     timekeeping::BoardClock board_clock_{*this};
     timekeeping::ClockTrim clock_trim_{*this};
     timekeeping::PeriodicTimer timer_{*this};

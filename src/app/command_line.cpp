@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "config/network_ini.h"
 #include "platform/file_system.h"
 #include "text/number_text.h"
 
@@ -46,6 +47,28 @@ Options parse_command_line(const std::vector<std::string>& args) {
                 if (comma > at) options.open_windows.push_back(value.substr(at, comma - at));
                 at = comma + 1;
             }
+        } else if (name == "--seedlink" || name == "--web") {
+            std::string value = value_of(i, name);
+            if (options.error.empty() && !config::parse_listen_address(value, "0.0.0.0")) {
+                options.error = name + " needs [ADDRESS:]PORT, not \"" + value + "\"";
+            }
+            (name == "--seedlink" ? options.seedlink : options.web) = value;
+        } else if (name == "--archive") {
+            options.archive = value_of(i, name);
+        } else if (name == "--mqtt") {
+            std::string value = value_of(i, name);
+            auto broker = config::parse_listen_address(value, "");
+            if (options.error.empty() && !broker) {
+                options.error = "--mqtt needs HOST:PORT, not \"" + value + "\"";
+            }
+            options.mqtt = value;
+        } else if (name == "--webhook") {
+            std::string value = value_of(i, name);
+            if (options.error.empty() && value.rfind("http://", 0) != 0 &&
+                value.rfind("https://", 0) != 0) {
+                options.error = "--webhook needs an http:// or https:// URL, not \"" + value + "\"";
+            }
+            options.webhooks.push_back(value);
         } else if (name == "--screenshot") {
             options.screenshot = value_of(i, name);
         } else if (name == "--for") {
@@ -105,6 +128,14 @@ Options:
   --set-pc-clock       allow the A/D board's time to set the machine's clock (needs the
                        right to set it, e.g. CAP_SYS_TIME); without it the machine's clock
                        is never changed
+  --seedlink [ADDRESS:]PORT
+                       serve the station's samples as miniSEED over SeedLink (and SeedLink
+                       over WebSocket) on this port (default address 0.0.0.0), whatever
+                       the station's network.ini says
+  --archive DIR        keep the miniSEED day archive (SDS layout) in DIR
+  --web [ADDRESS:]PORT serve the station's web page on this port
+  --mqtt HOST:PORT     send alerts to this MQTT broker
+  --webhook URL        send alerts as HTTP POSTs to this URL (may be given more than once)
   --version            print the program version
   --help               this text
 

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/station.h"
+#include "app/command_line.h"
+#include "config/network_ini.h"
+
+namespace velkantor::app {
+
+// The services that publish the station to the network and the disk beyond its own files:
+// the miniSEED records (archive, SeedLink server), the station's web page, the alerts. Their
+// settings are the station folder's network.ini with the command line's overrides. A bad
+// value turns its service off with a message naming the key and the file; acquisition never
+// depends on them. Everything here runs on the engine's thread and hands work to the
+// services' own threads without waiting.
+class NetworkServices {
+public:
+    NetworkServices(acquisition::Station& station, const Options& options);
+    ~NetworkServices();
+    NetworkServices(const NetworkServices&) = delete;
+    NetworkServices& operator=(const NetworkServices&) = delete;
+
+    // Reads network.ini (a missing file: everything off) and applies the overrides. Each
+    // problem is one line of `problems()`, also written to the event log by `start`.
+    void configure();
+    // Starts what is configured; a service that cannot start (a port in use) is reported and
+    // stays off. Call after the station has loaded its settings.
+    void start();
+    // Ends the services' threads (after the station's STOP, so the last records are out).
+    void stop();
+
+    const std::vector<std::string>& problems() const { return problems_; }
+    // One line per service that is on, for the console: "SeedLink server on 0.0.0.0:18000".
+    const std::vector<std::string>& started() const { return started_; }
+
+private:
+    void second();  // the engine's one-second work of the services
+
+    acquisition::Station& station_;
+    Options options_;
+    config::IniFile ini_;
+    std::vector<std::string> problems_;
+    std::vector<std::string> started_;
+
+    struct Streaming;
+    std::unique_ptr<Streaming> streaming_;
+};
+
+}  // namespace velkantor::app
