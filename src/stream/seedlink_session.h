@@ -22,7 +22,7 @@ struct SeedLinkIdentity {
 };
 
 // One message to the client. Over TCP they are written back to back; over WebSocket each
-// is one message, text or binary.
+// is one message.
 struct SeedLinkMessage {
     std::string bytes;
     bool binary = false;  // a packet ("SL…" or "SLINFO…"), not a reply line
