@@ -629,6 +629,8 @@ void Station::sample_chain(int ch) {
         if (channel.datalog_enabled != 0) {
             datalog_.AppendDatalogSample(ch, value);
             consumers_->datalog_append(ch, value);
+        } else if (datalog_.has_sink()) {
+            datalog_.AppendDatalogSample(ch, value);  // streamed, not logged
         }
 
         // Pre-event ring: the position runs 1..pre-event length and wraps to 1.

@@ -12,6 +12,7 @@
 #include "app/desktop_app.h"
 #include "app/desktop_host.h"
 #include "app/headless_host.h"
+#include "app/network_services.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
@@ -108,6 +109,11 @@ int run_station(const app::Options& options, int argc, char** argv) {
                          .sound = &sound,
                          .disk_space = &disk_space,
                          .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
+    // miniSEED, SeedLink, the page and the alerts (network.ini and the command line); their
+    // problems and what they started go to the event log, which the console also shows.
+    app::NetworkServices services(station, options);
+    services.configure();
+    services.start();
     if (desktop) {
         return app::run_desktop(station, *desktop_host, *dialogs, codec,
                                 {options.simulate, options.for_seconds, options.screenshot,

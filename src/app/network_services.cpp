@@ -1,11 +1,19 @@
 #include "app/network_services.h"
 
 #include "platform/file_system.h"
+#include "stream/sds_archive.h"
+#include "stream/stream_feed.h"
+#include "stream/stream_settings.h"
 
 namespace velkantor::app {
 
-// The miniSEED side: record building from the datalog's seconds, archive, SeedLink server.
-struct NetworkServices::Streaming {};
+// The miniSEED side: records built from the datalog's seconds, the day archive, the SeedLink
+// server.
+struct NetworkServices::Streaming {
+    stream::StreamSettings settings;
+    std::unique_ptr<stream::StreamFeed> feed;
+    std::unique_ptr<stream::SdsArchive> archive;
+};
 
 NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
     : station_(station), options_(options) {}
@@ -28,14 +36,63 @@ void NetworkServices::configure() {
             }
         }
     }
+    configure_streaming();
+}
+
+void NetworkServices::configure_streaming() {
+    streaming_ = std::make_unique<Streaming>();
+    auto& settings = streaming_->settings;
+    settings = stream::ParseStreamSettings(ini_, problems_);
+    if (!options_.seedlink.empty()) {
+        if (auto listen = config::parse_listen_address(options_.seedlink, "0.0.0.0")) {
+            settings.seedlink.listen = *listen;
+            settings.seedlink.enabled = true;
+        }
+    }
+    if (!options_.archive.empty()) {
+        settings.archive.folder = options_.archive;
+        settings.archive.enabled = true;
+    }
+    if (!settings.codes_valid) {
+        if (settings.seedlink.enabled || settings.archive.enabled) {
+            problems_.push_back(std::string(config::kNetworkFileName) +
+                                ": the station's codes are not valid; no miniSEED is made");
+        }
+        settings.seedlink.enabled = false;
+        settings.archive.enabled = false;
+        settings.archive.event_mseed = false;
+    }
+}
+
+void NetworkServices::start_streaming() {
+    auto& s = *streaming_;
+    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled) return;
+    s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
+                                                  station_.settings());
+    if (s.settings.archive.enabled) {
+        std::string folder = s.settings.archive.folder;
+        if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);
+        s.archive = std::make_unique<stream::SdsArchive>(
+            station_.fs(), folder, [this](const std::string& line) { station_.AppendEventLog(line); });
+        s.feed->add_output(s.archive.get());
+        started_.push_back("miniSEED archive in " + folder);
+    }
+    station_.datalog().set_sink(s.feed.get());
 }
 
 void NetworkServices::start() {
     for (const auto& problem : problems_) station_.AppendEventLog(problem);
+    if (streaming_) start_streaming();
+    for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
 }
 
-void NetworkServices::stop() {}
+void NetworkServices::stop() {
+    if (streaming_ && streaming_->feed) {
+        station_.datalog().set_sink(nullptr);
+        streaming_->feed.reset();  // what is pending goes out as records first
+    }
+}
 
 void NetworkServices::second() {}
 

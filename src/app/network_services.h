@@ -38,6 +38,8 @@ public:
 
 private:
     void second();  // the engine's one-second work of the services
+    void configure_streaming();
+    void start_streaming();
 
     acquisition::Station& station_;
     Options options_;
