@@ -69,6 +69,7 @@ void NetworkServices::start_streaming() {
     if (!s.settings.seedlink.enabled && !s.settings.archive.enabled) return;
     s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
                                                   station_.settings());
+    s.feed->on_problem = [this](const std::string& line) { station_.AppendEventLog(line); };
     if (s.settings.archive.enabled) {
         std::string folder = s.settings.archive.folder;
         if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);

@@ -25,6 +25,18 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     if (ch < 0 || ch >= config::kChannels || values.empty()) return;
     auto& builder = builders_[static_cast<size_t>(ch)];
     StreamId id = stream_id(ch, rate);
+    // Two channels under one name would interleave their samples in one stream.
+    for (int other = 0; other < config::kChannels; ++other) {
+        const auto& theirs = builders_[static_cast<size_t>(other)];
+        if (other == ch || !theirs || !(theirs->id() == id)) continue;
+        if (!clash_reported_[static_cast<size_t>(ch)] && on_problem) {
+            on_problem("Channel " + std::to_string(ch + 1) + " has the stream name " + id.text() +
+                       " of channel " + std::to_string(other + 1) +
+                       ": it is not streamed (name it in network.ini, [station] channels)");
+        }
+        clash_reported_[static_cast<size_t>(ch)] = true;
+        return;
+    }
     if (!builder || !(builder->id() == id)) {
         builder.reset();  // a new name (the rate's band changed): its records are finished
         builder = std::make_unique<RecordBuilder>(id, *this);

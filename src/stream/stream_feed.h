@@ -24,6 +24,8 @@ public:
     // Each channel's samples as they are placed (for a live trace), before records are built.
     std::function<void(int ch, MicroTime first, double rate, const std::vector<int32_t>& values)>
         on_samples;
+    // A problem the station's owner must hear of (once per run and channel).
+    std::function<void(const std::string&)> on_problem;
 
     // datalog::SecondSink
     void samples(int ch, double second, double rate, char lock,
@@ -46,6 +48,7 @@ private:
     std::array<std::unique_ptr<RecordBuilder>, config::kChannels> builders_;
     std::vector<RecordSink*> outputs_;
     long records_ = 0;
+    std::array<bool, config::kChannels> clash_reported_{};
 };
 
 }  // namespace velkantor::stream
