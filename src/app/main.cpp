@@ -171,6 +171,11 @@ int main(int argc, char** argv) {
         platform::StdFileSystem fs;
         return app::run_drum_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr);
     }
+    if (!args.empty() && args[0] == "export") {
+        platform::StdFileSystem fs;
+        return app::run_export_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr,
+                                       isatty(STDERR_FILENO) != 0);
+    }
     if (!args.empty() && args[0] == "extract") {
         platform::StdFileSystem fs;
         return app::run_extract_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr,
