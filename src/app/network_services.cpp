@@ -1,6 +1,7 @@
 #include "app/network_services.h"
 
 #include "platform/file_system.h"
+#include "stream/event_miniseed.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
 #include "stream/stream_settings.h"
@@ -66,7 +67,9 @@ void NetworkServices::configure_streaming() {
 
 void NetworkServices::start_streaming() {
     auto& s = *streaming_;
-    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled) return;
+    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled && !s.settings.archive.event_mseed) {
+        return;
+    }
     s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
                                                   station_.settings());
     s.feed->on_problem = [this](const std::string& line) { station_.AppendEventLog(line); };
@@ -78,12 +81,38 @@ void NetworkServices::start_streaming() {
         s.feed->add_output(s.archive.get());
         started_.push_back("miniSEED archive in " + folder);
     }
-    station_.datalog().set_sink(s.feed.get());
+    // The samples are taken only where records go (the event copies need the names alone).
+    if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
+        station_.datalog().set_sink(s.feed.get());
+    }
+}
+
+void NetworkServices::start_event_miniseed() {
+    station_.add_event_file_hook([this](int ch, const std::string& path) {
+        auto& fs = station_.fs();
+        auto text = fs.read_file(path, 256u << 20);
+        if (!text) return;
+        double rate = station_.run().configured_rate[static_cast<size_t>(ch)];
+        stream::StreamId id = streaming_->feed ? streaming_->feed->stream_id(ch, rate)
+                                               : stream::StreamId{};
+        auto converted = stream::EventFileToMiniSeed(*text, id);
+        std::string name = path + ".mseed";
+        if (!converted.error.empty()) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": no miniSEED copy: " + converted.error);
+        } else if (auto written = fs.replace_file(name, converted.records); !written) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": miniSEED copy not written: " + written.error);
+        }
+    });
 }
 
 void NetworkServices::start() {
     for (const auto& problem : problems_) station_.AppendEventLog(problem);
-    if (streaming_) start_streaming();
+    if (streaming_) {
+        start_streaming();
+        if (streaming_->settings.archive.event_mseed) start_event_miniseed();
+    }
     for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
 }
