@@ -124,6 +124,8 @@ void NetworkServices::stop() {
     }
 }
 
-void NetworkServices::second() {}
+void NetworkServices::second() {
+    if (streaming_ && streaming_->feed) streaming_->feed->idle_second();
+}
 
 }  // namespace velkantor::app
