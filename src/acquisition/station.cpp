@@ -41,7 +41,7 @@ Station::Station(StationPlatform platform, std::string folder)
 events::EventFiles::Environment Station::event_environment() {
     events::EventFiles::Environment environment{
         platform_.fs, settings_, run_, detector_, event_log_, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr};
+        nullptr, nullptr, nullptr, nullptr};
     environment.facts = [this](int ch, double start_epoch) {
         return events::HeaderFacts{text::format_datetime(text::from_epoch_seconds(start_epoch)),
                                    run_.configured_rate[static_cast<size_t>(ch)], lock_text(),
@@ -54,6 +54,9 @@ events::EventFiles::Environment Station::event_environment() {
         if (settings_.general.service_mode == 3 && trace) trace(line);
     };
     environment.alarm_test = [this](int ch, int32_t value) { alarms_.alarm_request(ch, value); };
+    environment.file_finished = [this](int ch, const std::string& path) {
+        for (auto& hook : event_file_hooks_) hook(ch, path);
+    };
     environment.event_closed = [this](int, const events::EventSummary& summary) {
         // The figures of the event log's line, so both say the same of the event.
         if (!alarms_.WriteCommandFiles(summary)) {
@@ -629,6 +632,8 @@ void Station::sample_chain(int ch) {
         if (channel.datalog_enabled != 0) {
             datalog_.AppendDatalogSample(ch, value);
             consumers_->datalog_append(ch, value);
+        } else if (datalog_.has_sink()) {
+            datalog_.AppendDatalogSample(ch, value);  // streamed, not logged
         }
 
         // Pre-event ring: the position runs 1..pre-event length and wraps to 1.

@@ -152,6 +152,10 @@ public:
     // Work of the services that publish the station (streaming, page, alerts), run on the
     // engine's thread after each second's housekeeping. They must not wait for anything.
     void add_tick_hook(std::function<void()> hook) { tick_hooks_.push_back(std::move(hook)); }
+    // Called with each event file as it is finished (channel, path), on the engine's thread.
+    void add_event_file_hook(std::function<void(int, const std::string&)> hook) {
+        event_file_hooks_.push_back(std::move(hook));
+    }
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
@@ -238,6 +242,7 @@ private:
     timekeeping::SecondListener default_second_listener_;
     timekeeping::SecondListener* second_listener_ = &default_second_listener_;
     std::vector<std::function<void()>> tick_hooks_;
+    std::vector<std::function<void(int, const std::string&)>> event_file_hooks_;
     timekeeping::BoardClock board_clock_{*this};
     timekeeping::ClockTrim clock_trim_{*this};
     timekeeping::PeriodicTimer timer_{*this};

@@ -105,6 +105,7 @@ std::string default_station_folder() {
 std::string usage_text() {
     return R"(Usage: velkantor [options]
        velkantor extract --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]  (see extract --help)
+       velkantor export --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]   (see export --help)
        velkantor review --channel N --from "YYYY/MM/DD HH:MM:SS" --png FILE   (see review --help)
        velkantor drum --channel N --date YYYY/MM/DD [--out FILE]              (see drum --help)
 

@@ -12,6 +12,7 @@
 #include "app/desktop_app.h"
 #include "app/desktop_host.h"
 #include "app/headless_host.h"
+#include "app/network_services.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
@@ -108,6 +109,11 @@ int run_station(const app::Options& options, int argc, char** argv) {
                          .sound = &sound,
                          .disk_space = &disk_space,
                          .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
+    // miniSEED, SeedLink, the page and the alerts (network.ini and the command line); their
+    // problems and what they started go to the event log, which the console also shows.
+    app::NetworkServices services(station, options);
+    services.configure();
+    services.start();
     if (desktop) {
         return app::run_desktop(station, *desktop_host, *dialogs, codec,
                                 {options.simulate, options.for_seconds, options.screenshot,
@@ -164,6 +170,11 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "drum") {
         platform::StdFileSystem fs;
         return app::run_drum_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr);
+    }
+    if (!args.empty() && args[0] == "export") {
+        platform::StdFileSystem fs;
+        return app::run_export_command({args.begin() + 1, args.end()}, fs, std::cout, std::cerr,
+                                       isatty(STDERR_FILENO) != 0);
     }
     if (!args.empty() && args[0] == "extract") {
         platform::StdFileSystem fs;

@@ -1,11 +1,20 @@
 #include "app/network_services.h"
 
 #include "platform/file_system.h"
+#include "stream/event_miniseed.h"
+#include "stream/sds_archive.h"
+#include "stream/stream_feed.h"
+#include "stream/stream_settings.h"
 
 namespace velkantor::app {
 
-// The miniSEED side: record building from the datalog's seconds, archive, SeedLink server.
-struct NetworkServices::Streaming {};
+// The miniSEED side: records built from the datalog's seconds, the day archive, the SeedLink
+// server.
+struct NetworkServices::Streaming {
+    stream::StreamSettings settings;
+    std::unique_ptr<stream::StreamFeed> feed;
+    std::unique_ptr<stream::SdsArchive> archive;
+};
 
 NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
     : station_(station), options_(options) {}
@@ -28,15 +37,95 @@ void NetworkServices::configure() {
             }
         }
     }
+    configure_streaming();
+}
+
+void NetworkServices::configure_streaming() {
+    streaming_ = std::make_unique<Streaming>();
+    auto& settings = streaming_->settings;
+    settings = stream::ParseStreamSettings(ini_, problems_);
+    if (!options_.seedlink.empty()) {
+        if (auto listen = config::parse_listen_address(options_.seedlink, "0.0.0.0")) {
+            settings.seedlink.listen = *listen;
+            settings.seedlink.enabled = true;
+        }
+    }
+    if (!options_.archive.empty()) {
+        settings.archive.folder = options_.archive;
+        settings.archive.enabled = true;
+    }
+    if (!settings.codes_valid) {
+        if (settings.seedlink.enabled || settings.archive.enabled) {
+            problems_.push_back(std::string(config::kNetworkFileName) +
+                                ": the station's codes are not valid; no miniSEED is made");
+        }
+        settings.seedlink.enabled = false;
+        settings.archive.enabled = false;
+        settings.archive.event_mseed = false;
+    }
+}
+
+void NetworkServices::start_streaming() {
+    auto& s = *streaming_;
+    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled && !s.settings.archive.event_mseed) {
+        return;
+    }
+    s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
+                                                  station_.settings());
+    s.feed->on_problem = [this](const std::string& line) { station_.AppendEventLog(line); };
+    if (s.settings.archive.enabled) {
+        std::string folder = s.settings.archive.folder;
+        if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);
+        s.archive = std::make_unique<stream::SdsArchive>(
+            station_.fs(), folder, [this](const std::string& line) { station_.AppendEventLog(line); });
+        s.feed->add_output(s.archive.get());
+        started_.push_back("miniSEED archive in " + folder);
+    }
+    // The samples are taken only where records go (the event copies need the names alone).
+    if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
+        station_.datalog().set_sink(s.feed.get());
+    }
+}
+
+void NetworkServices::start_event_miniseed() {
+    station_.add_event_file_hook([this](int ch, const std::string& path) {
+        auto& fs = station_.fs();
+        auto text = fs.read_file(path, 256u << 20);
+        if (!text) return;
+        double rate = station_.run().configured_rate[static_cast<size_t>(ch)];
+        stream::StreamId id = streaming_->feed ? streaming_->feed->stream_id(ch, rate)
+                                               : stream::StreamId{};
+        auto converted = stream::EventFileToMiniSeed(*text, id);
+        std::string name = path + ".mseed";
+        if (!converted.error.empty()) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": no miniSEED copy: " + converted.error);
+        } else if (auto written = fs.replace_file(name, converted.records); !written) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": miniSEED copy not written: " + written.error);
+        }
+    });
 }
 
 void NetworkServices::start() {
     for (const auto& problem : problems_) station_.AppendEventLog(problem);
+    if (streaming_) {
+        start_streaming();
+        if (streaming_->settings.archive.event_mseed) start_event_miniseed();
+    }
+    for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
 }
 
-void NetworkServices::stop() {}
+void NetworkServices::stop() {
+    if (streaming_ && streaming_->feed) {
+        station_.datalog().set_sink(nullptr);
+        streaming_->feed.reset();  // what is pending goes out as records first
+    }
+}
 
-void NetworkServices::second() {}
+void NetworkServices::second() {
+    if (streaming_ && streaming_->feed) streaming_->feed->idle_second();
+}
 
 }  // namespace velkantor::app

@@ -38,6 +38,9 @@ public:
 
 private:
     void second();  // the engine's one-second work of the services
+    void configure_streaming();
+    void start_streaming();
+    void start_event_miniseed();
 
     acquisition::Station& station_;
     Options options_;

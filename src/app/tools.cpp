@@ -14,9 +14,119 @@
 #include "display/offline_drum.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/qt_picture_codec.h"
+#include "stream/datalog_export.h"
 #include "text/number_text.h"
 
 namespace velkantor::app {
+
+std::string export_usage() {
+    return R"(Usage: velkantor export --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]
+
+Writes the datalog of a period as one miniSEED file (512-byte records, Steim-2), named by the
+station's network.ini; where the datalog has no samples the file has a gap.
+
+  --station DIR      station folder (default: $VELKANTOR_STATION, else ~/velkantor)
+  --from TIME        start of the period, "YYYY/MM/DD HH:MM:SS" (board time)
+  --minutes M        length of the period in minutes
+  --channels LIST    channels to export, e.g. 1,3 (default: all four)
+  --out FILE         the miniSEED file (default: NET.STA.YYYYMMDD_HHMMSS.mseed here)
+)";
+}
+
+int run_export_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                       std::ostream& out, std::ostream& err, bool show_progress) {
+    std::string station;
+    std::string from_text;
+    std::string out_path;
+    double minutes = 0;
+    int mask = 0xF;
+    auto bad = [&](const std::string& why) {
+        err << "velkantor export: " << why << "\n" << export_usage();
+        return 2;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--help") {
+            out << export_usage();
+            return 0;
+        } else if (arg == "--station") {
+            station = value();
+        } else if (arg == "--from") {
+            from_text = value();
+        } else if (arg == "--minutes") {
+            auto m = text::strict_number(value());
+            if (!m || *m <= 0 || *m > 60 * 24 * 31) return bad("--minutes needs a number of minutes");
+            minutes = *m;
+        } else if (arg == "--channels") {
+            mask = 0;
+            for (char c : value()) {
+                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
+                else if (c != ',' && c != ' ') return bad("--channels takes channel numbers 1 to 4");
+            }
+        } else if (arg == "--out") {
+            out_path = value();
+            if (out_path.empty()) return bad("--out needs a file name");
+        } else {
+            return bad("unknown option \"" + arg + "\"");
+        }
+    }
+    auto from = text::parse_datetime(from_text);
+    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
+    if (minutes <= 0) return bad("--minutes is needed");
+    if (mask == 0) return bad("no channel to export");
+    if (station.empty()) station = default_station_folder();
+
+    config::Settings settings;
+    auto report = config::ReadConfigurationFile(
+        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
+    if (!report.fatal_error.empty()) {
+        err << "velkantor export: " << report.fatal_error << "\n";
+        return 1;
+    }
+    std::vector<std::string> problems;
+    config::IniFile ini;
+    if (auto text = fs.read_file(platform::join_path(station, config::kNetworkFileName), 1 << 20)) {
+        ini = config::IniFile::parse(*text);
+    }
+    auto stream_settings = stream::ParseStreamSettings(ini, problems);
+    for (const auto& problem : problems) err << "velkantor export: " << problem << "\n";
+    if (!stream_settings.codes_valid) {
+        err << "velkantor export: the station's codes in network.ini are not valid\n";
+        return 1;
+    }
+    stream::ExportRequest request;
+    request.datalog_folder = platform::join_path(station, "datalog");
+    request.codes = stream_settings.codes;
+    request.from_epoch = text::to_epoch_seconds(*from);
+    request.minutes = minutes;
+    request.channel_mask = mask;
+    auto result = stream::ExportDatalog(fs, settings, request, [&](double fraction) {
+        if (show_progress) err << "\rExporting " << static_cast<int>(fraction * 100) << "%" << std::flush;
+    });
+    if (show_progress) err << "\n";
+    if (result.record_count == 0) {
+        err << "velkantor export: " << result.message << "\n";
+        return 1;
+    }
+    if (out_path.empty()) {
+        out_path = request.codes.network + "." + request.codes.station + "." +
+                   text::format_file_stamp(*from) + ".mseed";
+    }
+    if (auto written = fs.replace_file(out_path, result.records); !written) {
+        err << "velkantor export: " << out_path << " not written: " << written.error << "\n";
+        return 1;
+    }
+    out << out_path << "\n";
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        auto c = static_cast<size_t>(ch);
+        if (((mask >> ch) & 1) == 0) continue;
+        err << "channel " << ch + 1 << ": " << result.samples[c] << " samples";
+        if (result.gaps[c] > 0) err << ", " << result.gaps[c] << " gaps where the datalog has none";
+        err << "\n";
+    }
+    return 0;
+}
 
 std::string extract_usage() {
     return R"(Usage: velkantor extract --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]

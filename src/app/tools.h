@@ -14,6 +14,11 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
                         std::ostream& out, std::ostream& err, bool show_progress);
 std::string extract_usage();
 
+// `velkantor export ...`: the datalog of a period as one miniSEED file.
+int run_export_command(const std::vector<std::string>& args, platform::FileSystem& fs,
+                       std::ostream& out, std::ostream& err, bool show_progress);
+std::string export_usage();
+
 // `velkantor review ...`: one review page of a channel's datalog drawn into an image file.
 int run_review_command(const std::vector<std::string>& args, platform::FileSystem& fs,
                        std::ostream& out, std::ostream& err);

@@ -79,7 +79,11 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
             run.sources.push_back(source);
         }
     };
-    // Sample k of the run lies at from_epoch + k / rate.
+    // Sample k of the run lies at from_epoch + k / rate. At today's epoch seconds a double
+    // holds that time to about 2e-7 s, a few hundred-thousandths of a sample at 100/s: the
+    // positions are rounded with a thousandth of a sample of slack, or a sample at a file's
+    // start is read twice (once as the last of the run before it).
+    constexpr double kSlack = 1e-3;
     while (run.values.size() < count) {
         double t = from_epoch + static_cast<double>(run.values.size()) / rate;
         // The latest file that begins at or before t (a millisecond of slack for rounding).
@@ -88,7 +92,7 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
         double next_start = next == list.end() ? INFINITY : next->start_epoch;
         auto until_next = [&] {
             if (!std::isfinite(next_start)) return count - run.values.size();
-            double n = std::ceil((next_start - t) * rate - 1e-6);
+            double n = std::ceil((next_start - t) * rate - kSlack);
             return static_cast<size_t>(std::max(1.0, n));
         };
         if (next == list.begin()) {
@@ -100,7 +104,7 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
             run.rate_mismatch = true;
             return run;
         }
-        double position = std::floor((t - file.start_epoch) * rate + 1e-6);
+        double position = std::floor((t - file.start_epoch) * rate + kSlack);
         auto first = static_cast<uint64_t>(std::max(0.0, position));
         if (first >= file.samples) {
             push(until_next(), 0, SampleSource::past_end);

@@ -44,6 +44,23 @@ void DatalogWriter::start(int16_t ad_type) {
     rates_.fill(0);
     cut_.fill(false);
     filled_.fill(0);
+    stream_next_.fill(0);
+}
+
+std::vector<int32_t> DatalogWriter::values_of(const std::string& buffer) const {
+    std::vector<int32_t> values;
+    const auto size = static_cast<size_t>(bytes_per_sample_);
+    values.reserve(buffer.size() / size);
+    for (size_t at = 0; at + size <= buffer.size(); at += size) {
+        uint32_t bits = 0;
+        for (size_t i = 0; i < size; ++i) {
+            bits |= static_cast<uint32_t>(static_cast<uint8_t>(buffer[at + i])) << (8 * i);
+        }
+        // Two-byte samples are the 16-bit values a reader of the file sees.
+        if (size == 2) bits = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)));
+        values.push_back(static_cast<int32_t>(bits));
+    }
+    return values;
 }
 
 void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
@@ -105,7 +122,8 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
     lock_ = second.lock;
     for (int ch = 0; ch < config::kChannels; ++ch) {
         auto c = static_cast<size_t>(ch);
-        if (settings.channels[c].datalog_enabled == 0) continue;
+        const bool logged = settings.channels[c].datalog_enabled != 0;
+        if (!logged && !sink_) continue;
         const double rate = second.rates[c];
         std::string& buffer = buffers_[c];
         const size_t whole = second_bytes(rate);
@@ -116,16 +134,28 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
             if (!(exact && buffer.size() == whole)) buffer.clear();
             cut_[c] = false;
             next_second_[c] = 0;
+            stream_next_[c] = 0;
         }
         // Before the run's first frame the samples are the tail of a second not known.
         if (!placed) {
             if (!buffer.empty()) next_second_[c] = 0;
+            stream_next_[c] = 0;
             buffer.clear();
         }
+        if (!buffer.empty() && buffer.size() > whole) buffer.resize(whole);
+        if (!buffer.empty() && sink_ && rate > 0) {
+            // A second short of samples on a board that paces them exactly is filled in the
+            // file (to keep later seconds at their places) but not in the stream: its record
+            // ends with the last real sample and the next second begins a new one.
+            sink_->samples(ch, held, rate, second.lock, values_of(buffer), stream_next_[c] == held);
+            stream_next_[c] = exact && buffer.size() < whole ? 0 : held + 1;
+        }
+        if (!logged) {
+            buffer.clear();
+            continue;
+        }
         if (!buffer.empty()) {
-            if (buffer.size() > whole) {
-                buffer.resize(whole);
-            } else if (exact && buffer.size() < whole) {
+            if (exact && buffer.size() < whole) {
                 // Samples lost on the line: the second is filled up with its last sample, so
                 // that every later second of the file stays at its place.
                 std::string last = buffer.substr(buffer.size() - sample_bytes);
@@ -170,10 +200,17 @@ void DatalogWriter::write_partial(const config::Settings& settings,
         // The part of a second has a place only when its frame was in step with the one
         // before it (a garbled time must not name a file).
         bool placed = frame_ > 0 && frame_ == frame_before_ + 1;
-        if (settings.channels[c].datalog_enabled != 0 && !buffer.empty() && placed && !cut_[c]) {
+        const bool logged = settings.channels[c].datalog_enabled != 0;
+        if ((logged || sink_) && !buffer.empty() && placed && !cut_[c]) {
             const double rate = rates_[c];
             const size_t whole = second_bytes(rate);
             if (buffer.size() > whole) buffer.resize(whole);
+            if (sink_ && rate > 0 && !buffer.empty()) {
+                sink_->samples(ch, frame_, rate, lock_, values_of(buffer), stream_next_[c] == frame_);
+            }
+        }
+        if (logged && !buffer.empty() && placed && !cut_[c]) {
+            const double rate = rates_[c];
             bool ok = true;
             if (names_[c].empty() || next_second_[c] != frame_) {
                 ok = begin_file(ch, frame_, rate, lock_, report);
@@ -189,7 +226,9 @@ void DatalogWriter::write_partial(const config::Settings& settings,
         buffer.clear();
         // A part of a second ends the file: the next second begins another.
         next_second_[c] = 0;
+        stream_next_[c] = 0;
     }
+    if (sink_) sink_->cut();
 }
 
 void DatalogWriter::stop(const config::Settings& settings,

@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "config/settings.h"
 #include "platform/file_system.h"
@@ -17,6 +18,20 @@ std::string DatalogFileName(const text::DateTime& board_time, double rate, char 
 // Minutes between file boundaries, by `flush_period` (0..5; others take the default 15).
 int RotationMinutes(int flush_period);
 
+// Whatever else is built from the datalog's seconds (the miniSEED records): it hears every
+// channel that sends samples, logged or not, with the datalog's own time positions.
+class SecondSink {
+public:
+    virtual ~SecondSink() = default;
+    // Channel `ch`'s samples that belong from the board second `second` on, at `rate`, as the
+    // datalog writes them (the samples a line lost are not filled in here). `continues`: they
+    // follow the channel's previous samples without a gap, at the rate's spacing.
+    virtual void samples(int ch, double second, double rate, char lock,
+                         const std::vector<int32_t>& values, bool continues) = 0;
+    // The stream was cut or stopped: the samples that follow begin anew.
+    virtual void cut() = 0;
+};
+
 // The continuous datalog: each logged channel's conditioned samples, little-endian, one
 // file per channel and period, appended once per board second.
 class DatalogWriter {
@@ -27,6 +42,10 @@ public:
     // A new run: buffers and names empty; 4-byte samples for the 18- and 24-bit boards.
     void start(int16_t ad_type);
     void AppendDatalogSample(int ch, int32_t value);
+    // With a sink, every channel's samples are taken (the station then passes samples of
+    // channels whose datalog is off too); only logged channels are written to files.
+    void set_sink(SecondSink* sink) { sink_ = sink; }
+    bool has_sink() const { return sink_ != nullptr; }
 
     struct Second {
         text::DateTime board_time;  // the board time stamp of this second
@@ -68,6 +87,8 @@ private:
     // The most bytes one second of a channel at `rate` may carry.
     size_t second_bytes(double rate) const;
     std::string free_name(const std::string& name) const;
+    // The samples of a buffer as the file holds them (the sink's values).
+    std::vector<int32_t> values_of(const std::string& buffer) const;
     void write_partial(const config::Settings& settings,
                        const std::function<void(int, const std::string&)>& report, const char* what);
 
@@ -90,6 +111,10 @@ private:
     // Set when the stream was cut: the first samples after it are dropped.
     std::array<bool, config::kChannels> cut_{};
     std::array<long, config::kChannels> filled_{};
+    SecondSink* sink_ = nullptr;
+    // The second the sink's stream of each channel expects next (0: none; what comes begins
+    // anew). Apart from the files' own, since a file can fail while the stream goes on.
+    std::array<double, config::kChannels> stream_next_{};
 };
 
 }  // namespace velkantor::datalog

@@ -295,6 +295,28 @@ TEST_F(DatalogTest, ReaderPlacesSamplesByTimeAndMarksGaps) {
     EXPECT_TRUE(reader.read(0, t, 200).rate_mismatch);
 }
 
+// At 100 samples per second and today's epoch seconds, a run's time lands a hair before a
+// file's first sample: each sample is still read once, at its place.
+TEST_F(DatalogTest, ReaderReadsEachSampleOnceAcrossFileStarts) {
+    auto samples = [](int count, int base) {
+        std::string bytes;
+        for (int i = 0; i < count; ++i) bytes += std::string{static_cast<char>(base + i), 0};
+        return bytes;
+    };
+    fs.put("/s/datalog/20261211_003854_0100N.LG0", samples(672, 0));
+    fs.put("/s/datalog/20261211_003902_0100N.LG0", samples(85, 100));
+    DatalogReader reader(fs, "/s/datalog", 2);
+    double t = text::to_epoch_seconds({2026, 12, 11, 0, 38, 54, 0});
+    auto run = reader.read(0, t, 1000, 100);
+    size_t real = 0;
+    for (auto source : run.sources) real += source == SampleSource::unlocked;
+    EXPECT_EQ(real, 672u + 85u);
+    EXPECT_EQ(run.sources[799], SampleSource::past_end);
+    EXPECT_EQ(run.values[800], 100);
+    EXPECT_EQ(run.values[884], 184);
+    EXPECT_EQ(run.sources[885], SampleSource::past_end);
+}
+
 TEST_F(DatalogTest, ReaderSurvivesOddFiles) {
     fs.put("/s/datalog/20261205_120000_0010L.LG0", "\x01");  // half a sample
     DatalogReader reader(fs, "/s/datalog", 2);

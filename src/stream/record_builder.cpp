@@ -1,0 +1,121 @@
+#include "stream/record_builder.h"
+
+#include <libmseed.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace velkantor::stream {
+
+namespace {
+
+// Steim-2 holds differences of up to 30 bits; a pair of samples further apart (possible
+// only with conditioned 32-bit values) is packed with Steim-1, which holds 32.
+bool fits_steim2(const std::vector<int32_t>& values) {
+    constexpr int64_t kLimit = (int64_t{1} << 29) - 1;
+    for (size_t i = 1; i < values.size(); ++i) {
+        int64_t difference = int64_t{values[i]} - int64_t{values[i - 1]};
+        if (difference > kLimit || difference < -kLimit - 1) return false;
+    }
+    return true;
+}
+
+void copy_code(char* field, size_t size, const std::string& code) {
+    std::memset(field, 0, size);
+    std::memcpy(field, code.data(), std::min(code.size(), size - 1));
+}
+
+}  // namespace
+
+RecordBuilder::RecordBuilder(StreamId id, RecordSink& sink) : id_(std::move(id)), sink_(sink) {
+    msr_ = msr_init(nullptr);
+    copy_code(msr_->network, sizeof msr_->network, id_.network);
+    copy_code(msr_->station, sizeof msr_->station, id_.station);
+    copy_code(msr_->location, sizeof msr_->location, id_.location);
+    copy_code(msr_->channel, sizeof msr_->channel, id_.channel);
+    msr_->dataquality = 'D';
+    msr_->reclen = kRecordLength;
+    msr_->byteorder = 1;  // big-endian, as the common readers expect
+    msr_->sampletype = 'i';
+    msr_->fsdh = static_cast<fsdh_s*>(std::calloc(1, sizeof(fsdh_s)));
+    blkt_1001_s timing{};
+    msr_addblockette(msr_, reinterpret_cast<char*>(&timing), sizeof timing, 1001, 0);
+}
+
+RecordBuilder::~RecordBuilder() {
+    flush();
+    msr_->datasamples = nullptr;  // the samples are ours
+    msr_->numsamples = 0;
+    msr_free(&msr_);
+}
+
+MicroTime RecordBuilder::time_of(int64_t sample) const {
+    return segment_start_ + std::llround(static_cast<double>(sample) * 1e6 / rate_);
+}
+
+void RecordBuilder::add(MicroTime first, double rate, bool locked,
+                        const std::vector<int32_t>& values, bool continues) {
+    if (values.empty() || !(rate > 0)) return;
+    if (open_ && (!continues || rate != rate_)) end_segment();
+    if (open_ && locked != locked_) flush();  // a record's clock flags hold for all its samples
+    if (!open_) {
+        open_ = true;
+        segment_start_ = first;
+        packed_ = 0;
+        rate_ = rate;
+    }
+    locked_ = locked;
+    pending_.insert(pending_.end(), values.begin(), values.end());
+    pack(false);
+}
+
+void RecordBuilder::flush() {
+    if (!pending_.empty()) pack(true);
+}
+
+void RecordBuilder::end_segment() {
+    flush();
+    open_ = false;
+}
+
+void RecordBuilder::pack(bool flush_all) {
+    msr_->starttime = time_of(packed_);
+    msr_->samprate = rate_;
+    msr_->encoding = fits_steim2(pending_) ? DE_STEIM2 : DE_STEIM1;
+    msr_->fsdh->io_flags = locked_ ? 0x20 : 0x00;  // bit 5: the clock is locked
+    msr_->Blkt1001->timing_qual = static_cast<uint8_t>(locked_ ? kLockedQuality : kFreeQuality);
+    msr_->datasamples = pending_.data();
+    msr_->numsamples = static_cast<int64_t>(pending_.size());
+    msr_->samplecnt = msr_->numsamples;
+    int64_t packed = 0;
+    msr_pack(msr_, &RecordBuilder::emit, this, &packed, flush_all ? 1 : 0, 0);
+    msr_->datasamples = nullptr;
+    msr_->numsamples = 0;
+    if (packed <= 0) return;
+    auto done = std::min<size_t>(static_cast<size_t>(packed), pending_.size());
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+    packed_ += static_cast<int64_t>(done);
+}
+
+void RecordBuilder::emit(char* record, int length, void* self) {
+    auto& builder = *static_cast<RecordBuilder*>(self);
+    if (length != kRecordLength) return;
+    MSRecord* header = nullptr;
+    if (msr_unpack(record, length, &header, 0, 0) != MS_NOERROR || !header) {
+        msr_free(&header);
+        return;
+    }
+    MiniSeedRecord out;
+    out.id = builder.id_;
+    out.start = header->starttime;
+    out.samples = static_cast<int>(header->samplecnt);
+    out.rate = builder.rate_;
+    out.end = out.start + (out.samples > 0 ? std::llround((out.samples - 1) * 1e6 / builder.rate_) : 0);
+    out.bytes.assign(record, static_cast<size_t>(length));
+    msr_free(&header);
+    builder.sink_.record(out);
+}
+
+}  // namespace velkantor::stream
