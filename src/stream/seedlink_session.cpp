@@ -79,6 +79,15 @@ std::string xml_escape(std::string_view text) {
     return result;
 }
 
+// A setting's text inside a reply line: a line end in it would end the reply early.
+std::string one_line(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return result;
+}
+
 std::string hex6(uint32_t sequence) {
     char text[8];
     std::snprintf(text, sizeof text, "%06X", sequence & kSequenceMask);
@@ -208,6 +217,13 @@ std::optional<MicroTime> parse_seedlink_time(std::string_view text) {
 SeedLinkSession::SeedLinkSession(const SeedLinkIdentity& identity, const RecordRing& ring)
     : identity_(identity), ring_(ring) {}
 
+void SeedLinkSession::prepare_packing() {
+    static const SeedLinkIdentity identity;
+    static const RecordRing ring(0, 0, 0);
+    SeedLinkSession session(identity, ring);
+    session.info("ID");
+}
+
 void SeedLinkSession::receive(std::string_view bytes, MicroTime now) {
     for (char c : bytes) {
         if (closed()) return;
@@ -269,13 +285,13 @@ void SeedLinkSession::handle(std::string_view line) {
 
     if (verb == "HELLO" && args.empty()) {
         reply("SeedLink v3.1 (" + identity_.software + ") :: SLPROTO:3.1\r\n" +
-              identity_.description + "\r\n");
+              one_line(identity_.description) + "\r\n");
     } else if (verb == "BYE" && args.empty()) {
         close_reason_ = "BYE";
     } else if (verb == "INFO" && args.size() == 1) {
         info(upper(args[0]));
     } else if (verb == "CAT" && args.empty()) {
-        reply(identity_.network + " " + identity_.station + " " + identity_.description +
+        reply(identity_.network + " " + identity_.station + " " + one_line(identity_.description) +
               "\r\nEND");
     } else if (mode_ != Mode::commands) {
         // Once the transfer runs only INFO and BYE mean anything.

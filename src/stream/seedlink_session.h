@@ -55,6 +55,11 @@ class SeedLinkSession {
 public:
     SeedLinkSession(const SeedLinkIdentity& identity, const RecordRing& ring);
 
+    // libmseed reads its byte-order overrides from the environment into unguarded globals
+    // on its first pack. Call once on the thread that starts the server, before any other
+    // thread packs, so that later packs on any thread only read them.
+    static void prepare_packing();
+
     // Bytes from a TCP client: commands end in CR, LF or CR LF.
     void receive(std::string_view bytes, MicroTime now);
     // One command without its line end (a WebSocket text message).

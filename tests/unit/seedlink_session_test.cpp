@@ -135,6 +135,11 @@ TEST_F(SeedLinkSessionTest, LinesArriveInPiecesAndTooLongOnesAreForgotten) {
     EXPECT_EQ(send("\nSELECT HHN\r"), "OK\r\n");
 }
 
+TEST_F(SeedLinkSessionTest, ALineEndInTheDescriptionDoesNotEndTheGreeting) {
+    identity.description = "Hill\r\nstation";
+    EXPECT_EQ(send("HELLO\r"), "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nHill  station\r\n");
+}
+
 TEST_F(SeedLinkSessionTest, ByeAndTooManyCommandsEndTheConversation) {
     send("BYE\r");
     EXPECT_EQ(session.close_reason(), "BYE");

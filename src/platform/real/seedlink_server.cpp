@@ -403,6 +403,7 @@ SeedLinkServer::~SeedLinkServer() { stop(); }
 std::string SeedLinkServer::start() {
     Impl& i = *impl_;
     if (i.running) return "";
+    stream::SeedLinkSession::prepare_packing();
     std::string address = i.config.listen.address.empty() ? "0.0.0.0" : i.config.listen.address;
     std::string where = address + ":" + std::to_string(i.config.listen.port);
     error_code ec;
