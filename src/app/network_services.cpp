@@ -1,6 +1,7 @@
 #include "app/network_services.h"
 
 #include "platform/file_system.h"
+#include "platform/real/seedlink_server.h"
 #include "stream/event_miniseed.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
@@ -14,6 +15,7 @@ struct NetworkServices::Streaming {
     stream::StreamSettings settings;
     std::unique_ptr<stream::StreamFeed> feed;
     std::unique_ptr<stream::SdsArchive> archive;
+    std::unique_ptr<platform::SeedLinkServer> server;
 };
 
 NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
@@ -81,6 +83,31 @@ void NetworkServices::start_streaming() {
         s.feed->add_output(s.archive.get());
         started_.push_back("miniSEED archive in " + folder);
     }
+    if (s.settings.seedlink.enabled) {
+        platform::SeedLinkServer::Config config;
+        config.listen = s.settings.seedlink.listen;
+        config.ring_minutes = s.settings.seedlink.ring_minutes;
+        config.clients = s.settings.seedlink.clients;
+        config.allow = s.settings.seedlink.allow;
+        config.network = s.settings.codes.network;
+        config.station = s.settings.codes.station;
+        config.description = s.settings.codes.description;
+        config.software = std::string(acquisition::kProgramVersion);
+        auto server = std::make_unique<platform::SeedLinkServer>(config);
+        const std::string where = (config.listen.address.find(':') != std::string::npos
+                                       ? "[" + config.listen.address + "]"
+                                       : config.listen.address) +
+                                  ":";
+        if (std::string failed = server->start(); !failed.empty()) {
+            station_.AppendEventLog("SeedLink server not started on " + where +
+                                    std::to_string(config.listen.port) + ": " + failed);
+            s.settings.seedlink.enabled = false;
+        } else {
+            s.server = std::move(server);
+            s.feed->add_output(s.server.get());
+            started_.push_back("SeedLink server on " + where + std::to_string(s.server->port()));
+        }
+    }
     // The samples are taken only where records go (the event copies need the names alone).
     if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
         station_.datalog().set_sink(s.feed.get());
@@ -118,14 +145,25 @@ void NetworkServices::start() {
 }
 
 void NetworkServices::stop() {
-    if (streaming_ && streaming_->feed) {
+    if (!streaming_) return;
+    if (streaming_->feed) {
         station_.datalog().set_sink(nullptr);
         streaming_->feed.reset();  // what is pending goes out as records first
+    }
+    if (streaming_->server) {
+        streaming_->server->stop();
+        for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
+        streaming_->server.reset();
     }
 }
 
 void NetworkServices::second() {
-    if (streaming_ && streaming_->feed) streaming_->feed->idle_second();
+    if (!streaming_) return;
+    if (streaming_->feed) streaming_->feed->idle_second();
+    // Client connects and disconnects, told by the server's thread, go to the event log here.
+    if (streaming_->server) {
+        for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
+    }
 }
 
 }  // namespace velkantor::app
