@@ -99,8 +99,8 @@ void NetworkServices::start_streaming() {
                                        : config.listen.address) +
                                   ":";
         if (std::string failed = server->start(); !failed.empty()) {
-            station_.AppendEventLog("SeedLink server not started on " + where +
-                                    std::to_string(config.listen.port) + ": " + failed);
+            // "SeedLink server: cannot listen on ADDRESS:PORT: Address already in use"
+            station_.AppendEventLog(failed + "; the server stays off");
             s.settings.seedlink.enabled = false;
         } else {
             s.server = std::move(server);

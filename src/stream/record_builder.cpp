@@ -81,6 +81,10 @@ void RecordBuilder::end_segment() {
 }
 
 void RecordBuilder::pack(bool flush_all) {
+    // libmseed packs only the records it is sure to fill unless told to flush, and it waits
+    // for more samples than any record could take: at 100 samples/s most records would go
+    // out half full at the latency. So everything is packed, and all but the last record
+    // (the one that may not be full yet) are kept; its samples wait for the next second.
     msr_->starttime = time_of(packed_);
     msr_->samprate = rate_;
     msr_->encoding = fits_steim2(pending_) ? DE_STEIM2 : DE_STEIM1;
@@ -89,33 +93,50 @@ void RecordBuilder::pack(bool flush_all) {
     msr_->datasamples = pending_.data();
     msr_->numsamples = static_cast<int64_t>(pending_.size());
     msr_->samplecnt = msr_->numsamples;
+    const int32_t sequence = msr_->sequence_number;
+    trial_.clear();
     int64_t packed = 0;
-    msr_pack(msr_, &RecordBuilder::emit, this, &packed, flush_all ? 1 : 0, 0);
+    msr_pack(msr_, &RecordBuilder::collect, this, &packed, 1, 0);
     msr_->datasamples = nullptr;
     msr_->numsamples = 0;
-    if (packed <= 0) return;
-    auto done = std::min<size_t>(static_cast<size_t>(packed), pending_.size());
+    size_t keep = flush_all || trial_.empty() ? trial_.size() : trial_.size() - 1;
+    size_t done = 0;
+    for (size_t i = 0; i < keep; ++i) done += static_cast<size_t>(emit(trial_[i]));
+    // The fixed header's record number counts only the records sent (1 to 999999): the next
+    // one follows the last kept record's.
+    msr_->sequence_number = sequence;
+    if (keep > 0) {
+        int32_t last = 0;
+        for (char c : trial_[keep - 1].substr(0, 6)) last = last * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
+        msr_->sequence_number = last >= 999999 ? 1 : last + 1;
+    }
+    done = std::min(done, pending_.size());
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
     packed_ += static_cast<int64_t>(done);
 }
 
-void RecordBuilder::emit(char* record, int length, void* self) {
-    auto& builder = *static_cast<RecordBuilder*>(self);
+void RecordBuilder::collect(char* record, int length, void* self) {
     if (length != kRecordLength) return;
+    static_cast<RecordBuilder*>(self)->trial_.emplace_back(record, static_cast<size_t>(length));
+}
+
+int RecordBuilder::emit(const std::string& record) {
     MSRecord* header = nullptr;
-    if (msr_unpack(record, length, &header, 0, 0) != MS_NOERROR || !header) {
+    std::string copy = record;
+    if (msr_unpack(copy.data(), kRecordLength, &header, 0, 0) != MS_NOERROR || !header) {
         msr_free(&header);
-        return;
+        return 0;
     }
     MiniSeedRecord out;
-    out.id = builder.id_;
+    out.id = id_;
     out.start = header->starttime;
     out.samples = static_cast<int>(header->samplecnt);
-    out.rate = builder.rate_;
-    out.end = out.start + (out.samples > 0 ? std::llround((out.samples - 1) * 1e6 / builder.rate_) : 0);
-    out.bytes.assign(record, static_cast<size_t>(length));
+    out.rate = rate_;
+    out.end = out.start + (out.samples > 0 ? std::llround((out.samples - 1) * 1e6 / rate_) : 0);
+    out.bytes = record;
     msr_free(&header);
-    builder.sink_.record(out);
+    sink_.record(out);
+    return out.samples;
 }
 
 }  // namespace velkantor::stream

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "stream/miniseed_record.h"
@@ -41,12 +42,15 @@ public:
 private:
     MicroTime time_of(int64_t sample) const;
     void pack(bool flush);
-    static void emit(char* record, int length, void* self);
+    static void collect(char* record, int length, void* self);
+    // Hands a finished record on; returns its sample count.
+    int emit(const std::string& record);
 
     StreamId id_;
     RecordSink& sink_;
     MSRecord_s* msr_ = nullptr;
     std::vector<int32_t> pending_;
+    std::vector<std::string> trial_;  // the records of one packing, before the last is judged
     bool open_ = false;
     MicroTime segment_start_ = 0;
     int64_t packed_ = 0;  // samples of the segment already in records

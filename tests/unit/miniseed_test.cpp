@@ -106,6 +106,26 @@ TEST(RecordBuilder, RecordsHoldEverySampleAtItsTimeAndNeverSpanAGap) {
     }
 }
 
+// Samples that come a second at a time fill their records: only the last one, finished at
+// the end, may be part-filled (not one record in two, sent half-full at the latency).
+TEST(RecordBuilder, SecondsFillTheirRecords) {
+    Collect out;
+    {
+        RecordBuilder builder({"XX", "VELK", "", "HHZ"}, out);
+        for (int s = 0; s < 120; ++s) builder.add(kNoon + s * kSecond, 100, false, ramp(s * 100, 100), s > 0);
+    }
+    ASSERT_GT(out.records.size(), 3u);
+    int most = 0;
+    for (const auto& r : out.records) most = std::max(most, r.samples);
+    for (size_t i = 0; i + 1 < out.records.size(); ++i) {
+        EXPECT_GT(out.records[i].samples, most * 9 / 10) << "record " << i;
+    }
+    auto fixed_header_number = [](const std::string& bytes) { return std::stoi(bytes.substr(0, 6)); };
+    for (size_t i = 0; i < out.records.size(); ++i) {
+        EXPECT_EQ(fixed_header_number(out.records[i].bytes), static_cast<int>(i + 1)) << "numbered as sent";
+    }
+}
+
 TEST(RecordBuilder, HeaderFieldsFollowTheStreamAndTheClock) {
     Collect out;
     {
