@@ -12,6 +12,7 @@
 #include "app/desktop_app.h"
 #include "app/desktop_host.h"
 #include "app/headless_host.h"
+#include "app/network_services.h"
 #include "app/sim_process.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
@@ -131,7 +132,13 @@ int run_station(const app::Options& options, int argc, char** argv) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;
         }
+        app::NetworkServices services(station, options);
+        services.configure();
+        for (const auto& problem : services.problems()) std::cerr << "velkantor: " << problem << "\n";
+        services.start();
+        for (const auto& line : services.started()) std::cout << line << std::endl;
         bool started = headless_host.run(options.for_seconds);
+        services.stop();
         if (started) {
             const auto& run = station.run();
             std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames

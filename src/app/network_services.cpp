@@ -28,15 +28,32 @@ void NetworkServices::configure() {
             }
         }
     }
+    web_settings_ = web::read_web_settings(ini_, options_.web, problems_);
 }
 
 void NetworkServices::start() {
     for (const auto& problem : problems_) station_.AppendEventLog(problem);
+    if (web_settings_.on) {
+        page_ = std::make_unique<WebPage>(station_, web_settings_);
+        if (std::string failed = page_->start(); !failed.empty()) {
+            std::string line = "Web page off: " + failed;
+            problems_.push_back(line);
+            station_.AppendEventLog(line);
+            page_.reset();
+        } else {
+            started_.push_back("Web page on http://" + web_settings_.listen.address + ":" +
+                               std::to_string(page_->port()) + "/");
+        }
+    }
     station_.add_tick_hook([this] { second(); });
 }
 
-void NetworkServices::stop() {}
+void NetworkServices::stop() {
+    if (page_) page_->stop();
+}
 
-void NetworkServices::second() {}
+void NetworkServices::second() {
+    if (page_) page_->second();
+}
 
 }  // namespace velkantor::app
