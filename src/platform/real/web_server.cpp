@@ -4,6 +4,7 @@
 #include <thread>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -26,7 +27,8 @@ struct Shared {
 class Session : public std::enable_shared_from_this<Session> {
 public:
     Session(tcp::socket socket, Shared& shared, bool over_limit)
-        : stream_(std::move(socket)), shared_(shared), over_limit_(over_limit) {
+        : stream_(std::move(socket)), timer_(stream_.get_executor()), shared_(shared),
+          over_limit_(over_limit) {
         if (!over_limit_) ++shared_.open;
     }
     ~Session() {
@@ -47,9 +49,20 @@ private:
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(shared_.limits.header_bytes));
         parser_->body_limit(shared_.limits.body_bytes);
-        stream_.expires_after(shared_.limits.idle);
+        // Our own timer rather than the stream's: the stream's closes the socket, and a
+        // client that began a request should still hear 408.
+        stream_.expires_never();
+        timer_.expires_after(shared_.limits.idle);
+        timer_.async_wait([weak = weak_from_this()](beast::error_code error) {
+            auto self = weak.lock();
+            if (error || !self) return;
+            self->timed_out_ = true;
+            beast::error_code ignored;
+            self->stream_.socket().cancel(ignored);
+        });
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code error, size_t) {
+                             self->timer_.cancel();
                              self->on_read(error);
                          });
     }
@@ -59,7 +72,7 @@ private:
             error == asio::error::eof) {
             return close();
         }
-        if (error == beast::error::timeout) {
+        if (timed_out_) {
             // Only a client that began a request hears why it is dropped.
             if (buffer_.size() > 0 || parser_->got_some()) return send(web::status_page(408), false, false);
             return close();
@@ -111,6 +124,8 @@ private:
     }
 
     beast::tcp_stream stream_;
+    asio::steady_timer timer_;
+    bool timed_out_ = false;
     beast::flat_buffer buffer_{8192};
     std::optional<http::request_parser<http::string_body>> parser_;
     Shared& shared_;
