@@ -9,13 +9,15 @@ std::string_view page_html() {
 <html lang="en"><head><meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Seismic station</title>
+<link rel="icon" href="data:,">
 <style>
 body{font-family:sans-serif;margin:0;padding:0 .6em 2em;background:#f6f6f3;color:#222}
 h1{font-size:1.4em;margin:.5em 0 .1em}h2{font-size:1.1em;margin:1.2em 0 .4em}
 .sub{color:#555;margin:0 0 .6em}
 table{border-collapse:collapse;font-size:.9em}td,th{padding:.2em .6em;border-bottom:1px solid #ddd;text-align:left}
 .ok{color:#070;font-weight:bold}.bad{color:#a00;font-weight:bold}
-.pics img{width:100%;max-width:1600px;display:block;background:#fff;border:1px solid #ccc}
+.pics{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,560px),1fr));gap:.6em}
+.pics img{width:100%;display:block;background:#fff;border:1px solid #ccc}
 figure{margin:0 0 1em}figcaption{font-size:.85em;color:#444}
 canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display:block}
 .spec{position:relative;max-width:1440px;padding:0 0 1.6em 3em}
@@ -104,7 +106,8 @@ function spectrumHTML(ch,sp,key){
 function showEvents(e){
  let h="<tr><th>Start ("+(e.clock_locked?"board time, locked":"board time, not locked")+")</th><th>Channel</th><th>Duration</th><th>Peak</th><th>STA/LTA</th><th>File</th></tr>";
  for(const ev of e.events){
-  const dl=ev.download?'<a class="event-file" download href="'+esc(ev.download)+'">'+esc(ev.file)+"</a>":esc(ev.file);
+  // An event still being recorded has its file but no log line yet.
+  const dl=ev.download?'<a class="event-file'+(ev.samples?" done":"")+'" download href="'+esc(ev.download)+'">'+esc(ev.file)+"</a>":esc(ev.file);
   const ms=ev.mseed?' <a download href="'+esc(ev.mseed)+'">miniSEED</a>':"";
   h+="<tr><td>"+esc(ev.start)+"</td><td>"+(ev.channel||"-")+"</td><td>"+(ev.samples?ev.duration_s.toFixed(1)+" s":"-")+"</td><td>"+(ev.samples?ev.peak:"-")+"</td><td>"+(ev.samples?ev.max_sta_lta:"-")+"</td><td>"+dl+ms+"</td></tr>";
  }

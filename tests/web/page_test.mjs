@@ -72,6 +72,7 @@ try {
   const consoleErrors = [];
   page.on("console", (m) => m.type() === "error" && consoleErrors.push(m.text()));
   page.on("pageerror", (e) => consoleErrors.push(String(e)));
+  page.on("response", (r) => r.status() >= 400 && consoleErrors.push(r.status() + " " + r.url()));
   await page.goto(`http://127.0.0.1:${port}/`);
 
   // Every drum enabled in the state is shown, at the drum's own width.
@@ -125,11 +126,10 @@ try {
   const traversal = await rawClient(port, "GET /events/..%2fvelkant.ini HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   assert.equal(statusOf(traversal), 404);
 
-  // Within the demo's quake interval an event appears; its link downloads the event file.
-  const link = await waitFor("an event with a download link", async () => {
-    const l = await page.$("a.event-file");
-    return l;
-  }, quakeWaitMs, 2000);
+  // Within the demo's quake interval a finished event appears (its log line written); its
+  // link downloads the event file.
+  const link = await waitFor("a finished event with a download link",
+                             () => page.$("a.event-file.done"), quakeWaitMs, 2000);
   const name = await link.textContent();
   const [download] = await Promise.all([page.waitForEvent("download"), link.click()]);
   const got = fs.readFileSync(await download.path());
