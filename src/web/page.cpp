@@ -20,8 +20,8 @@ table{border-collapse:collapse;font-size:.9em}td,th{padding:.2em .6em;border-bot
 .pics img{width:100%;display:block;background:#fff;border:1px solid #ccc}
 figure{margin:0 0 1em}figcaption{font-size:.85em;color:#444}
 canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display:block}
-.spec{position:relative;max-width:1440px;padding:0 0 1.6em 3em}
-.spec img{width:100%;display:block;background:#000}
+.spectrum{position:relative;max-width:1440px;padding:0 0 1.6em 3em}
+.spectrum img{width:100%;display:block;background:#000}
 .axis{position:absolute;font-size:.75em;color:#333;white-space:nowrap}
 .legend span{display:inline-block;width:1.5em;height:.3em;background:#fff;border:1px solid #888;vertical-align:middle;margin:0 .3em 0 .8em}
 .scroll{overflow-x:auto}
@@ -81,15 +81,15 @@ function showPictures(s){
  const sbox=$("spectra");
  for(const ch of s.channels){
   if(!ch.spectrum)continue;
-  let box2=$("spec-"+ch.channel);
-  if(!box2){box2=document.createElement("figure");box2.id="spec-"+ch.channel;sbox.append(box2);}
+  let box2=$("spectrum-"+ch.channel);
+  if(!box2){box2=document.createElement("figure");box2.id="spectrum-"+ch.channel;sbox.append(box2);}
   const sp=ch.spectrum,key=sp.picture+"#"+Math.floor((s.board_time_epoch||0)/60);
   if(box2.dataset.key===key)continue;box2.dataset.key=key;
   box2.innerHTML=spectrumHTML(ch,sp,key);
  }
 }
 function spectrumHTML(ch,sp,key){
- let h='<div class="spec"><img alt="spectrum of channel '+ch.channel+'" src="'+esc(sp.picture)+"?v="+encodeURIComponent(key)+'">';
+ let h='<div class="spectrum"><img alt="spectrum of channel '+ch.channel+'" src="'+esc(sp.picture)+"?v="+encodeURIComponent(key)+'">';
  if(sp.kind==="spectrum"){
   const lo=Math.abs(Math.log(sp.min_hz)),span=lo+Math.log(sp.max_hz);
   for(let d=-3;d<=4;d++){const f=Math.pow(10,d);if(f<sp.min_hz||f>sp.max_hz)continue;

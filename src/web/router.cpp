@@ -90,10 +90,7 @@ Response folder_file(const Sources& sources, const std::string& folder, const st
                      bool pictures_only) {
     if (folder.empty() || name.empty()) return status_page(404);
     auto names = sources.fs.list_directory(folder);
-    if (!std::binary_search(names.begin(), names.end(), name) &&
-        std::find(names.begin(), names.end(), name) == names.end()) {
-        return status_page(404);
-    }
+    if (std::find(names.begin(), names.end(), name) == names.end()) return status_page(404);
     const char* type = picture_type(name);
     if (pictures_only && type == nullptr) return status_page(404);
     std::string path = platform::join_path(folder, name);
