@@ -21,7 +21,8 @@ namespace {
 struct Shared {
     WebServer::Handler handler;
     WebServer::Limits limits;
-    int open = 0;  // connections being served (touched on the service thread only)
+    int open = 0;       // connections being served (touched on the service thread only)
+    int rejecting = 0;  // connections over the limit being told 503
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -29,11 +30,9 @@ public:
     Session(tcp::socket socket, Shared& shared, bool over_limit)
         : stream_(std::move(socket)), timer_(stream_.get_executor()), shared_(shared),
           over_limit_(over_limit) {
-        if (!over_limit_) ++shared_.open;
+        ++(over_limit_ ? shared_.rejecting : shared_.open);
     }
-    ~Session() {
-        if (!over_limit_) --shared_.open;
-    }
+    ~Session() { --(over_limit_ ? shared_.rejecting : shared_.open); }
 
     void run() {
         if (over_limit_) {
@@ -146,7 +145,13 @@ struct WebServer::Impl {
             if (error == asio::error::operation_aborted) return;
             if (!error) {
                 bool over = shared.open >= shared.limits.connections;
-                std::make_shared<Session>(std::move(socket), shared, over)->run();
+                // A flood beyond twice the limit is closed without a word.
+                if (over && shared.rejecting >= shared.limits.connections) {
+                    beast::error_code ignored;
+                    socket.close(ignored);
+                } else {
+                    std::make_shared<Session>(std::move(socket), shared, over)->run();
+                }
             }
             accept();
         });
