@@ -41,8 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     web::Sources sources{state, fs, [](int, int64_t) { return std::string("{}"); }};
     web::Response response = web::route({method, target}, sources);
     switch (response.status) {
-        case 200: case 400: case 404: case 405: break;
-        default: __builtin_trap();
+        case 200:
+        case 400:
+        case 404:
+        case 405:
+            break;
+        default:
+            __builtin_trap();
     }
     if (response.body.find("SECRET") != std::string::npos) __builtin_trap();
     return 0;

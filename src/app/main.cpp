@@ -134,7 +134,9 @@ int run_station(const app::Options& options, int argc, char** argv) {
         }
         app::NetworkServices services(station, options);
         services.configure();
-        for (const auto& problem : services.problems()) std::cerr << "velkantor: " << problem << "\n";
+        for (const auto& problem : services.problems()) {
+            std::cerr << "velkantor: " << problem << "\n";
+        }
         services.start();
         for (const auto& line : services.started()) std::cout << line << std::endl;
         bool started = headless_host.run(options.for_seconds);

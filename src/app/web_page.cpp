@@ -14,7 +14,8 @@ namespace {
 
 std::string picture_name(acquisition::Station& station, const std::string& drums,
                          const std::string& base, int16_t format) {
-    std::string path = display::FindDrumImage(station.fs(), platform::join_path(drums, base), format);
+    std::string path =
+        display::FindDrumImage(station.fs(), platform::join_path(drums, base), format);
     if (path.empty()) return "";
     return path.substr(path.rfind('/') + 1);
 }
@@ -37,9 +38,10 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.board_time = station.in_run() ? run.board_epoch_second : 0;
     s.bad_frames = run.rejected_frames;
     int update = general.drum_update;
-    s.drum_update_minutes = update >= 0 && update < static_cast<int>(display::kDrumUpdateMinutes.size())
-                                ? display::kDrumUpdateMinutes[static_cast<size_t>(update)]
-                                : display::kDrumUpdateMinutes[3];
+    s.drum_update_minutes =
+        update >= 0 && update < static_cast<int>(display::kDrumUpdateMinutes.size())
+            ? display::kDrumUpdateMinutes[static_cast<size_t>(update)]
+            : display::kDrumUpdateMinutes[3];
     s.drums_folder = platform::join_path(station.folder(), "drums");
     s.events_folder = general.events_folder;
     s.event_log = station.event_log().path();
@@ -51,15 +53,18 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         c.number = ch + 1;
         double rate = run.configured_rate[static_cast<size_t>(ch)];
         size_t axis = static_cast<size_t>(cs.sensor_axis);
-        c.seed_code = web::default_seed_code(rate, axis < config::kAxisNames.size() ? config::kAxisNames[axis] : "Z");
+        c.seed_code = web::default_seed_code(
+            rate, axis < config::kAxisNames.size() ? config::kAxisNames[axis] : "Z");
         c.configured_rate = rate;
         c.measured_rate = station.in_run() ? run.last_second_count[static_cast<size_t>(ch)] : 0;
         c.event_extension = cs.event_extension;
         if (cs.drum_enabled > 0) {
-            c.drum = picture_name(station, s.drums_folder, "drum_" + std::to_string(ch + 1), general.drum_format);
+            c.drum = picture_name(station, s.drums_folder, "drum_" + std::to_string(ch + 1),
+                                  general.drum_format);
         }
         if (cs.fft_enabled > 0) {
-            c.spectrum = picture_name(station, s.drums_folder, "SPEC_" + std::to_string(ch + 1), general.drum_format);
+            c.spectrum = picture_name(station, s.drums_folder, "SPEC_" + std::to_string(ch + 1),
+                                      general.drum_format);
             c.spectrum_time_frequency = cs.fft_display_mode == 2;
             double nyq = display::SpectrumNyquist(rate);
             c.spectrum_max_hz = nyq;
@@ -79,7 +84,9 @@ WebPage::WebPage(acquisition::Station& station, web::WebSettings settings)
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
 }
 
-WebPage::~WebPage() { stop(); }
+WebPage::~WebPage() {
+    stop();
+}
 
 void WebPage::second() {
     auto snapshot = std::make_shared<web::StateSnapshot>(take_snapshot(station_, settings_));
@@ -114,7 +121,8 @@ void WebPage::trace_from_ring() {
         auto c = static_cast<size_t>(ch);
         const auto& cs = station_.settings().channels[c];
         double rate = run.configured_rate[c];
-        int32_t length = static_cast<int32_t>(std::min<double>(cs.pre_event_samples, acquisition::kPreEventRingLength));
+        int32_t length = static_cast<int32_t>(
+            std::min<double>(cs.pre_event_samples, acquisition::kPreEventRingLength));
         if (cs.sps_index <= 0 || !(rate > 0) || length <= 0) continue;
         int32_t position = run.ring_position[c];
         if (ring_seen_[c] <= 0 || ring_seen_[c] > length) {
@@ -136,7 +144,8 @@ void WebPage::trace_from_ring() {
         auto end_us = static_cast<int64_t>((run.board_epoch_second + 1) * 1e6);
         auto span_us = static_cast<int64_t>(fresh * 1e6 / rate);
         int64_t first = ring_next_us_[c];
-        if (first == 0 || std::llabs(first + span_us - end_us) > 2'000'000) first = end_us - span_us;
+        if (first == 0 || std::llabs(first + span_us - end_us) > 2'000'000)
+            first = end_us - span_us;
         ring_next_us_[c] = first + span_us;
         std::lock_guard lock(mutex_);
         trace_.second(ch, first, rate, values);
@@ -169,6 +178,8 @@ void WebPage::stop() {
     if (server_) server_->stop();
 }
 
-int WebPage::port() const { return server_ ? server_->port() : 0; }
+int WebPage::port() const {
+    return server_ ? server_->port() : 0;
+}
 
 }  // namespace velkantor::app

@@ -25,7 +25,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
 // server's thread answers from them. The hand-over is a pointer swap and a short lock; the
 // engine never waits for a visitor.
 class WebPage {
-public:
+  public:
     WebPage(acquisition::Station& station, web::WebSettings settings);
     ~WebPage();
 
@@ -45,7 +45,7 @@ public:
     int port() const;
     const web::WebSettings& settings() const { return settings_; }
 
-private:
+  private:
     void trace_from_ring();
 
     acquisition::Station& station_;

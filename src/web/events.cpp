@@ -19,7 +19,10 @@ bool is_stamp(std::string_view t) {
     for (size_t i = 0; i < kStampLength; ++i) {
         char c = t[i];
         bool digit = std::isdigit(static_cast<unsigned char>(c)) != 0;
-        if (i == 4 || i == 7 ? c != '/' : i == 10 ? c != ' ' : i == 13 || i == 16 ? c != ':' : !digit) {
+        if (i == 4 || i == 7     ? c != '/'
+            : i == 10            ? c != ' '
+            : i == 13 || i == 16 ? c != ':'
+                                 : !digit) {
             return false;
         }
     }
@@ -43,8 +46,7 @@ std::string extension_of(std::string_view name) {
 }
 
 bool same_text(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });
@@ -133,7 +135,8 @@ std::vector<EventEntry> list_events(const platform::FileSystem& fs, const StateS
     for (auto& [name, entry] : by_file) {
         if (const ChannelState* c = channel_of(state, name)) {
             entry.channel = c->number;
-            if (c->configured_rate > 0) entry.duration = static_cast<double>(entry.samples) / c->configured_rate;
+            if (c->configured_rate > 0)
+                entry.duration = static_cast<double>(entry.samples) / c->configured_rate;
         }
         events.push_back(std::move(entry));
     }
@@ -162,8 +165,10 @@ std::string events_json(const std::vector<EventEntry>& events, const StateSnapsh
         out += ",\"duration_s\":" + json_number(e.duration);
         out += ",\"max_sta_lta\":" + json_number(e.max_ratio);
         out += ",\"peak\":" + json_number(static_cast<double>(e.peak));
-        out += ",\"download\":" + (e.downloadable ? json_string("events/" + url_segment(e.file)) : std::string("null"));
-        out += ",\"mseed\":" + (e.mseed.empty() ? std::string("null") : json_string("events/" + url_segment(e.mseed)));
+        out += ",\"download\":" + (e.downloadable ? json_string("events/" + url_segment(e.file))
+                                                  : std::string("null"));
+        out += ",\"mseed\":" + (e.mseed.empty() ? std::string("null")
+                                                : json_string("events/" + url_segment(e.mseed)));
         out += "}";
     }
     out += "]}";

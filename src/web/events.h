@@ -16,9 +16,9 @@ struct EventEntry {
     long samples = 0;     // from the event log line, 0 when the log has none
     double duration = 0;  // seconds: samples / the channel's rate
     double max_ratio = 0;
-    long peak = 0;        // the largest half-wave amplitude in counts
+    long peak = 0;              // the largest half-wave amplitude in counts
     bool downloadable = false;  // the file is in the events folder
-    std::string mseed;    // its miniSEED file beside it, "" = none
+    std::string mseed;          // its miniSEED file beside it, "" = none
 };
 
 // The recent events, newest first, at most `state.events`: the event log's lines (the

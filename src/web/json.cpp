@@ -1,7 +1,7 @@
 #include "web/json.h"
 
-#include <cmath>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 #include "text/date_time.h"

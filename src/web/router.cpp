@@ -61,7 +61,8 @@ std::string query_value(std::string_view query, std::string_view key) {
     while (!query.empty()) {
         size_t amp = query.find('&');
         std::string_view pair = query.substr(0, amp);
-        if (pair.size() > key.size() && pair.substr(0, key.size()) == key && pair[key.size()] == '=') {
+        if (pair.size() > key.size() && pair.substr(0, key.size()) == key &&
+            pair[key.size()] == '=') {
             return std::string(pair.substr(key.size() + 1));
         }
         if (amp == std::string_view::npos) break;
@@ -97,11 +98,15 @@ Response folder_file(const Sources& sources, const std::string& folder, const st
     if (sources.fs.is_directory(path)) return status_page(404);
     auto bytes = sources.fs.read_file(path, kMaxFileBytes);
     if (!bytes) return status_page(404);
-    Response response{200, type ? type : "application/octet-stream",
+    Response response{200,
+                      type ? type : "application/octet-stream",
                       // Pictures are rewritten in place as the drums grow.
-                      type ? "no-cache" : "max-age=60", std::move(*bytes), {}};
+                      type ? "no-cache" : "max-age=60",
+                      std::move(*bytes),
+                      {}};
     if (!pictures_only) {
-        response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + name + "\"");
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"" + name + "\"");
     }
     return response;
 }
@@ -110,23 +115,34 @@ bool safe_name(const std::string& name) {
     // A listing holds no such names; refusing them first keeps them out of every lookup.
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos &&
-           std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x20; });
+           std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x20; });
 }
 
 }  // namespace
 
 const char* status_text(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 408: return "Request Timeout";
-        case 413: return "Content Too Large";
-        case 414: return "URI Too Long";
-        case 431: return "Request Header Fields Too Large";
-        case 503: return "Service Unavailable";
-        default: return "Error";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Content Too Large";
+        case 414:
+            return "URI Too Long";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Error";
     }
 }
 
@@ -171,7 +187,8 @@ Response route(const Request& request, const Sources& sources) {
         if (path->compare(0, prefix.size(), prefix) != 0) continue;
         std::string name = path->substr(prefix.size());
         if (!safe_name(name)) return status_page(404);
-        return folder_file(sources, pictures ? sources.state.drums_folder : sources.state.events_folder,
+        return folder_file(sources,
+                           pictures ? sources.state.drums_folder : sources.state.events_folder,
                            name, pictures);
     }
     return status_page(404);

@@ -12,7 +12,12 @@ std::string board_time_text(double epoch_seconds) {
 
 std::string default_seed_code(double rate, std::string_view axis) {
     // The SEED band codes by rate (100 -> H, 20 -> B, 1 -> L).
-    char code = rate >= 1000 ? 'F' : rate >= 250 ? 'C' : rate >= 80 ? 'H' : rate >= 10 ? 'B' : rate > 1 ? 'M' : 'L';
+    char code = rate >= 1000  ? 'F'
+                : rate >= 250 ? 'C'
+                : rate >= 80  ? 'H'
+                : rate >= 10  ? 'B'
+                : rate > 1    ? 'M'
+                              : 'L';
     char orientation = axis == "N" || axis == "E" ? axis[0] : 'Z';
     return std::string{code, 'H', orientation};
 }

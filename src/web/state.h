@@ -13,8 +13,8 @@ namespace velkantor::web {
 struct ChannelState {
     int number = 0;  // 1..4
     std::string seed_code;
-    double configured_rate = 0;  // samples per second the board was asked for
-    double measured_rate = 0;    // samples counted in the last board second
+    double configured_rate = 0;   // samples per second the board was asked for
+    double measured_rate = 0;     // samples counted in the last board second
     std::string event_extension;  // "CH1": the event files of this channel end so
     std::string drum;             // today's drum picture in the drums folder, "" = none
     std::string spectrum;         // the latest spectrum picture, "" = none
@@ -41,7 +41,7 @@ struct StateSnapshot {
     double board_time = 0;    // epoch seconds of the last board second, 0 = none yet
     long bad_frames = 0;
     std::optional<uint64_t> free_disk_bytes;
-    int drum_update_minutes = 0;  // how often the drums are saved
+    int drum_update_minutes = 0;         // how often the drums are saved
     std::vector<ChannelState> channels;  // the channels that are on
     // Folders and files the server may read (never from a URL).
     std::string drums_folder;

@@ -37,7 +37,8 @@ WebSettings read_web_settings(const config::IniFile& ini, const std::string& com
             }
         } else if (entry.key == "title") {
             if (entry.value.size() > 200) {
-                problems.push_back(config::ini_problem(kSection, entry, "longer than 200 characters"));
+                problems.push_back(
+                    config::ini_problem(kSection, entry, "longer than 200 characters"));
                 good = false;
             } else {
                 settings.title = entry.value;

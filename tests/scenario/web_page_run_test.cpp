@@ -34,7 +34,8 @@ struct WebPageRig {
         rig.station.set_devices({.disk_space = &disk, .pc_clock = &rig.pc_clock});
         sim::BoardOptions options;
         options.noise_amplitude = 200;
-        options.quakes.push_back({text::from_epoch_seconds(rig.clock.epoch_seconds() + 120), 20, 30000});
+        options.quakes.push_back(
+            {text::from_epoch_seconds(rig.clock.epoch_seconds() + 120), 20, 30000});
         rig.attach_board(options);
         web::WebSettings web;
         web.title = "Backyard";
@@ -84,7 +85,8 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     EXPECT_TRUE(has(state, "\"free_disk_bytes\":123456789"));
     // Channels 1 and 3 only, at their rates (channel 1 is the N axis by default), each with
     // its drum picture on disk.
-    EXPECT_TRUE(has(state, "{\"channel\":1,\"seed\":\"HHN\",\"configured_sps\":100,\"measured_sps\":100,"));
+    EXPECT_TRUE(
+        has(state, "{\"channel\":1,\"seed\":\"HHN\",\"configured_sps\":100,\"measured_sps\":100,"));
     EXPECT_TRUE(has(state, "{\"channel\":3,"));
     EXPECT_FALSE(has(state, "{\"channel\":2,"));
     for (int ch : {1, 3}) {

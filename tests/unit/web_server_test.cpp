@@ -1,11 +1,11 @@
+#include "platform/real/web_server.h"
+
 #include <gtest/gtest.h>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
-
-#include "platform/real/web_server.h"
 
 namespace velkantor::platform {
 namespace {
@@ -22,15 +22,16 @@ struct WebServerFixture : ::testing::Test {
         limits.idle = std::chrono::milliseconds(300);
         server = std::make_unique<WebServer>(
             [](const web::Request& request) {
-                return web::Response{200, "text/plain", "no-store",
-                                     "hello " + std::string(request.target), {}};
+                return web::Response{
+                    200, "text/plain", "no-store", "hello " + std::string(request.target), {}};
             },
             limits);
         EXPECT_EQ(server->start("127.0.0.1", 0), "");
     }
     tcp::socket connect() {
         tcp::socket socket(io);
-        socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->port())});
+        socket.connect(
+            {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->port())});
         return socket;
     }
     // Sends `bytes` and reads the answer up to the server's close.
@@ -46,7 +47,8 @@ struct WebServerFixture : ::testing::Test {
         return exchange(socket, bytes);
     }
     static int status(const std::string& reply) {
-        return reply.size() > 12 && reply.rfind("HTTP/1.1 ", 0) == 0 ? std::stoi(reply.substr(9, 3)) : 0;
+        return reply.size() > 12 && reply.rfind("HTTP/1.1 ", 0) == 0 ? std::stoi(reply.substr(9, 3))
+                                                                     : 0;
     }
 
     asio::io_context io;

@@ -20,9 +20,10 @@ struct WebFixture : ::testing::Test {
         fs.put("/srv/velk/events/20260301_120000.CH1", "event-bytes");
         fs.put("/srv/velk/events/20260301_120000.CH1.mseed", "mseed-bytes");
         fs.put("/srv/velk/events/sent/20260201_000000.CH1", "old");
-        fs.put("/srv/velk/evtfile.dat",
-               "2026/03/01 12:03:00 20260301_120000.CH1 2026/03/01 12:00:00 L:00018000 Max SLTA:12.5 "
-               "Max Amplit:004321\r\n2026/03/01 12:03:01 STOP\r\n2026/03/01 12:04:00 half a li");
+        fs.put(
+            "/srv/velk/evtfile.dat",
+            "2026/03/01 12:03:00 20260301_120000.CH1 2026/03/01 12:00:00 L:00018000 Max SLTA:12.5 "
+            "Max Amplit:004321\r\n2026/03/01 12:03:01 STOP\r\n2026/03/01 12:04:00 half a li");
         state.drums_folder = "/srv/velk/drums";
         state.events_folder = "/srv/velk/events";
         state.event_log = "/srv/velk/evtfile.dat";
@@ -161,7 +162,8 @@ TEST(WebSettingsTest, ValuesAndProblemsNameTheKey) {
     }
     std::vector<std::string> problems;
     WebSettings s = read_web_settings(
-        config::IniFile::parse("[web]\nlisten = 127.0.0.1:8080\ntitle = Home\nevents = 5\n"), "9000", problems);
+        config::IniFile::parse("[web]\nlisten = 127.0.0.1:8080\ntitle = Home\nevents = 5\n"),
+        "9000", problems);
     EXPECT_EQ(s.listen.port, 9000);
     EXPECT_EQ(s.title, "Home");
     EXPECT_EQ(s.events, 5);
@@ -170,7 +172,7 @@ TEST(WebSettingsTest, ValuesAndProblemsNameTheKey) {
 TEST(WebTraceTest, KeepsMinAndMaxOfEachStretchForTheLastMinutesOnly) {
     TraceBuffer trace(/*keep_seconds=*/10, /*points_per_second=*/10);
     std::vector<int32_t> second(100, 0);
-    second[37] = 900;   // a spike inside the 4th stretch
+    second[37] = 900;  // a spike inside the 4th stretch
     second[38] = -900;
     trace.second(0, 1'000'000'000, 100, second);
     ASSERT_EQ(trace.points(0).size(), 10u);

@@ -1,13 +1,12 @@
 #include "platform/real/web_server.h"
 
 #include <atomic>
-#include <thread>
-
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <thread>
 
 namespace velkantor::platform {
 
@@ -26,9 +25,11 @@ struct Shared {
 };
 
 class Session : public std::enable_shared_from_this<Session> {
-public:
+  public:
     Session(tcp::socket socket, Shared& shared, bool over_limit)
-        : stream_(std::move(socket)), timer_(stream_.get_executor()), shared_(shared),
+        : stream_(std::move(socket)),
+          timer_(stream_.get_executor()),
+          shared_(shared),
           over_limit_(over_limit) {
         ++(over_limit_ ? shared_.rejecting : shared_.open);
     }
@@ -43,7 +44,7 @@ public:
         read();
     }
 
-private:
+  private:
     void read() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(shared_.limits.header_bytes));
@@ -73,7 +74,8 @@ private:
         }
         if (timed_out_) {
             // Only a client that began a request hears why it is dropped.
-            if (buffer_.size() > 0 || parser_->got_some()) return send(web::status_page(408), false, false);
+            if (buffer_.size() > 0 || parser_->got_some())
+                return send(web::status_page(408), false, false);
             return close();
         }
         if (error == http::error::header_limit) return send(web::status_page(431), false, false);
@@ -101,7 +103,8 @@ private:
         message->result(static_cast<unsigned>(response.status));
         message->set(http::field::server, "station");
         message->set(http::field::content_type, response.content_type);
-        if (!response.cache_control.empty()) message->set(http::field::cache_control, response.cache_control);
+        if (!response.cache_control.empty())
+            message->set(http::field::cache_control, response.cache_control);
         message->set("X-Content-Type-Options", "nosniff");
         for (const auto& [name, value] : response.headers) message->set(name, value);
         message->keep_alive(keep_alive);
@@ -109,11 +112,12 @@ private:
         if (!head) message->body() = std::move(response.body);
         message->content_length(length);
         stream_.expires_after(shared_.limits.idle);
-        http::async_write(stream_, *message,
-                          [self = shared_from_this(), message, keep_alive](beast::error_code error, size_t) {
-                              if (error || !keep_alive) return self->close();
-                              self->read();
-                          });
+        http::async_write(
+            stream_, *message,
+            [self = shared_from_this(), message, keep_alive](beast::error_code error, size_t) {
+                if (error || !keep_alive) return self->close();
+                self->read();
+            });
     }
 
     void close() {
@@ -163,7 +167,9 @@ WebServer::WebServer(Handler handler, Limits limits) : impl_(std::make_unique<Im
     impl_->shared.limits = limits;
 }
 
-WebServer::~WebServer() { stop(); }
+WebServer::~WebServer() {
+    stop();
+}
 
 std::string WebServer::start(const std::string& address, int port) {
     beast::error_code error;
@@ -191,6 +197,8 @@ void WebServer::stop() {
     impl_->thread.join();
 }
 
-int WebServer::port() const { return impl_->port; }
+int WebServer::port() const {
+    return impl_->port;
+}
 
 }  // namespace velkantor::platform

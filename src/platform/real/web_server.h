@@ -13,7 +13,7 @@ namespace velkantor::platform {
 // with bounded size, header count and time; every answer comes from `handler`, called on the
 // service thread. The engine talks to it only through what the handler reads.
 class WebServer {
-public:
+  public:
     struct Limits {
         int connections = 32;
         size_t header_bytes = 8192;
@@ -34,7 +34,7 @@ public:
     // The bound port (useful with port 0).
     int port() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
