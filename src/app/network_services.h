@@ -6,8 +6,8 @@
 
 #include "acquisition/station.h"
 #include "app/command_line.h"
-#include "config/network_ini.h"
 #include "app/web_page.h"
+#include "config/network_ini.h"
 
 namespace velkantor::app {
 
