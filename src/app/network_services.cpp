@@ -40,6 +40,7 @@ void NetworkServices::configure() {
         }
     }
     configure_streaming();
+    web_settings_ = web::read_web_settings(ini_, options_.web, problems_);
 }
 
 void NetworkServices::configure_streaming() {
@@ -140,11 +141,32 @@ void NetworkServices::start() {
         start_streaming();
         if (streaming_->settings.archive.event_mseed) start_event_miniseed();
     }
+    if (web_settings_.on) {
+        if (streaming_) web_settings_.channel_codes = streaming_->settings.codes.channels;
+        page_ = std::make_unique<WebPage>(station_, web_settings_);
+        if (std::string failed = page_->start(); !failed.empty()) {
+            std::string line = "Web page off: " + failed;
+            problems_.push_back(line);
+            station_.AppendEventLog(line);
+            page_.reset();
+        } else {
+            started_.push_back("Web page on http://" + web_settings_.listen.address + ":" +
+                               std::to_string(page_->port()) + "/");
+        }
+    }
+    // The page's live trace takes the samples as the records do, where records are made.
+    if (page_ && streaming_ && streaming_->feed && station_.datalog().has_sink()) {
+        streaming_->feed->on_samples = [this](int ch, stream::MicroTime first, double rate,
+                                              const std::vector<int32_t>& values) {
+            page_->trace_second(ch, first, rate, values);
+        };
+    }
     for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
 }
 
 void NetworkServices::stop() {
+    if (page_) page_->stop();
     if (!streaming_) return;
     if (streaming_->feed) {
         station_.datalog().set_sink(nullptr);
@@ -158,6 +180,7 @@ void NetworkServices::stop() {
 }
 
 void NetworkServices::second() {
+    if (page_) page_->second();
     if (!streaming_) return;
     if (streaming_->feed) streaming_->feed->idle_second();
     // Client connects and disconnects, told by the server's thread, go to the event log here.

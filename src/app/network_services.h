@@ -6,6 +6,7 @@
 
 #include "acquisition/station.h"
 #include "app/command_line.h"
+#include "app/web_page.h"
 #include "config/network_ini.h"
 
 namespace velkantor::app {
@@ -36,6 +37,9 @@ public:
     // One line per service that is on, for the console: "SeedLink server on 0.0.0.0:18000".
     const std::vector<std::string>& started() const { return started_; }
 
+    // The station's web page while it is on (the record builder feeds its live trace).
+    WebPage* page() { return page_.get(); }
+
 private:
     void second();  // the engine's one-second work of the services
     void configure_streaming();
@@ -50,6 +54,9 @@ private:
 
     struct Streaming;
     std::unique_ptr<Streaming> streaming_;
+
+    web::WebSettings web_settings_;
+    std::unique_ptr<WebPage> page_;
 };
 
 }  // namespace velkantor::app

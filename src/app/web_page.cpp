@@ -1,0 +1,185 @@
+#include "app/web_page.h"
+
+#include <cmath>
+
+#include "display/drum.h"
+#include "display/fft_display.h"
+#include "display/image_export.h"
+#include "platform/real/std_file_system.h"
+#include "platform/real/web_server.h"
+#include "stream/stream_settings.h"
+
+namespace velkantor::app {
+
+namespace {
+
+std::string picture_name(acquisition::Station& station, const std::string& drums,
+                         const std::string& base, int16_t format) {
+    std::string path =
+        display::FindDrumImage(station.fs(), platform::join_path(drums, base), format);
+    if (path.empty()) return "";
+    return path.substr(path.rfind('/') + 1);
+}
+
+}  // namespace
+
+web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSettings& settings) {
+    const auto& general = station.settings().general;
+    const auto& run = station.run();
+    web::StateSnapshot s;
+    s.title = settings.title;
+    s.station = general.location;
+    s.coordinates = general.coordinates;
+    s.elevation = general.elevation;
+    s.acquiring = station.in_run() && run.board_epoch_second > 0;
+    s.board = run.board_description;
+    s.firmware = run.firmware_version;
+    s.lock = station.lock_text();
+    s.time_source = station.time_reference();
+    s.board_time = station.in_run() ? run.board_epoch_second : 0;
+    s.bad_frames = run.rejected_frames;
+    int update = general.drum_update;
+    s.drum_update_minutes =
+        update >= 0 && update < static_cast<int>(display::kDrumUpdateMinutes.size())
+            ? display::kDrumUpdateMinutes[static_cast<size_t>(update)]
+            : display::kDrumUpdateMinutes[3];
+    s.drums_folder = platform::join_path(station.folder(), "drums");
+    s.events_folder = general.events_folder;
+    s.event_log = station.event_log().path();
+    s.events = settings.events;
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        const auto& cs = station.settings().channels[static_cast<size_t>(ch)];
+        if (cs.sps_index <= 0) continue;
+        web::ChannelState c;
+        c.number = ch + 1;
+        double rate = run.configured_rate[static_cast<size_t>(ch)];
+        c.seed_code = settings.channel_codes[static_cast<size_t>(ch)];
+        if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, cs.sensor_axis, ch);
+        c.configured_rate = rate;
+        c.measured_rate = station.in_run() ? run.last_second_count[static_cast<size_t>(ch)] : 0;
+        c.event_extension = cs.event_extension;
+        if (cs.drum_enabled > 0) {
+            c.drum = picture_name(station, s.drums_folder, "drum_" + std::to_string(ch + 1),
+                                  general.drum_format);
+        }
+        if (cs.fft_enabled > 0) {
+            c.spectrum = picture_name(station, s.drums_folder, "SPEC_" + std::to_string(ch + 1),
+                                      general.drum_format);
+            c.spectrum_time_frequency = cs.fft_display_mode == 2;
+            double nyq = display::SpectrumNyquist(rate);
+            c.spectrum_max_hz = nyq;
+            int points = cs.fft_points > 0 ? cs.fft_points : 256;
+            c.spectrum_min_hz = rate > 0 ? rate / points : 0;
+            auto range = display::ScopeLevelRange(cs.fft_scope_max, cs.fft_scope_min);
+            c.spectrum_max_db = range.top;
+            c.spectrum_min_db = range.bottom;
+        }
+        s.channels.push_back(std::move(c));
+    }
+    return s;
+}
+
+WebPage::WebPage(acquisition::Station& station, web::WebSettings settings)
+    : station_(station), settings_(std::move(settings)) {
+    snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
+}
+
+WebPage::~WebPage() {
+    stop();
+}
+
+void WebPage::second() {
+    auto snapshot = std::make_shared<web::StateSnapshot>(take_snapshot(station_, settings_));
+    // Free space changes slowly; asking the file system every few seconds is plenty.
+    if (disk_countdown_-- <= 0) {
+        disk_countdown_ = 10;
+        const auto* disk = station_.devices().disk_space;
+        free_bytes_ = disk ? disk->free_bytes(station_.folder()) : std::nullopt;
+    }
+    snapshot->free_disk_bytes = free_bytes_;
+    if (!fed_from_outside_) trace_from_ring();
+    std::lock_guard lock(mutex_);
+    snapshot_ = std::move(snapshot);
+}
+
+void WebPage::trace_second(int ch, int64_t first_sample_time_us, double rate,
+                           const std::vector<int32_t>& values) {
+    fed_from_outside_ = true;
+    std::lock_guard lock(mutex_);
+    trace_.second(ch, first_sample_time_us, rate, values);
+}
+
+// The samples the pre-event ring took since the last second, timed back from the board's
+// last second at the configured rate: good enough for a picture of the last minutes.
+void WebPage::trace_from_ring() {
+    auto& run = station_.run();
+    if (!station_.in_run() || run.board_epoch_second <= 0) {
+        ring_seen_.fill(0);
+        return;
+    }
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        auto c = static_cast<size_t>(ch);
+        const auto& cs = station_.settings().channels[c];
+        double rate = run.configured_rate[c];
+        int32_t length = static_cast<int32_t>(
+            std::min<double>(cs.pre_event_samples, acquisition::kPreEventRingLength));
+        if (cs.sps_index <= 0 || !(rate > 0) || length <= 0) continue;
+        int32_t position = run.ring_position[c];
+        if (ring_seen_[c] <= 0 || ring_seen_[c] > length) {
+            ring_seen_[c] = position;
+            continue;
+        }
+        int32_t fresh = (position - ring_seen_[c] + length) % length;
+        if (fresh <= 0 || fresh > static_cast<int32_t>(rate * 5)) {
+            ring_seen_[c] = position;
+            continue;
+        }
+        std::vector<int32_t> values;
+        values.reserve(static_cast<size_t>(fresh));
+        for (int32_t k = 0, at = ring_seen_[c]; k < fresh; ++k) {
+            values.push_back(run.ring_at(ch, at));
+            if (++at > length) at = 1;
+        }
+        ring_seen_[c] = position;
+        auto end_us = static_cast<int64_t>((run.board_epoch_second + 1) * 1e6);
+        auto span_us = static_cast<int64_t>(fresh * 1e6 / rate);
+        int64_t first = ring_next_us_[c];
+        if (first == 0 || std::llabs(first + span_us - end_us) > 2'000'000)
+            first = end_us - span_us;
+        ring_next_us_[c] = first + span_us;
+        std::lock_guard lock(mutex_);
+        trace_.second(ch, first, rate, values);
+    }
+}
+
+web::Response WebPage::answer(const web::Request& request, const platform::FileSystem& fs) const {
+    std::shared_ptr<const web::StateSnapshot> snapshot;
+    {
+        std::lock_guard lock(mutex_);
+        snapshot = snapshot_;
+    }
+    web::Sources sources{*snapshot, fs, [this](int ch, int64_t since) {
+                             std::lock_guard lock(mutex_);
+                             return trace_.json(ch, since);
+                         }};
+    return web::route(request, sources);
+}
+
+std::string WebPage::start() {
+    server_fs_ = std::make_unique<platform::StdFileSystem>();
+    platform::WebServer::Limits limits;
+    limits.connections = settings_.connections;
+    server_ = std::make_unique<platform::WebServer>(
+        [this](const web::Request& request) { return answer(request, *server_fs_); }, limits);
+    return server_->start(settings_.listen.address, settings_.listen.port);
+}
+
+void WebPage::stop() {
+    if (server_) server_->stop();
+}
+
+int WebPage::port() const {
+    return server_ ? server_->port() : 0;
+}
+
+}  // namespace velkantor::app

@@ -1,0 +1,197 @@
+#include "web/router.h"
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
+#include "config/settings.h"
+#include "web/events.h"
+
+namespace velkantor::web {
+
+namespace {
+
+constexpr uint64_t kMaxFileBytes = 64ull << 20;
+
+std::optional<std::string> percent_decode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        int hi = hex(text[i + 1]), lo = hex(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    return out;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string extension(std::string_view name) {
+    size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? "" : lower(name.substr(dot + 1));
+}
+
+const char* picture_type(std::string_view name) {
+    std::string ext = extension(name);
+    if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
+    if (ext == "gif") return "image/gif";
+    if (ext == "png") return "image/png";
+    if (ext == "bmp") return "image/bmp";
+    return nullptr;
+}
+
+// The value of `key` in a query "a=1&b=2", "" when absent.
+std::string query_value(std::string_view query, std::string_view key) {
+    while (!query.empty()) {
+        size_t amp = query.find('&');
+        std::string_view pair = query.substr(0, amp);
+        if (pair.size() > key.size() && pair.substr(0, key.size()) == key &&
+            pair[key.size()] == '=') {
+            return std::string(pair.substr(key.size() + 1));
+        }
+        if (amp == std::string_view::npos) break;
+        query.remove_prefix(amp + 1);
+    }
+    return "";
+}
+
+std::optional<int64_t> whole(const std::string& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    int64_t value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+Response json_response(std::string body) {
+    return {200, "application/json; charset=utf-8", "no-store", std::move(body), {}};
+}
+
+// A file of `folder` named exactly `name`, found in the folder's listing: the URL never
+// becomes a path, so nothing outside the folder can be named.
+Response folder_file(const Sources& sources, const std::string& folder, const std::string& name,
+                     bool pictures_only) {
+    if (folder.empty() || name.empty()) return status_page(404);
+    auto names = sources.fs.list_directory(folder);
+    if (std::find(names.begin(), names.end(), name) == names.end()) return status_page(404);
+    const char* type = picture_type(name);
+    if (pictures_only && type == nullptr) return status_page(404);
+    std::string path = platform::join_path(folder, name);
+    if (sources.fs.is_directory(path)) return status_page(404);
+    auto bytes = sources.fs.read_file(path, kMaxFileBytes);
+    if (!bytes) return status_page(404);
+    Response response{200,
+                      type ? type : "application/octet-stream",
+                      // Pictures are rewritten in place as the drums grow.
+                      type ? "no-cache" : "max-age=60",
+                      std::move(*bytes),
+                      {}};
+    if (!pictures_only) {
+        response.headers.emplace_back("Content-Disposition",
+                                      "attachment; filename=\"" + name + "\"");
+    }
+    return response;
+}
+
+bool safe_name(const std::string& name) {
+    // A listing holds no such names; refusing them first keeps them out of every lookup.
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos &&
+           std::all_of(name.begin(), name.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x20; });
+}
+
+}  // namespace
+
+const char* status_text(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 413:
+            return "Content Too Large";
+        case 414:
+            return "URI Too Long";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Error";
+    }
+}
+
+Response status_page(int status) {
+    std::string words = std::to_string(status) + " " + status_text(status);
+    return {status, "text/plain; charset=utf-8", "no-store", words + "\n", {}};
+}
+
+Response route(const Request& request, const Sources& sources) {
+    if (request.method != "GET" && request.method != "HEAD") {
+        Response response = status_page(405);
+        response.headers.emplace_back("Allow", "GET, HEAD");
+        return response;
+    }
+    std::string_view target = request.target;
+    if (target.empty() || target.front() != '/') return status_page(404);
+    size_t question = target.find('?');
+    std::string_view raw_path = target.substr(0, question);
+    std::string_view query = question == std::string_view::npos ? "" : target.substr(question + 1);
+    auto path = percent_decode(raw_path);
+    if (!path) return status_page(400);
+    if (path->find('\0') != std::string::npos) return status_page(404);
+
+    if (*path == "/" || *path == "/index.html") {
+        return {200, "text/html; charset=utf-8", "no-cache", std::string(page_html()), {}};
+    }
+    if (*path == "/api/state.json") return json_response(state_json(sources.state));
+    if (*path == "/api/events.json") {
+        return json_response(events_json(list_events(sources.fs, sources.state), sources.state));
+    }
+    if (*path == "/api/trace.json") {
+        auto ch = whole(query_value(query, "channel"));
+        std::string since_text = query_value(query, "since");
+        auto since = since_text.empty() ? std::optional<int64_t>(0) : whole(since_text);
+        if (!ch || *ch < 1 || *ch > config::kChannels || !since || !sources.trace) {
+            return status_page(400);
+        }
+        return json_response(sources.trace(static_cast<int>(*ch) - 1, *since));
+    }
+    for (auto [prefix, pictures] : {std::pair<std::string_view, bool>{"/drums/", true},
+                                    std::pair<std::string_view, bool>{"/events/", false}}) {
+        if (path->compare(0, prefix.size(), prefix) != 0) continue;
+        std::string name = path->substr(prefix.size());
+        if (!safe_name(name)) return status_page(404);
+        return folder_file(sources,
+                           pictures ? sources.state.drums_folder : sources.state.events_folder,
+                           name, pictures);
+    }
+    return status_page(404);
+}
+
+}  // namespace velkantor::web

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "web/state.h"
+
+namespace velkantor::web {
+
+struct Request {
+    std::string_view method;
+    std::string_view target;  // as sent: "/path?query"
+};
+
+struct Response {
+    int status = 200;
+    std::string content_type;
+    std::string cache_control;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // extra ones (Allow, ...)
+};
+
+// What the answers are made of: the latest snapshot, the station's files (read only, and only
+// by name from a listing of the drums and events folders) and the live trace.
+struct Sources {
+    const StateSnapshot& state;
+    const platform::FileSystem& fs;
+    std::function<std::string(int ch, int64_t since_ms)> trace;
+};
+
+// The whole of what a visitor can ask for. GET and HEAD only (HEAD gets GET's headers; the
+// server leaves the body out). Nothing here changes anything.
+Response route(const Request& request, const Sources& sources);
+
+// A plain status page (404, 400, ...): the status line's words, nothing of the machine.
+Response status_page(int status);
+const char* status_text(int status);
+
+// The page itself: HTML with its script and style.
+std::string_view page_html();
+
+}  // namespace velkantor::web

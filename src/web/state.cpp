@@ -1,0 +1,66 @@
+#include "web/state.h"
+
+#include "text/date_time.h"
+#include "web/json.h"
+
+namespace velkantor::web {
+
+std::string board_time_text(double epoch_seconds) {
+    if (epoch_seconds <= 0) return "";
+    return text::format_datetime(text::from_epoch_seconds(epoch_seconds));
+}
+
+std::string state_json(const StateSnapshot& s) {
+    std::string out = "{";
+    auto field = [&out](const char* name, const std::string& value, bool last = false) {
+        out += json_string(name);
+        out += ':';
+        out += value;
+        if (!last) out += ',';
+    };
+    field("title", json_string(s.title));
+    field("station", json_string(s.station));
+    field("coordinates", json_string(s.coordinates));
+    field("elevation", json_string(s.elevation));
+    field("acquiring", s.acquiring ? "true" : "false");
+    field("board", json_string(s.board));
+    field("firmware", json_string(s.firmware));
+    field("clock_locked", s.lock == "L" ? "true" : "false");
+    field("lock", json_string(s.lock));
+    field("time_source", json_string(s.time_source));
+    field("board_time", s.board_time > 0 ? json_string(board_time_text(s.board_time)) : "null");
+    field("board_time_epoch", s.board_time > 0 ? json_number(s.board_time) : "null");
+    field("bad_frames", json_number(static_cast<double>(s.bad_frames)));
+    field("free_disk_bytes",
+          s.free_disk_bytes ? std::to_string(*s.free_disk_bytes) : std::string("null"));
+    field("drum_update_minutes", json_number(s.drum_update_minutes));
+    out += "\"channels\":[";
+    for (size_t i = 0; i < s.channels.size(); ++i) {
+        const auto& c = s.channels[i];
+        if (i) out += ',';
+        out += "{";
+        field("channel", json_number(c.number));
+        field("seed", json_string(c.seed_code));
+        field("configured_sps", json_number(c.configured_rate));
+        field("measured_sps", json_number(c.measured_rate));
+        field("event_extension", json_string(c.event_extension));
+        field("drum", c.drum.empty() ? "null" : json_string("drums/" + url_segment(c.drum)));
+        if (c.spectrum.empty()) {
+            field("spectrum", "null", true);
+        } else {
+            out += "\"spectrum\":{";
+            field("picture", json_string("drums/" + url_segment(c.spectrum)));
+            field("kind", json_string(c.spectrum_time_frequency ? "time-frequency" : "spectrum"));
+            field("min_hz", json_number(c.spectrum_min_hz));
+            field("max_hz", json_number(c.spectrum_max_hz));
+            field("min_db", json_number(c.spectrum_min_db));
+            field("max_db", json_number(c.spectrum_max_db), true);
+            out += "}";
+        }
+        out += "}";
+    }
+    out += "]}";
+    return out;
+}
+
+}  // namespace velkantor::web

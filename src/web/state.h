@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velkantor::web {
+
+// One channel as the page shows it.
+struct ChannelState {
+    int number = 0;  // 1..4
+    std::string seed_code;
+    double configured_rate = 0;   // samples per second the board was asked for
+    double measured_rate = 0;     // samples counted in the last board second
+    std::string event_extension;  // "CH1": the event files of this channel end so
+    std::string drum;             // today's drum picture in the drums folder, "" = none
+    std::string spectrum;         // the latest spectrum picture, "" = none
+    // What the spectrum picture spans, for the axes the page draws around it.
+    double spectrum_min_hz = 0;  // the block's bin spacing: the left edge
+    double spectrum_max_hz = 0;
+    double spectrum_min_db = 0;
+    double spectrum_max_db = 0;
+    bool spectrum_time_frequency = false;  // a day-long time-frequency picture (JTF)
+};
+
+// The station as the page shows it, filled on the engine's thread once a second and handed
+// to the server whole. Nothing in it refers back to the station.
+struct StateSnapshot {
+    std::string title;
+    std::string station;  // the station's location name
+    std::string coordinates;
+    std::string elevation;
+    bool acquiring = false;
+    std::string board;
+    std::string firmware;
+    std::string lock;         // "L" locked to the time receiver, "N" not
+    std::string time_source;  // "GPS" or "DCF"
+    double board_time = 0;    // epoch seconds of the last board second, 0 = none yet
+    long bad_frames = 0;
+    std::optional<uint64_t> free_disk_bytes;
+    int drum_update_minutes = 0;         // how often the drums are saved
+    std::vector<ChannelState> channels;  // the channels that are on
+    // Folders and files the server may read (never from a URL).
+    std::string drums_folder;
+    std::string events_folder;
+    std::string event_log;
+    int events = 20;
+};
+
+std::string state_json(const StateSnapshot& state);
+
+// "YYYY/MM/DD HH:MM:SS" of the board time, "" when there is none.
+std::string board_time_text(double epoch_seconds);
+
+
+}  // namespace velkantor::web

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <array>
+
+#include <string>
+#include <vector>
+
+#include "config/network_ini.h"
+
+namespace velkantor::web {
+
+// The [web] section of network.ini with the command line's --web.
+struct WebSettings {
+    bool on = false;  // listen given (file or command line) and every value good
+    config::ListenAddress listen;
+    std::string title;
+    int events = 20;  // how many recent events the page and /api/events.json list
+    int connections = 32;
+    // The channels' SEED codes as the station's records name them ([station] channels of
+    // network.ini); an empty one is chosen from the rate and axis.
+    std::array<std::string, 4> channel_codes;
+};
+
+// Reads [web]; `command_line_listen` (non-empty) replaces the file's `listen`. Each bad value
+// is one line of `problems` naming the key, and leaves the page off.
+WebSettings read_web_settings(const config::IniFile& ini, const std::string& command_line_listen,
+                              std::vector<std::string>& problems);
+
+}  // namespace velkantor::web

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "app/web_page.h"
+#include "config/settings_file.h"
+#include "display/displays.h"
+#include "platform/real/qt_picture_codec.h"
+#include "support/station_rig.h"
+#include "web/json.h"
+
+namespace velkantor::testing {
+namespace {
+
+// A station with its drums on a simulated board, and its page answering from the snapshot the
+// engine's tick hands over: what the page says is what the station holds.
+struct WebPageRig {
+    WebPageRig() : displays(rig.station, codec, no_windows) {
+        rig.load();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = config::kZeda18;
+        settings.general.location = "Hill \"top\"";
+        for (auto& c : settings.channels) c.sps_index = 0;
+        for (int ch : {0, 2}) {
+            auto& c = settings.channels[static_cast<size_t>(ch)];
+            c.sps_index = 15;  // 100 per second
+            c.drum_enabled = 1;
+            c.record_enabled = 1;
+            c.start_params = "2000,2,0.5,1,30,3";
+            c.stop_params = "1800,0.5,2,4";
+            config::DecodeStartParams(c);
+            config::DecodeStopParams(c);
+            config::UpdateDerivedCounts(c);
+        }
+        disk.free = 123456789;
+        rig.station.set_devices({.disk_space = &disk, .pc_clock = &rig.pc_clock});
+        sim::BoardOptions options;
+        options.noise_amplitude = 200;
+        options.quakes.push_back(
+            {text::from_epoch_seconds(rig.clock.epoch_seconds() + 120), 20, 30000});
+        rig.attach_board(options);
+        web::WebSettings web;
+        web.title = "Backyard";
+        page = std::make_unique<app::WebPage>(rig.station, web);
+        rig.station.add_tick_hook([this] { page->second(); });
+        rig.op.answers.clear();
+    }
+    web::Response get(std::string_view target) const {
+        return page->answer({"GET", target}, rig.fs);
+    }
+    std::string json(std::string_view target) const {
+        web::Response response = get(target);
+        EXPECT_EQ(response.status, 200) << target;
+        return response.body;
+    }
+
+    StationRig rig;
+    platform::QtPictureCodec codec;
+    display::DisplayView no_windows;
+    display::Displays displays;
+    platform::FakeDiskSpace disk;
+    std::unique_ptr<app::WebPage> page;
+};
+
+bool has(const std::string& json, const std::string& piece) {
+    return json.find(piece) != std::string::npos;
+}
+
+TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
+    WebPageRig r;
+    ASSERT_TRUE(r.rig.station.start());
+    r.rig.host.run_until(r.rig.clock.epoch_seconds() + 30);
+    const auto& run = r.rig.station.run();
+    std::string state = r.json("/api/state.json");
+    SCOPED_TRACE(state);
+    EXPECT_TRUE(has(state, "\"title\":\"Backyard\",\"station\":\"Hill \\\"top\\\"\""));
+    EXPECT_TRUE(has(state, "\"acquiring\":true"));
+    EXPECT_TRUE(has(state, "\"firmware\":" + web::json_string(run.firmware_version)));
+    EXPECT_TRUE(has(state, "\"board\":" + web::json_string(run.board_description)));
+    EXPECT_TRUE(has(state, "\"lock\":\"" + r.rig.station.lock_text() + "\""));
+    EXPECT_TRUE(has(state, "\"time_source\":\"" + r.rig.station.time_reference() + "\""));
+    // The snapshot is of the last tick: the board time then, to the second.
+    double board = run.board_epoch_second;
+    EXPECT_TRUE(has(state, "\"board_time\":\"" + web::board_time_text(board) + "\"") ||
+                has(state, "\"board_time\":\"" + web::board_time_text(board - 1) + "\""));
+    EXPECT_TRUE(has(state, "\"bad_frames\":" + std::to_string(run.rejected_frames)));
+    EXPECT_TRUE(has(state, "\"free_disk_bytes\":123456789"));
+    // Channels 1 and 3 only, at their rates (channel 1 is the N axis by default), each with
+    // its drum picture on disk.
+    EXPECT_TRUE(
+        has(state, "{\"channel\":1,\"seed\":\"HHN\",\"configured_sps\":100,\"measured_sps\":100,"));
+    EXPECT_TRUE(has(state, "{\"channel\":3,"));
+    EXPECT_FALSE(has(state, "{\"channel\":2,"));
+    for (int ch : {1, 3}) {
+        std::string name = "drum_" + std::to_string(ch) + ".JPG";
+        EXPECT_TRUE(has(state, "\"drum\":\"drums/" + name + "\""));
+        web::Response picture = r.get("/drums/" + name);
+        EXPECT_EQ(picture.status, 200);
+        EXPECT_EQ(picture.body, r.rig.file("drums/" + name));
+    }
+    // The live trace holds the last seconds of channel 1, thinned to 10 points a second.
+    std::string trace = r.json("/api/trace.json?channel=1");
+    size_t points = static_cast<size_t>(std::count(trace.begin(), trace.end(), '[')) - 1;
+    EXPECT_GE(points, 200u);
+    EXPECT_LE(points, 310u);
+    r.rig.station.stop();
+    while (r.rig.station.in_run() && !r.rig.station.pass().ended) {
+    }
+    r.rig.station.tick();
+    EXPECT_TRUE(has(r.json("/api/state.json"), "\"acquiring\":false"));
+}
+
+TEST(WebPageRun, EventsAnswerListsTheRecordedEventsWithTheirFiles) {
+    WebPageRig r;
+    ASSERT_TRUE(r.rig.host.run_for(400));
+    r.rig.station.tick();
+    std::string events = r.json("/api/events.json");
+    SCOPED_TRACE(events);
+    auto names = r.rig.fs.list_directory(std::string(kStation) + "/events");
+    int files = 0;
+    for (const auto& name : names) {
+        if (name.find('.') == std::string::npos) continue;
+        ++files;
+        ASSERT_TRUE(has(events, "\"file\":\"" + name + "\"")) << name;
+        web::Response file = r.get("/events/" + name);
+        EXPECT_EQ(file.status, 200);
+        EXPECT_EQ(file.body, r.rig.file("events/" + name)) << name;
+        // The figures are the event log's: its line for this file.
+        std::string log = r.rig.file("evtfile.dat");
+        size_t line = log.find(" " + name + " ");
+        ASSERT_NE(line, std::string::npos);
+        std::string samples = log.substr(log.find(" L:", line) + 3, 8);
+        EXPECT_TRUE(has(events, "\"samples\":" + std::to_string(std::stol(samples))));
+    }
+    EXPECT_GE(files, 2);  // the quake on both channels
+}
+
+}  // namespace
+}  // namespace velkantor::testing
