@@ -23,6 +23,9 @@ public:
         std::string network, station;          // codes for STATION / INFO
         std::string description;               // the greeting's second line
         std::string software;                  // e.g. "VELKANTOR 2.28"
+        // Connect, refusal and disconnect lines per minute; beyond, they are counted, so a
+        // flood of connections cannot push everything else out of the bounded event log.
+        int log_lines_per_minute = 100;
     };
 
     explicit SeedLinkServer(Config config);
