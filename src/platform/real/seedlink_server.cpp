@@ -437,7 +437,7 @@ std::string SeedLinkServer::start() {
     tcp::resolver resolver(i.ioc);
     auto found = resolver.resolve(address, std::to_string(i.config.listen.port),
                                   tcp::resolver::passive | tcp::resolver::numeric_service, ec);
-    if (ec || found.empty()) return "SeedLink server: cannot use the address " + where + ": " + ec.message();
+    if (ec || found.empty()) return "cannot use the address " + where + ": " + ec.message();
     tcp::endpoint endpoint = found.begin()->endpoint();
     i.acceptor.open(endpoint.protocol(), ec);
     if (!ec) i.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
@@ -446,7 +446,7 @@ std::string SeedLinkServer::start() {
     if (ec) {
         error_code ignored;
         i.acceptor.close(ignored);
-        return "SeedLink server: cannot listen on " + where + ": " + ec.message();
+        return "cannot listen on " + where + ": " + ec.message();
     }
     i.bound_port = i.acceptor.local_endpoint(ec).port();
     stream::MicroTime now = system_now();

@@ -31,7 +31,8 @@ public:
     explicit SeedLinkServer(Config config);
     ~SeedLinkServer() override;  // stops
 
-    // Binds, listens and starts the service thread; "" or what went wrong.
+    // Binds, listens and starts the service thread; "" or what went wrong ("cannot listen on
+    // 0.0.0.0:18000: Address already in use"), for the caller to put in context.
     std::string start();
     void stop();
     int port() const;  // the bound port
