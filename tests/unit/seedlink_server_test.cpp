@@ -145,6 +145,23 @@ TEST(SeedLinkServer, RefusesBeyondTheLimitAndOutsideTheAllowList) {
     }
 }
 
+TEST(SeedLinkServer, AFloodOfConnectionsCannotFillTheEventLog) {
+    auto config = test_config();
+    config.allow.push_back(*config::parse_ip_network("10.0.0.0/8"));
+    config.log_lines_per_minute = 3;
+    SeedLinkServer server(config);
+    ASSERT_EQ(server.start(), "");
+    for (int i = 0; i < 10; ++i) {
+        RawClient client(server.port());
+        EXPECT_TRUE(client.closed_by_server());
+    }
+    server.stop();
+    auto lines = server.take_log_lines();
+    EXPECT_EQ(count_lines(lines, "refused"), 3) << ::testing::PrintToString(lines);
+    EXPECT_EQ(count_lines(lines, "too many client lines this minute"), 1)
+        << ::testing::PrintToString(lines);
+}
+
 TEST(SeedLinkServer, WebSocketClientsGetOneBinaryMessagePerReplyAndPacket) {
     SeedLinkServer server(test_config());
     ASSERT_EQ(server.start(), "");

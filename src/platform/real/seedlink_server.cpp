@@ -110,6 +110,9 @@ struct SeedLinkServer::Impl {
     size_t lost_records = 0;
     bool drain_posted = false;
     std::vector<std::string> log_lines;
+    SteadyTime log_minute{};
+    int log_minute_lines = 0;
+    size_t log_left_out = 0;
 
     // Service thread only.
     std::unique_ptr<stream::RecordRing> ring;
@@ -117,6 +120,30 @@ struct SeedLinkServer::Impl {
 
     void log(std::string line) {
         std::lock_guard lock(mutex);
+        roll_log_minute();
+        if (log_minute_lines >= config.log_lines_per_minute) {
+            if (log_left_out++ == 0) {
+                push_log_line("SeedLink server: too many client lines this minute; the rest "
+                              "are counted");
+            }
+            return;
+        }
+        ++log_minute_lines;
+        push_log_line(std::move(line));
+    }
+    // With the mutex held.
+    void roll_log_minute() {
+        auto now = std::chrono::steady_clock::now();
+        if (now - log_minute < std::chrono::minutes(1)) return;
+        if (log_left_out > 0) {
+            push_log_line("SeedLink server: " + std::to_string(log_left_out) +
+                          " client lines left out in the last minute");
+        }
+        log_minute = now;
+        log_minute_lines = 0;
+        log_left_out = 0;
+    }
+    void push_log_line(std::string line) {
         if (log_lines.size() < kLogCapacity) log_lines.push_back(std::move(line));
     }
     void accept();
@@ -410,7 +437,7 @@ std::string SeedLinkServer::start() {
     tcp::resolver resolver(i.ioc);
     auto found = resolver.resolve(address, std::to_string(i.config.listen.port),
                                   tcp::resolver::passive | tcp::resolver::numeric_service, ec);
-    if (ec || found.empty()) return "SeedLink server: cannot use the address " + where + ": " + ec.message();
+    if (ec || found.empty()) return "cannot use the address " + where + ": " + ec.message();
     tcp::endpoint endpoint = found.begin()->endpoint();
     i.acceptor.open(endpoint.protocol(), ec);
     if (!ec) i.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
@@ -419,7 +446,7 @@ std::string SeedLinkServer::start() {
     if (ec) {
         error_code ignored;
         i.acceptor.close(ignored);
-        return "SeedLink server: cannot listen on " + where + ": " + ec.message();
+        return "cannot listen on " + where + ": " + ec.message();
     }
     i.bound_port = i.acceptor.local_endpoint(ec).port();
     stream::MicroTime now = system_now();
@@ -464,6 +491,7 @@ void SeedLinkServer::record(const stream::MiniSeedRecord& record) {
 
 std::vector<std::string> SeedLinkServer::take_log_lines() {
     std::lock_guard lock(impl_->mutex);
+    impl_->roll_log_minute();
     std::vector<std::string> lines;
     lines.swap(impl_->log_lines);
     return lines;

@@ -23,12 +23,16 @@ public:
         std::string network, station;          // codes for STATION / INFO
         std::string description;               // the greeting's second line
         std::string software;                  // e.g. "VELKANTOR 2.28"
+        // Connect, refusal and disconnect lines per minute; beyond, they are counted, so a
+        // flood of connections cannot push everything else out of the bounded event log.
+        int log_lines_per_minute = 100;
     };
 
     explicit SeedLinkServer(Config config);
     ~SeedLinkServer() override;  // stops
 
-    // Binds, listens and starts the service thread; "" or what went wrong.
+    // Binds, listens and starts the service thread; "" or what went wrong ("cannot listen on
+    // 0.0.0.0:18000: Address already in use"), for the caller to put in context.
     std::string start();
     void stop();
     int port() const;  // the bound port
