@@ -40,6 +40,8 @@ private:
     void second();  // the engine's one-second work of the services
     void configure_streaming();
     void start_streaming();
+    void configure_alerts();
+    void start_alerts();
 
     acquisition::Station& station_;
     Options options_;
@@ -49,6 +51,8 @@ private:
 
     struct Streaming;
     std::unique_ptr<Streaming> streaming_;
+    struct Alerts;
+    std::unique_ptr<Alerts> alerts_;
 };
 
 }  // namespace velkantor::app
