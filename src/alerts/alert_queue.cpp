@@ -22,6 +22,14 @@ bool AlertQueue::push(Alert alert) {
     return dropped;
 }
 
+void AlertQueue::put_back(Alert alert) {
+    if (items_.size() >= capacity_) {
+        ++dropped_;
+        return;
+    }
+    items_.push_front(std::move(alert));
+}
+
 std::optional<Alert> AlertQueue::pop() {
     if (items_.empty()) return std::nullopt;
     Alert alert = std::move(items_.front());

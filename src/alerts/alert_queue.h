@@ -27,6 +27,9 @@ public:
     // True when the oldest was dropped to make room.
     bool push(Alert alert);
     std::optional<Alert> pop();
+    // Puts a taken alert back as the oldest (a send that could not go after all); when the
+    // queue filled up meanwhile it is the one dropped.
+    void put_back(Alert alert);
     // The oldest without taking it.
     const Alert* front() const { return items_.empty() ? nullptr : &items_.front(); }
     size_t size() const { return items_.size(); }

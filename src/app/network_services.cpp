@@ -202,6 +202,7 @@ void NetworkServices::second() {
     // What the senders' threads have to say goes to the event log from here, the engine.
     if (a.mqtt) {
         for (const auto& line : a.mqtt->take_log_lines()) station_.AppendEventLog(line);
+        a.mqtt->pump();
     }
     if (a.webhooks) {
         for (const auto& line : a.webhooks->take_log_lines()) station_.AppendEventLog(line);

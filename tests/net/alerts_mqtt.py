@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Alerts to a real MQTT broker (Debian's mosquitto on a loopback port), read by
 mosquitto_sub: a simulated quake gives the event messages in order with the right fields,
-the retained state is there for a late subscriber, and a station killed by SIGKILL leaves
-the last will (offline) as the state.
+the retained state is there for a late subscriber, a station killed by SIGKILL leaves the
+last will (offline) as the state, and alerts raised while the broker is down arrive once it
+is back.
 
 usage: alerts_mqtt.py VELKANTOR_BINARY VELKANTOR_SIM_BINARY
 """
@@ -19,12 +20,13 @@ from alerts_common import Processes, board_epoch, free_port, prepare_station, st
 PREFIX = "velkantor/VELK"
 
 
-def start_broker(processes, folder):
-    port = free_port()
+def start_broker(processes, folder, port=None):
+    port = port or free_port()
     conf = os.path.join(folder, "mosquitto.conf")
     with open(conf, "w") as f:
         f.write("listener %d 127.0.0.1\nallow_anonymous true\npersistence false\n" % port)
-    processes.start(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    broker = processes.start(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
 
     def accepts():
         try:
@@ -33,15 +35,31 @@ def start_broker(processes, folder):
         except OSError:
             return False
     wait_for(accepts, 10, "the broker")
-    return port
+    return port, broker
+
+
+def subscribe(processes, port, log):
+    """mosquitto_sub on the alert topics into `log`, once it is surely subscribed."""
+    with open(log, "w") as out:
+        processes.start(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-v", "-q", "1",
+                         "-t", PREFIX + "/event", "-t", PREFIX + "/alarm", "-t",
+                         PREFIX + "/health"], stdout=out)
+
+    def probe_seen():
+        subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(port), "-t",
+                        PREFIX + "/health", "-m", '{"type":"probe"}'], timeout=10)
+        return '"type":"probe"' in open(log).read()
+    wait_for(probe_seen, 10, "the subscriber")
 
 
 def read_messages(path):
-    """[(topic, object)] of a `mosquitto_sub -v` output file."""
+    """[(topic, object)] of a `mosquitto_sub -v` output file, without the test's probes."""
     out = []
     for line in open(path).read().splitlines():
         topic, _, payload = line.partition(" ")
-        out.append((topic, json.loads(payload)))
+        message = json.loads(payload)
+        if message.get("type") != "probe":
+            out.append((topic, message))
     return out
 
 
@@ -59,12 +77,9 @@ def main():
     with tempfile.TemporaryDirectory() as folder, Processes() as processes:
         station = os.path.join(folder, "station")
         prepare_station(program, station)
-        port = start_broker(processes, folder)
+        port, broker = start_broker(processes, folder)
         log = os.path.join(folder, "sub.txt")
-        with open(log, "w") as out:
-            processes.start(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-v", "-q", "1",
-                             "-t", PREFIX + "/event", "-t", PREFIX + "/alarm", "-t",
-                             PREFIX + "/health"], stdout=out)
+        subscribe(processes, port, log)
         _, device = start_board(processes, sim_program)
         velkantor = processes.start([program, "--headless", "--station", station, "--port", device,
                                      "--for", "40", "--mqtt", "127.0.0.1:%d" % port],
@@ -125,6 +140,35 @@ def main():
         velkantor.send_signal(signal.SIGKILL)
         velkantor.wait(timeout=10)
         wait_for(lambda: retained_state(port)["state"] == "offline", 10, "the last will")
+
+        # The broker goes away while the station runs; a quake meanwhile is told once it is
+        # back (the station tries again with growing pauses).
+        _, device = start_board(processes, sim_program, quake_in=15)
+        velkantor = processes.start([program, "--headless", "--station", station, "--port", device,
+                                     "--mqtt", "127.0.0.1:%d" % port],
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        wait_for(lambda: retained_state(port)["state"] == "online", 30, "the state online")
+        evtfile = os.path.join(station, "evtfile.dat")
+
+        def summaries():
+            return open(evtfile, errors="replace").read().count("Max SLTA")
+        before = summaries()
+        broker.terminate()
+        broker.wait(timeout=10)
+        # The quake's two events start and end while there is no broker.
+        wait_for(lambda: summaries() >= before + 2, 90, "the events without a broker")
+        port, broker = start_broker(processes, folder, port)
+        later = os.path.join(folder, "later.txt")
+        subscribe(processes, port, later)
+
+        def told():
+            types = [m["type"] for _, m in read_messages(later)]
+            return types.count("event_start") >= 2 and types.count("event_end") >= 2
+        wait_for(told, 90, "the events told after the broker came back")
+        velkantor.send_signal(signal.SIGTERM)
+        output, _ = velkantor.communicate(timeout=30)
+        assert "is gone; connecting again" in output, output
+        assert output.count("Alerts: connected to the MQTT broker") == 2, output
         print("MQTT alerts:", len(messages), "messages; retained state and last will seen")
 
 

@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -38,7 +39,6 @@ struct MqttCallbacks {
             m->ever_connected_ = true;
             m->told_down_ = false;
         }
-        m->pump();
     }
     static void on_disconnect(mosquitto*, void* self, int rc) {
         auto* m = static_cast<MqttAlerts*>(self);
@@ -53,12 +53,11 @@ struct MqttCallbacks {
     }
     static void on_publish(mosquitto*, void* self, int mid) {
         auto* m = static_cast<MqttAlerts*>(self);
-        {
-            std::lock_guard lock(m->mutex_);
-            if (mid == m->offline_mid_) m->offline_acked_ = true;
-            if (m->in_flight_ > 0) --m->in_flight_;
-        }
-        m->pump();
+        std::lock_guard lock(m->mutex_);
+        // The acknowledgement may come before the publisher has learnt the message's id.
+        m->acked_.push_back(mid);
+        if (m->acked_.size() > 64) m->acked_.erase(m->acked_.begin());
+        if (m->in_flight_ > 0) --m->in_flight_;
     }
 };
 
@@ -106,23 +105,33 @@ bool MqttAlerts::start() {
 void MqttAlerts::stop() {
     if (!client_) return;
     if (started_) {
+        pump();  // what is queued goes before the offline state
         {
-            std::lock_guard lock(mutex_);
-            if (connected_) {
+            std::lock_guard publishing(publish_mutex_);
+            bool connected = false;
+            {
+                std::lock_guard lock(mutex_);
+                connected = connected_;
+            }
+            if (connected) {
                 const std::string offline = alerts::offline_json(options_.station);
                 const std::string topic = options_.prefix + "/state";
                 int mid = 0;
                 if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(offline.size()),
                                       offline.data(), 1, true) == MOSQ_ERR_SUCCESS) {
+                    std::lock_guard lock(mutex_);
                     offline_mid_ = mid;
+                    ++in_flight_;
                 }
             }
         }
-        // The program ends: a moment for the broker to take the offline state.
+        // The program ends: a moment (at most two seconds) for the broker to take the last
+        // alerts and the offline state.
         for (int i = 0; i < 100; ++i) {
             {
                 std::lock_guard lock(mutex_);
-                if (offline_mid_ < 0 || offline_acked_ || !connected_) break;
+                bool acked = std::find(acked_.begin(), acked_.end(), offline_mid_) != acked_.end();
+                if (offline_mid_ < 0 || !connected_ || (acked && in_flight_ == 0)) break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -164,25 +173,49 @@ std::vector<std::string> MqttAlerts::take_log_lines() {
 }
 
 void MqttAlerts::pump() {
-    std::lock_guard lock(mutex_);
-    if (!client_ || !connected_) return;
-    // In threaded mode mosquitto_publish only queues the packet for the network thread.
-    if (state_pending_) {
-        const std::string topic = options_.prefix + "/state";
-        if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(state_.size()),
-                              state_.data(), 1, true) == MOSQ_ERR_SUCCESS) {
+    std::lock_guard publishing(publish_mutex_);
+    if (!client_) return;
+    std::string state;
+    bool send_state = false;
+    std::vector<alerts::Alert> going;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connected_) return;
+        if (state_pending_) {
+            state = state_;
+            send_state = true;
             state_pending_ = false;
             ++in_flight_;
         }
+        while (in_flight_ < kInFlight && !queue_.empty()) {
+            going.push_back(*queue_.pop());
+            ++in_flight_;
+        }
     }
-    while (in_flight_ < kInFlight && !queue_.empty()) {
-        const alerts::Alert& alert = *queue_.front();
+    // In threaded mode mosquitto_publish only queues the packet for the network thread.
+    if (send_state) {
+        const std::string topic = options_.prefix + "/state";
+        if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(state.size()),
+                              state.data(), 1, true) != MOSQ_ERR_SUCCESS) {
+            std::lock_guard lock(mutex_);
+            state_pending_ = true;  // the next connect sends the latest state anyway
+            --in_flight_;
+        }
+    }
+    for (size_t i = 0; i < going.size(); ++i) {
+        const auto& alert = going[i];
         const std::string topic = options_.prefix + "/" + alerts::topic_name(alert.topic);
-        int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(alert.json.size()),
-                                   alert.json.data(), 1, false);
-        if (rc != MOSQ_ERR_SUCCESS) break;  // not connected after all: kept for the next connect
-        ++in_flight_;
-        queue_.pop();
+        if (mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(alert.json.size()),
+                              alert.json.data(), 1, false) == MOSQ_ERR_SUCCESS) {
+            continue;
+        }
+        // The connection went meanwhile: these wait for the next one, oldest first.
+        std::lock_guard lock(mutex_);
+        for (size_t k = going.size(); k > i; --k) {
+            queue_.put_back(std::move(going[k - 1]));
+            --in_flight_;
+        }
+        break;
     }
 }
 

@@ -46,17 +46,22 @@ public:
 
     // Lines for the event log (connection lost and back), taken on the engine's thread.
     std::vector<std::string> take_log_lines();
+    // Hands the library what may go now (connected, few enough unacknowledged). Called by
+    // `send` and `state`, and each second, which also covers a connection made meanwhile.
+    void pump();
 
 private:
     static constexpr int kInFlight = 8;
-    void pump();  // any thread: publishes what may go now
-    void log(std::string line);
 
     Options options_;
     mosquitto* client_ = nullptr;
     std::string error_;
     bool started_ = false;
 
+    // `mutex_` guards the fields below and is never held while calling the library, whose
+    // callbacks take it on the network thread. `publish_mutex_` keeps one publisher at a
+    // time, so the alerts leave in order; the callbacks never take it.
+    std::mutex publish_mutex_;
     mutable std::mutex mutex_;
     alerts::AlertQueue queue_;
     std::string state_;          // the latest state, sent again at each connect
@@ -66,7 +71,7 @@ private:
     bool told_down_ = false;
     int in_flight_ = 0;
     int offline_mid_ = -1;
-    bool offline_acked_ = false;
+    std::vector<int> acked_;  // the ids of the last acknowledged messages
     std::vector<std::string> log_lines_;
 
     friend struct MqttCallbacks;
