@@ -80,8 +80,8 @@ AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::st
                 problem(e, "\"" + e.value + "\" is not HOST:PORT");
             }
         } else if (e.key == "mqtt_client_id") {
-            if (e.value.empty() || e.value.size() > 23 * 4) {
-                problem(e, "the client id must be 1 to 92 characters");
+            if (e.value.empty() || e.value.size() > 64) {
+                problem(e, "the client id must be 1 to 64 characters");
             } else {
                 s.mqtt_client_id = e.value;
             }

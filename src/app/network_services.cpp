@@ -26,6 +26,11 @@ struct NetworkServices::Alerts {
     std::unique_ptr<alerts::AlertCenter> center;
     std::unique_ptr<platform::MqttAlerts> mqtt;
     std::unique_ptr<platform::WebhookAlerts> webhooks;
+    // Alerts a full queue pushed out, as far as the event log has told them, and when.
+    uint64_t queue_drops_told = 0;
+    double queue_drops_told_at = -1;
+    double started_at = 0;
+    bool unreachable_told = false;
 };
 
 NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
@@ -172,6 +177,7 @@ void NetworkServices::start_alerts() {
             }
         }
         if (usable) {
+            a.started_at = station_.clock().monotonic();
             a.mqtt = std::make_unique<platform::MqttAlerts>(o);
             if (a.mqtt->start()) {
                 a.center->add_output(a.mqtt.get());
@@ -207,7 +213,25 @@ void NetworkServices::second() {
     if (a.webhooks) {
         for (const auto& line : a.webhooks->take_log_lines()) station_.AppendEventLog(line);
     }
-    a.center->second(station_.clock().monotonic());
+    const double now = station_.clock().monotonic();
+    // A broker never reached (a wrong address, a firewall) is said once; the tries go on.
+    if (a.mqtt && !a.unreachable_told && now - a.started_at >= 30 && !a.mqtt->ever_connected()) {
+        a.unreachable_told = true;
+        station_.AppendEventLog("Alerts: the MQTT broker " + a.settings.mqtt_host + ":" +
+                                std::to_string(a.settings.mqtt_port) +
+                                " cannot be reached; trying again");
+    }
+    uint64_t drops = (a.mqtt ? a.mqtt->queue_dropped() : 0) +
+                     (a.webhooks ? a.webhooks->queue_dropped() : 0);
+    // A sender that stays behind drops alerts steadily: one line a minute says how many.
+    if (drops > a.queue_drops_told &&
+        (a.queue_drops_told_at < 0 || now - a.queue_drops_told_at >= 60)) {
+        station_.AppendEventLog("Alerts: " + std::to_string(drops - a.queue_drops_told) +
+                                " alerts dropped, the senders being behind (queue full)");
+        a.queue_drops_told = drops;
+        a.queue_drops_told_at = now;
+    }
+    a.center->second(now);
 }
 
 }  // namespace velkantor::app

@@ -43,6 +43,12 @@ public:
     void send(const alerts::Alert& alert) override;
     void state(const std::string& json) override;
     uint64_t dropped() const override;
+    bool ever_connected() const {
+        std::lock_guard lock(mutex_);
+        return ever_connected_;
+    }
+    // Of those, the ones a full queue pushed out.
+    uint64_t queue_dropped() const { return dropped(); }
 
     // Lines for the event log (connection lost and back), taken on the engine's thread.
     std::vector<std::string> take_log_lines();

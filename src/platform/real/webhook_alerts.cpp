@@ -47,6 +47,11 @@ uint64_t WebhookAlerts::dropped() const {
     return queue_.dropped() + given_up_;
 }
 
+uint64_t WebhookAlerts::queue_dropped() const {
+    std::lock_guard lock(mutex_);
+    return queue_.dropped();
+}
+
 std::vector<std::string> WebhookAlerts::take_log_lines() {
     std::lock_guard lock(mutex_);
     std::vector<std::string> lines;

@@ -35,6 +35,8 @@ public:
 
     void send(const alerts::Alert& alert) override;
     uint64_t dropped() const override;
+    // Of those, the ones a full queue pushed out (the others were given up after retries).
+    uint64_t queue_dropped() const;
     std::vector<std::string> take_log_lines();
 
 private:
