@@ -19,8 +19,8 @@ void AlertCenter::send(Topic topic, std::string json) {
 void AlertCenter::event_started(int ch, const std::string& file_name, const std::string& start_text,
                                 bool scheduled) {
     if (ch >= 0 && ch < 4) recording_[static_cast<size_t>(ch)] = true;
-    send(Topic::event, event_start_json(source_.moment(),
-                                        {channel(ch), file_name, start_text, scheduled}));
+    send(Topic::event,
+         event_start_json(source_.moment(), {channel(ch), file_name, start_text, scheduled}));
 }
 
 void AlertCenter::event_ended(int ch, const events::EventSummary& event, double duration_seconds,
@@ -78,7 +78,8 @@ void AlertCenter::second(double monotonic) {
     Moment timeless = moment;
     timeless.board_epoch = 0;
     std::string key = state_json(timeless, facts);
-    if (key == last_state_ && last_state_at_ >= 0 && monotonic - last_state_at_ < kStateEverySeconds) {
+    if (key == last_state_ && last_state_at_ >= 0 &&
+        monotonic - last_state_at_ < kStateEverySeconds) {
         return;
     }
     last_state_ = key;

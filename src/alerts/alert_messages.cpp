@@ -12,7 +12,7 @@ namespace {
 
 // Fields in the order written; values already JSON.
 class Object {
-public:
+  public:
     Object& add(std::string_view key, const std::string& json_value) {
         text_ += text_.empty() ? "{" : ",";
         text_ += json_string(key);
@@ -20,12 +20,14 @@ public:
         text_ += json_value;
         return *this;
     }
-    Object& text(std::string_view key, std::string_view value) { return add(key, json_string(value)); }
+    Object& text(std::string_view key, std::string_view value) {
+        return add(key, json_string(value));
+    }
     Object& number(std::string_view key, double value) { return add(key, json_number(value)); }
     Object& flag(std::string_view key, bool value) { return add(key, value ? "true" : "false"); }
     std::string done() const { return text_.empty() ? "{}" : text_ + "}"; }
 
-private:
+  private:
     std::string text_;
 };
 
@@ -36,7 +38,9 @@ Object head(std::string_view type, const Moment& m) {
     return o;
 }
 
-void channel(Object& o, const ChannelFacts& c) { o.number("channel", c.channel).text("seed", c.seed); }
+void channel(Object& o, const ChannelFacts& c) {
+    o.number("channel", c.channel).text("seed", c.seed);
+}
 
 }  // namespace
 
@@ -46,11 +50,21 @@ std::string json_string(std::string_view text) {
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         switch (ch) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     out += "\\u00";
@@ -125,7 +139,8 @@ std::string state_json(const Moment& m, const StateFacts& s) {
         channels += (i ? "," : "") + std::to_string(s.recording[i]);
     }
     o.add("recording", channels + "]");
-    o.text("last_event", s.last_event).number("alerts_dropped", static_cast<double>(s.alerts_dropped));
+    o.text("last_event", s.last_event)
+        .number("alerts_dropped", static_cast<double>(s.alerts_dropped));
     return o.done();
 }
 

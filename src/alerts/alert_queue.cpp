@@ -4,9 +4,12 @@ namespace velkantor::alerts {
 
 const char* topic_name(Topic topic) {
     switch (topic) {
-        case Topic::event: return "event";
-        case Topic::alarm: return "alarm";
-        case Topic::health: return "health";
+        case Topic::event:
+            return "event";
+        case Topic::alarm:
+            return "alarm";
+        case Topic::health:
+            return "health";
     }
     return "event";
 }

@@ -102,7 +102,8 @@ AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::st
             while (!rest.empty()) {
                 size_t comma = rest.find(',');
                 std::string url = trim(rest.substr(0, comma));
-                rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+                rest =
+                    comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
                 if (url.empty()) continue;
                 if (!is_webhook_url(url)) {
                     problem(e, "\"" + url + "\" is not an http:// or https:// address");

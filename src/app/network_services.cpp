@@ -221,8 +221,8 @@ void NetworkServices::second() {
                                 std::to_string(a.settings.mqtt_port) +
                                 " cannot be reached; trying again");
     }
-    uint64_t drops = (a.mqtt ? a.mqtt->queue_dropped() : 0) +
-                     (a.webhooks ? a.webhooks->queue_dropped() : 0);
+    uint64_t drops =
+        (a.mqtt ? a.mqtt->queue_dropped() : 0) + (a.webhooks ? a.webhooks->queue_dropped() : 0);
     // A sender that stays behind drops alerts steadily: one line a minute says how many.
     if (drops > a.queue_drops_told &&
         (a.queue_drops_told_at < 0 || now - a.queue_drops_told_at >= 60)) {

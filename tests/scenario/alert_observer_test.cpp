@@ -6,8 +6,8 @@
 
 #include "config/settings_file.h"
 #include "platform/fake/fake_devices.h"
-#include "text/date_time.h"
 #include "support/station_rig.h"
+#include "text/date_time.h"
 
 namespace velkantor::testing {
 namespace {
@@ -55,7 +55,7 @@ struct HeardMoments : acquisition::StationObserver {
 };
 
 class AlertObserver : public ::testing::Test {
-protected:
+  protected:
     StationRig rig;
     HeardMoments heard{rig.station};
     platform::FakeDiskSpace disk;

@@ -26,24 +26,78 @@ struct SettingsCase {
 
 const SettingsCase kSettingsCases[] = {
     {"no section: off", "[station]\nstation = ABC\n", false, "", 1883, "velkantor/ABC", {}, ""},
-    {"broker and station code", "[station]\nstation = ABC\n[alerts]\nmqtt = broker.lan:1884\n",
-     true, "broker.lan", 1884, "velkantor/ABC", {}, ""},
-    {"port alone: this machine", "[alerts]\nmqtt = 1883\n", true, "127.0.0.1", 1883,
-     "velkantor/VELK", {}, ""},
-    {"own topic", "[alerts]\nmqtt = h:1\nmqtt_topic = home/quake\n", true, "h", 1,
-     "home/quake", {}, ""},
-    {"webhooks", "[alerts]\nwebhook = http://a/x, https://b:8443/y\n", false, "", 1883,
-     "velkantor/VELK", {"http://a/x", "https://b:8443/y"}, ""},
-    {"unknown key is named and ignored", "[alerts]\nmqtt = h:1\nmqt_user = x\n", true, "h", 1,
-     "velkantor/VELK", {}, "[alerts] mqt_user (line 3): unknown key"},
-    {"bad broker: off", "[alerts]\nmqtt = h:99999\nwebhook = http://a/\n", false, "", 1883,
-     "velkantor/VELK", {}, "[alerts] mqtt (line 2): \"h:99999\" is not HOST:PORT"},
-    {"bad webhook: off", "[alerts]\nmqtt = h:1\nwebhook = http://a/, ftp://b/\n", false, "h", 1,
-     "velkantor/VELK", {}, "[alerts] webhook (line 3): \"ftp://b/\""},
-    {"wildcard topic: off", "[alerts]\nmqtt = h:1\nmqtt_topic = a/#\n", false, "h", 1, "velkantor/VELK",
-     {}, "[alerts] mqtt_topic (line 3)"},
-    {"timeout out of range: off", "[alerts]\nwebhook = http://a/\nwebhook_timeout = 0\n", false,
-     "", 1883, "velkantor/VELK", {}, "[alerts] webhook_timeout (line 3)"},
+    {"broker and station code",
+     "[station]\nstation = ABC\n[alerts]\nmqtt = broker.lan:1884\n",
+     true,
+     "broker.lan",
+     1884,
+     "velkantor/ABC",
+     {},
+     ""},
+    {"port alone: this machine",
+     "[alerts]\nmqtt = 1883\n",
+     true,
+     "127.0.0.1",
+     1883,
+     "velkantor/VELK",
+     {},
+     ""},
+    {"own topic",
+     "[alerts]\nmqtt = h:1\nmqtt_topic = home/quake\n",
+     true,
+     "h",
+     1,
+     "home/quake",
+     {},
+     ""},
+    {"webhooks",
+     "[alerts]\nwebhook = http://a/x, https://b:8443/y\n",
+     false,
+     "",
+     1883,
+     "velkantor/VELK",
+     {"http://a/x", "https://b:8443/y"},
+     ""},
+    {"unknown key is named and ignored",
+     "[alerts]\nmqtt = h:1\nmqt_user = x\n",
+     true,
+     "h",
+     1,
+     "velkantor/VELK",
+     {},
+     "[alerts] mqt_user (line 3): unknown key"},
+    {"bad broker: off",
+     "[alerts]\nmqtt = h:99999\nwebhook = http://a/\n",
+     false,
+     "",
+     1883,
+     "velkantor/VELK",
+     {},
+     "[alerts] mqtt (line 2): \"h:99999\" is not HOST:PORT"},
+    {"bad webhook: off",
+     "[alerts]\nmqtt = h:1\nwebhook = http://a/, ftp://b/\n",
+     false,
+     "h",
+     1,
+     "velkantor/VELK",
+     {},
+     "[alerts] webhook (line 3): \"ftp://b/\""},
+    {"wildcard topic: off",
+     "[alerts]\nmqtt = h:1\nmqtt_topic = a/#\n",
+     false,
+     "h",
+     1,
+     "velkantor/VELK",
+     {},
+     "[alerts] mqtt_topic (line 3)"},
+    {"timeout out of range: off",
+     "[alerts]\nwebhook = http://a/\nwebhook_timeout = 0\n",
+     false,
+     "",
+     1883,
+     "velkantor/VELK",
+     {},
+     "[alerts] webhook_timeout (line 3)"},
 };
 
 TEST(AlertSettings, ReadFromNetworkIni) {
@@ -70,7 +124,8 @@ TEST(AlertSettings, ReadFromNetworkIni) {
 
 TEST(AlertSettings, CommandLineAddsToTheFileAndRefusesBadValues) {
     std::vector<std::string> problems;
-    auto s = ParseAlertSettings(config::IniFile::parse("[alerts]\nwebhook = http://a/\n"), problems);
+    auto s =
+        ParseAlertSettings(config::IniFile::parse("[alerts]\nwebhook = http://a/\n"), problems);
     ApplyAlertOverrides(s, "127.0.0.1:1999", {"https://b/", "b/"}, problems);
     EXPECT_TRUE(s.mqtt_enabled);
     EXPECT_EQ(s.mqtt_port, 1999);
@@ -90,7 +145,11 @@ TEST(AlertMessages, JsonPieces) {
     };
     for (const auto& [in, out] : strings) EXPECT_EQ(json_string(in), out);
     const std::pair<double, std::string> numbers[] = {
-        {0, "0"}, {-0.0, "0"}, {18.1, "18.1"}, {19436, "19436"}, {-3.5, "-3.5"},
+        {0, "0"},
+        {-0.0, "0"},
+        {18.1, "18.1"},
+        {19436, "19436"},
+        {-3.5, "-3.5"},
         {std::numeric_limits<double>::quiet_NaN(), "null"},
         {std::numeric_limits<double>::infinity(), "null"},
     };
@@ -105,12 +164,12 @@ TEST(AlertMessages, EachKindAsJson) {
               R"({"type":"event_start","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
               R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026/06/11 00:01:13",)"
               R"("file":"20260611_000113.CH3","scheduled":true})");
-    EXPECT_EQ(event_end_json(m, {ch3, "F.CH3", "2026/06/11 00:01:13", 18.1004, 19436, 3.84, 1810,
-                                 false}),
-              R"({"type":"event_end","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
-              R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026/06/11 00:01:13",)"
-              R"("file":"F.CH3","duration":18.1,"peak":19436,"max_ratio":3.8,"samples":1810,)"
-              R"("at_stop":false})");
+    EXPECT_EQ(
+        event_end_json(m, {ch3, "F.CH3", "2026/06/11 00:01:13", 18.1004, 19436, 3.84, 1810, false}),
+        R"({"type":"event_end","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
+        R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026/06/11 00:01:13",)"
+        R"("file":"F.CH3","duration":18.1,"peak":19436,"max_ratio":3.8,"samples":1810,)"
+        R"("at_stop":false})");
     EXPECT_EQ(alarm_json(m, {{1, ""}, -15770, 15000}),
               R"({"type":"alarm","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
               R"("lock":"L","channel":1,"seed":"","value":-15770,"threshold":15000})");
@@ -209,7 +268,8 @@ TEST(AlertCenter, MomentsBecomeMessagesOnTheirTopics) {
     const char* types[] = {"event_start", "alarm", "event_end", "board_lost", "board_back"};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(rig.out.alerts[i].topic, topics[i]);
-        EXPECT_EQ(rig.out.alerts[i].json.rfind(std::string(R"({"type":")") + types[i] + "\"", 0), 0u)
+        EXPECT_EQ(rig.out.alerts[i].json.rfind(std::string(R"({"type":")") + types[i] + "\"", 0),
+                  0u)
             << rig.out.alerts[i].json;
     }
     EXPECT_NE(rig.out.alerts[2].json.find(R"("seed":"XX.VELK..HHE")"), std::string::npos);
@@ -221,8 +281,8 @@ TEST(AlertCenter, ALowDiskIsToldOnceUntilTheSpaceComesBack) {
     CenterRig rig;
     // Megabytes free at each check, and whether that check tells (threshold 500).
     const std::pair<double, bool> checks[] = {
-        {600, false}, {499, true}, {300, false}, {520, false},  // a wobble is not a recovery
-        {551, false}, {560, false}, {400, true}, {0, false},
+        {600, false}, {499, true},  {300, false}, {520, false},  // a wobble is not a recovery
+        {551, false}, {560, false}, {400, true},  {0, false},
     };
     for (const auto& [mb, told] : checks) {
         SCOPED_TRACE(mb);

@@ -22,10 +22,10 @@ struct MqttCallbacks {
             if (rc != 0) {
                 if (!m->told_down_) {
                     m->told_down_ = true;
-                    m->log_lines_.push_back("Alerts: the MQTT broker " + m->options_.host + ":" +
-                                            std::to_string(m->options_.port) +
-                                            " refused the connection: " +
-                                            mosquitto_connack_string(rc));
+                    m->log_lines_.push_back(
+                        "Alerts: the MQTT broker " + m->options_.host + ":" +
+                        std::to_string(m->options_.port) +
+                        " refused the connection: " + mosquitto_connack_string(rc));
                 }
                 return;
             }
@@ -63,7 +63,9 @@ struct MqttCallbacks {
 
 MqttAlerts::MqttAlerts(Options options) : options_(std::move(options)), queue_(options_.queue) {}
 
-MqttAlerts::~MqttAlerts() { stop(); }
+MqttAlerts::~MqttAlerts() {
+    stop();
+}
 
 bool MqttAlerts::start() {
     std::call_once(library_once, [] { mosquitto_lib_init(); });
@@ -117,8 +119,9 @@ void MqttAlerts::stop() {
                 const std::string offline = alerts::offline_json(options_.station);
                 const std::string topic = options_.prefix + "/state";
                 int mid = 0;
-                if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(offline.size()),
-                                      offline.data(), 1, true) == MOSQ_ERR_SUCCESS) {
+                if (mosquitto_publish(client_, &mid, topic.c_str(),
+                                      static_cast<int>(offline.size()), offline.data(), 1,
+                                      true) == MOSQ_ERR_SUCCESS) {
                     std::lock_guard lock(mutex_);
                     offline_mid_ = mid;
                     ++in_flight_;

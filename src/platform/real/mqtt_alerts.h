@@ -17,7 +17,7 @@ namespace velkantor::platform {
 // the network thread takes them while connected, QoS 1, at most a few unacknowledged at a
 // time. `<prefix>/state` is retained and the last will sets it to offline.
 class MqttAlerts : public alerts::AlertOutput {
-public:
+  public:
     struct Options {
         std::string host;
         int port = 1883;
@@ -56,7 +56,7 @@ public:
     // `send` and `state`, and each second, which also covers a connection made meanwhile.
     void pump();
 
-private:
+  private:
     static constexpr int kInFlight = 8;
 
     Options options_;
@@ -70,7 +70,7 @@ private:
     std::mutex publish_mutex_;
     mutable std::mutex mutex_;
     alerts::AlertQueue queue_;
-    std::string state_;          // the latest state, sent again at each connect
+    std::string state_;  // the latest state, sent again at each connect
     bool state_pending_ = false;
     bool connected_ = false;
     bool ever_connected_ = false;

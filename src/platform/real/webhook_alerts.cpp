@@ -10,13 +10,18 @@ namespace {
 
 std::once_flag curl_once;
 
-size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+size_t discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
 
 }  // namespace
 
-WebhookAlerts::WebhookAlerts(Options options) : options_(std::move(options)), queue_(options_.queue) {}
+WebhookAlerts::WebhookAlerts(Options options)
+    : options_(std::move(options)), queue_(options_.queue) {}
 
-WebhookAlerts::~WebhookAlerts() { stop(); }
+WebhookAlerts::~WebhookAlerts() {
+    stop();
+}
 
 void WebhookAlerts::start() {
     std::call_once(curl_once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

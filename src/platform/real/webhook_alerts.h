@@ -16,7 +16,7 @@ namespace velkantor::platform {
 // with growing pauses; then the alert is dropped with one event-log line. The engine only
 // puts alerts into the bounded queue.
 class WebhookAlerts : public alerts::AlertOutput {
-public:
+  public:
     struct Options {
         std::vector<std::string> urls;
         double timeout_seconds = 5;
@@ -39,7 +39,7 @@ public:
     uint64_t queue_dropped() const;
     std::vector<std::string> take_log_lines();
 
-private:
+  private:
     void run();
     // One POST; empty when the far side took it, else why not.
     std::string post(const std::string& url, const std::string& json);
