@@ -50,7 +50,7 @@ Station::Station(StationPlatform platform, std::string folder)
 events::EventFiles::Environment Station::event_environment() {
     events::EventFiles::Environment environment{
         platform_.fs, settings_, run_, detector_, event_log_, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr};
+        nullptr, nullptr, nullptr, nullptr};
     environment.facts = [this](int ch, double start_epoch) {
         return events::HeaderFacts{text::format_datetime(text::from_epoch_seconds(start_epoch)),
                                    run_.configured_rate[static_cast<size_t>(ch)], lock_text(),
@@ -73,6 +73,9 @@ events::EventFiles::Environment Station::event_environment() {
             alarm_observed_[c] = true;
             observer_->alarm_exceeded(ch, value, channel.alarm_threshold);
         }
+    };
+    environment.file_finished = [this](int ch, const std::string& path) {
+        for (auto& hook : event_file_hooks_) hook(ch, path);
     };
     environment.event_closed = [this](int ch, const events::EventSummary& summary) {
         // The figures of the event log's line, so both say the same of the event.

@@ -153,6 +153,10 @@ public:
     // Work of the services that publish the station (streaming, page, alerts), run on the
     // engine's thread after each second's housekeeping. They must not wait for anything.
     void add_tick_hook(std::function<void()> hook) { tick_hooks_.push_back(std::move(hook)); }
+    // Called with each event file as it is finished (channel, path), on the engine's thread.
+    void add_event_file_hook(std::function<void(int, const std::string&)> hook) {
+        event_file_hooks_.push_back(std::move(hook));
+    }
     // Who hears of events, alarms, a lost board and the disk check (the alerts); null: nobody.
     void set_observer(StationObserver* observer) {
         observer_ = observer ? observer : &default_observer_;
@@ -244,6 +248,7 @@ private:
     timekeeping::SecondListener default_second_listener_;
     timekeeping::SecondListener* second_listener_ = &default_second_listener_;
     std::vector<std::function<void()>> tick_hooks_;
+    std::vector<std::function<void(int, const std::string&)>> event_file_hooks_;
     StationObserver default_observer_;
     StationObserver* observer_ = &default_observer_;
     // The observer has heard of this event's alarm already.

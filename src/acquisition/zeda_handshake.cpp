@@ -26,7 +26,8 @@ bool is_eight_hex_digits(const std::string& text) {
     return true;
 }
 
-double epoch_now(const Station& station) { return text::to_epoch_seconds(station.clock().now()); }
+// The reply time-outs are durations: a PC clock set meanwhile must not lengthen or cut them.
+double monotonic_now(const Station& station) { return station.clock().monotonic(); }
 
 // The notice of a firmware that says the board is another type than the one selected.
 std::string type_notice(int16_t ad_type) {
@@ -137,7 +138,7 @@ std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
                 if (reply.size() > 64) reply.erase(0, reply.size() - 64);
                 accepted = reply.size() == 4 && reply[0] == 'V';
             }
-            double now = epoch_now(station);
+            double now = monotonic_now(station);
             if (accepted || now >= deadline) return;
             station.wait_for_input(deadline - now);
         }
@@ -147,7 +148,7 @@ std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
         port.discard_input();
         station.send(zeda::kStop);
         station.send(zeda::kVersionRequest);
-        double sent_at = epoch_now(station);
+        double sent_at = monotonic_now(station);
         // The fourth request ends the collecting: what has arrived by then is the answer.
         collect_until(request < 4 ? sent_at + 0.5 : sent_at);
     }
@@ -158,7 +159,7 @@ std::optional<std::string> ZedaDriver::ComPortOpen(Station& station, int mode) {
 std::optional<uint8_t> ZedaDriver::read_memory(Station& station, int address) {
     auto& port = station.port();
     station.send(zeda::memory_read(address));
-    double deadline = epoch_now(station) + 2;
+    double deadline = monotonic_now(station) + 2;
     bool after_marker = false;
     for (;;) {
         while (port.bytes_waiting() > 0) {
@@ -168,7 +169,7 @@ std::optional<uint8_t> ZedaDriver::read_memory(Station& station, int address) {
             if (after_marker) return value;
             after_marker = value == 0x86;
         }
-        double now = epoch_now(station);
+        double now = monotonic_now(station);
         if (now > deadline) return std::nullopt;
         station.wait_for_input(deadline - now + 0.001);
     }

@@ -150,6 +150,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
             }
             std::cout << std::endl;
         }
+        services.stop();  // the last records out, the clients told, before the program's end
         station.exit();
         // A STOP (signal) during the start-up is no failure; a refused START is.
         return started || !station.refused() ? 0 : 1;

@@ -3,6 +3,8 @@
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
+#include "platform/real/seedlink_server.h"
+#include "stream/event_miniseed.h"
 #include "platform/real/mqtt_alerts.h"
 #include "platform/real/webhook_alerts.h"
 #include "stream/sds_archive.h"
@@ -17,6 +19,7 @@ struct NetworkServices::Streaming {
     stream::StreamSettings settings;
     std::unique_ptr<stream::StreamFeed> feed;
     std::unique_ptr<stream::SdsArchive> archive;
+    std::unique_ptr<platform::SeedLinkServer> server;
 };
 
 // The alerts: the station's observer turns events, alarms and health into messages for the
@@ -85,7 +88,9 @@ void NetworkServices::configure_streaming() {
 
 void NetworkServices::start_streaming() {
     auto& s = *streaming_;
-    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled) return;
+    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled && !s.settings.archive.event_mseed) {
+        return;
+    }
     s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
                                                   station_.settings());
     s.feed->on_problem = [this](const std::string& line) { station_.AppendEventLog(line); };
@@ -97,12 +102,63 @@ void NetworkServices::start_streaming() {
         s.feed->add_output(s.archive.get());
         started_.push_back("miniSEED archive in " + folder);
     }
-    station_.datalog().set_sink(s.feed.get());
+    if (s.settings.seedlink.enabled) {
+        platform::SeedLinkServer::Config config;
+        config.listen = s.settings.seedlink.listen;
+        config.ring_minutes = s.settings.seedlink.ring_minutes;
+        config.clients = s.settings.seedlink.clients;
+        config.allow = s.settings.seedlink.allow;
+        config.network = s.settings.codes.network;
+        config.station = s.settings.codes.station;
+        config.description = s.settings.codes.description;
+        config.software = std::string(acquisition::kProgramVersion);
+        auto server = std::make_unique<platform::SeedLinkServer>(config);
+        const std::string where = (config.listen.address.find(':') != std::string::npos
+                                       ? "[" + config.listen.address + "]"
+                                       : config.listen.address) +
+                                  ":";
+        if (std::string failed = server->start(); !failed.empty()) {
+            station_.AppendEventLog("SeedLink server not started on " + where +
+                                    std::to_string(config.listen.port) + ": " + failed);
+            s.settings.seedlink.enabled = false;
+        } else {
+            s.server = std::move(server);
+            s.feed->add_output(s.server.get());
+            started_.push_back("SeedLink server on " + where + std::to_string(s.server->port()));
+        }
+    }
+    // The samples are taken only where records go (the event copies need the names alone).
+    if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
+        station_.datalog().set_sink(s.feed.get());
+    }
+}
+
+void NetworkServices::start_event_miniseed() {
+    station_.add_event_file_hook([this](int ch, const std::string& path) {
+        auto& fs = station_.fs();
+        auto text = fs.read_file(path, 256u << 20);
+        if (!text) return;
+        double rate = station_.run().configured_rate[static_cast<size_t>(ch)];
+        stream::StreamId id = streaming_->feed ? streaming_->feed->stream_id(ch, rate)
+                                               : stream::StreamId{};
+        auto converted = stream::EventFileToMiniSeed(*text, id);
+        std::string name = path + ".mseed";
+        if (!converted.error.empty()) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": no miniSEED copy: " + converted.error);
+        } else if (auto written = fs.replace_file(name, converted.records); !written) {
+            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+                                    ": miniSEED copy not written: " + written.error);
+        }
+    });
 }
 
 void NetworkServices::start() {
     for (const auto& problem : problems_) station_.AppendEventLog(problem);
-    if (streaming_) start_streaming();
+    if (streaming_) {
+        start_streaming();
+        if (streaming_->settings.archive.event_mseed) start_event_miniseed();
+    }
     if (alerts_) start_alerts();
     for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
@@ -116,9 +172,15 @@ void NetworkServices::stop() {
         if (alerts_->mqtt) alerts_->mqtt->stop();
         alerts_.reset();
     }
-    if (streaming_ && streaming_->feed) {
+    if (!streaming_) return;
+    if (streaming_->feed) {
         station_.datalog().set_sink(nullptr);
         streaming_->feed.reset();  // what is pending goes out as records first
+    }
+    if (streaming_->server) {
+        streaming_->server->stop();
+        for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
+        streaming_->server.reset();
     }
 }
 
@@ -203,7 +265,19 @@ void NetworkServices::start_alerts() {
 }
 
 void NetworkServices::second() {
-    if (!alerts_ || !alerts_->center) return;
+    if (streaming_) {
+        if (streaming_->feed) streaming_->feed->idle_second();
+        // Client connects and disconnects, told by the server's thread, go to the event log here.
+        if (streaming_->server) {
+            for (const auto& line : streaming_->server->take_log_lines()) {
+                station_.AppendEventLog(line);
+            }
+        }
+    }
+    if (alerts_ && alerts_->center) second_alerts();
+}
+
+void NetworkServices::second_alerts() {
     auto& a = *alerts_;
     // What the senders' threads have to say goes to the event log from here, the engine.
     if (a.mqtt) {

@@ -40,8 +40,10 @@ private:
     void second();  // the engine's one-second work of the services
     void configure_streaming();
     void start_streaming();
+    void start_event_miniseed();
     void configure_alerts();
     void start_alerts();
+    void second_alerts();
 
     acquisition::Station& station_;
     Options options_;

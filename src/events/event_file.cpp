@@ -361,6 +361,7 @@ EventSummary EventFiles::finish(int ch) {
     if (env_.trace) {
         env_.trace("STOP l_evento(" + std::to_string(ch) + ")=" + text::shortest_real(count));
     }
+    if (env_.file_finished) env_.file_finished(ch, path(ch));
     return event;
 }
 

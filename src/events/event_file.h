@@ -98,6 +98,8 @@ public:
         // Service-mode trace lines.
         std::function<void(const std::string&)> trace;
         platform::Printer* printer = nullptr;
+        // Every finished event file (a normal end or STOP), by its path: its bytes are final.
+        std::function<void(int, const std::string&)> file_finished;
     };
 
     explicit EventFiles(Environment environment) : env_(std::move(environment)) {}

@@ -45,6 +45,7 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     const auto first = static_cast<MicroTime>(std::llround(second * 1e6));
     // A day's records stay in the day: at midnight the record in progress ends, and the new
     // day begins at its own second (an instrument paced by the PC may have drifted from it).
+    idle_seconds_[static_cast<size_t>(ch)] = 0;
     if (std::fmod(second, 86400.0) == 0) {
         builder->end_segment();
         continues = false;
@@ -54,6 +55,14 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     // A record waits for more samples at most the latency.
     const auto now = static_cast<MicroTime>(std::llround((second + 1) * 1e6));
     if (builder->pending() && now - builder->oldest_pending() >= latency_) builder->flush();
+}
+
+void StreamFeed::idle_second() {
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        auto c = static_cast<size_t>(ch);
+        if (!builders_[c] || !builders_[c]->pending()) continue;
+        if (++idle_seconds_[c] * int64_t{1000000} >= latency_) builders_[c]->flush();
+    }
 }
 
 void StreamFeed::cut() {

@@ -31,6 +31,9 @@ public:
     void samples(int ch, double second, double rate, char lock,
                  const std::vector<int32_t>& values, bool continues) override;
     void cut() override;
+    // Once a second of the PC clock: a record whose channel has sent nothing for the latency
+    // (a silent board) goes out with what it holds, without waiting for the restart.
+    void idle_second();
 
     // The stream name of a channel as its records carry it (the code chosen from the rate
     // when network.ini names none).
@@ -49,6 +52,7 @@ private:
     std::vector<RecordSink*> outputs_;
     long records_ = 0;
     std::array<bool, config::kChannels> clash_reported_{};
+    std::array<int, config::kChannels> idle_seconds_{};
 };
 
 }  // namespace velkantor::stream

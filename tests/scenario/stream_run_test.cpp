@@ -4,11 +4,14 @@
 #include <map>
 #include <set>
 
+#include "app/network_services.h"
+#include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
 #include "support/miniseed_reader.h"
 #include "support/station_rig.h"
+#include "text/number_text.h"
 
 namespace velkantor::testing {
 namespace {
@@ -130,6 +133,72 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
         days.insert(path.substr(path.size() - 3));
     }
     EXPECT_EQ(days, (std::set<std::string>{"060", "061"}));
+}
+
+// network.ini turns on the archive and the miniSEED copies of event files: the program's own
+// services, on the station's files.
+TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
+    StationRig rig;
+    rig.load();
+    rig.fs.put("/station/network.ini",
+               "[station]\nnetwork = AB\nstation = HOME\nlocation = 00\n"
+               "[archive]\nfolder = sds\nevent_mseed = 1\n");
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) {
+        c.sps_index = 15;
+        c.record_enabled = 1;
+        c.start_params = "2000,2,0.5,1,30,3";
+        c.stop_params = "1800,0.5,2,4";
+        config::DecodeStartParams(c);
+        config::DecodeStopParams(c);
+        config::UpdateDerivedCounts(c);
+    }
+    settings.channels[3].sps_index = 0;
+    app::Options options;
+    app::NetworkServices services(rig.station, options);
+    services.configure();
+    ASSERT_TRUE(services.problems().empty()) << services.problems().front();
+    services.start();
+    const double t0 = rig.clock.epoch_seconds();
+    sim::BoardOptions board;
+    board.noise_amplitude = 200;
+    board.quakes.push_back({text::from_epoch_seconds(t0 + 200), 30, 30000});
+    rig.attach_board(board);
+    rig.op.answers.clear();
+    ASSERT_TRUE(rig.host.run_for(320));
+
+    int copies = 0;
+    for (const auto& name : rig.fs.list_directory("/station/events")) {
+        if (name.size() < 6 || name.substr(name.size() - 6) != ".mseed") continue;
+        ++copies;
+        std::string event = name.substr(0, name.size() - 6);
+        auto lines = split_lines(rig.file("events/" + event));
+        ASSERT_GT(lines.size(), 29u);
+        auto start = text::parse_datetime(lines[1].substr(12, 19));
+        ASSERT_TRUE(start);
+        std::vector<int32_t> expected;
+        for (size_t k = 29; k < lines.size(); ++k) {
+            expected.push_back(static_cast<int32_t>(text::leading_number(lines[k]).value_or(0)));
+        }
+        auto records = decode_records(rig.file("events/" + name));
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records[0].start, std::llround(text::to_epoch_seconds(*start) * 1e6)) << name;
+        EXPECT_EQ(records[0].network, "AB");
+        EXPECT_EQ(records[0].station, "HOME");
+        EXPECT_EQ(records[0].location, "00");
+        std::vector<int32_t> got;
+        for (const auto& r : records) {
+            EXPECT_EQ(r.start, records[0].time_of(got.size())) << "one stretch, no gap";
+            got.insert(got.end(), r.values.begin(), r.values.end());
+        }
+        EXPECT_EQ(got, expected) << name;
+    }
+    EXPECT_EQ(copies, 3) << "one per recording channel";
+    auto log = rig.event_log_messages();
+    EXPECT_NE(std::find(log.begin(), log.end(), "miniSEED archive in /station/sds"), log.end());
+    EXPECT_FALSE(rig.fs.list_directory("/station/sds/2026/AB/HOME").empty());
+    services.stop();
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ const WriterCase kWriterCases[] = {
               [](int, double) {
                   return events::HeaderFacts{"2026/03/01 11:58:01", 100, "N", "DCF", "ZEDA"};
               },
-              nullptr, nullptr, nullptr, nullptr, nullptr});
+              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
          files.event_started(0, text::to_epoch_seconds({2026, 3, 1, 11, 58, 1, 0}));
          for (int i = 0; i < 10; ++i) files.event_sample(0, 1000 + i);
          files.flush();

@@ -67,7 +67,7 @@ protected:
             },
             [this](int, const std::string& what) { errors.push_back(what); }, nullptr,
             [this](int, const EventSummary& event) { closed.push_back(EventLogLine(event)); },
-            nullptr, &printer});
+            nullptr, &printer, nullptr});
     }
     std::string file(const std::string& name) { return fs.contents("/s/events/" + name); }
 };

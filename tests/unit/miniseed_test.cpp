@@ -157,6 +157,13 @@ TEST(StreamFeed, LatencyMidnightAndCutsEndRecords) {
     ASSERT_EQ(out.records.size(), before + 2);
     EXPECT_EQ(out.records.back().start, static_cast<MicroTime>(midnight) * kSecond);
     EXPECT_EQ(out.records.back().samples, 1);
+    // A board gone silent: what is pending goes out after the latency of PC seconds.
+    feed.samples(0, midnight + 1, 1, 'N', {5}, false);
+    for (int s = 0; s < 4; ++s) feed.idle_second();
+    EXPECT_EQ(out.records.size(), before + 2);
+    feed.idle_second();
+    ASSERT_EQ(out.records.size(), before + 3);
+    EXPECT_EQ(out.records.back().samples, 1);
 }
 
 TEST(StreamSettings, CodesAndDefaults) {
