@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "config/rates.h"
 #include "config/settings_file.h"
@@ -36,6 +37,14 @@ Station::Station(StationPlatform platform, std::string folder)
       event_files_(event_environment()),
       datalog_(platform.fs, platform::join_path(folder_, "datalog")) {
     config::SetDefaultConfiguration(settings_, folder_);
+    event_files_.on_opened = [this](int ch, const std::string& name, const std::string& start) {
+        alarm_observed_[static_cast<size_t>(ch)] = false;
+        observer_->event_started(ch, name, start,
+                                 settings_.channels[static_cast<size_t>(ch)].trigger_mode >= 2);
+    };
+    event_files_.on_cut = [this](int ch, const events::EventSummary& summary) {
+        observer_->event_ended(ch, summary, event_seconds(ch, summary), true);
+    };
 }
 
 events::EventFiles::Environment Station::event_environment() {
@@ -53,18 +62,35 @@ events::EventFiles::Environment Station::event_environment() {
     environment.trace = [this](const std::string& line) {
         if (settings_.general.service_mode == 3 && trace) trace(line);
     };
-    environment.alarm_test = [this](int ch, int32_t value) { alarms_.alarm_request(ch, value); };
+    environment.alarm_test = [this](int ch, int32_t value) {
+        alarms_.alarm_request(ch, value);
+        // The observer hears of the first sample of an event beyond the threshold.
+        const auto c = static_cast<size_t>(ch);
+        if (ch < 0 || ch >= config::kChannels || alarm_observed_[c]) return;
+        const auto& channel = settings_.channels[c];
+        if (channel.alarm_enabled > 0 && std::llabs(static_cast<long long>(value)) >
+                                             static_cast<long long>(channel.alarm_threshold)) {
+            alarm_observed_[c] = true;
+            observer_->alarm_exceeded(ch, value, channel.alarm_threshold);
+        }
+    };
     environment.file_finished = [this](int ch, const std::string& path) {
         for (auto& hook : event_file_hooks_) hook(ch, path);
     };
-    environment.event_closed = [this](int, const events::EventSummary& summary) {
+    environment.event_closed = [this](int ch, const events::EventSummary& summary) {
         // The figures of the event log's line, so both say the same of the event.
         if (!alarms_.WriteCommandFiles(summary)) {
             report_write_failure("Event " + summary.file_name + ": command file not written");
         }
         alarms_.event_closed();
+        observer_->event_ended(ch, summary, event_seconds(ch, summary), false);
     };
     return environment;
+}
+
+double Station::event_seconds(int ch, const events::EventSummary& event) const {
+    double rate = run_.configured_rate[static_cast<size_t>(ch)];
+    return rate > 0 ? event.lines / rate : 0;
 }
 
 // A file that could not be written: reported like any failing statement of the run
@@ -480,8 +506,10 @@ void Station::log_restart() {
     } else if (now - run_.outage_logged_at < kOutageLogSeconds) {
         return;
     }
+    const bool first = run_.outage_logged_at < 0;
     run_.outage_logged_at = now;
     AppendEventLog("Warning! A/D card restarted.");
+    if (first) observer_->board_lost();
 }
 
 void Station::data_after_outage() {
@@ -489,6 +517,7 @@ void Station::data_after_outage() {
         std::lround(std::max(0.0, platform_.clock.monotonic() - run_.outage_since)));
     run_.outage_since = -1;
     run_.outage_logged_at = -1;
+    observer_->board_back(static_cast<double>(seconds));
     AppendEventLog("A/D card data back after " + std::to_string(seconds / 3600) + ":" +
                    text::zero_padded(static_cast<int>(seconds / 60 % 60), 2) + ":" +
                    text::zero_padded(static_cast<int>(seconds % 60), 2) + " without data.");

@@ -10,6 +10,7 @@
 #include "acquisition/board_driver.h"
 #include "acquisition/conditioner.h"
 #include "acquisition/run_state.h"
+#include "acquisition/station_observer.h"
 #include "acquisition/sample_consumers.h"
 #include "acquisition/station_view.h"
 #include "config/settings.h"
@@ -156,6 +157,11 @@ public:
     void add_event_file_hook(std::function<void(int, const std::string&)> hook) {
         event_file_hooks_.push_back(std::move(hook));
     }
+    // Who hears of events, alarms, a lost board and the disk check (the alerts); null: nobody.
+    void set_observer(StationObserver* observer) {
+        observer_ = observer ? observer : &default_observer_;
+    }
+    StationObserver& observer() { return *observer_; }
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
@@ -243,6 +249,11 @@ private:
     timekeeping::SecondListener* second_listener_ = &default_second_listener_;
     std::vector<std::function<void()>> tick_hooks_;
     std::vector<std::function<void(int, const std::string&)>> event_file_hooks_;
+    StationObserver default_observer_;
+    StationObserver* observer_ = &default_observer_;
+    // The observer has heard of this event's alarm already.
+    std::array<bool, config::kChannels> alarm_observed_{};
+    double event_seconds(int ch, const events::EventSummary& event) const;
     timekeeping::BoardClock board_clock_{*this};
     timekeeping::ClockTrim clock_trim_{*this};
     timekeeping::PeriodicTimer timer_{*this};

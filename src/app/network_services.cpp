@@ -1,8 +1,12 @@
 #include "app/network_services.h"
 
+#include "alerts/alert_center.h"
+#include "alerts/alert_settings.h"
 #include "platform/file_system.h"
 #include "platform/real/seedlink_server.h"
 #include "stream/event_miniseed.h"
+#include "platform/real/mqtt_alerts.h"
+#include "platform/real/webhook_alerts.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
 #include "stream/stream_settings.h"
@@ -16,6 +20,20 @@ struct NetworkServices::Streaming {
     std::unique_ptr<stream::StreamFeed> feed;
     std::unique_ptr<stream::SdsArchive> archive;
     std::unique_ptr<platform::SeedLinkServer> server;
+};
+
+// The alerts: the station's observer turns events, alarms and health into messages for the
+// MQTT broker and the webhooks, which send them from their own threads.
+struct NetworkServices::Alerts {
+    alerts::AlertSettings settings;
+    std::unique_ptr<alerts::AlertCenter> center;
+    std::unique_ptr<platform::MqttAlerts> mqtt;
+    std::unique_ptr<platform::WebhookAlerts> webhooks;
+    // Alerts a full queue pushed out, as far as the event log has told them, and when.
+    uint64_t queue_drops_told = 0;
+    double queue_drops_told_at = -1;
+    double started_at = 0;
+    bool unreachable_told = false;
 };
 
 NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
@@ -41,6 +59,7 @@ void NetworkServices::configure() {
     }
     configure_streaming();
     web_settings_ = web::read_web_settings(ini_, options_.web, problems_);
+    configure_alerts();
 }
 
 void NetworkServices::configure_streaming() {
@@ -161,12 +180,20 @@ void NetworkServices::start() {
             page_->trace_second(ch, first, rate, values);
         };
     }
+    if (alerts_) start_alerts();
     for (const auto& line : started_) station_.AppendEventLog(line);
     station_.add_tick_hook([this] { second(); });
 }
 
 void NetworkServices::stop() {
     if (page_) page_->stop();
+    if (alerts_) {
+        station_.set_observer(nullptr);
+        if (alerts_->center) alerts_->center->second(station_.clock().monotonic());
+        if (alerts_->webhooks) alerts_->webhooks->stop();
+        if (alerts_->mqtt) alerts_->mqtt->stop();
+        alerts_.reset();
+    }
     if (!streaming_) return;
     if (streaming_->feed) {
         station_.datalog().set_sink(nullptr);
@@ -179,14 +206,129 @@ void NetworkServices::stop() {
     }
 }
 
+void NetworkServices::configure_alerts() {
+    alerts_ = std::make_unique<Alerts>();
+    auto& settings = alerts_->settings;
+    settings = alerts::ParseAlertSettings(ini_, problems_);
+    alerts::ApplyAlertOverrides(settings, options_.mqtt, options_.webhooks, problems_);
+}
+
+void NetworkServices::start_alerts() {
+    auto& a = *alerts_;
+    if (!a.settings.any()) return;
+    const std::string station_code = streaming_ ? streaming_->settings.codes.station : "VELK";
+    alerts::AlertCenter::Source source;
+    source.moment = [this, station_code] {
+        return alerts::Moment{station_code, station_.acquisition_second(), station_.lock_text()};
+    };
+    source.seed = [this](int ch) -> std::string {
+        if (!streaming_ || !streaming_->settings.codes_valid) return "";
+        const auto& codes = streaming_->settings.codes;
+        const auto c = static_cast<size_t>(ch);
+        std::string channel = codes.channels[c];
+        if (channel.empty()) {
+            channel = stream::default_channel_code(station_.run().configured_rate[c],
+                                                   station_.settings().channels[c].sensor_axis, ch);
+        }
+        return codes.network + "." + codes.station + "." + codes.location + "." + channel;
+    };
+    source.running = [this] { return station_.run().acquisition_running == 1; };
+    a.center = std::make_unique<alerts::AlertCenter>(a.settings, std::move(source));
+    const auto queue = static_cast<size_t>(a.settings.queue);
+    if (a.settings.mqtt_enabled) {
+        platform::MqttAlerts::Options o;
+        o.host = a.settings.mqtt_host;
+        o.port = a.settings.mqtt_port;
+        o.client_id = a.settings.mqtt_client_id;
+        o.user = a.settings.mqtt_user;
+        o.prefix = a.settings.mqtt_topic;
+        o.station = station_code;
+        o.queue = queue;
+        bool usable = true;
+        if (!a.settings.mqtt_password_file.empty()) {
+            std::string path = a.settings.mqtt_password_file;
+            if (path.front() != '/') path = platform::join_path(station_.folder(), path);
+            if (auto text = station_.fs().read_file(path, 4096)) {
+                std::string password = *text;
+                while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
+                    password.pop_back();
+                }
+                o.password = password;
+            } else {
+                station_.AppendEventLog("Alerts: the MQTT password file " + path +
+                                        " cannot be read; no MQTT alerts");
+                usable = false;
+            }
+        }
+        if (usable) {
+            a.started_at = station_.clock().monotonic();
+            a.mqtt = std::make_unique<platform::MqttAlerts>(o);
+            if (a.mqtt->start()) {
+                a.center->add_output(a.mqtt.get());
+                started_.push_back("MQTT alerts to " + o.host + ":" + std::to_string(o.port) +
+                                   " under " + o.prefix);
+            } else {
+                station_.AppendEventLog("Alerts: " + a.mqtt->error() + "; no MQTT alerts");
+                a.mqtt.reset();
+            }
+        }
+    }
+    if (!a.settings.webhooks.empty()) {
+        platform::WebhookAlerts::Options o;
+        o.urls = a.settings.webhooks;
+        o.timeout_seconds = a.settings.webhook_timeout;
+        o.queue = queue;
+        a.webhooks = std::make_unique<platform::WebhookAlerts>(o);
+        a.webhooks->start();
+        a.center->add_output(a.webhooks.get());
+        for (const auto& url : o.urls) started_.push_back("Webhook alerts to " + url);
+    }
+    station_.set_observer(a.center.get());
+}
+
 void NetworkServices::second() {
     if (page_) page_->second();
-    if (!streaming_) return;
-    if (streaming_->feed) streaming_->feed->idle_second();
-    // Client connects and disconnects, told by the server's thread, go to the event log here.
-    if (streaming_->server) {
-        for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
+    if (streaming_) {
+        if (streaming_->feed) streaming_->feed->idle_second();
+        // Client connects and disconnects, told by the server's thread, go to the event log here.
+        if (streaming_->server) {
+            for (const auto& line : streaming_->server->take_log_lines()) {
+                station_.AppendEventLog(line);
+            }
+        }
     }
+    if (alerts_ && alerts_->center) second_alerts();
+}
+
+void NetworkServices::second_alerts() {
+    auto& a = *alerts_;
+    // What the senders' threads have to say goes to the event log from here, the engine.
+    if (a.mqtt) {
+        for (const auto& line : a.mqtt->take_log_lines()) station_.AppendEventLog(line);
+        a.mqtt->pump();
+    }
+    if (a.webhooks) {
+        for (const auto& line : a.webhooks->take_log_lines()) station_.AppendEventLog(line);
+    }
+    const double now = station_.clock().monotonic();
+    // A broker never reached (a wrong address, a firewall) is said once; the tries go on.
+    if (a.mqtt && !a.unreachable_told && now - a.started_at >= 30 && !a.mqtt->ever_connected()) {
+        a.unreachable_told = true;
+        station_.AppendEventLog("Alerts: the MQTT broker " + a.settings.mqtt_host + ":" +
+                                std::to_string(a.settings.mqtt_port) +
+                                " cannot be reached; trying again");
+    }
+    uint64_t drops =
+        (a.mqtt ? a.mqtt->queue_dropped() : 0) + (a.webhooks ? a.webhooks->queue_dropped() : 0);
+    // A sender that stays behind drops alerts steadily: one line a minute says how many.
+    if (drops > a.queue_drops_told &&
+        (a.queue_drops_told_at < 0 || now - a.queue_drops_told_at >= 60)) {
+        station_.AppendEventLog("Alerts: " + std::to_string(drops - a.queue_drops_told) +
+                                " alerts dropped, the senders being behind (queue full)");
+        a.queue_drops_told = drops;
+        a.queue_drops_told_at = now;
+    }
+    a.center->second(now);
 }
 
 }  // namespace velkantor::app

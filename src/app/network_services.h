@@ -45,6 +45,9 @@ private:
     void configure_streaming();
     void start_streaming();
     void start_event_miniseed();
+    void configure_alerts();
+    void start_alerts();
+    void second_alerts();
 
     acquisition::Station& station_;
     Options options_;
@@ -57,6 +60,8 @@ private:
 
     web::WebSettings web_settings_;
     std::unique_ptr<WebPage> page_;
+    struct Alerts;
+    std::unique_ptr<Alerts> alerts_;
 };
 
 }  // namespace velkantor::app

@@ -302,6 +302,7 @@ void EventFiles::event_started(int ch, double start_epoch) {
     pending_[c].clear();
     pending_lines_[c] = 0;
     disk_lines_[c] = lines;
+    if (on_opened) on_opened(ch, names_[c], start_texts_[c]);
 }
 
 void EventFiles::event_sample(int ch, int32_t value) {
@@ -392,7 +393,9 @@ void EventFiles::close_at_stop(int ch) {
     auto c = static_cast<size_t>(ch);
     if (!open_[c]) return;
     flush_channel(ch);
-    if (open_[c]) finish(ch);
+    if (!open_[c]) return;
+    EventSummary event = finish(ch);
+    if (on_cut) on_cut(ch, event);
 }
 
 }  // namespace velkantor::events

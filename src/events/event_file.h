@@ -104,6 +104,10 @@ public:
 
     explicit EventFiles(Environment environment) : env_(std::move(environment)) {}
 
+    // The file of an event was opened (channel, name, start text); one was finished at STOP.
+    std::function<void(int, const std::string&, const std::string&)> on_opened;
+    std::function<void(int, const EventSummary&)> on_cut;
+
     void event_started(int ch, double start_epoch) override;  // OpenEvent
     void event_sample(int ch, int32_t value) override;         // alarm test + WriteEventSample
     void event_stopped(int ch) override;                       // CloseEvent

@@ -230,6 +230,7 @@ void PeriodicTimer::free_disk_space() {
     if (const platform::DiskSpace* disk = station_.devices().disk_space) {
         if (auto free = disk->free_bytes(station_.folder())) {
             fds = "FDS: " + std::to_string(*free / 1000) + " Kb";
+            station_.observer().disk_space_checked(*free);
         }
     }
     station_.housekeeping_view().show_free_disk_space(fds);
