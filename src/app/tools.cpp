@@ -19,6 +19,54 @@
 
 namespace velkantor::app {
 
+namespace {
+
+// The options that name a span of a station's datalog, shared by extract and export.
+struct SpanOptions {
+    std::string station;
+    std::string from_text;
+    text::DateTime from;
+    double minutes = 0;
+    int mask = 0xF;  // bit 0 = channel 1
+
+    // Takes args[i] (and its value) when it is one of these options: true, with `error` set
+    // when its value is bad; false when the option is another one.
+    bool take(const std::vector<std::string>& args, size_t& i, std::string& error) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--station") {
+            station = value();
+        } else if (arg == "--from") {
+            from_text = value();
+        } else if (arg == "--minutes") {
+            auto m = text::strict_number(value());
+            if (!m || *m <= 0 || *m > 60 * 24 * 31) error = "--minutes needs a number of minutes";
+            else minutes = *m;
+        } else if (arg == "--channels") {
+            mask = 0;
+            for (char c : value()) {
+                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
+                else if (c != ',' && c != ' ') error = "--channels takes channel numbers 1 to 4";
+            }
+        } else {
+            return false;
+        }
+        return true;
+    }
+    // After the last option: what is missing or wrong ("" when the span can be used).
+    std::string check(const char* verb) {
+        auto parsed = text::parse_datetime(from_text);
+        if (!parsed) return "--from needs a time as \"YYYY/MM/DD HH:MM:SS\"";
+        from = *parsed;
+        if (minutes <= 0) return "--minutes is needed";
+        if (mask == 0) return std::string("no channel to ") + verb;
+        if (station.empty()) station = default_station_folder();
+        return "";
+    }
+};
+
+}  // namespace
+
 std::string export_usage() {
     return R"(Usage: velkantor export --from "YYYY/MM/DD HH:MM:SS" --minutes M [options]
 
@@ -35,47 +83,29 @@ station's network.ini; where the datalog has no samples the file has a gap.
 
 int run_export_command(const std::vector<std::string>& args, platform::FileSystem& fs,
                        std::ostream& out, std::ostream& err, bool show_progress) {
-    std::string station;
-    std::string from_text;
+    SpanOptions span;
     std::string out_path;
-    double minutes = 0;
-    int mask = 0xF;
     auto bad = [&](const std::string& why) {
         err << "velkantor export: " << why << "\n" << export_usage();
         return 2;
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
-        if (arg == "--help") {
+        std::string error;
+        if (span.take(args, i, error)) {
+            if (!error.empty()) return bad(error);
+        } else if (arg == "--help") {
             out << export_usage();
             return 0;
-        } else if (arg == "--station") {
-            station = value();
-        } else if (arg == "--from") {
-            from_text = value();
-        } else if (arg == "--minutes") {
-            auto m = text::strict_number(value());
-            if (!m || *m <= 0 || *m > 60 * 24 * 31) return bad("--minutes needs a number of minutes");
-            minutes = *m;
-        } else if (arg == "--channels") {
-            mask = 0;
-            for (char c : value()) {
-                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
-                else if (c != ',' && c != ' ') return bad("--channels takes channel numbers 1 to 4");
-            }
         } else if (arg == "--out") {
-            out_path = value();
+            out_path = i + 1 < args.size() ? args[++i] : "";
             if (out_path.empty()) return bad("--out needs a file name");
         } else {
             return bad("unknown option \"" + arg + "\"");
         }
     }
-    auto from = text::parse_datetime(from_text);
-    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
-    if (minutes <= 0) return bad("--minutes is needed");
-    if (mask == 0) return bad("no channel to export");
-    if (station.empty()) station = default_station_folder();
+    if (std::string error = span.check("export"); !error.empty()) return bad(error);
+    const std::string& station = span.station;
 
     config::Settings settings;
     auto report = config::ReadConfigurationFile(
@@ -98,9 +128,9 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     stream::ExportRequest request;
     request.datalog_folder = platform::join_path(station, "datalog");
     request.codes = stream_settings.codes;
-    request.from_epoch = text::to_epoch_seconds(*from);
-    request.minutes = minutes;
-    request.channel_mask = mask;
+    request.from_epoch = text::to_epoch_seconds(span.from);
+    request.minutes = span.minutes;
+    request.channel_mask = span.mask;
     auto result = stream::ExportDatalog(fs, settings, request, [&](double fraction) {
         if (show_progress) err << "\rExporting " << static_cast<int>(fraction * 100) << "%" << std::flush;
     });
@@ -111,7 +141,7 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     }
     if (out_path.empty()) {
         out_path = request.codes.network + "." + request.codes.station + "." +
-                   text::format_file_stamp(*from) + ".mseed";
+                   text::format_file_stamp(span.from) + ".mseed";
     }
     if (auto written = fs.replace_file(out_path, result.records); !written) {
         err << "velkantor export: " << out_path << " not written: " << written.error << "\n";
@@ -120,7 +150,7 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     out << out_path << "\n";
     for (int ch = 0; ch < config::kChannels; ++ch) {
         auto c = static_cast<size_t>(ch);
-        if (((mask >> ch) & 1) == 0) continue;
+        if (((span.mask >> ch) & 1) == 0) continue;
         err << "channel " << ch + 1 << ": " << result.samples[c] << " samples";
         if (result.gaps[c] > 0) err << ", " << result.gaps[c] << " gaps where the datalog has none";
         err << "\n";
@@ -145,11 +175,8 @@ Cuts a period of the continuous datalog into event files in the station's events
 
 int run_extract_command(const std::vector<std::string>& args, platform::FileSystem& fs,
                         std::ostream& out, std::ostream& err, bool show_progress) {
-    std::string station;
-    std::string from_text;
+    SpanOptions span;
     std::string config;
-    double minutes = 0;
-    int mask = 0xF;
     bool overwrite = false;
     auto bad = [&](const std::string& why) {
         err << "velkantor extract: " << why << "\n" << extract_usage();
@@ -157,37 +184,22 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
-        if (arg == "--help") {
+        std::string error;
+        if (span.take(args, i, error)) {
+            if (!error.empty()) return bad(error);
+        } else if (arg == "--help") {
             out << extract_usage();
             return 0;
-        } else if (arg == "--station") {
-            station = value();
-        } else if (arg == "--from") {
-            from_text = value();
-        } else if (arg == "--minutes") {
-            auto m = text::strict_number(value());
-            if (!m || *m <= 0 || *m > 60 * 24 * 31) return bad("--minutes needs a number of minutes");
-            minutes = *m;
-        } else if (arg == "--channels") {
-            mask = 0;
-            for (char c : value()) {
-                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
-                else if (c != ',' && c != ' ') return bad("--channels takes channel numbers 1 to 4");
-            }
         } else if (arg == "--config") {
-            config = value();
+            config = i + 1 < args.size() ? args[++i] : "";
         } else if (arg == "--overwrite") {
             overwrite = true;
         } else {
             return bad("unknown option \"" + arg + "\"");
         }
     }
-    auto from = text::parse_datetime(from_text);
-    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
-    if (minutes <= 0) return bad("--minutes is needed");
-    if (mask == 0) return bad("no channel to extract");
-    if (station.empty()) station = default_station_folder();
+    if (std::string error = span.check("extract"); !error.empty()) return bad(error);
+    const std::string& station = span.station;
     if (config.empty()) config = platform::join_path(station, config::kSettingsFileName);
 
     datalog::ExtractRequest request;
@@ -198,9 +210,9 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     }
     request.datalog_folder = platform::join_path(station, "datalog");
     request.events_folder = platform::join_path(station, "events");
-    request.from = *from;
-    request.minutes = minutes;
-    request.channel_mask = mask;
+    request.from = span.from;
+    request.minutes = span.minutes;
+    request.channel_mask = span.mask;
     request.overwrite = overwrite;
     auto result = datalog::ExtractEventFile(fs, request, [&](double fraction) {
         if (show_progress) err << "\rExtracting " << static_cast<int>(fraction * 100) << "%" << std::flush;

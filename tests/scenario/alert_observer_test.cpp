@@ -68,13 +68,8 @@ class AlertObserver : public ::testing::Test {
         auto& settings = rig.station.settings();
         settings.general.ad_type = config::kZeda18;
         for (auto& c : settings.channels) {
-            c.sps_index = 15;
+            record_events(c, "1800,0.2,2,4");
             c.record_enabled = 0;
-            c.start_params = "2000,2,0.5,1,30,3";
-            c.stop_params = "1800,0.2,2,4";
-            config::DecodeStartParams(c);
-            config::DecodeStopParams(c);
-            config::UpdateDerivedCounts(c);
         }
         t0 = rig.clock.epoch_seconds();
         rig.op.answers.clear();

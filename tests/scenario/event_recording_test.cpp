@@ -26,15 +26,7 @@ protected:
         rig.load();
         auto& settings = rig.station.settings();
         settings.general.ad_type = config::kZeda18;
-        for (auto& c : settings.channels) {
-            c.sps_index = 15;  // 100 per second
-            c.record_enabled = 1;
-            c.start_params = "2000,2,0.5,1,30,3";
-            c.stop_params = "1800,0.5,2,4";
-            config::DecodeStartParams(c);
-            config::DecodeStopParams(c);
-            config::UpdateDerivedCounts(c);
-        }
+        for (auto& c : settings.channels) record_events(c);
         settings.channels[3].sps_index = 0;
         t0 = rig.clock.epoch_seconds();
         sim::BoardOptions options;

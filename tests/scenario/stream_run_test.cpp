@@ -145,15 +145,7 @@ TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
                "[archive]\nfolder = sds\nevent_mseed = 1\n");
     auto& settings = rig.station.settings();
     settings.general.ad_type = config::kZeda18;
-    for (auto& c : settings.channels) {
-        c.sps_index = 15;
-        c.record_enabled = 1;
-        c.start_params = "2000,2,0.5,1,30,3";
-        c.stop_params = "1800,0.5,2,4";
-        config::DecodeStartParams(c);
-        config::DecodeStopParams(c);
-        config::UpdateDerivedCounts(c);
-    }
+    for (auto& c : settings.channels) record_events(c);
     settings.channels[3].sps_index = 0;
     app::Options options;
     app::NetworkServices services(rig.station, options);

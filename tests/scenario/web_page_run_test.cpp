@@ -21,14 +21,8 @@ struct WebPageRig {
         for (auto& c : settings.channels) c.sps_index = 0;
         for (int ch : {0, 2}) {
             auto& c = settings.channels[static_cast<size_t>(ch)];
-            c.sps_index = 15;  // 100 per second
+            record_events(c);
             c.drum_enabled = 1;
-            c.record_enabled = 1;
-            c.start_params = "2000,2,0.5,1,30,3";
-            c.stop_params = "1800,0.5,2,4";
-            config::DecodeStartParams(c);
-            config::DecodeStopParams(c);
-            config::UpdateDerivedCounts(c);
         }
         disk.free = 123456789;
         rig.station.set_devices({.disk_space = &disk, .pc_clock = &rig.pc_clock});

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "acquisition/station.h"
+#include "config/settings_file.h"
 #include "app/virtual_host.h"
 #include "platform/fake/fake_devices.h"
 #include "platform/fake/memory_file_system.h"
@@ -64,6 +65,18 @@ struct StationRig {
     std::unique_ptr<sim::BoardModel> board;
     std::unique_ptr<sim::VirtualLine> line;
 };
+
+// A channel recording events at 100 samples per second with a trigger that a simulated quake
+// sets off and background noise does not (`stop_ratio` is the STA/LTA that ends an event).
+inline void record_events(config::ChannelSettings& channel, const char* stop_params = "1800,0.5,2,4") {
+    channel.sps_index = 15;
+    channel.record_enabled = 1;
+    channel.start_params = "2000,2,0.5,1,30,3";
+    channel.stop_params = stop_params;
+    config::DecodeStartParams(channel);
+    config::DecodeStopParams(channel);
+    config::UpdateDerivedCounts(channel);
+}
 
 // Lines of a CR LF text file.
 std::vector<std::string> split_lines(const std::string& text);
