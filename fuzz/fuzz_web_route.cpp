@@ -49,6 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default:
             __builtin_trap();
     }
-    if (response.body.find("SECRET") != std::string::npos) __builtin_trap();
+    // The answers echo the event log's own text: only a secret that was not in the input
+    // would have come from a file outside the two folders.
+    if (input.find("SECRET") == std::string_view::npos &&
+        response.body.find("SECRET") != std::string::npos) {
+        __builtin_trap();
+    }
     return 0;
 }
