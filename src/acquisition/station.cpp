@@ -111,6 +111,7 @@ void Station::board_second_done() {
     second.lock = run_.lock_state == "L" ? 'L' : 'N';
     second.rates = run_.configured_rate;
     second.exact_seconds = driver_ && !driver_->paced_by_pc_clock() && config::is_zeda(settings_.general.ad_type);
+    second.utc_offset = board_clock_.state().utc_offset;
     datalog_.DatalogFlush(second, settings_,
                           [this](int, const std::string& what) { report_write_failure(what); });
     log_filled_samples(false);

@@ -3,6 +3,7 @@
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
+#include "platform/real/record_worker.h"
 #include "platform/real/seedlink_server.h"
 #include "stream/event_miniseed.h"
 #include "platform/real/mqtt_alerts.h"
@@ -19,8 +20,15 @@ struct NetworkServices::Streaming {
     stream::StreamSettings settings;
     std::unique_ptr<stream::StreamFeed> feed;
     std::unique_ptr<stream::SdsArchive> archive;
+    // The archive writes on a thread of its own: a slow card never holds up the engine.
+    std::unique_ptr<platform::RecordWorker> archive_worker;
     std::unique_ptr<platform::SeedLinkServer> server;
 };
+
+namespace {
+// Records the archive may fall behind by (about an hour of four busy channels).
+constexpr size_t kArchiveBacklogBytes = 16u << 20;
+}  // namespace
 
 // The alerts: the station's observer turns events, alarms and health into messages for the
 // MQTT broker and the webhooks, which send them from their own threads.
@@ -98,9 +106,14 @@ void NetworkServices::start_streaming() {
     if (s.settings.archive.enabled) {
         std::string folder = s.settings.archive.folder;
         if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);
+        // The archive's lines come from the worker's thread: they reach the event log each
+        // second, on the engine's.
         s.archive = std::make_unique<stream::SdsArchive>(
-            station_.fs(), folder, [this](const std::string& line) { station_.AppendEventLog(line); });
-        s.feed->add_output(s.archive.get());
+            station_.fs(), folder, [&s](const std::string& line) {
+                if (s.archive_worker) s.archive_worker->tell(line);
+            });
+        s.archive_worker = std::make_unique<platform::RecordWorker>(*s.archive, kArchiveBacklogBytes);
+        s.feed->add_output(s.archive_worker.get());
         started_.push_back("miniSEED archive in " + folder);
     }
     if (s.settings.seedlink.enabled) {
@@ -142,7 +155,9 @@ void NetworkServices::start_event_miniseed() {
         double rate = station_.run().configured_rate[static_cast<size_t>(ch)];
         stream::StreamId id = streaming_->feed ? streaming_->feed->stream_id(ch, rate)
                                                : stream::StreamId{};
-        auto converted = stream::EventFileToMiniSeed(*text, id);
+        // The event just ended: the board's zone now is the one its header's time is in.
+        auto converted = stream::EventFileToMiniSeed(
+            *text, id, station_.board_clock().state().utc_offset);
         std::string name = path + ".mseed";
         if (!converted.error.empty()) {
             station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
@@ -199,6 +214,12 @@ void NetworkServices::stop() {
         station_.datalog().set_sink(nullptr);
         streaming_->feed.reset();  // what is pending goes out as records first
     }
+    if (streaming_->archive_worker) {
+        streaming_->archive_worker->stop();  // the archive writes every record handed over
+        for (const auto& line : streaming_->archive_worker->take_lines()) {
+            station_.AppendEventLog(line);
+        }
+    }
     if (streaming_->server) {
         streaming_->server->stop();
         for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
@@ -228,7 +249,7 @@ void NetworkServices::start_alerts() {
         std::string channel = codes.channels[c];
         if (channel.empty()) {
             channel = stream::default_channel_code(station_.run().configured_rate[c],
-                                                   station_.settings().channels[c].sensor_axis, ch);
+                                                   station_.settings().channels, ch);
         }
         return codes.network + "." + codes.station + "." + codes.location + "." + channel;
     };
@@ -290,6 +311,11 @@ void NetworkServices::second() {
     if (page_) page_->second();
     if (streaming_) {
         if (streaming_->feed) streaming_->feed->idle_second();
+        if (streaming_->archive_worker) {
+            for (const auto& line : streaming_->archive_worker->take_lines()) {
+                station_.AppendEventLog(line);
+            }
+        }
         // Client connects and disconnects, told by the server's thread, go to the event log here.
         if (streaming_->server) {
             for (const auto& line : streaming_->server->take_log_lines()) {

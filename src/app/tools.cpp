@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <ostream>
 
 #include "app/command_line.h"
@@ -14,6 +15,7 @@
 #include "display/offline_drum.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/qt_picture_codec.h"
+#include "platform/real/system_clock.h"
 #include "stream/datalog_export.h"
 #include "text/number_text.h"
 
@@ -78,6 +80,10 @@ station's network.ini; where the datalog has no samples the file has a gap.
   --minutes M        length of the period in minutes
   --channels LIST    channels to export, e.g. 1,3 (default: all four)
   --out FILE         the miniSEED file (default: NET.STA.YYYYMMDD_HHMMSS.mseed here)
+  --utc-offset H     the board's zone when the datalog was written, hours ahead of UTC
+                     (e.g. 1 for CET, -5); default: this machine's zone at that time
+
+The datalog is in board time; the records are stamped in UTC.
 )";
 }
 
@@ -85,6 +91,7 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
                        std::ostream& out, std::ostream& err, bool show_progress) {
     SpanOptions span;
     std::string out_path;
+    std::optional<int> utc_offset;
     auto bad = [&](const std::string& why) {
         err << "velkantor export: " << why << "\n" << export_usage();
         return 2;
@@ -100,6 +107,16 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
         } else if (arg == "--out") {
             out_path = i + 1 < args.size() ? args[++i] : "";
             if (out_path.empty()) return bad("--out needs a file name");
+        } else if (arg == "--utc-offset") {
+            const std::string value = i + 1 < args.size() ? args[++i] : "";
+            char* end = nullptr;
+            const double hours = std::strtod(value.c_str(), &end);
+            // Zones are whole quarter hours between UTC-12 and UTC+14.
+            if (value.empty() || *end != '\0' || !(hours >= -12 && hours <= 14) ||
+                std::fmod(hours * 4, 1.0) != 0) {
+                return bad("--utc-offset needs hours from -12 to 14, e.g. 1 or -3.5");
+            }
+            utc_offset = static_cast<int>(std::lround(hours * 3600));
         } else {
             return bad("unknown option \"" + arg + "\"");
         }
@@ -131,6 +148,10 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     request.from_epoch = text::to_epoch_seconds(span.from);
     request.minutes = span.minutes;
     request.channel_mask = span.mask;
+    platform::SystemClock clock;
+    request.utc_offset = [&clock, utc_offset](double board_second) {
+        return utc_offset ? *utc_offset : clock.utc_offset_at(text::from_epoch_seconds(board_second));
+    };
     auto result = stream::ExportDatalog(fs, settings, request, [&](double fraction) {
         if (show_progress) err << "\rExporting " << static_cast<int>(fraction * 100) << "%" << std::flush;
     });

@@ -54,7 +54,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         c.number = ch + 1;
         double rate = run.configured_rate[static_cast<size_t>(ch)];
         c.seed_code = settings.channel_codes[static_cast<size_t>(ch)];
-        if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, cs.sensor_axis, ch);
+        if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, station.settings().channels, ch);
         c.configured_rate = rate;
         c.measured_rate = station.in_run() ? run.last_second_count[static_cast<size_t>(ch)] : 0;
         c.event_extension = cs.event_extension;

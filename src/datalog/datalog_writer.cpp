@@ -45,6 +45,8 @@ void DatalogWriter::start(int16_t ad_type) {
     cut_.fill(false);
     filled_.fill(0);
     stream_next_.fill(0);
+    frame_offset_ = 0;
+    stream_offset_.fill(0);
 }
 
 std::vector<int32_t> DatalogWriter::values_of(const std::string& buffer) const {
@@ -118,6 +120,8 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
     }
     frame_before_ = held;
     frame_ = now;
+    const int held_offset = frame_offset_;
+    frame_offset_ = second.utc_offset;
     rates_ = second.rates;
     lock_ = second.lock;
     for (int ch = 0; ch < config::kChannels; ++ch) {
@@ -142,13 +146,19 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
             stream_next_[c] = 0;
             buffer.clear();
         }
-        if (!buffer.empty() && buffer.size() > whole) buffer.resize(whole);
+        // More samples than a second can hold: the rest have no place and are dropped, so
+        // the stream cannot go on from this second's last sample into the next.
+        const bool cut_to_size = !buffer.empty() && buffer.size() > whole;
+        if (cut_to_size) buffer.resize(whole);
         if (!buffer.empty() && sink_ && rate > 0) {
             // A second short of samples on a board that paces them exactly is filled in the
             // file (to keep later seconds at their places) but not in the stream: its record
             // ends with the last real sample and the next second begins a new one.
-            sink_->samples(ch, held, rate, second.lock, values_of(buffer), stream_next_[c] == held);
-            stream_next_[c] = exact && buffer.size() < whole ? 0 : held + 1;
+            const double utc = held - held_offset;
+            sink_->samples(ch, utc, rate, second.lock, values_of(buffer),
+                           stream_next_[c] == utc && stream_offset_[c] == held_offset);
+            stream_next_[c] = (exact && buffer.size() < whole) || cut_to_size ? 0 : utc + 1;
+            stream_offset_[c] = held_offset;
         }
         if (!logged) {
             buffer.clear();
@@ -206,7 +216,9 @@ void DatalogWriter::write_partial(const config::Settings& settings,
             const size_t whole = second_bytes(rate);
             if (buffer.size() > whole) buffer.resize(whole);
             if (sink_ && rate > 0 && !buffer.empty()) {
-                sink_->samples(ch, frame_, rate, lock_, values_of(buffer), stream_next_[c] == frame_);
+                const double utc = frame_ - frame_offset_;
+                sink_->samples(ch, utc, rate, lock_, values_of(buffer),
+                               stream_next_[c] == utc && stream_offset_[c] == frame_offset_);
             }
         }
         if (logged && !buffer.empty() && placed && !cut_[c]) {

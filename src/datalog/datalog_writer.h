@@ -23,10 +23,11 @@ int RotationMinutes(int flush_period);
 class SecondSink {
 public:
     virtual ~SecondSink() = default;
-    // Channel `ch`'s samples that belong from the board second `second` on, at `rate`, as the
-    // datalog writes them (the samples a line lost are not filled in here). `continues`: they
-    // follow the channel's previous samples without a gap, at the rate's spacing.
-    virtual void samples(int ch, double second, double rate, char lock,
+    // Channel `ch`'s samples that belong from the second `utc_second` on (the board second
+    // less the board's zone: UTC), at `rate`, as the datalog writes them (the samples a line
+    // lost are not filled in here). `continues`: they follow the channel's previous samples
+    // without a gap, at the rate's spacing, in the same zone.
+    virtual void samples(int ch, double utc_second, double rate, char lock,
                          const std::vector<int32_t>& values, bool continues) = 0;
     // The stream was cut or stopped: the samples that follow begin anew.
     virtual void cut() = 0;
@@ -54,6 +55,9 @@ public:
         // The board's own clock paces the samples, so each whole second holds exactly its
         // rate (false for instruments whose seconds come from the PC clock).
         bool exact_seconds = false;
+        // Board time minus UTC for this second, in seconds (the board keeps the station's
+        // zone; what is built from these seconds for the outside world is UTC).
+        int utc_offset = 0;
     };
     // Once per board time frame: append each logged channel's buffer (the samples since the
     // previous frame, at most one second of them) at that second's place, and begin new
@@ -115,6 +119,10 @@ private:
     // The second the sink's stream of each channel expects next (0: none; what comes begins
     // anew). Apart from the files' own, since a file can fail while the stream goes on.
     std::array<double, config::kChannels> stream_next_{};
+    // The zone of the last frame's second, and the zone the sink's stream of each channel is
+    // in: a change of zone (summer time, a receiver taking over) begins the stream anew.
+    int frame_offset_ = 0;
+    std::array<int, config::kChannels> stream_offset_{};
 };
 
 }  // namespace velkantor::datalog

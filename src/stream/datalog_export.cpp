@@ -56,15 +56,23 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
         StreamId id{request.codes.network, request.codes.station, request.codes.location,
                     request.codes.channels[static_cast<size_t>(ch)]};
         if (id.channel.empty()) {
-            id.channel = default_channel_code(rate, settings.channels[static_cast<size_t>(ch)].sensor_axis, ch);
+            id.channel = default_channel_code(rate, settings.channels, ch);
         }
         RecordBuilder builder(id, sink);
         const auto total = static_cast<size_t>(std::llround(span * rate));
         // Read in pieces of a minute: a day's span never sits in memory at once.
         const size_t piece = static_cast<size_t>(std::max(1.0, std::ceil(60 * rate)));
         bool in_gap = true;
+        int zone = 0;
         for (size_t at = 0; at < total; at += piece) {
             const double first = request.from_epoch + static_cast<double>(at) / rate;
+            // A change of zone (summer time) begins a new stretch: no record spans it.
+            const int piece_zone = request.utc_offset ? request.utc_offset(first) : 0;
+            if (piece_zone != zone && !in_gap) {
+                builder.end_segment();
+                in_gap = true;
+            }
+            zone = piece_zone;
             auto run = reader.read(files, first, std::min(piece, total - at), rate);
             size_t k = 0;
             while (k < run.values.size()) {
@@ -83,7 +91,7 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
                 std::vector<int32_t> values(run.values.begin() + static_cast<std::ptrdiff_t>(k),
                                             run.values.begin() + static_cast<std::ptrdiff_t>(end));
                 const auto time = static_cast<MicroTime>(std::llround(
-                    (request.from_epoch + static_cast<double>(at + k) / rate) * 1e6));
+                    (request.from_epoch + static_cast<double>(at + k) / rate - zone) * 1e6));
                 builder.add(time, rate, run.sources[k] == datalog::SampleSource::locked, values, !in_gap);
                 result.samples[static_cast<size_t>(ch)] += static_cast<long>(values.size());
                 in_gap = false;

@@ -16,6 +16,9 @@ struct ExportRequest {
     double from_epoch = 0;
     double minutes = 0;
     int channel_mask = 0xF;  // bit 0 = channel 1
+    // The board's zone at a board second (board time minus UTC, seconds): the datalog is in
+    // board time, the records in UTC. None: the board kept UTC.
+    std::function<int(double board_second)> utc_offset;
 };
 
 struct ExportResult {

@@ -37,7 +37,8 @@ struct Append : RecordSink {
 
 }  // namespace
 
-EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id) {
+EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id,
+                                  int utc_offset) {
     EventMiniSeed result;
     auto lines = lines_of(event_file);
     std::optional<text::DateTime> start;
@@ -85,7 +86,8 @@ EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& i
     Append sink(result.records);
     {
         RecordBuilder builder(id, sink);
-        auto first = static_cast<MicroTime>(std::llround(text::to_epoch_seconds(*start) * 1e6));
+        auto first = static_cast<MicroTime>(
+            std::llround((text::to_epoch_seconds(*start) - utc_offset) * 1e6));
         builder.add(first, *rate, locked, values, false);
     }
     return result;

@@ -14,6 +14,9 @@ struct EventMiniSeed {
 
 // An event file (either header layout) as miniSEED under the stream name `id`: its start
 // time, rate and lock letter from the header, its samples from the sample lines.
-EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id);
+// `utc_offset`: the board time of the file's header minus UTC, in seconds (the records are
+// stamped in UTC).
+EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id,
+                                  int utc_offset = 0);
 
 }  // namespace velkantor::stream

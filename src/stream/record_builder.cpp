@@ -89,6 +89,8 @@ void RecordBuilder::pack(bool flush_all) {
     msr_->samprate = rate_;
     msr_->encoding = fits_steim2(pending_) ? DE_STEIM2 : DE_STEIM1;
     msr_->fsdh->io_flags = locked_ ? 0x20 : 0x00;  // bit 5: the clock is locked
+    // Data quality bit 7, "time tag is questionable": a clock running free of its receiver.
+    msr_->fsdh->dq_flags = locked_ ? 0x00 : 0x80;
     msr_->Blkt1001->timing_qual = static_cast<uint8_t>(locked_ ? kLockedQuality : kFreeQuality);
     msr_->datasamples = pending_.data();
     msr_->numsamples = static_cast<int64_t>(pending_.size());

@@ -26,6 +26,26 @@ std::string SdsPath(const StreamId& id, MicroTime start) {
            text::zero_padded(day, 3);
 }
 
+std::string SdsArchive::append(const std::string& path, const std::string& relative,
+                               const std::string& bytes) {
+    if (!files_checked_.count(path)) {
+        const uint64_t size = fs_.file_size(path).value_or(0);
+        if (const uint64_t torn = size % kRecordLength; torn != 0) {
+            if (auto cut = fs_.truncate(path, size - torn); !cut) {
+                return "a partial record at its end cannot be cut off: " + cut.error;
+            }
+            report_("miniSEED archive " + relative + ": a partial record of " +
+                    std::to_string(torn) + " bytes at its end (an interrupted write) cut off");
+        }
+        files_checked_.insert(path);
+    }
+    if (auto written = platform::append_records(fs_, path, bytes, kRecordLength); !written) {
+        files_checked_.erase(path);  // what it now ends with is checked again
+        return written.result.error;
+    }
+    return {};
+}
+
 void SdsArchive::record(const MiniSeedRecord& record) {
     std::string relative = SdsPath(record.id, record.start);
     std::string path = platform::join_path(folder_, relative);
@@ -39,11 +59,8 @@ void SdsArchive::record(const MiniSeedRecord& record) {
         }
     }
     if (error.empty()) {
-        if (auto written = platform::append_records(fs_, path, record.bytes, kRecordLength);
-            !written) {
-            error = written.result.error;
-            folders_made_.erase(folder);  // it may have been removed meanwhile
-        }
+        error = append(path, relative, record.bytes);
+        if (!error.empty()) folders_made_.erase(folder);  // it may have been removed meanwhile
     }
     if (error.empty()) {
         ++written_;

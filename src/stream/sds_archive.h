@@ -14,7 +14,9 @@ namespace velkantor::stream {
 std::string SdsPath(const StreamId& id, MicroTime start);
 
 // The miniSEED day archive: every record appended to its day's file as it is finished (the
-// records never cross midnight). A station started again appends to the day's file.
+// records never cross UTC midnight). A station started again appends to the day's file,
+// after cutting off a partial record a power cut may have left at its end: readers stop at
+// such a tear, and everything appended after it would be invisible to them.
 class SdsArchive : public RecordSink {
 public:
     SdsArchive(platform::FileSystem& fs, std::string folder,
@@ -30,7 +32,12 @@ private:
     platform::FileSystem& fs_;
     std::string folder_;
     std::function<void(const std::string&)> report_;
+    // Appends a record to a day file, once per run checked for a torn end first.
+    std::string append(const std::string& path, const std::string& relative,
+                       const std::string& bytes);
+
     std::set<std::string> folders_made_;
+    std::set<std::string> files_checked_;
     bool failing_ = false;
     long written_ = 0;
     long lost_ = 0;

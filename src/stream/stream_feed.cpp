@@ -1,6 +1,7 @@
 #include "stream/stream_feed.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace velkantor::stream {
 
@@ -16,7 +17,7 @@ StreamFeed::~StreamFeed() {
 StreamId StreamFeed::stream_id(int ch, double rate) const {
     auto c = static_cast<size_t>(ch);
     std::string channel = codes_.channels[c];
-    if (channel.empty()) channel = default_channel_code(rate, settings_.channels[c].sensor_axis, ch);
+    if (channel.empty()) channel = default_channel_code(rate, settings_.channels, ch);
     return {codes_.network, codes_.station, codes_.location, channel};
 }
 
@@ -25,6 +26,15 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     if (ch < 0 || ch >= config::kChannels || values.empty()) return;
     auto& builder = builders_[static_cast<size_t>(ch)];
     StreamId id = stream_id(ch, rate);
+    if (id.channel.empty()) {
+        if (!clash_reported_[static_cast<size_t>(ch)] && on_problem) {
+            on_problem("Channel " + std::to_string(ch + 1) +
+                       " has no SEED orientation code left (N, E, Z, 1, 2 and 3 are taken): it is "
+                       "not streamed (name it in network.ini, [station] channels)");
+        }
+        clash_reported_[static_cast<size_t>(ch)] = true;
+        return;
+    }
     // Two channels under one name would interleave their samples in one stream.
     for (int other = 0; other < config::kChannels; ++other) {
         const auto& theirs = builders_[static_cast<size_t>(other)];
@@ -47,6 +57,15 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     // day begins at its own second (an instrument paced by the PC may have drifted from it).
     idle_seconds_[static_cast<size_t>(ch)] = 0;
     if (std::fmod(second, 86400.0) == 0) {
+        builder->end_segment();
+        continues = false;
+    }
+    // An instrument paced by the PC clock sends about its rate, never exactly: counted on at
+    // the rate's spacing its samples drift from their seconds. Once the running position is
+    // more than half a sample from the second's own time, the record ends and the stream
+    // goes on from that time.
+    if (continues && builder->open() &&
+        std::llabs(builder->next_time() - first) * rate > 500000) {
         builder->end_segment();
         continues = false;
     }

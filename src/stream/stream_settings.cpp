@@ -76,15 +76,26 @@ char band_code(double rate) {
     return 'R';
 }
 
-std::string default_channel_code(double rate, int sensor_axis, int ch) {
-    std::string code{band_code(rate), 'H'};
-    switch (sensor_axis) {
-        case 1: code += 'N'; break;
-        case 2: code += 'E'; break;
-        case 3: code += 'Z'; break;
-        default: code += static_cast<char>('1' + (ch & 3)); break;
+std::string default_channel_code(
+    double rate, const std::array<config::ChannelSettings, config::kChannels>& channels, int ch) {
+    if (ch < 0 || ch >= config::kChannels) return {};
+    constexpr int kAcceleration = 3;
+    auto standard = [](int axis) { return axis >= 1 && axis <= 3; };
+    const auto& channel = channels[static_cast<size_t>(ch)];
+    std::string code{band_code(rate), channel.sensor_type == kAcceleration ? 'N' : 'H'};
+    switch (channel.sensor_axis) {
+        case 1: return code + 'N';
+        case 2: return code + 'E';
+        case 3: return code + 'Z';
+        default: break;
     }
-    return code;
+    // SEED names three further orientations, 1 to 3, for axes that are not N, E or Z.
+    int before = 0;
+    for (int other = 0; other < ch; ++other) {
+        if (!standard(channels[static_cast<size_t>(other)].sensor_axis)) ++before;
+    }
+    if (before >= 3) return {};
+    return code + static_cast<char>('1' + before);
 }
 
 StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems) {

@@ -51,8 +51,10 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
 // The SEED band code for a sample rate (broadband instruments): F >= 1000, C >= 250,
 // H >= 80, B >= 10, M > 1, L about 1, V about 0.1, U about 0.01, R lower.
 char band_code(double rate);
-// "HHZ": band code from the rate, instrument code H (high-gain seismometer), orientation
-// from the channel's axis (Z, N, E; other axes: the channel number 1-4).
-std::string default_channel_code(double rate, int sensor_axis, int ch);
+// "HHZ": band code from the rate, instrument code from the sensor type (N for an
+// accelerometer, H for the rest), orientation from the channel's axis (Z, N, E). Channels
+// without one of those axes get 1, 2 and 3 in channel order; a fourth such channel has no
+// valid code: the answer is empty, and it is not streamed until network.ini names it.
+std::string default_channel_code(double rate, const std::array<config::ChannelSettings, config::kChannels>& channels, int ch);
 
 }  // namespace velkantor::stream

@@ -91,6 +91,8 @@ void BoardClock::run_started() {
     state_.rollover_reference.clear();
     state_.sync_handled = 0;
     state_.bad_time_flag = 0;
+    state_.time_source = BoardTimeSource::pc;
+    state_.utc_offset = 0;
     last_pc_sync_second_ = -1;
     skip_next_jump_check_ = false;
     pc_clock_off_ = false;
@@ -128,6 +130,7 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
 
     synchronisation();
     update_lock();
+    update_utc_offset();
     station_.housekeeping_view().show_input_lines((state_.board_status & 0x08) != 0,
                                                   (state_.board_status & 0x10) != 0);
     auto pc_now = station_.clock().now();
@@ -232,6 +235,7 @@ void BoardClock::synchronisation() {
             text::format_datetime(text::from_epoch_seconds(text::to_epoch_seconds(*synced) - 1));
     }
     state_.last_sync_board_time = state_.board_datetime_text;
+    state_.time_source = BoardTimeSource::receiver;
     const auto& general = station_.settings().general;
     station_.AppendTimeLog("SYNC:" + state_.last_sync_text + " TPS:" + state_.raw_time_frame +
                            " PCRTC:" + std::to_string(general.pc_rtc) +
@@ -267,6 +271,22 @@ void BoardClock::update_lock() {
     station_.view().set_lock_indicator(lock_state);
 }
 
+void BoardClock::update_utc_offset() {
+    const auto& general = station_.settings().general;
+    UtcOffsetInputs in;
+    // An instrument without a clock of its own stamps its seconds with the PC's time.
+    in.source = station_.time_from_pc_clock() ? BoardTimeSource::pc : state_.time_source;
+    in.sync_source = general.sync_source;
+    in.gmt_offset = general.gmt_offset;
+    in.dcf_daylight = (state_.board_status & 0x40) != 0;
+    if (in.source == BoardTimeSource::pc) {
+        auto board = text::parse_datetime(state_.board_datetime_text);
+        in.pc_offset = board ? station_.clock().utc_offset_at(*board)
+                             : station_.clock().utc_offset_now();
+    }
+    state_.utc_offset = board_utc_offset(in);
+}
+
 bool BoardClock::guarded(const std::function<void()>& send) {
     // A write to the port that fails is reported as any failing statement of the run, and
     // the rest of the second's work (datalog, event lines, trigger windows) still runs.
@@ -300,6 +320,7 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
         })) {
         return;
     }
+    state_.time_source = BoardTimeSource::pc;
     station_.AppendEventLog("A/D card syncronized with PC time at: " + text::format_time(pc_now));
 }
 
@@ -402,6 +423,7 @@ void BoardClock::jump_check(bool corrected_now) {
 void BoardClock::SetBoardClockFromPc() { send_clock(station_.clock().now()); }
 
 void BoardClock::send_clock(const text::DateTime& time) {
+    state_.time_source = BoardTimeSource::pc;
     station_.send(acquisition::zeda::set_time(time.hour, time.minute, time.second));
     station_.WaitSeconds(1);
     station_.send(acquisition::zeda::set_time_zone(station_.settings().general.gmt_offset));

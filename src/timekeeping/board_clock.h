@@ -9,6 +9,7 @@
 
 #include "text/date_time.h"
 #include "timekeeping/housekeeping_view.h"
+#include "timekeeping/utc_offset.h"
 
 namespace velkantor::acquisition {
 class Station;
@@ -45,6 +46,10 @@ struct BoardClockState {
     std::string system_date_format;
     std::string system_time_format;
     std::array<long, 4> xerror{};  // per channel: seconds whose sample count was off
+    // Who set the board's clock last in this run, and the board time minus UTC (seconds) of
+    // the last frame's second, which the published records are stamped with.
+    BoardTimeSource time_source = BoardTimeSource::pc;
+    int utc_offset = 0;
 };
 
 // Board time frame layouts: firmware with the date in its time frames sends 9 bytes.
@@ -97,6 +102,7 @@ private:
     void count_samples();
     void synchronisation();
     void update_lock();
+    void update_utc_offset();
     void pc_to_board(const text::DateTime& pc_now);
     void board_to_pc(const text::DateTime& pc_now);
     void jump_check(bool corrected_now);

@@ -30,6 +30,9 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
     rig.load();
     auto& settings = rig.station.settings();
     settings.general.ad_type = config::kZeda18;
+    // A GPS receiver and no time-zone correction: the board keeps UTC, before its receiver
+    // speaks (the PC's zone, UTC here) and after.
+    settings.general.sync_source = 0;
     for (auto& c : settings.channels) c.sps_index = 15;
     settings.channels[3].sps_index = 0;
     settings.channels[0].datalog_enabled = 1;
@@ -189,8 +192,8 @@ TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
     EXPECT_EQ(copies, 3) << "one per recording channel";
     auto log = rig.event_log_messages();
     EXPECT_NE(std::find(log.begin(), log.end(), "miniSEED archive in /station/sds"), log.end());
+    services.stop();  // the archive's thread has written everything handed over
     EXPECT_FALSE(rig.fs.list_directory("/station/sds/2026/AB/HOME").empty());
-    services.stop();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 
 #include "config/network_ini.h"
@@ -187,15 +188,38 @@ TEST(StreamFeed, LatencyMidnightAndCutsEndRecords) {
 }
 
 TEST(StreamSettings, CodesAndDefaults) {
+    // Axis: 0 none, 1 N, 2 E, 3 Z, 4 G. Sensor type: 0 unknown, 1 velocity, 3 acceleration.
     struct Case {
         double rate;
-        int axis;
+        std::array<int, 4> axes;
+        std::array<int, 4> types;
         int ch;
-        const char* code;
+        const char* code;  // "" = no valid SEED code is left
     };
-    for (auto c : std::vector<Case>{{100, 3, 0, "HHZ"}, {200, 1, 1, "HHN"}, {20, 2, 2, "BHE"}, {1, 3, 0, "LHZ"},
-                                     {5, 0, 3, "MH4"}, {250, 4, 1, "CH2"}, {0.1, 3, 0, "VHZ"}, {1000, 3, 0, "FHZ"}}) {
-        EXPECT_EQ(default_channel_code(c.rate, c.axis, c.ch), c.code) << c.rate;
+    for (const auto& c : std::vector<Case>{
+             {100, {3, 1, 2, 3}, {1, 1, 1, 1}, 0, "HHZ"},
+             {200, {3, 1, 2, 3}, {0, 0, 0, 0}, 1, "HHN"},
+             {20, {3, 1, 2, 3}, {1, 1, 1, 1}, 2, "BHE"},
+             {1, {3, 1, 2, 3}, {1, 1, 1, 1}, 0, "LHZ"},
+             {0.1, {3, 1, 2, 3}, {1, 1, 1, 1}, 0, "VHZ"},
+             {1000, {3, 1, 2, 3}, {1, 1, 1, 1}, 0, "FHZ"},
+             {100, {3, 1, 2, 3}, {3, 3, 3, 3}, 0, "HNZ"},  // an accelerometer
+             {250, {3, 1, 2, 3}, {1, 3, 1, 1}, 1, "CNN"},
+             {100, {3, 1, 2, 3}, {2, 2, 2, 2}, 2, "HHE"},  // displacement: a seismometer
+             // Axes that are not N, E or Z take 1, 2, 3 in channel order; a fourth has none.
+             {5, {3, 0, 0, 0}, {1, 1, 1, 1}, 3, "MH3"},
+             {5, {3, 0, 4, 0}, {1, 1, 1, 1}, 1, "MH1"},
+             {250, {4, 4, 4, 0}, {1, 1, 1, 1}, 1, "CH2"},
+             {100, {0, 0, 0, 0}, {1, 1, 1, 1}, 3, ""},
+             {100, {0, 4, 0, 3}, {1, 1, 1, 1}, 3, "HHZ"},
+         }) {
+        std::array<config::ChannelSettings, config::kChannels> channels{};
+        for (size_t i = 0; i < 4; ++i) {
+            channels[i].sensor_axis = static_cast<int16_t>(c.axes[i]);
+            channels[i].sensor_type = static_cast<int16_t>(c.types[i]);
+        }
+        EXPECT_EQ(default_channel_code(c.rate, channels, c.ch), c.code)
+            << c.rate << " channel " << c.ch + 1;
     }
 }
 

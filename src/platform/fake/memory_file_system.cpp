@@ -18,11 +18,13 @@ std::string MemoryFileSystem::parent_of(const std::string& path) {
 }
 
 bool MemoryFileSystem::exists(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     return files_.count(p) != 0 || folders_.count(p) != 0;
 }
 
 bool MemoryFileSystem::is_directory(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     return folders_.count(normal(path)) != 0;
 }
 
@@ -35,6 +37,7 @@ IoResult MemoryFileSystem::check_writable(const std::string& path) const {
 }
 
 IoResult MemoryFileSystem::create_directories(const std::string& path) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     if (folders_.count(p)) return IoResult::ok();
     if (files_.count(p)) return IoResult::fail("File exists");
@@ -49,6 +52,7 @@ IoResult MemoryFileSystem::create_directories(const std::string& path) {
 }
 
 std::optional<uint64_t> MemoryFileSystem::file_size(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     if (it == files_.end()) return std::nullopt;
     return it->second.size();
@@ -56,6 +60,7 @@ std::optional<uint64_t> MemoryFileSystem::file_size(const std::string& path) con
 
 std::optional<std::string> MemoryFileSystem::read_file(const std::string& path,
                                                        uint64_t max_bytes) const {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     if (it == files_.end()) return std::nullopt;
     return it->second.substr(0, max_bytes);
@@ -63,6 +68,7 @@ std::optional<std::string> MemoryFileSystem::read_file(const std::string& path,
 
 std::optional<std::string> MemoryFileSystem::read_range(const std::string& path, uint64_t offset,
                                                         uint64_t length) const {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     if (it == files_.end()) return std::nullopt;
     if (offset >= it->second.size()) return std::string();
@@ -77,6 +83,7 @@ uint64_t MemoryFileSystem::take_space(uint64_t wanted) {
 }
 
 IoResult MemoryFileSystem::append(const std::string& path, std::string_view bytes) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     if (auto r = check_writable(p); !r) return r;
     auto fits = static_cast<size_t>(take_space(bytes.size()));
@@ -86,6 +93,7 @@ IoResult MemoryFileSystem::append(const std::string& path, std::string_view byte
 }
 
 IoResult MemoryFileSystem::write_file(const std::string& path, std::string_view bytes) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     if (auto r = check_writable(p); !r) {
         // Truncation happens before the failing write, as on a real full disk.
@@ -100,6 +108,7 @@ IoResult MemoryFileSystem::write_file(const std::string& path, std::string_view 
 }
 
 IoResult MemoryFileSystem::replace_file(const std::string& path, std::string_view bytes) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     if (auto r = check_writable(p); !r) return r;  // the old file stays whole
     auto it = files_.find(p);
@@ -114,6 +123,7 @@ IoResult MemoryFileSystem::replace_file(const std::string& path, std::string_vie
 
 IoResult MemoryFileSystem::write_at(const std::string& path, uint64_t offset,
                                     std::string_view bytes) {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     if (it == files_.end()) return IoResult::fail("No such file or directory");
     if (write_at_fails_) return IoResult::fail("Input/output error");
@@ -127,6 +137,7 @@ IoResult MemoryFileSystem::write_at(const std::string& path, uint64_t offset,
 }
 
 IoResult MemoryFileSystem::truncate(const std::string& path, uint64_t size) {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     if (it == files_.end()) return IoResult::fail("No such file or directory");
     if (size < it->second.size()) {
@@ -137,6 +148,7 @@ IoResult MemoryFileSystem::truncate(const std::string& path, uint64_t size) {
 }
 
 IoResult MemoryFileSystem::remove(const std::string& path) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     if (auto it = files_.find(p); it != files_.end()) {
         give_space(it->second.size());
@@ -147,6 +159,7 @@ IoResult MemoryFileSystem::remove(const std::string& path) {
 }
 
 std::vector<std::string> MemoryFileSystem::list_directory(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     std::string prefix = p == "/" ? "/" : p + "/";
     std::vector<std::string> names;
@@ -163,11 +176,13 @@ std::vector<std::string> MemoryFileSystem::list_directory(const std::string& pat
 }
 
 std::string MemoryFileSystem::contents(const std::string& path) const {
+    std::lock_guard lock(mutex_);
     auto it = files_.find(normal(path));
     return it == files_.end() ? std::string() : it->second;
 }
 
 void MemoryFileSystem::put(const std::string& path, std::string bytes) {
+    std::lock_guard lock(mutex_);
     auto p = normal(path);
     (void)create_directories(parent_of(p));  // set-up of a test: its folders simply exist
     files_[p] = std::move(bytes);

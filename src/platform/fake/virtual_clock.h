@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "platform/clock.h"
 
 namespace velkantor::platform {
@@ -22,6 +24,12 @@ public:
         return cached_;
     }
     double monotonic() const override { return seconds_; }
+    int utc_offset_now() const override { return zone_ ? zone_(now()) : 0; }
+    int utc_offset_at(const text::DateTime& local) const override {
+        return zone_ ? zone_(local) : 0;
+    }
+    // The PC's zone as a rule of local civil time (none: UTC).
+    void set_zone(std::function<int(const text::DateTime& local)> zone) { zone_ = std::move(zone); }
     double epoch_seconds() const { return seconds_; }
     void set(double epoch_seconds) { seconds_ = epoch_seconds; }
     void advance(double seconds) { seconds_ += seconds; }
@@ -32,6 +40,7 @@ public:
 private:
     double seconds_;
     double pc_offset_ = 0;
+    std::function<int(const text::DateTime&)> zone_;
     mutable double cached_at_ = -1;
     mutable text::DateTime cached_{};
 };
