@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "text/date_time.h"
 
@@ -33,7 +34,10 @@ class Object {
 
 Object head(std::string_view type, const Moment& m) {
     Object o;
-    o.text("type", type).text("station", m.station).text("board_time", iso_time(m.board_epoch));
+    // The moment in UTC, and the board's own clock with its zone spelled out.
+    o.text("type", type).text("station", m.station);
+    o.text("time", m.board_epoch > 0 ? iso_time(m.board_epoch - m.utc_offset) : "");
+    o.text("board_time", m.board_epoch > 0 ? iso_board_time(m.board_epoch, m.utc_offset) : "");
     o.text("lock", m.lock);
     return o;
 }
@@ -100,17 +104,38 @@ std::string iso_time(double epoch_seconds) {
     return buffer;
 }
 
+std::string iso_board_time(double board_epoch_seconds, int utc_offset) {
+    std::string out = iso_time(board_epoch_seconds);
+    if (out.empty()) return out;
+    out.pop_back();  // the 'Z'
+    const int minutes = std::abs(utc_offset) / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", utc_offset < 0 ? '-' : '+', minutes / 60 % 100,
+                  minutes % 60);
+    return out + zone;
+}
+
+namespace {
+// An event's start as the file tells it ("YYYY/MM/DD HH:MM:SS", board time), with its zone.
+std::string start_time(const std::string& board_text, int utc_offset) {
+    auto t = text::parse_datetime(board_text);
+    return t ? iso_board_time(text::to_epoch_seconds(*t), utc_offset) : board_text;
+}
+}  // namespace
+
 std::string event_start_json(const Moment& m, const EventStart& e) {
     Object o = head("event_start", m);
     channel(o, e.channel);
-    o.text("start", e.start).text("file", e.file_name).flag("scheduled", e.scheduled);
+    o.text("start", start_time(e.start, m.utc_offset))
+        .text("file", e.file_name)
+        .flag("scheduled", e.scheduled);
     return o.done();
 }
 
 std::string event_end_json(const Moment& m, const EventEnd& e) {
     Object o = head("event_end", m);
     channel(o, e.channel);
-    o.text("start", e.start).text("file", e.file_name);
+    o.text("start", start_time(e.start, m.utc_offset)).text("file", e.file_name);
     o.number("duration", std::round(e.duration_seconds * 1000) / 1000);
     o.number("peak", e.peak).number("max_ratio", std::round(e.max_ratio * 10) / 10);
     o.number("samples", e.samples).flag("at_stop", e.at_stop);

@@ -12,6 +12,7 @@ struct Moment {
     std::string station;     // station code ("VELK")
     double board_epoch = 0;  // the acquisition clock (board time), epoch seconds
     std::string lock;        // "L" locked to the time receiver, "N" not
+    int utc_offset = 0;      // board time minus UTC, seconds
 };
 
 // One channel's side of a message.
@@ -75,5 +76,7 @@ std::string offline_json(const std::string& station);
 std::string json_string(std::string_view text);
 std::string json_number(double value);  // shortest form; null when not finite
 std::string iso_time(double epoch_seconds);
+// A board time in ISO 8601 with its zone: "2026-06-11T02:02:13+02:00".
+std::string iso_board_time(double board_epoch_seconds, int utc_offset);
 
 }  // namespace velkantor::alerts

@@ -240,7 +240,8 @@ void NetworkServices::start_alerts() {
     const std::string station_code = streaming_ ? streaming_->settings.codes.station : "VELK";
     alerts::AlertCenter::Source source;
     source.moment = [this, station_code] {
-        return alerts::Moment{station_code, station_.acquisition_second(), station_.lock_text()};
+        return alerts::Moment{station_code, station_.acquisition_second(), station_.lock_text(),
+                             station_.board_clock().state().utc_offset};
     };
     source.seed = [this](int ch) -> std::string {
         if (!streaming_ || !streaming_->settings.codes_valid) return "";

@@ -95,5 +95,6 @@ def start_board(processes, sim_program, quake_in=6):
     return sim, device
 
 
-def board_epoch(iso):
+def utc_epoch(iso):
+    """Seconds since 1970 of an ISO 8601 UTC time ("...Z")."""
     return calendar.timegm(time.strptime(iso, "%Y-%m-%dT%H:%M:%SZ"))

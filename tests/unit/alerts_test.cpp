@@ -158,26 +158,32 @@ TEST(AlertMessages, JsonPieces) {
 }
 
 TEST(AlertMessages, EachKindAsJson) {
-    Moment m{"VELK", 1781136133, "L"};
+    // Board time in CEST: the moment is told in UTC and the board's clock with its zone.
+    Moment m{"VELK", 1781136133 + 7200, "L", 7200};
     ChannelFacts ch3{3, "XX.VELK..HHZ"};
     EXPECT_EQ(event_start_json(m, {ch3, "20260611_000113.CH3", "2026/06/11 00:01:13", true}),
-              R"({"type":"event_start","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
-              R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026/06/11 00:01:13",)"
+              R"({"type":"event_start","station":"VELK","time":"2026-06-11T00:02:13Z",)"
+              R"("board_time":"2026-06-11T02:02:13+02:00",)"
+              R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026-06-11T00:01:13+02:00",)"
               R"("file":"20260611_000113.CH3","scheduled":true})");
     EXPECT_EQ(
         event_end_json(m, {ch3, "F.CH3", "2026/06/11 00:01:13", 18.1004, 19436, 3.84, 1810, false}),
-        R"({"type":"event_end","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
-        R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026/06/11 00:01:13",)"
+        R"({"type":"event_end","station":"VELK","time":"2026-06-11T00:02:13Z",)"
+              R"("board_time":"2026-06-11T02:02:13+02:00",)"
+        R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026-06-11T00:01:13+02:00",)"
         R"("file":"F.CH3","duration":18.1,"peak":19436,"max_ratio":3.8,"samples":1810,)"
         R"("at_stop":false})");
     EXPECT_EQ(alarm_json(m, {{1, ""}, -15770, 15000}),
-              R"({"type":"alarm","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
+              R"({"type":"alarm","station":"VELK","time":"2026-06-11T00:02:13Z",)"
+              R"("board_time":"2026-06-11T02:02:13+02:00",)"
               R"("lock":"L","channel":1,"seed":"","value":-15770,"threshold":15000})");
     EXPECT_EQ(health_json(m, {"board_back", "seconds", 7205}),
-              R"({"type":"board_back","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
+              R"({"type":"board_back","station":"VELK","time":"2026-06-11T00:02:13Z",)"
+              R"("board_time":"2026-06-11T02:02:13+02:00",)"
               R"("lock":"L","seconds":7205})");
     EXPECT_EQ(state_json(m, {true, true, false, {1, 3}, "F.CH3", 2}),
-              R"({"type":"state","station":"VELK","board_time":"2026-06-11T00:02:13Z",)"
+              R"({"type":"state","station":"VELK","time":"2026-06-11T00:02:13Z",)"
+              R"("board_time":"2026-06-11T02:02:13+02:00",)"
               R"("lock":"L","state":"online","running":true,"board":"lost","recording":[1,3],)"
               R"("last_event":"F.CH3","alerts_dropped":2})");
     EXPECT_EQ(offline_json("VELK"), R"({"type":"state","station":"VELK","state":"offline"})");

@@ -27,7 +27,7 @@ try {
 
 const RUN_SECONDS = 40;
 const LISTEN_SECONDS = 20;
-const CODES = ["HHN", "HHE", "HHZ", "HH4"];  // the demo station's channels 1-4
+const CODES = ["HHN", "HHE", "HHZ", "HH1"];  // the demo station's channels 1-4
 
 function fail(message) {
   console.error("FAIL: " + message);
