@@ -9,16 +9,20 @@ namespace velkantor::sim {
 InstrumentBoard::InstrumentBoard(const BoardOptions& options, int sample_bits)
     : options_(options),
       sample_bits_(sample_bits),
-      offset_(text::to_epoch_seconds(options.board_start) - options.pc_start) {
+      offset_(text::to_epoch_seconds(options.board_start) - options.pc_start),
+      rate_(1.0 + options.clock.drift_ppm * 1e-6) {
     signal_.emplace(options_, ticks_per_second_, sample_bits_);
 }
 
+// A sampling clock off by `drift_ppm` runs at that rate from the PC time it was started at.
 double InstrumentBoard::tick_time(int64_t tick) const {
-    return static_cast<double>(tick) / ticks_per_second_ - offset_;
+    const double instrument = static_cast<double>(tick) / ticks_per_second_ - offset_;
+    return options_.pc_start + (instrument - options_.pc_start) / rate_;
 }
 
 void InstrumentBoard::resume_after(double now) {
-    next_tick_ = static_cast<int64_t>(std::floor((now + offset_) * ticks_per_second_)) + 1;
+    const double instrument = options_.pc_start + (now - options_.pc_start) * rate_;
+    next_tick_ = static_cast<int64_t>(std::floor((instrument + offset_) * ticks_per_second_)) + 1;
 }
 
 void InstrumentBoard::start_streaming(int ticks_per_second, double now) {

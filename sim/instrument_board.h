@@ -12,8 +12,9 @@ namespace velkantor::sim {
 
 // An instrument without a clock or frames of its own (INFILTEC, N.E. LX1500, DATAQ DI194RS):
 // while it streams, it sends one unit (a reading, a scan) at every tick of its sampling
-// clock. The sampling clock runs at the PC rate, shifted by the options' start time; tick k
-// falls at instrument time k / ticks-per-second, so every unit can be recomputed.
+// clock. The sampling clock runs at the PC rate (or off it by the clock's drift), shifted by
+// the options' start time; tick k falls at instrument time k / ticks-per-second, so every
+// unit can be recomputed.
 //
 // Like the ZEDA boards, it makes the bytes due up to each PC time it is told (receive,
 // advance_to); a connection change takes effect at the last time it was told.
@@ -50,6 +51,7 @@ class InstrumentBoard : public BoardModel {
     BoardOptions options_;
     int sample_bits_;
     double offset_;  // instrument epoch seconds minus PC epoch seconds
+    double rate_;    // the sampling clock's seconds per PC second
     int ticks_per_second_ = 1;
     std::optional<SignalGenerator> signal_;
     bool connected_ = true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -136,6 +137,105 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
         days.insert(path.substr(path.size() - 3));
     }
     EXPECT_EQ(days, (std::set<std::string>{"060", "061"}));
+}
+
+// An instrument whose time is the PC's, on a PC in a zone with summer time: at the end of
+// summer time the PC clock goes back an hour, and the records go on in UTC without an
+// overlap or a gap; no record holds samples from both sides of the change.
+TEST(StreamRun, SummerTimeEndingLeavesNeitherOverlapNorGap) {
+    // 02:58 CEST on the last Sunday of October; at 03:00 CEST the PC shows 02:00 CET.
+    StationRig rig({2026, 10, 25, 2, 58, 0, 0});
+    rig.clock.set_zone([&clock = rig.clock](const text::DateTime&) {
+        return clock.pc_offset() < 0 ? 3600 : 7200;
+    });
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kInfiltec;
+    settings.channels[0].sps_index = 15;  // 100 samples per second
+    settings.channels[0].datalog_enabled = 1;
+    for (size_t c = 1; c < 4; ++c) settings.channels[c].sps_index = 0;
+    stream::StreamFeed feed({}, 5, settings);
+    Collect records;
+    feed.add_output(&records);
+    rig.station.datalog().set_sink(&feed);
+    sim::BoardOptions options;
+    options.model = "INFILTEC";
+    options.reading_rate = 100;
+    rig.attach_board(options);
+    ASSERT_TRUE(rig.host.run_for(120));  // to 03:00 CEST
+    rig.clock.step_pc_clock(-3600);
+    ASSERT_TRUE(rig.host.run_for(120));
+    feed.cut();
+
+    const auto change = std::llround(text::to_epoch_seconds({2026, 10, 25, 1, 0, 0, 0}) * 1e6);
+    ASSERT_GT(records.records.size(), 10u);
+    int64_t expected_next = 0;
+    size_t samples = 0;
+    for (const auto& r : records.records) {
+        auto d = decode_record(r.bytes);
+        const int64_t last = d.time_of(d.values.size() - 1);
+        EXPECT_FALSE(d.start < change && last >= change) << "a record spans the change";
+        if (expected_next != 0) {
+            // A second the PC-paced line left short re-anchors the stream a sample or two on;
+            // an hour either way would be the change.
+            EXPECT_GE(d.start, expected_next - 5000) << "an overlap";
+            EXPECT_LE(d.start, expected_next + 30000) << "a gap";
+        }
+        expected_next = d.time_of(d.values.size());
+        samples += d.values.size();
+    }
+    const auto first = decode_record(records.records.front().bytes).start;
+    EXPECT_NEAR(static_cast<double>(first), static_cast<double>(change - 120 * 1000000LL), 2e6)
+        << "the records are in UTC, from 00:58";
+    EXPECT_NEAR(static_cast<double>(expected_next), static_cast<double>(change + 120 * 1000000LL),
+                2e6);
+    EXPECT_GT(samples, 235u * 100);
+}
+
+// An instrument paced by the PC clock that runs 0.1 % slow, across a datalog file boundary:
+// counted on at the nominal rate its samples would drift by a tenth of a sample a second; the
+// records re-anchor instead, so that no record starts further from when its first sample was
+// sent than the reading second's own placement (half a sample beyond it at most).
+TEST(StreamRun, PcPacedRecordsStayWithThePcClock) {
+    StationRig rig({2026, 3, 1, 12, 14, 0, 0});
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kInfiltec;
+    settings.channels[0].sps_index = 15;
+    settings.channels[0].datalog_enabled = 1;
+    for (size_t c = 1; c < 4; ++c) settings.channels[c].sps_index = 0;
+    stream::StreamFeed feed({}, 5, settings);
+    Collect records;
+    feed.add_output(&records);
+    rig.station.datalog().set_sink(&feed);
+    sim::BoardOptions options;
+    options.model = "INFILTEC";
+    options.reading_rate = 100;
+    options.clock.drift_ppm = -1000;
+    const double pc_start = rig.clock.epoch_seconds();
+    std::vector<std::pair<double, int32_t>> sent;  // PC time sent, value
+    auto& board = rig.attach_board(options);
+    board.sample_listener = [&](int, double at, int32_t value) {
+        sent.emplace_back(pc_start + (at - pc_start) / (1 - 1e-3), value);
+    };
+    ASSERT_TRUE(rig.host.run_for(120));
+    feed.cut();
+
+    ASSERT_GT(records.records.size(), 5u);
+    size_t checked = 0;
+    for (const auto& r : records.records) {
+        auto d = decode_record(r.bytes);
+        // Where the record's samples are in what the instrument sent.
+        auto at = std::search(sent.begin(), sent.end(), d.values.begin(), d.values.end(),
+                              [](const auto& s, int32_t v) { return s.second == v; });
+        ASSERT_NE(at, sent.end()) << "a record holds samples the instrument never sent";
+        const double off_samples = (static_cast<double>(d.start) * 1e-6 - at->first) * 100;
+        // The reading second itself is placed within a couple of samples of the PC clock;
+        // counted on without re-anchoring, the drift alone would reach twelve by the end.
+        EXPECT_LE(std::abs(off_samples), 2.5) << "record at " << d.start;
+        ++checked;
+    }
+    EXPECT_EQ(checked, records.records.size());
 }
 
 // network.ini turns on the archive and the miniSEED copies of event files: the program's own

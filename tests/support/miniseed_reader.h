@@ -17,6 +17,7 @@ struct DecodedRecord {
     double rate = 0;
     int encoding = 0;
     int io_flags = 0;
+    int dq_flags = 0;
     int timing_quality = -1;  // -1: no blockette 1001
     std::vector<int32_t> values;
     // The time of sample `k` (microseconds).
@@ -32,7 +33,7 @@ inline DecodedRecord decode_record(const std::string& bytes) {
     }
     DecodedRecord out{msr->network, msr->station, msr->location, msr->channel, msr->starttime,
                       msr->samprate, msr->encoding, msr->fsdh ? msr->fsdh->io_flags : 0,
-                      msr->Blkt1001 ? msr->Blkt1001->timing_qual : -1, {}};
+                      msr->fsdh ? msr->fsdh->dq_flags : 0, msr->Blkt1001 ? msr->Blkt1001->timing_qual : -1, {}};
     auto* samples = static_cast<int32_t*>(msr->datasamples);
     out.values.assign(samples, samples + msr->numsamples);
     msr_free(&msr);
