@@ -37,6 +37,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.lock = station.lock_text();
     s.time_source = station.time_reference();
     s.board_time = station.in_run() ? run.board_epoch_second : 0;
+    s.utc_offset = station.board_clock().state().utc_offset;
     s.bad_frames = run.rejected_frames;
     int update = general.drum_update;
     s.drum_update_minutes =

@@ -152,6 +152,10 @@ std::vector<EventEntry> list_events(const platform::FileSystem& fs, const StateS
 std::string events_json(const std::vector<EventEntry>& events, const StateSnapshot& state) {
     std::string out = "{\"board_time\":";
     out += state.board_time > 0 ? json_string(board_time_text(state.board_time)) : "null";
+    out += ",\"utc_time\":";
+    out += state.board_time > 0
+               ? json_string(iso_time(state.board_time - state.utc_offset) + "Z")
+               : "null";
     out += ",\"clock_locked\":";
     out += state.lock == "L" ? "true" : "false";
     out += ",\"events\":[";

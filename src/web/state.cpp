@@ -30,6 +30,10 @@ std::string state_json(const StateSnapshot& s) {
     field("time_source", json_string(s.time_source));
     field("board_time", s.board_time > 0 ? json_string(board_time_text(s.board_time)) : "null");
     field("board_time_epoch", s.board_time > 0 ? json_number(s.board_time) : "null");
+    // The same second in UTC, and the board's zone.
+    field("utc_time",
+          s.board_time > 0 ? json_string(iso_time(s.board_time - s.utc_offset) + "Z") : "null");
+    field("utc_offset_seconds", json_number(s.utc_offset));
     field("bad_frames", json_number(static_cast<double>(s.bad_frames)));
     field("free_disk_bytes",
           s.free_disk_bytes ? std::to_string(*s.free_disk_bytes) : std::string("null"));

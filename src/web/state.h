@@ -39,6 +39,7 @@ struct StateSnapshot {
     std::string lock;         // "L" locked to the time receiver, "N" not
     std::string time_source;  // "GPS" or "DCF"
     double board_time = 0;    // epoch seconds of the last board second, 0 = none yet
+    int utc_offset = 0;       // board time minus UTC, seconds
     long bad_frames = 0;
     std::optional<uint64_t> free_disk_bytes;
     int drum_update_minutes = 0;         // how often the drums are saved

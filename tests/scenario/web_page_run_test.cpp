@@ -60,6 +60,8 @@ bool has(const std::string& json, const std::string& piece) {
 
 TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     WebPageRig r;
+    // The PC is an hour ahead of UTC; the board, set from it, too.
+    r.rig.clock.set_zone([](const text::DateTime&) { return 3600; });
     ASSERT_TRUE(r.rig.station.start());
     r.rig.host.run_until(r.rig.clock.epoch_seconds() + 30);
     const auto& run = r.rig.station.run();
@@ -75,6 +77,9 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     double board = run.board_epoch_second;
     EXPECT_TRUE(has(state, "\"board_time\":\"" + web::board_time_text(board) + "\"") ||
                 has(state, "\"board_time\":\"" + web::board_time_text(board - 1) + "\""));
+    EXPECT_TRUE(has(state, "\"utc_time\":\"" + web::iso_time(board - 3600) + "Z\"") ||
+                has(state, "\"utc_time\":\"" + web::iso_time(board - 3601) + "Z\""));
+    EXPECT_TRUE(has(state, "\"utc_offset_seconds\":3600"));
     EXPECT_TRUE(has(state, "\"bad_frames\":" + std::to_string(run.rejected_frames)));
     EXPECT_TRUE(has(state, "\"free_disk_bytes\":123456789"));
     // Channels 1 and 3 only, at their rates (channel 1 is the N axis by default), each with
