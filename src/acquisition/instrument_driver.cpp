@@ -55,7 +55,11 @@ int32_t InstrumentDriver::decode(std::string_view frame, uint8_t terminator) con
 }
 
 bool InstrumentDriver::found(Station& station) const {
-    if (station.SecondsSinceLastData() <= 10) return true;
+    // An instrument that sent in this run and went silent (a USB hiccup, a power dip) is
+    // restarted until it sends again: the restart itself follows 30 s without data, so its
+    // silence says nothing. Only one that never sent since START is not there.
+    if (station.run().data_frames > 0 || station.SecondsSinceLastData() <= 10) return true;
+    station.board_not_found();
     station.AppendEventLog(line_.not_found_log);
     station.op().warn(line_.not_found_warning);
     return false;

@@ -380,7 +380,9 @@ bool Station::start() {
     FlagScope starting(starting_);
     stop_requested_ = false;
     refused_ = false;
+    run_end_ = RunEnd::none;
     if (!startup_checks()) {
+        run_end_ = RunEnd::refused_by_settings;
         // Autostart would press START again at the next tick, message after message, before
         // the operator could mend the settings.
         refuse();
@@ -426,6 +428,7 @@ bool Station::start() {
                                  std::string(config::ad_type_name(general.ad_type)) +
                                  " is not supported by this version.",
                              platform::MessageIcon::critical);
+        run_end_ = RunEnd::refused_by_settings;
         refuse();
         common_exit();
         return false;
@@ -445,6 +448,8 @@ bool Station::start() {
         return false;
     }
     if (!started) {
+        // The handshake's refusals are of a board that did not answer as one.
+        if (run_end_ == RunEnd::none) run_end_ = RunEnd::board_not_found;
         refuse();
         common_exit();
         return false;
@@ -474,6 +479,7 @@ bool Station::start() {
 void Station::stopped_during_startup() {
     // As STOP's exit sequence leaves a run: autostart off, port closed, START enabled; the
     // board had not sent a sample, so there is nothing to finish.
+    run_end_ = RunEnd::stopped;
     view_->set_busy(false);
     settings_.general.autostart = 0;
     view_->set_autostart_box(false);
@@ -562,6 +568,9 @@ void Station::start_restart_block() {
     run_.bad_frames = 0;
     view_->set_bad_frames(0);
     if (refused && run_.acquisition_running == 1) {
+        // A driver says when its board is missing; otherwise the start commands' rate rules
+        // refused the settings.
+        if (run_end_ == RunEnd::none) run_end_ = RunEnd::refused_by_settings;
         refuse();
         run_.acquisition_running = 0;
     }
@@ -721,6 +730,7 @@ void Station::stop() {
         return;
     }
     if (!in_run_) return;
+    if (run_end_ == RunEnd::none) run_end_ = RunEnd::stopped;
     run_.acquisition_running = 0;
     platform_.port.discard_input();
     std::string command = driver_ ? driver_->stop_command() : std::string();
@@ -729,6 +739,7 @@ void Station::stop() {
 }
 
 void Station::exit_sequence() {
+    if (run_end_ == RunEnd::none) run_end_ = RunEnd::failed;
     settings_.general.autostart = 0;
     view_->set_autostart_box(false);
     AppendEventLog("STOP");

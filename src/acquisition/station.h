@@ -63,6 +63,15 @@ struct FatalError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Why the last run (or START) ended; the headless program's exit status tells it.
+enum class RunEnd {
+    none,                 // no run has ended yet
+    stopped,              // STOP was asked for (the operator, a signal, --for)
+    board_not_found,      // the board did not answer at START, or not again after it was lost
+    refused_by_settings,  // a start-up check or the board's rate rules refused the settings
+    failed,               // anything else ended it
+};
+
 struct PassResult {
     bool ended = false;  // the run is over (exit sequence done)
     bool idle = false;   // too few bytes were waiting: the host may sleep
@@ -99,6 +108,10 @@ public:
     bool starting() const { return starting_; }
     // The last START was refused (a start-up check or the board said no).
     bool refused() const { return refused_; }
+    // Why the last run ended (or START failed).
+    RunEnd run_end() const { return run_end_; }
+    // A driver tells that its board is not there (before refusing).
+    void board_not_found() { run_end_ = RunEnd::board_not_found; }
 
     // --- shared with drivers and subsystems ---
     config::Settings& settings() { return settings_; }
@@ -234,6 +247,7 @@ private:
     datalog::DatalogWriter datalog_;
     bool in_run_ = false;
     bool refused_ = false;
+    RunEnd run_end_ = RunEnd::none;
     bool starting_ = false;
     bool stop_requested_ = false;  // STOP pressed while starting
     bool in_start_block_ = false;

@@ -144,8 +144,14 @@ The station starts acquisition at once (START), and on a signal or after --for i
 (STOP), closes its files and ends (EXIT); the settings file is never written by a stop.
 Questions get fixed answers without windows: "create the missing events folder?" Yes;
 "confirm a new board as the operative one?" No.
-Exit status: 0 after a normal stop, 1 when START was refused or the station folder cannot
-be used, 2 for a bad command line, 3 when an error stops the program in service mode.
+Exit status (a service manager restarts on 3, 4 and 6, not on 1, 2 and 5):
+  0  a stop that was asked for (a signal, --for, STOP)
+  1  the station folder cannot be used
+  2  a bad command line
+  3  an error stopped the program in service mode
+  4  the board was not found at START, or not found again after it was lost
+  5  START was refused by the settings (a start-up check, the board's rate rules)
+  6  the run ended for another reason
 )";
 }
 

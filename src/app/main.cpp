@@ -32,6 +32,19 @@ using namespace velkantor;
 
 namespace {
 
+// The headless program's exit status: what a service manager needs to decide whether a
+// restart can help (a board that comes up after the PC) or cannot (a settings error).
+int exit_status(acquisition::RunEnd end) {
+    switch (end) {
+        case acquisition::RunEnd::none:
+        case acquisition::RunEnd::stopped: return 0;
+        case acquisition::RunEnd::board_not_found: return 4;
+        case acquisition::RunEnd::refused_by_settings: return 5;
+        case acquisition::RunEnd::failed: return 6;
+    }
+    return 6;
+}
+
 std::string station_folder(const app::Options& options) {
     if (!options.station.empty()) return options.station;
     if (options.simulate && app::environment_station_folder().empty()) {
@@ -152,8 +165,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
         }
         services.stop();  // the last records out, the clients told, before the program's end
         station.exit();
-        // A STOP (signal) during the start-up is no failure; a refused START is.
-        return started || !station.refused() ? 0 : 1;
+        return exit_status(station.run_end());
     } catch (const acquisition::FatalError& error) {
         std::cerr << "velkantor: stopped by an error (service mode): " << error.what() << "\n";
         return 3;

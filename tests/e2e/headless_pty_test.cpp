@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -270,8 +271,38 @@ TEST_F(HeadlessOverPty, MissingDeviceIsCommPortNotValid) {
     ASSERT_GT(station_process.pid, 0);
     std::string out = drain(station_process.out, 20);
     std::string err = drain(station_process.err, 1);
-    EXPECT_EQ(wait_exit(station_process.pid), 1);
+    // A board not found: a service manager restarts it (a USB adapter that comes up late).
+    EXPECT_EQ(wait_exit(station_process.pid), 4);
     EXPECT_NE(err.find("[Error] Comm Port not valid"), std::string::npos) << err;
+}
+
+// Settings that START refuses end with their own status, which a service manager does not
+// restart: two channels with one event file extension.
+TEST_F(HeadlessOverPty, StartRefusedBySettingsHasItsOwnExitStatus) {
+    Child seed = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(),
+                        "--for", "1"});
+    ASSERT_GT(seed.pid, 0);
+    drain(seed.out, 30);
+    drain(seed.err, 1);
+    ASSERT_EQ(wait_exit(seed.pid), 0);
+    const fs::path ini = station / "velkant.ini";
+    std::string text;
+    {
+        std::ifstream in(ini, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const auto at = text.find("EXT=CH2");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 7, "EXT=CH1");
+    std::ofstream(ini, std::ios::binary) << text;
+
+    Child refused = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station",
+                           station.string(), "--for", "5"});
+    ASSERT_GT(refused.pid, 0);
+    std::string out = drain(refused.out, 30);
+    std::string err = drain(refused.err, 1);
+    EXPECT_EQ(wait_exit(refused.pid), 5) << out << err;
+    EXPECT_NE(err.find("File extensions mismatch for channel 1 and 2"), std::string::npos) << err;
 }
 
 // A new station folder with the simulated board is seeded like the demo station: it records

@@ -213,6 +213,39 @@ TEST_F(StationRun, UnpluggedBoardIsRestartedAfterThirtySeconds) {
               1);
 }
 
+// However long the board stays away, the event log says once that it is back, when its
+// samples arrive again, with the outage's true length (not at a restart's handshake).
+TEST(StationOutage, DataBackIsToldOnceWithTheTrueLength) {
+    for (int silent : {55, 80, 200}) {
+        SCOPED_TRACE(silent);
+        StationRig rig;
+        rig.load();
+        rig.attach_board();
+        ASSERT_TRUE(rig.station.start());
+        const double t0 = rig.clock.epoch_seconds();
+        rig.host.run_until(t0 + 5);
+        rig.line->set_connected(false);
+        rig.host.run_until(t0 + 5 + silent);
+        rig.line->set_connected(true);
+        rig.host.run_until(t0 + 5 + silent + 30);
+        rig.station.stop();
+        while (rig.station.in_run()) rig.station.pass();
+
+        auto log = rig.event_log_messages();
+        std::vector<std::string> back;
+        for (const auto& m : log) {
+            if (m.starts_with("A/D card data back after ")) back.push_back(m);
+        }
+        ASSERT_EQ(back.size(), 1u) << ::testing::PrintToString(log);
+        // "A/D card data back after 0:01:20 without data."
+        const std::string length = back[0].substr(25, back[0].find(' ', 25) - 25);
+        const int seconds = std::stoi(length.substr(0, 1)) * 3600 +
+                            std::stoi(length.substr(2, 2)) * 60 + std::stoi(length.substr(5, 2));
+        EXPECT_GE(seconds, silent);
+        EXPECT_LE(seconds, silent + 8) << back[0];
+    }
+}
+
 TEST_F(StationRun, StartRulesOfTheTwentyFourBitBoard) {
     auto& settings = rig.station.settings();
     settings.general.ad_type = config::kZeda20;
