@@ -30,6 +30,9 @@ public:
 
     // The exit sequence, per channel: close its event file, save its drum.
     virtual void run_ended(int /*ch*/) {}
+    // The board was restarted after an outage: what was derived from its stream before (the
+    // drums' pens, the spectrum's block) begins anew with its first new second.
+    virtual void board_restarted() {}
 };
 
 }  // namespace velkantor::acquisition

@@ -539,12 +539,7 @@ void Station::start_restart_block() {
         try {
             run_step([&] {
                 if (run_.restart_request > 1) {
-                    // What came before the board went silent is written; the restarted
-                    // stream begins new files.
-                    datalog_.samples_interrupted(settings_,
-                                                 [this](int, const std::string& what) {
-                                                     report_write_failure(what);
-                                                 });
+                    close_board_stream(StreamClose::restart);
                     if (platform_.port.is_open()) platform_.port.close();
                     WaitSeconds(1);
                     run_.last_restart_time = platform_.clock.monotonic();
@@ -666,6 +661,11 @@ void Station::sample_chain(int ch) {
         conditioner_.extend(ch, run_, channel.period_extender);
         run_.new_sample_flag[c] = 1;
         run_.second_check_count[c] = static_cast<int16_t>(run_.second_check_count[c] + 1);
+        // In its warm-up the DC level is the sample itself: taken before the sample is
+        // conditioned, so the first sample after START or a restart does not carry it.
+        if (detector_.channel(ch).dc_warmup > 0) {
+            conditioner_.dc_average[c] = run_.raw_sample[c];
+        }
         conditioner_.ConditionSample(ch, run_, channel);
         int32_t value = run_.sample_value[c];
         if (channel.datalog_enabled != 0) {
@@ -738,12 +738,37 @@ void Station::stop() {
     if (!command.empty() && platform_.port.is_open()) platform_.port.write(command);
 }
 
+void Station::close_board_stream(StreamClose how) {
+    // What the run derived from the board's stream ends here, the same way at STOP and at a
+    // restart after an outage: the datalog writes what it holds (and a restarted stream
+    // begins new files), open events end as at STOP (their file must not close the gap up),
+    // triggering waits for the new stream's first whole second, and nothing of the old
+    // stream's time (board second, date, day turn) is taken for the new one's.
+    auto report = [this](int, const std::string& what) { report_write_failure(what); };
+    if (how == StreamClose::stop) {
+        datalog_.stop(settings_, report);
+    } else {
+        datalog_.samples_interrupted(settings_, report);
+    }
+    for (int ch = 0; ch < config::kChannels; ++ch) {
+        event_files_.close_at_stop(ch);
+        detector_.run_ended(ch);
+    }
+    detector_.trigger_armed = false;
+    run_.second_started = false;
+    if (how == StreamClose::restart) {
+        run_.board_epoch_second = 0;
+        board_clock_.board_restarted();
+        consumers_->board_restarted();
+    }
+}
+
 void Station::exit_sequence() {
     if (run_end_ == RunEnd::none) run_end_ = RunEnd::failed;
     settings_.general.autostart = 0;
     view_->set_autostart_box(false);
     AppendEventLog("STOP");
-    datalog_.stop(settings_, [this](int, const std::string& what) { report_write_failure(what); });
+    close_board_stream(StreamClose::stop);
     log_filled_samples(true);
     std::string filled;
     for (int ch = 0; ch < config::kChannels; ++ch) {
@@ -754,12 +779,7 @@ void Station::exit_sequence() {
         }
     }
     if (!filled.empty()) AppendEventLog("Samples filled in this run: " + filled + ".");
-    for (int ch = 0; ch < config::kChannels; ++ch) {
-        event_files_.close_at_stop(ch);
-        detector_.run_ended(ch);
-        consumers_->run_ended(ch);
-    }
-    detector_.trigger_armed = false;
+    for (int ch = 0; ch < config::kChannels; ++ch) consumers_->run_ended(ch);
     view_->show_values(run_.sample_value);
     if (platform_.port.is_open()) platform_.port.close();
     view_->clear_time_display();

@@ -213,6 +213,9 @@ private:
     void dispatch_frame();
     void sample_chain(int ch);
     std::string sample_time_text(double fraction) const;
+    enum class StreamClose { stop, restart };
+    // The one path by which what a run derived from its board's stream ends.
+    void close_board_stream(StreamClose how);
     void exit_sequence();
     void common_exit();
     void stopped_during_startup();

@@ -90,6 +90,11 @@ void Displays::run_ended(int ch) {
     }
 }
 
+void Displays::board_restarted() {
+    drums_.restart_pens();
+    spectra_.run_started();
+}
+
 void Displays::draw_time_marks() {
     charts_.DrawTimeMarks(station_.board_clock().state().board_minutes, station_.settings());
 }

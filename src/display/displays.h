@@ -41,6 +41,7 @@ public:
     void drum(int ch, int32_t value) override;
     void board_time_frame(std::string_view frame) override;
     void run_ended(int ch) override;
+    void board_restarted() override;
     // SecondListener
     void draw_time_marks() override;
 

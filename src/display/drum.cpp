@@ -198,6 +198,10 @@ void DrumRecorder::set_segment_per_sample(bool on) {
     for (auto& channel : channels_) channel.pen.set_segment_per_sample(on);
 }
 
+void DrumRecorder::restart_pens() {
+    for (auto& channel : channels_) channel.pen.restart();
+}
+
 void DrumRecorder::DrawDrumSample(int ch, int32_t sample, const config::Settings& settings,
                                   const BoardTime& now, bool triggered) {
     Channel& channel = state(ch);
@@ -231,6 +235,20 @@ void DrumRecorder::DrawDrumSample(int ch, int32_t sample, const config::Settings
                 write_dat(ch, " ", " ");
             }
             channel.clear_request = 0;
+        }
+    }
+
+    // A day that began while nothing was drawn (the board away over midnight): the day that
+    // ended is archived as at midnight, and the new day gets its own drum.
+    if (channel.ready == -1 && !channel.date.empty() && channel.date != now.date &&
+        now.minute_of_day() != 0) {
+        std::string day = drum_yymmdd(channel.date);
+        if (!day.empty()) {
+            save(ch,
+                 platform::join_path(env_.drums_folder,
+                                     "drum_" + day + "_" + std::to_string((ch & 3) + 1)),
+                 general.drum_format);
+            unload(ch);
         }
     }
 

@@ -117,6 +117,9 @@ public:
     void CloseDrums(const config::Settings& settings);
     // The end of a board second: the strokes of the second are put on the pictures.
     void flush();
+    // The board was restarted after an outage: the pens lift, so no line is drawn across the
+    // time it was away.
+    void restart_pens();
 
     // The drum window's double click (its question comes at the next sample).
     void request_clear(int ch) { state(ch).clear_request = -1; }

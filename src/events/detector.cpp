@@ -22,6 +22,9 @@ void Detector::ResetDetector(int ch, const config::ChannelSettings& settings) {
 
 void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSettings& settings) {
     auto& d = channel(ch);
+    // With the offset taken automatically, the DC warm-up's inputs are zeros that no board
+    // sent: the averages and the LTA warm-up begin after it.
+    const bool dc_warming = settings.auto_offset != 0 && d.dc_warmup > 0;
     // DC level: during the warm-up it follows the signal, then a time constant of five LTAs.
     if (d.dc_warmup > 0) {
         d.dc_average = raw_sample;
@@ -66,9 +69,11 @@ void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSetti
         return length != 0 && std::isfinite(length) ? previous + (magnitude - previous) / length
                                                     : magnitude;
     };
-    d.lta_value = follow(d.lta_value, d.lta_length);
-    d.sta_value = follow(d.sta_value, d.sta_length);
-    if (d.lta_warmup > 0) d.lta_warmup -= 1;
+    if (!dc_warming) {
+        d.lta_value = follow(d.lta_value, d.lta_length);
+        d.sta_value = follow(d.sta_value, d.sta_length);
+        if (d.lta_warmup > 0) d.lta_warmup -= 1;
+    }
 
     if (d.lta_value != 0) {
         if (d.event_state != 0 && settings.freeze_lta != 0 && d.frozen_lta != 0) {

@@ -78,6 +78,16 @@ void BoardClock::load() {
 }
 
 void BoardClock::run_started() {
+    clear_board_time();
+    state_.time_source = BoardTimeSource::pc;
+    state_.utc_offset = 0;
+    last_pc_sync_second_ = -1;
+    pc_clock_off_ = false;
+}
+
+void BoardClock::board_restarted() { clear_board_time(); }
+
+void BoardClock::clear_board_time() {
     state_.board_seconds = 0;
     state_.board_minutes = 0;
     state_.board_hours = 0;
@@ -91,11 +101,7 @@ void BoardClock::run_started() {
     state_.rollover_reference.clear();
     state_.sync_handled = 0;
     state_.bad_time_flag = 0;
-    state_.time_source = BoardTimeSource::pc;
-    state_.utc_offset = 0;
-    last_pc_sync_second_ = -1;
     skip_next_jump_check_ = false;
-    pc_clock_off_ = false;
 }
 
 bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {

@@ -81,6 +81,10 @@ public:
     // A frame whose first byte is 0x81, as gathered (terminator included). False when it
     // was ignored (a length that is not the firmware's); the board second then did not end.
     bool ProcessBoardTimeFrame(std::string_view frame);
+    // The board was restarted after an outage: its time, date and day turn are what the
+    // restarted stream's frames tell, as at START (an undated board back the next morning
+    // must not keep the evening's day). Who keeps its clock does not change.
+    void board_restarted();
     // Sets the board clock from the PC clock: set time, 1 s, time-zone correction, 1 s, date.
     void SetBoardClockFromPc();
     void RefreshPcTimestamp();
@@ -103,6 +107,7 @@ private:
     void synchronisation();
     void update_lock();
     void update_utc_offset();
+    void clear_board_time();
     void pc_to_board(const text::DateTime& pc_now);
     void board_to_pc(const text::DateTime& pc_now);
     void jump_check(bool corrected_now);

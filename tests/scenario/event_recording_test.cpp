@@ -282,6 +282,63 @@ TEST(NewStationRecording, EventsAreNotCutToTheirPreEventPart) {
 // raw sample, then it follows the signal with a time constant of 5 LTAs (here 5 x 30 s x 100
 // per second); each conditioned sample is the raw one minus the level left by the sample
 // before it. Checked on every sample of the datalog against the board's own values.
+// With the offset taken automatically, a short LTA begins after the DC warm-up's zeros:
+// the quiet background right after START sets nothing off.
+TEST(AutoOffsetRun, AShortLtaGivesNoFalseEventAtStart) {
+    StationRig rig;
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kZeda18;
+    for (auto& c : settings.channels) c.sps_index = 15;
+    auto& channel = settings.channels[0];
+    record_events(channel);
+    channel.start_params = "2000,2,0.5,1,3,2.5";  // STA 1 s, LTA 3 s, ratio 2.5
+    config::DecodeStartParams(channel);
+    channel.auto_offset = 1;
+    sim::BoardOptions options;
+    options.noise_amplitude = 200;
+    rig.attach_board(options);
+    rig.op.answers.clear();
+    ASSERT_TRUE(rig.host.run_for(60));
+    for (const auto& name : rig.fs.list_directory(std::string(kStation) + "/events")) {
+        EXPECT_EQ(name.find('.'), std::string::npos) << "a false event: " << name;
+    }
+}
+
+// A board restarted after an outage begins a new stream: an event open when it went silent
+// ends as at STOP (its file does not close the gap up), and the next event starts at the new
+// stream's own time.
+TEST_F(EventRecording, AnEventOpenAcrossAnOutageEndsAtTheOutage) {
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 402);  // the quake at t0 + 400 has opened events
+    ASSERT_TRUE(rig.station.detector().any_recording());
+    const double silent_from = rig.clock.epoch_seconds();
+    rig.line->set_connected(false);
+    rig.host.run_until(silent_from + 60);
+    EXPECT_FALSE(rig.station.detector().any_recording()) << "the events ended at the restart";
+    rig.line->set_connected(true);
+    rig.host.run_until(silent_from + 120);
+    rig.station.stop();
+    while (rig.station.in_run()) rig.station.pass();
+
+    int quake_files = 0;
+    for (const auto& name : event_files()) {
+        auto lines = split_lines(rig.file("events/" + name));
+        ASSERT_GE(lines.size(), 29u) << name;
+        auto start = text::parse_datetime(lines[1].substr(12, 19));
+        ASSERT_TRUE(start) << lines[1];
+        const double first = text::to_epoch_seconds(*start);
+        if (first > silent_from) continue;  // an event of the new stream
+        ++quake_files;
+        // Finished, and no sample of it lies after the board went silent: the new stream's
+        // samples are not appended to it as if the outage had not been.
+        auto count = text::leading_number(lines[2].substr(19)).value_or(-1);
+        EXPECT_EQ(count, static_cast<double>(lines.size() - 29)) << name;
+        EXPECT_LE(first + static_cast<double>(lines.size() - 29) / 100, silent_from + 1) << name;
+    }
+    EXPECT_EQ(quake_files, 3) << "one per recording channel";
+}
+
 TEST(AutoOffsetRun, TheDcLevelReachesTheConditionedSamples) {
     StationRig rig;
     rig.load();
@@ -302,8 +359,11 @@ TEST(AutoOffsetRun, TheDcLevelReachesTheConditionedSamples) {
     double dc = 0;
     for (size_t k = 0; k < sent.size(); ++k) {
         auto [at, raw] = sent[k];
+        // In the warm-up (five seconds) the level is the sample itself, taken before the
+        // sample is conditioned: the first samples are zeros, never the whole DC level.
+        if (k < 500) dc = raw;
         expected[std::llround(at * 1000)] = raw - static_cast<int32_t>(text::round_half_even(dc));
-        dc = k < 500 ? raw : dc + (raw - dc) / (5 * 30 * 100);
+        if (k >= 500) dc = dc + (raw - dc) / (5 * 30 * 100);
     }
     size_t checked = 0;
     const std::string folder = std::string(kStation) + "/datalog";
