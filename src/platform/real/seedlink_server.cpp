@@ -48,6 +48,12 @@ constexpr size_t kRingBytes = size_t{128} << 20;
 constexpr int kSendBuffer = 64 * 1024;
 constexpr size_t kMaxWebSocketMessage = 4096;
 
+// When a record reached the ring: a clock that does not step with the station's.
+stream::MicroTime steady_now() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 stream::MicroTime system_now() {
     using namespace std::chrono;
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
@@ -398,7 +404,8 @@ void SeedLinkServer::Impl::drain() {
         log("SeedLink server: " + std::to_string(lost) +
             " records lost in the hand-over from the station (the server fell behind)");
     }
-    for (auto& record : batch) ring->add(std::move(record));
+    const stream::MicroTime arrived = steady_now();
+    for (auto& record : batch) ring->add(std::move(record), arrived);
     auto clients = connections;
     for (const auto& client : clients) client->pump();
 }
