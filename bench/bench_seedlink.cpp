@@ -74,7 +74,7 @@ void BM_ServeRecords(benchmark::State& state) {
             clients.back()->take_output();
         }
         for (const auto& record : input) {
-            ring.add(record);
+            ring.add(record, record.end);  // each arriving as it ends
             for (auto& client : clients) {
                 client->pump(256);
                 for (const auto& message : client->take_output()) bytes += message.bytes.size();

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += piece;
         now += 40000;
         static const char* channels[] = {"HHZ", "HHN", "HHE"};
-        ring.add(make_record(channels[record % 3], kT0 + record / 3 * 1000000LL));
+        ring.add(make_record(channels[record % 3], kT0 + record / 3 * 1000000LL), now);
         ++record;
         session.pump(static_cast<size_t>(record % 5));
         for (const auto& message : session.take_output()) {

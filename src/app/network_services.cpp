@@ -121,6 +121,7 @@ void NetworkServices::start_streaming() {
         config.listen = s.settings.seedlink.listen;
         config.ring_minutes = s.settings.seedlink.ring_minutes;
         config.clients = s.settings.seedlink.clients;
+        config.clients_per_address = s.settings.seedlink.clients_per_address;
         config.allow = s.settings.seedlink.allow;
         config.network = s.settings.codes.network;
         config.station = s.settings.codes.station;

@@ -24,11 +24,11 @@ uint32_t initial_sequence(MicroTime now) {
 RecordRing::RecordRing(uint32_t first_sequence, MicroTime span, size_t max_bytes)
     : first_sequence_(first_sequence & kSequenceMask), span_(span), max_bytes_(max_bytes) {}
 
-uint32_t RecordRing::add(MiniSeedRecord record) {
+uint32_t RecordRing::add(MiniSeedRecord record, MicroTime arrived) {
     RingPacket packet;
-    packet.sequence = sequence_of(end_serial());
+    packet.sequence = next_sequence();
+    packet.arrived = arrived;
     packet.record = std::move(record);
-    newest_end_ = std::max(newest_end_, packet.record.end);
     newest_start_ = packet.record.start;
     bytes_ += packet_bytes(packet);
     uint32_t sequence = packet.sequence;
@@ -39,29 +39,33 @@ uint32_t RecordRing::add(MiniSeedRecord record) {
 
 void RecordRing::trim() {
     // The newest packet always stays, whatever it costs: a client must get every record.
+    // No two packets held may share a number, or a resume could not tell them apart.
+    const MicroTime newest = packets_.back().arrived;
     while (packets_.size() > 1 &&
-           (bytes_ > max_bytes_ || packets_.front().record.end < newest_end_ - span_)) {
+           (bytes_ > max_bytes_ || packets_.front().arrived < newest - span_ ||
+            packets_.size() >= kSequenceModulus)) {
         bytes_ -= packet_bytes(packets_.front());
         packets_.pop_front();
         ++begin_serial_;
     }
 }
 
-std::optional<uint64_t> RecordRing::find_sequence(uint32_t sequence) const {
-    // How far behind the next new number the asked one is, modulo the wrap.
-    uint32_t behind = (sequence_of(end_serial()) - sequence) & kSequenceMask;
-    if (behind == 0 || behind >= kSequenceModulus / 2) return std::nullopt;
-    if (behind > packets_.size()) return packets_.empty() ? std::nullopt
-                                                          : std::optional(begin_serial_);
-    return end_serial() - behind;
-}
-
 bool RecordRing::holds(uint32_t sequence) const {
-    uint32_t behind = (sequence_of(end_serial()) - sequence) & kSequenceMask;
+    // How far behind the next number the asked one is, modulo the wrap.
+    uint32_t behind = (next_sequence() - sequence) & kSequenceMask;
     return behind != 0 && behind <= packets_.size();
 }
 
+uint64_t RecordRing::resume_serial(uint32_t sequence) const {
+    sequence &= kSequenceMask;
+    if (sequence == next_sequence()) return end_serial();
+    if (!holds(sequence)) return begin_serial_;
+    return end_serial() - ((next_sequence() - sequence) & kSequenceMask);
+}
+
 uint64_t RecordRing::first_ending_at_or_after(MicroTime time) const {
+    // A scan in arrival order, not a search by time: after a clock step back the records
+    // are not sorted by time, and the first match must not be missed.
     for (size_t i = 0; i < packets_.size(); ++i) {
         if (packets_[i].record.end >= time) return begin_serial_ + i;
     }
@@ -75,10 +79,11 @@ std::vector<RingStream> RecordRing::streams() const {
         auto it = std::find_if(result.begin(), result.end(),
                                [&](const RingStream& s) { return s.id == record.id; });
         if (it == result.end()) {
-            result.push_back({record.id, record.start, record.end});
+            result.push_back({record.id, record.start, record.end, record.end});
         } else {
             it->begin = std::min(it->begin, record.start);
             it->end = std::max(it->end, record.end);
+            it->last_end = record.end;
         }
     }
     return result;

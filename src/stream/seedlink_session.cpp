@@ -94,15 +94,18 @@ std::string hex6(uint32_t sequence) {
     return text;
 }
 
+// Six hexadecimal digits, or more: clients resume with their last number plus one, not
+// wrapped, so "1000000" follows FFFFFF (and a client that kept a longer number from another
+// server sends that). Only the low 24 bits count. "0x" is how some clients write it.
 std::optional<uint32_t> parse_sequence(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.remove_prefix(2);
     }
-    if (text.empty() || text.size() > 6) return std::nullopt;
-    uint32_t value = 0;
+    if (text.empty() || text.size() > 16) return std::nullopt;
+    uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    return static_cast<uint32_t>(value & kSequenceMask);
 }
 
 bool matches(std::string_view pattern, std::string_view text) {
@@ -134,14 +137,21 @@ std::optional<StreamSelector> parse_selector(std::string_view text) {
         selector.negated = true;
         text.remove_prefix(1);
     }
+    if (text.empty()) return std::nullopt;
+    // The type: after the dot, or the whole pattern when it is one character ("D", "!E").
+    std::string_view type;
     if (auto dot = text.find('.'); dot != std::string_view::npos) {
-        std::string_view type = text.substr(dot + 1);
-        if (type.size() != 1 || !(std::isalpha(static_cast<unsigned char>(type[0])) ||
-                                  type[0] == '?')) {
-            return std::nullopt;
-        }
-        selector.type = static_cast<char>(std::toupper(static_cast<unsigned char>(type[0])));
+        type = text.substr(dot + 1);
         text = text.substr(0, dot);
+        if (type.size() != 1) return std::nullopt;
+    } else if (text.size() == 1) {
+        type = text;
+        text = {};
+    }
+    if (!type.empty()) {
+        char t = static_cast<char>(std::toupper(static_cast<unsigned char>(type[0])));
+        if (std::string_view("DECOTL?").find(t) == std::string_view::npos) return std::nullopt;
+        selector.type = t;
     }
     std::string_view location;
     if (text.size() == 5) {
@@ -150,7 +160,7 @@ std::optional<StreamSelector> parse_selector(std::string_view text) {
     } else if (text.size() == 4 && text[0] == '-') {
         location = text.substr(0, 1);
         text.remove_prefix(1);
-    } else if (text.size() != 3) {
+    } else if (text.size() != 3 && !text.empty()) {
         return std::nullopt;
     }
     if (!code_chars(text)) return std::nullopt;
@@ -173,7 +183,9 @@ bool selected(const std::vector<StreamSelector>& selectors, const StreamId& id) 
     bool any_positive = false;
     bool positive_match = false;
     for (const auto& s : selectors) {
-        bool hit = (s.type == '?' || s.type == 'D') && matches(s.channel, id.channel) &&
+        // Every record served is a data record (type D).
+        bool hit = (s.type == '?' || s.type == 'D') &&
+                   (s.channel.empty() || matches(s.channel, id.channel)) &&
                    (s.any_location || matches(s.location, location));
         if (s.negated) {
             if (hit) return false;
@@ -367,13 +379,16 @@ std::optional<SeedLinkSession::Request> SeedLinkSession::parse_request(
 void SeedLinkSession::start(const Request& request) {
     active_ = request;
     mode_ = Mode::streaming;
-    if (request.sequence && ring_.holds(*request.sequence)) {
-        cursor_ = *ring_.find_sequence(*request.sequence);
-        active_.begin.reset();  // the number was found; the time was only a fallback
+    if (request.sequence &&
+        (ring_.holds(*request.sequence) || *request.sequence == ring_.next_sequence())) {
+        // The client's place is known exactly (the next number means it has everything);
+        // the time is only a fallback for a number that is gone.
+        cursor_ = ring_.resume_serial(*request.sequence);
+        active_.begin.reset();
     } else if (request.begin) {
         cursor_ = ring_.first_ending_at_or_after(*request.begin);
     } else if (request.sequence) {
-        cursor_ = ring_.find_sequence(*request.sequence).value_or(ring_.end_serial());
+        cursor_ = ring_.resume_serial(*request.sequence);
     } else {
         cursor_ = ring_.end_serial();
     }
@@ -388,7 +403,9 @@ bool SeedLinkSession::window_complete() const {
     // A stream that stopped long ago must not hold the window open for ever.
     if (ring_.newest_start() >= end + 600 * MicroTime{1000000}) return true;
     for (const auto& stream : ring_.streams()) {
-        if (selected(selectors_, stream.id) && stream.end < end) return false;
+        // How far the stream has come is told by its latest arrival, not its latest time:
+        // after a clock step back, records before the step would close the window early.
+        if (selected(selectors_, stream.id) && stream.last_end < end) return false;
     }
     return !ring_.empty();
 }

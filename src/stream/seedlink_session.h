@@ -33,13 +33,14 @@ inline constexpr size_t kMaxCommandLength = 256;
 inline constexpr int kMaxCommandsPerSecond = 25;
 inline constexpr size_t kMaxSelectors = 32;
 
-// One "SELECT" pattern: [!]LLCCC[.T] or [!]CCC[.T], '?' matching any one character, "--"
-// (or "-") for the empty location.
+// One "SELECT" pattern: [!]LLCCC[.T], [!]CCC[.T], [!][.]T, '?' matching any one character,
+// "--" (or "-") for the empty location. T is a record type (D, E, C, O, T or L); a pattern
+// for a type this station never sends is still accepted, it just matches nothing.
 struct StreamSelector {
     bool negated = false;
     bool any_location = true;
     std::string location;  // two characters, blank-padded, when !any_location
-    std::string channel;   // three characters
+    std::string channel;   // three characters; empty: any channel
     char type = '?';       // 'D' for data, '?' for any
 };
 std::optional<StreamSelector> parse_selector(std::string_view text);
@@ -71,6 +72,8 @@ public:
     // Whether packets are waiting in the ring for this client.
     bool behind() const;
     bool streaming() const { return mode_ == Mode::streaming; }
+    // Whether a transfer (DATA, FETCH, TIME or END) has begun, finished or not.
+    bool transfer_started() const { return mode_ != Mode::commands; }
 
     std::vector<SeedLinkMessage> take_output();
     bool closed() const { return !close_reason_.empty(); }

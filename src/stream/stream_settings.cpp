@@ -176,6 +176,9 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
     if (const auto* e = ini.find("seedlink", "clients")) {
         if (auto v = number(*e, "seedlink", 1, 1000, true, problems)) seedlink.clients = static_cast<int>(*v); else seedlink_ok = false;
     }
+    if (const auto* e = ini.find("seedlink", "clients_per_address")) {
+        if (auto v = number(*e, "seedlink", 1, 1000, true, problems)) seedlink.clients_per_address = static_cast<int>(*v); else seedlink_ok = false;
+    }
     if (const auto* e = ini.find("seedlink", "allow")) {
         for (const auto& part : split_commas(e->value)) {
             if (auto network = config::parse_ip_network(part)) {
@@ -186,7 +189,9 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
             }
         }
     }
-    unknown_keys(ini, "seedlink", {"listen", "ring_minutes", "latency", "clients", "allow"}, problems);
+    unknown_keys(ini, "seedlink",
+                 {"listen", "ring_minutes", "latency", "clients", "clients_per_address", "allow"},
+                 problems);
     if (!seedlink_ok) seedlink.enabled = false;
 
     auto& archive = settings.archive;

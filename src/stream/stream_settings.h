@@ -26,6 +26,7 @@ struct SeedLinkSettings {
     double ring_minutes = 60;
     double latency_seconds = 5;  // a record is sent when full or when its oldest sample is this old
     int clients = 16;
+    int clients_per_address = 4;           // so that one host cannot take every slot
     std::vector<config::IpNetwork> allow;  // empty: every client address
 };
 

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """The SeedLink server of a simulated station against a raw TCP client that speaks as the
-common clients do: CR-only line ends, two blanks in STATION, "0x" sequence numbers, INFO ID
-as a keep-alive while data flows, a reconnect that resumes by sequence (no gap, no
-duplicate), FETCH ending in END, a client that stops reading (dropped; the datalog keeps
-every sample) and 17 clients against a limit of 16.
+common clients do: CR-only line ends, two blanks in STATION, resume numbers written as the
+last number plus one, unwrapped, with "0x", INFO ID as a keep-alive while data flows, a
+reconnect that resumes by sequence (no gap, no duplicate), FETCH ending in END, resume
+numbers the server does not hold (an earlier run's, 1000000, beyond everything held: all
+of them start at the oldest record held), a client that stops reading (dropped; the
+datalog keeps every sample), 17 clients against a limit of 16 and 9 from one address
+against a limit of 8 per address.
 
 usage: seedlink_raw_client.py VELKANTOR_BINARY
 """
@@ -42,11 +45,13 @@ def record_times(record):
 
 
 class Client:
-    def __init__(self, port, rcvbuf=None):
+    def __init__(self, port, rcvbuf=None, source="127.0.0.1"):
+        """`source`: the loopback address to connect from (all of 127/8 is the loopback)."""
         self.sock = socket.socket()
         if rcvbuf:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
         self.sock.settimeout(15)
+        self.sock.bind((source, 0))
         self.sock.connect(("127.0.0.1", port))
         self.buffer = b""
 
@@ -90,8 +95,58 @@ class Client:
         assert "CAP" not in first, first
         return second
 
+    def refused(self):
+        """Whether the server closed the connection without a word."""
+        try:
+            self.send("HELLO\r")
+            return self.sock.recv(100) == b""
+        except (ConnectionResetError, BrokenPipeError):
+            return True
+
+    def bye(self):
+        """Ends the conversation and waits for the server to close its side."""
+        self.send("BYE\r")
+        while self.sock.recv(65536):
+            pass
+        self.close()
+
     def close(self):
         self.sock.close()
+
+
+def info_payload(record):
+    """The text a miniSEED log record carries."""
+    count, = struct.unpack(">H", record[30:32])
+    offset, = struct.unpack(">H", record[44:46])
+    return record[offset:offset + count]
+
+
+def held_sequences(port):
+    """(oldest held, next to come) from INFO STATIONS."""
+    client = Client(port)
+    client.send("INFO STATIONS\r")
+    xml = b""
+    while True:
+        kind, last, record = client.packet()
+        assert kind == "info", kind
+        xml += info_payload(record)
+        if last:
+            break
+    client.close()
+    found = re.search(rb'begin_seq="([0-9A-F]{6})" end_seq="([0-9A-F]{6})"', xml)
+    assert found, xml
+    return int(found.group(1), 16), int(found.group(2), 16)
+
+
+def resume_start(asked, oldest, following):
+    """Where a client resuming with `asked` starts: the number itself when it is held, nothing
+    held when it is the next number (the client has everything), else the oldest held."""
+    asked &= 0xFFFFFF
+    if asked == following:
+        return None
+    if (asked - oldest) & 0xFFFFFF < (following - oldest) & 0xFFFFFF:
+        return asked
+    return oldest
 
 
 def wait_for_server(port, program):
@@ -156,7 +211,7 @@ def main():
     program_path = os.path.abspath(sys.argv[1])
     with tempfile.TemporaryDirectory() as station:
         with open(os.path.join(station, "network.ini"), "w") as ini:
-            ini.write("[seedlink]\nclients = 16\n")
+            ini.write("[seedlink]\nclients = 16\nclients_per_address = 8\n")
         port = free_port()
         program = subprocess.Popen(
             [program_path, "--headless", "--simulate", "--station", station,
@@ -166,20 +221,23 @@ def main():
             wait_for_server(port, program)
             started = time.time()
 
-            # 17 clients against a limit of 16: the 17th is closed at once, without a word.
-            crowd = [Client(port) for _ in range(16)]
+            # 17 clients against a limit of 16, and at most 8 from one address: the ninth
+            # from one address and the 17th are closed at once, without a word.
+            crowd = [Client(port, source="127.0.0.2") for _ in range(8)]
             for c in crowd:
                 c.hello()
-            extra = Client(port)
-            try:
-                extra.send("HELLO\r")
-                assert extra.sock.recv(100) == b"", "the 17th client was served"
-            except ConnectionResetError:
-                pass
+            ninth = Client(port, source="127.0.0.2")
+            assert ninth.refused(), "the ninth client from one address was served"
+            ninth.close()
+            crowd += [Client(port, source="127.0.0.3") for _ in range(8)]
+            for c in crowd[8:]:
+                c.hello()
+            extra = Client(port, source="127.0.0.4")
+            assert extra.refused(), "the 17th client was served"
             extra.close()
+            # Closed by the server before the next clients come.
             for c in crowd:
-                c.close()
-            time.sleep(0.5)  # the server sees the 16 go before the next clients come
+                c.bye()
 
             # A client that stops reading: it asks for everything held, then floods the
             # server with INFO requests and reads nothing.
@@ -212,13 +270,14 @@ def main():
             first.send("BYE\r")
             first.close()
 
-            # Records keep coming while no one listens; the reconnect resumes with "0x".
+            # Records keep coming while no one listens; the reconnect resumes as one client
+            # library does: the last number plus one, not wrapped, with "0x".
             time.sleep(4)
             resumed = Client(port)
             resumed.hello()
             resumed.send("STATION  VELK XX\r")
             assert resumed.line() == "OK"
-            resumed.send("DATA 0x%x\r" % ((packets[-1][0] + 1) & 0xFFFFFF))
+            resumed.send("DATA %s\r" % hex(packets[-1][0] + 1))
             assert resumed.line() == "OK"
             resumed.send("END\r")
             more, _ = receive_for(resumed, 10)
@@ -240,6 +299,34 @@ def main():
             assert fetched[:len(packets)] == packets
             check_continuous(fetched)
             dial.close()
+
+            # Numbers the server does not hold start at the oldest record held, for DATA and
+            # FETCH alike: an earlier run's (its numbers started from the clock then, sixteen
+            # a second), 1000000 (after FFFFFF) and one beyond everything held.
+            oldest, following = held_sequences(port)
+            now = int(time.time())
+            resumes = [
+                ("FETCH", "%X" % (((now - 10 * 86400) * 16 + 40) & 0xFFFFFF), "ten days before"),
+                ("DATA", "%06X" % (((now - 7 * 86400) * 16 + 40) & 0xFFFFFF), "a week before"),
+                ("FETCH", "0x%x" % (((now - 300) * 16 + 40) & 0xFFFFFF), "minutes before"),
+                ("FETCH", "1000000", "after FFFFFF"),
+                ("DATA", "%06X" % ((following + 0x1000) & 0xFFFFFF), "beyond everything held"),
+            ]
+            for verb, asked, why in resumes:
+                start = resume_start(int(asked, 16), oldest, following)
+                client = Client(port)
+                client.send("%s %s\r" % (verb, asked))
+                kind, seq, record = client.packet()
+                got = [(seq, record)]
+                while verb == "FETCH" and kind == "data":
+                    kind, seq, record = client.packet()
+                    got.append((seq, record))
+                client.close()
+                assert got[0][0] == start, (verb, asked, why, got[0][0], start, oldest)
+                if verb == "FETCH":
+                    assert got[-1][0] is None, ("FETCH without END", asked)
+                    assert len(got) - 1 >= len(fetched), (asked, len(got), len(fetched))
+                    check_continuous(got[:-1])
 
             # Unknown commands get ERROR, and the connection goes on.
             chat = Client(port)
@@ -272,10 +359,13 @@ def main():
         text = open(os.path.join(station, "evtfile.dat"), errors="replace").read()
         connects = len(re.findall(r"SeedLink client \S+ connected", text))
         disconnects = len(re.findall(r"SeedLink client \S+ disconnected", text))
-        # 16 + 5 clients, and the probe that waited for the port to open.
-        assert connects == 16 + 5 + 1, (connects, text)
+        # 16 + 5 clients, the INFO STATIONS client, the resumes, and the probe that waited
+        # for the port to open.
+        assert connects == 16 + 5 + 1 + len(resumes) + 1, (connects, text)
         assert disconnects == connects, (disconnects, text)
-        assert len(re.findall(r"SeedLink client \S+ refused", text)) == 1, text
+        assert len(re.findall(r"SeedLink client \S+ refused: the limit of 8 clients from one "
+                              r"address", text)) == 1, text
+        assert len(re.findall(r"SeedLink client \S+ refused: the limit of 16 clients", text)) == 1, text
         # The station lost nothing to the slow client: one datalog file per channel, as
         # many samples as the run lasted.
         logged = datalog_samples(station)

@@ -8,6 +8,10 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
 #include <utility>
 
 #include "platform/real/seedlink_server.h"
@@ -38,17 +42,33 @@ SeedLinkServer::Config test_config() {
 struct RawClient {
     asio::io_context ioc;
     tcp::socket socket{ioc};
-    explicit RawClient(int port) {
+    // `from`: the loopback address to connect from (all of 127/8 is the loopback).
+    explicit RawClient(int port, const char* from = "127.0.0.1") {
+        socket.open(tcp::v4());
+        socket.bind({asio::ip::make_address(from), 0});
         socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
-        timeval limit{10, 0};
-        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        read_limit(std::chrono::seconds(10));
+    }
+    void read_limit(std::chrono::microseconds limit) {
+        timeval value{static_cast<time_t>(limit.count() / 1000000),
+                      static_cast<suseconds_t>(limit.count() % 1000000)};
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+    }
+    bool greeted() {
+        send("HELLO\r");
+        return read(std::string(kHello).size()) == kHello;
     }
     void send(const std::string& text) { asio::write(socket, asio::buffer(text)); }
+    // Plain recv, not asio's blocking read: that one waits on past the socket's time limit.
     std::string read(size_t n) {
-        std::string data(n, '\0');
-        boost::system::error_code ec;
-        size_t got = asio::read(socket, asio::buffer(data), ec);
-        data.resize(got);
+        std::string data;
+        char buffer[4096];
+        while (data.size() < n) {
+            ssize_t got = ::recv(socket.native_handle(), buffer,
+                                 std::min(sizeof buffer, n - data.size()), 0);
+            if (got <= 0) break;
+            data.append(buffer, static_cast<size_t>(got));
+        }
         return data;
     }
     // Reads INFO packets up to the last one: everything sent before has been handled.
@@ -62,9 +82,8 @@ struct RawClient {
     }
     bool closed_by_server() {
         char c;
-        boost::system::error_code ec;
-        socket.read_some(asio::buffer(&c, 1), ec);
-        return ec == asio::error::eof || ec == asio::error::connection_reset;
+        ssize_t got = ::recv(socket.native_handle(), &c, 1, 0);
+        return got == 0 || (got < 0 && errno == ECONNRESET);
     }
 };
 
@@ -143,6 +162,72 @@ TEST(SeedLinkServer, RefusesBeyondTheLimitAndOutsideTheAllowList) {
                 << ::testing::PrintToString(lines);
         }
     }
+}
+
+TEST(SeedLinkServer, ClientsFromOneAddressHaveTheirOwnLimit) {
+    auto config = test_config();
+    config.clients_per_address = 2;
+    SeedLinkServer server(config);
+    ASSERT_EQ(server.start(), "");
+    // Each greeting proves the client was admitted before the next one connects.
+    auto first = std::make_unique<RawClient>(server.port());
+    EXPECT_TRUE(first->greeted());
+    RawClient second(server.port());
+    EXPECT_TRUE(second.greeted());
+    RawClient third(server.port());
+    EXPECT_TRUE(third.closed_by_server());
+    RawClient other_host(server.port(), "127.0.0.2");
+    EXPECT_TRUE(other_host.greeted());
+    // A client that leaves frees its address's slot.
+    first->send("BYE\r");
+    EXPECT_TRUE(first->closed_by_server());
+    first.reset();
+    RawClient again(server.port());
+    EXPECT_TRUE(again.greeted());
+    server.stop();
+    auto lines = server.take_log_lines();
+    EXPECT_EQ(count_connects(lines), 4) << ::testing::PrintToString(lines);
+    const std::string refusal =
+        "127.0.0.1:" + std::to_string(third.socket.local_endpoint().port()) +
+        " refused: the limit of 2 clients from one address is reached";
+    EXPECT_EQ(count_lines(lines, refusal), 1) << ::testing::PrintToString(lines);
+}
+
+TEST(SeedLinkServer, AClientThatBeginsNoTransferIsLetGoWhateverItSends) {
+    auto config = test_config();
+    config.start_deadline = std::chrono::milliseconds(300);
+    SeedLinkServer server(config);
+    ASSERT_EQ(server.start(), "");
+    RawClient streaming(server.port());
+    streaming.send("DATA\r");  // uni-station: the transfer begins at once
+    RawClient talker(server.port());
+    EXPECT_TRUE(talker.greeted());
+    // A line that never ends, a byte at a time, waiting up to 0.1 s for the server's close
+    // after each: every byte is input, none of it a transfer.
+    talker.read_limit(std::chrono::milliseconds(100));
+    const int fd = talker.socket.native_handle();
+    const std::string line = "INFO";  // then blanks
+    bool closed = false;
+    auto begun = std::chrono::steady_clock::now();
+    for (size_t sent = 0;
+         !closed && std::chrono::steady_clock::now() - begun < std::chrono::seconds(10); ++sent) {
+        char byte = sent < line.size() ? line[sent] : ' ';
+        ASSERT_TRUE(::send(fd, &byte, 1, MSG_NOSIGNAL) == 1 || errno == EPIPE ||
+                    errno == ECONNRESET);
+        char c;
+        ssize_t got = ::recv(fd, &c, 1, 0);
+        closed = got == 0 || (got < 0 && errno == ECONNRESET);
+        ASSERT_TRUE(closed || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
+            << "unexpected reply or error " << errno;
+    }
+    EXPECT_TRUE(closed);
+    // The client that took data stays.
+    streaming.send("INFO ID\r");
+    streaming.read_info();
+    server.stop();
+    auto lines = server.take_log_lines();
+    EXPECT_EQ(count_lines(lines, "disconnected: no transfer begun within 0.3 s"), 1)
+        << ::testing::PrintToString(lines);
 }
 
 TEST(SeedLinkServer, AFloodOfConnectionsCannotFillTheEventLog) {

@@ -57,12 +57,13 @@ protected:
     MicroTime now = kT0 + 100 * kSecond;
     int next_record = 0;
 
-    // Adds records on HHZ, HHN, HHE in turn, one second each.
-    void add_records(int count) {
+    // Adds records on HHZ, HHN, HHE in turn, one second each, each arriving as it ends.
+    void add_records(int count, MicroTime clock_step = 0) {
         static const char* channels[] = {"HHZ", "HHN", "HHE"};
         for (int i = 0; i < count; ++i, ++next_record) {
-            ring.add(make_record(test_stream(channels[next_record % 3]),
-                                 kT0 + next_record / 3 * kSecond, 100));
+            MicroTime start = kT0 + next_record / 3 * kSecond;
+            ring.add(make_record(test_stream(channels[next_record % 3]), start + clock_step, 100),
+                     start + kSecond);
         }
     }
     std::string send(std::string_view bytes) {
@@ -89,18 +90,42 @@ TEST_F(SeedLinkSessionTest, CommandReplies) {
         {"STATION OTHER XX\r", "ERROR\r\n"},
         {"STATION VELK YY\r", "ERROR\r\n"},
         {"STATION\r", "ERROR\r\n"},
+        // Every documented form of a selector, including those that match nothing here
+        // (other record types): a client that has none of its selectors accepted gives up.
         {"SELECT 00HHZ.D\r", "OK\r\n"},
+        {"SELECT 00BHZ.D\r", "OK\r\n"},
         {"SELECT !??HH?\r", "OK\r\n"},
         {"SELECT --HHZ\r", "OK\r\n"},
+        {"SELECT --BHZ.D\r", "OK\r\n"},
         {"SELECT -HHZ\r", "OK\r\n"},
         {"SELECT HHZ\r", "OK\r\n"},
+        {"SELECT BH?\r", "OK\r\n"},
+        {"SELECT BH?.D\r", "OK\r\n"},
+        {"SELECT ?????.D\r", "OK\r\n"},
+        {"SELECT D\r", "OK\r\n"},
+        {"SELECT d\r", "OK\r\n"},
+        {"SELECT .D\r", "OK\r\n"},
+        {"SELECT !T\r", "OK\r\n"},
+        {"SELECT !.E\r", "OK\r\n"},
+        {"SELECT !LOG\r", "OK\r\n"},
+        {"SELECT E\r", "OK\r\n"},
+        {"SELECT 00HHZ.L\r", "OK\r\n"},
+        {"SELECT ?\r", "OK\r\n"},
         {"SELECT\r", "OK\r\n"},
-        {"SELECT H\r", "ERROR\r\n"},
+        {"SELECT H\r", "ERROR\r\n"},  // not a record type
+        {"SELECT 00HHZ.X\r", "ERROR\r\n"},
         {"SELECT 00HHZ.DD\r", "ERROR\r\n"},
+        {"SELECT 00HHZ.\r", "ERROR\r\n"},
+        {"SELECT .\r", "ERROR\r\n"},
+        {"SELECT !\r", "ERROR\r\n"},
+        {"SELECT HH\r", "ERROR\r\n"},
+        {"SELECT 0HHZ.D\r", "ERROR\r\n"},
         {"SELECT 0*HHZ\r", "ERROR\r\n"},
         {"SELECT 00HHZ 01HHZ\r", "ERROR\r\n"},
         {"DATA 0x1g\r", "ERROR\r\n"},
-        {"DATA 1234567\r", "ERROR\r\n"},
+        {"DATA 0x\r", "ERROR\r\n"},
+        {"DATA 10000000000000000\r", "ERROR\r\n"},  // beyond 64 bits
+        {"DATA -1\r", "ERROR\r\n"},
         {"DATA 12 2026,13,01,00,00,00\r", "ERROR\r\n"},
         {"DATA 12 2026,12,01\r", "ERROR\r\n"},
         {"TIME\r", "ERROR\r\n"},
@@ -177,28 +202,106 @@ TEST_F(SeedLinkSessionTest, MultiStationTransferStartsOnEnd) {
 }
 
 TEST_F(SeedLinkSessionTest, ReconnectWithTheNextSequenceHasNoGapAndNoDuplicate) {
-    RecordRing wrapping(0xFFFFFC, 3600 * kSecond, 1 << 24);
-    for (int i = 0; i < 3; ++i) wrapping.add(make_record(test_stream("HHZ"), kT0 + i * kSecond, 100));
-    std::vector<uint32_t> received;
-    auto take = [&](SeedLinkSession& s) {
-        s.pump(1000);
-        for (const auto& m : s.take_output()) {
-            ASSERT_TRUE(m.binary);
-            received.push_back(static_cast<uint32_t>(std::stoul(m.bytes.substr(2, 6), nullptr, 16)));
-        }
+    // Clients resume with their last number plus one, not wrapped: after FFFFFF they ask
+    // for 1000000, with "0x" (one client library) or without (another).
+    for (const char* format : {"DATA 0x%x\r", "DATA %X\r"}) {
+        SCOPED_TRACE(format);
+        RecordRing wrapping(0xFFFFFC, 3600 * kSecond, 1 << 24);
+        auto add = [&](int i) {
+            wrapping.add(make_record(test_stream("HHZ"), kT0 + i * kSecond, 100),
+                         kT0 + (i + 1) * kSecond);
+        };
+        for (int i = 0; i < 4; ++i) add(i);
+        std::vector<uint32_t> received;
+        auto take = [&](SeedLinkSession& s) {
+            s.pump(1000);
+            for (const auto& m : s.take_output()) {
+                ASSERT_TRUE(m.binary) << m.bytes;
+                received.push_back(
+                    static_cast<uint32_t>(std::stoul(m.bytes.substr(2, 6), nullptr, 16)));
+            }
+        };
+        SeedLinkSession first(identity, wrapping);
+        first.receive("DATA FFFFFC\r", now);
+        take(first);
+        ASSERT_EQ(received.back(), 0xFFFFFFu);
+        char resume[32];
+        std::snprintf(resume, sizeof resume, format, received.back() + 1);
+        SeedLinkSession second(identity, wrapping);
+        second.receive(resume, now);
+        take(second);  // nothing new yet, and nothing again
+        // Records keep coming.
+        for (int i = 4; i < 8; ++i) add(i);
+        take(second);
+        EXPECT_EQ(received,
+                  (std::vector<uint32_t>{0xFFFFFC, 0xFFFFFD, 0xFFFFFE, 0xFFFFFF, 0, 1, 2, 3}));
+    }
+}
+
+TEST_F(SeedLinkSessionTest, ResumeStartsAtTheOldestUnlessTheNumberIsHeldOrNext) {
+    // This run started at kT0 + 100 s and holds six records; its numbers start from the
+    // clock then. Numbers of earlier runs are behind it by sixteen a second, wrapped.
+    RecordRing run(initial_sequence(kT0 + 100 * kSecond), 3600 * kSecond, 1 << 24);
+    for (int i = 0; i < 6; ++i) {
+        run.add(make_record(test_stream("HHZ"), kT0 + (100 + i) * kSecond, 100),
+                kT0 + (101 + i) * kSecond);
+    }
+    const uint32_t oldest = run.at(run.begin_serial()).sequence;
+    const uint32_t next = run.next_sequence();
+    auto earlier_run = [](MicroTime before) {
+        return initial_sequence(kT0 + 100 * kSecond - before) + 40;
     };
-    SeedLinkSession first(identity, wrapping);
-    first.receive("DATA FFFFFC\r", now);
-    take(first);
-    // Records keep coming while the client is away.
-    for (int i = 3; i < 8; ++i) wrapping.add(make_record(test_stream("HHZ"), kT0 + i * kSecond, 100));
-    char resume[32];
-    std::snprintf(resume, sizeof resume, "DATA 0x%x\r", (received.back() + 1) & kSequenceMask);
-    SeedLinkSession second(identity, wrapping);
-    second.receive(resume, now);
-    take(second);
-    EXPECT_EQ(received, (std::vector<uint32_t>{0xFFFFFC, 0xFFFFFD, 0xFFFFFE, 0xFFFFFF, 0, 1, 2,
-                                               3}));
+    auto hex = [](uint64_t n) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(n));
+        return std::string(text);
+    };
+    auto header = [](uint32_t sequence) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%06X", sequence);
+        return std::string(text);
+    };
+    struct Case {
+        const char* name;
+        std::string asked;             // the arguments after DATA or FETCH
+        std::optional<uint32_t> from;  // first packet sent; nullopt: none held is sent
+    } cases[] = {
+        {"held", hex((oldest + 2) & kSequenceMask), (oldest + 2) & kSequenceMask},
+        {"the next", hex(next), std::nullopt},
+        {"the next, with the last packet's time", hex(next) + " 2025,12,11,00,01,45", std::nullopt},
+        {"the next, unwrapped, as 0x", "0x" + hex(next + kSequenceModulus), std::nullopt},
+        {"earlier run, minutes before", hex(earlier_run(300 * kSecond)), oldest},
+        {"earlier run, a week before", hex(earlier_run(7 * 86400 * kSecond)), oldest},
+        {"earlier run, ten days before", hex(earlier_run(10 * 86400 * kSecond)), oldest},
+        {"earlier run, ten days before, with its time",
+         hex(earlier_run(10 * 86400 * kSecond)) + " 2025,12,01,00,00,00", oldest},
+        {"1000000 (after FFFFFF)", "1000000", oldest},
+        {"0x1000000", "0x1000000", oldest},
+        {"beyond everything held", hex((next + 1) & kSequenceMask), oldest},
+        {"far beyond", hex((next + 0x400000) & kSequenceMask), oldest},
+        {"beyond, longer than 24 bits", "0x" + hex(next + 0x10000001), oldest},
+    };
+    ASSERT_FALSE(run.holds(0));  // "1000000" asks for 000000
+    for (const auto& c : cases) {
+        for (const char* verb : {"DATA", "FETCH"}) {
+            SCOPED_TRACE(std::string(verb) + " " + c.asked + " (" + c.name + ")");
+            std::string expected;
+            if (c.from) {
+                for (uint64_t serial = run.resume_serial(*c.from); serial < run.end_serial();
+                     ++serial) {
+                    expected += "[SL" + header(run.at(serial).sequence) + "]";
+                }
+                ASSERT_EQ(expected.substr(0, 10), "[SL" + header(*c.from) + "]");
+            }
+            if (std::string(verb) == "FETCH") expected += "END";
+            SeedLinkSession client(identity, run);
+            client.receive("STATION VELK XX\r" + std::string(verb) + " " + c.asked + "\rEND\r",
+                           now);
+            EXPECT_EQ(show(client.take_output()), "OK\r\nOK\r\n");
+            client.pump(1000);
+            EXPECT_EQ(show(client.take_output()), expected);
+        }
+    }
 }
 
 TEST_F(SeedLinkSessionTest, FetchSendsWhatIsBufferedThenEnd) {
@@ -225,6 +328,22 @@ TEST_F(SeedLinkSessionTest, TimeWindowEndsOnceEveryStreamPassedIt) {
     EXPECT_EQ(show(open_window.take_output()), "[SL000016][SL000017][SL000018]");
 }
 
+TEST_F(SeedLinkSessionTest, ATimeWindowEndsByWhatArrivedAfterAClockStepBack) {
+    add_records(9);  // seconds 0-2 of HHZ, HHN, HHE, numbered 000010 …
+    // The clock steps back an hour; records keep arriving in order.
+    const MicroTime step = -3600 * kSecond;
+    add_records(6, step);  // seconds 3-4, stamped an hour earlier: 000019 …
+    SeedLinkSession window(identity, ring);
+    window.receive("TIME 2025,12,10,23,00,04 2025,12,10,23,00,05\r", now);
+    window.pump(1000);
+    // Nothing of the window yet, and it is not over: the streams have come only to
+    // 23:00:04.99 since the step, whatever the records before it say.
+    EXPECT_EQ(show(window.take_output()), "[SL00001C][SL00001D][SL00001E]");
+    add_records(3, step);  // second 5, the end of the window on every stream
+    window.pump(1000);
+    EXPECT_EQ(show(window.take_output()), "END");
+}
+
 TEST_F(SeedLinkSessionTest, DataWithATimeFallsBackToItWhenTheSequenceIsGone) {
     add_records(9);
     send("DATA 000001 2025,12,11,00,00,02\r");
@@ -245,6 +364,17 @@ TEST_F(SeedLinkSessionTest, SelectorsChooseStreams) {
         {{"??HH?", "!HHE"}, "[SL000010][SL000011]"},
         {{"--HHZ"}, ""},  // the streams have location 00
         {{"01HHZ"}, ""},
+        // By record type alone: every record is a data record.
+        {{"D"}, "[SL000010][SL000011][SL000012]"},
+        {{".D"}, "[SL000010][SL000011][SL000012]"},
+        {{"?????.D"}, "[SL000010][SL000011][SL000012]"},
+        {{"!T"}, "[SL000010][SL000011][SL000012]"},
+        {{"!LOG"}, "[SL000010][SL000011][SL000012]"},
+        {{"!D"}, ""},
+        {{"E"}, ""},
+        {{"HHZ.E"}, ""},
+        {{"E", "HHN.D"}, "[SL000011]"},
+        {{"HH?.D", "!00HHE.D"}, "[SL000010][SL000011]"},
     };
     add_records(3);
     for (const auto& c : cases) {
@@ -294,7 +424,9 @@ TEST_F(SeedLinkSessionTest, AClientBehindTheRingIsDropped) {
     RecordRing small(0, 3600 * kSecond, 4000);  // a few packets only
     SeedLinkSession slow(identity, small);
     slow.receive("DATA\r", now);
-    for (int i = 0; i < 20; ++i) small.add(make_record(test_stream("HHZ"), kT0 + i * kSecond, 100));
+    for (int i = 0; i < 20; ++i) {
+        small.add(make_record(test_stream("HHZ"), kT0 + i * kSecond, 100), kT0 + i * kSecond);
+    }
     slow.pump(100);
     EXPECT_EQ(slow.close_reason(), "fell behind the ring");
 }

@@ -1,6 +1,7 @@
 #include "platform/real/seedlink_server.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <utility>
 #include <boost/asio.hpp>
@@ -39,7 +40,7 @@ constexpr size_t kQueuePace = 256;
 constexpr size_t kQueueOverflow = 1024;
 // A write that has not finished in this time: the client stopped reading.
 constexpr auto kStallTime = std::chrono::seconds(20);
-// A client that neither asks for data nor sends a command in this time is let go.
+// A client whose transfer is over (FETCH, TIME) and that sends nothing in this time is let go.
 constexpr auto kIdleTime = std::chrono::seconds(300);
 // The ring's cap on memory, whatever its span of minutes (4 channels at 200 samples/s
 // fill about 25 MB an hour).
@@ -47,6 +48,12 @@ constexpr size_t kRingBytes = size_t{128} << 20;
 // A small kernel send buffer, so a client that stops reading is noticed in seconds.
 constexpr int kSendBuffer = 64 * 1024;
 constexpr size_t kMaxWebSocketMessage = 4096;
+
+// When a record reached the ring: a clock that does not step with the station's.
+stream::MicroTime steady_now() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 stream::MicroTime system_now() {
     using namespace std::chrono;
@@ -58,6 +65,18 @@ std::array<uint8_t, 16> peer_bytes(const asio::ip::address& address) {
         return asio::ip::make_address_v6(asio::ip::v4_mapped, address.to_v4()).to_bytes();
     }
     return address.to_v6().to_bytes();
+}
+
+// "60 s", "1.5 s": a duration for the event log.
+std::string duration_text(std::chrono::milliseconds duration) {
+    long long ms = duration.count();
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+        while (fraction.back() == '0') fraction.pop_back();
+        text += "." + fraction;
+    }
+    return text + " s";
 }
 
 std::string peer_text(const tcp::endpoint& endpoint) {
@@ -156,14 +175,18 @@ struct SeedLinkServer::Impl {
 // One client, raw or over WebSocket; lives in the server's set until closed.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(SeedLinkServer::Impl& server, tcp::socket socket, std::string peer)
+    Connection(SeedLinkServer::Impl& server, tcp::socket socket, std::string peer,
+               const std::array<uint8_t, 16>& address)
         : server_(server),
           socket_(std::move(socket)),
           peer_(std::move(peer)),
+          address_(address),
           session_(server.identity, *server.ring),
+          deadline_(server.ioc),
           last_input_(std::chrono::steady_clock::now()) {}
 
-    void begin() { read_first(); }
+    void begin();
+    const std::array<uint8_t, 16>& address() const { return address_; }
     void pump();
     void check(SteadyTime now);
     void close(const std::string& reason);
@@ -183,7 +206,9 @@ private:
     std::optional<websocket::stream<tcp::socket>> ws_;
     std::optional<http::request_parser<http::empty_body>> parser_;
     std::string peer_;
+    std::array<uint8_t, 16> address_;
     stream::SeedLinkSession session_;
+    asio::steady_timer deadline_;  // for beginning a transfer
     beast::flat_buffer first_{8192};
     beast::flat_buffer ws_buffer_;
     std::array<char, 2048> read_buffer_{};
@@ -195,6 +220,20 @@ private:
     SteadyTime write_started_;
     SteadyTime last_input_;
 };
+
+void Connection::begin() {
+    // Counted from the connect, not from the last byte: partial lines and keep-alives cost
+    // a client nothing to send, so they must not keep a slot that serves no data.
+    deadline_.expires_after(server_.config.start_deadline);
+    std::weak_ptr<Connection> weak = shared_from_this();
+    deadline_.async_wait([weak](error_code ec) {
+        auto self = weak.lock();
+        if (ec || !self || self->closed_ || self->session_.transfer_started()) return;
+        self->close("no transfer begun within " +
+                    duration_text(self->server_.config.start_deadline));
+    });
+    read_first();
+}
 
 void Connection::read_first() {
     // The first bytes tell a browser's "GET " from a SeedLink command.
@@ -342,6 +381,7 @@ void Connection::close(const std::string& reason) {
     if (closed_) return;
     closed_ = true;
     server_.log("SeedLink client " + peer_ + " disconnected: " + reason);
+    deadline_.cancel();
     error_code ignored;
     tcp::socket& socket = ws_ ? ws_->next_layer() : socket_;
     socket.shutdown(tcp::socket::shutdown_both, ignored);
@@ -370,6 +410,11 @@ void SeedLinkServer::Impl::admit(tcp::socket socket) {
         refusal = "not in the allow list";
     } else if (static_cast<int>(connections.size()) >= config.clients) {
         refusal = "the limit of " + std::to_string(config.clients) + " clients is reached";
+    } else if (std::count_if(connections.begin(), connections.end(), [&](const auto& c) {
+                   return c->address() == bytes;
+               }) >= config.clients_per_address) {
+        refusal = "the limit of " + std::to_string(config.clients_per_address) +
+                  " clients from one address is reached";
     }
     if (!refusal.empty()) {
         log("SeedLink client " + peer + " refused: " + refusal);
@@ -378,7 +423,7 @@ void SeedLinkServer::Impl::admit(tcp::socket socket) {
     }
     socket.set_option(tcp::no_delay(true), ec);
     socket.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ec);
-    auto connection = std::make_shared<Connection>(*this, std::move(socket), peer);
+    auto connection = std::make_shared<Connection>(*this, std::move(socket), peer, bytes);
     connections.insert(connection);
     log("SeedLink client " + peer + " connected");
     connection->begin();
@@ -398,7 +443,8 @@ void SeedLinkServer::Impl::drain() {
         log("SeedLink server: " + std::to_string(lost) +
             " records lost in the hand-over from the station (the server fell behind)");
     }
-    for (auto& record : batch) ring->add(std::move(record));
+    const stream::MicroTime arrived = steady_now();
+    for (auto& record : batch) ring->add(std::move(record), arrived);
     auto clients = connections;
     for (const auto& client : clients) client->pump();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,12 @@ public:
         config::ListenAddress listen;  // 0.0.0.0:18000 etc.; port 0 = any free port
         double ring_minutes = 60;
         int clients = 16;
+        // Clients from one address: one host cannot take every slot.
+        int clients_per_address = 4;
+        // A client that has not begun a transfer (DATA, FETCH, TIME, END) this long after it
+        // connected is let go, whatever it sends meanwhile: nothing it sends buys a slot,
+        // only taking data does. INFO and CAT clients are done well within it.
+        std::chrono::milliseconds start_deadline{60000};
         std::vector<config::IpNetwork> allow;  // empty = everyone
         std::string network, station;          // codes for STATION / INFO
         std::string description;               // the greeting's second line
