@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,9 @@ public:
     virtual bool paced_by_pc_clock() const { return false; }
     // The board time is the PC clock's (no clock of its own on the instrument).
     virtual bool time_from_pc_clock() const { return false; }
+    // For an instrument whose seconds are the PC's: the PC second (epoch seconds, local civil
+    // time) of the last time frame it made, which dates that frame. Others: none.
+    virtual std::optional<int64_t> reading_second() const { return std::nullopt; }
 };
 
 // The driver of an interface type (`ad_type`); nullptr for a type without a driver.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,10 +40,14 @@ class InstrumentDriver : public BoardDriver {
     // The 16-bit rule of the re-coded frames.
     int32_t decode(std::string_view frame, uint8_t terminator) const override;
     bool time_from_pc_clock() const override { return true; }
+    std::optional<int64_t> reading_second() const override {
+        if (reading_second_ == std::numeric_limits<int64_t>::min()) return std::nullopt;
+        return reading_second_;
+    }
 
   protected:
-    // Ends the start script: an instrument that has sent nothing for more than 10 s is
-    // reported as not found (false: the run ends).
+    // Ends the start script: an instrument that has sent nothing since START and nothing
+    // for more than 10 s is reported as not found (false: the run ends).
     bool found(Station& station) const;
     // The PC second the bytes now being read belong to: the time of day less the seconds
     // that the waiting bytes took to arrive, `bytes_per_read` bytes a read and

@@ -192,6 +192,10 @@ public:
     void report_step_failure(const StepFailure& failure);
     // The board's time comes from the PC clock (the instruments without a clock of their own).
     bool time_from_pc_clock() const { return driver_ && driver_->time_from_pc_clock(); }
+    // The PC second an instrument without a clock dated its last time frame with.
+    std::optional<int64_t> reading_second() const {
+        return driver_ ? driver_->reading_second() : std::nullopt;
+    }
     // Throws away what the port holds while acquiring: the datalog hears that its stream was
     // cut, so the samples around the gap are not put at another second's place.
     void discard_board_input();

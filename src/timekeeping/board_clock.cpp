@@ -169,7 +169,13 @@ bool BoardClock::decode(std::string_view frame) {
     state_.board_time_text = two_digits(state_.board_hours) + ":" +
                              two_digits(state_.board_minutes) + ":" +
                              two_digits(state_.board_seconds);
-    if (time_frame_date_used(firmware)) {
+    if (auto reading = station_.reading_second()) {
+        // An instrument's seconds are the PC's: its frame is dated by the PC second it was
+        // made for (a PC clock set back over midnight, or by half a day, turns the day back
+        // with it; the time of day alone cannot tell).
+        state_.board_date_text =
+            text::format_date(text::from_epoch_seconds(static_cast<double>(*reading)));
+    } else if (time_frame_date_used(firmware)) {
         state_.board_date_text = text::zero_padded(2000 + byte(1), 4) + "/" + two_digits(byte(2)) +
                                  "/" + two_digits(byte(3));
     } else if (state_.board_date_text.empty()) {

@@ -309,6 +309,31 @@ TEST(InstrumentRun, InstrumentThatNeverSentIsNotFound) {
     }
 }
 
+// The PC clock set back over midnight, or by more than half a day within one: the frames of
+// an instrument without a clock are dated by the PC second they were made for, not by
+// guessing the day from the time of day.
+TEST(InstrumentRun, APcClockSetBackDatesTheRestOfTheRunRight) {
+    struct Case {
+        text::DateTime start;
+        double step;  // seconds, after 20 s
+    };
+    for (const auto& c : {Case{{2026, 3, 2, 0, 0, 0, 0}, -60},           // 00:00:20 -> 23:59:20
+                          Case{{2026, 3, 2, 14, 0, 0, 0}, -13 * 3600.0}}) {  // 14:00 -> 01:00
+        SCOPED_TRACE(c.step);
+        InstrumentStation run(kInstruments[0], c.start);
+        ASSERT_TRUE(run.rig.station.start());
+        const double t0 = run.rig.clock.epoch_seconds();
+        run.rig.host.run_until(t0 + 20);
+        run.rig.clock.step_pc_clock(c.step);
+        run.rig.host.run_until(t0 + 50);
+        const double pc_now = text::to_epoch_seconds(run.rig.clock.now());
+        EXPECT_NEAR(run.rig.station.run().board_epoch_second, pc_now, 3)
+            << text::format_datetime(text::from_epoch_seconds(run.rig.station.run().board_epoch_second));
+        run.rig.station.stop();
+        while (run.rig.station.in_run()) run.rig.station.pass();
+    }
+}
+
 TEST(InstrumentRun, InvalidPortIsCommPortNotValid) {
     InstrumentStation run(kInstruments[1]);
     auto& rig = run.rig;
