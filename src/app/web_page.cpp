@@ -8,6 +8,7 @@
 #include "platform/real/std_file_system.h"
 #include "platform/real/web_server.h"
 #include "stream/stream_settings.h"
+#include "web/events.h"
 
 namespace velkantor::app {
 
@@ -43,6 +44,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         update >= 0 && update < static_cast<int>(display::kDrumUpdateMinutes.size())
             ? display::kDrumUpdateMinutes[static_cast<size_t>(update)]
             : display::kDrumUpdateMinutes[3];
+    s.station_folder = station.folder();
     s.drums_folder = platform::join_path(station.folder(), "drums");
     s.events_folder = general.events_folder;
     s.event_log = station.event_log().path();
@@ -97,6 +99,13 @@ void WebPage::second() {
         free_bytes_ = disk ? disk->free_bytes(station_.folder()) : std::nullopt;
     }
     snapshot->free_disk_bytes = free_bytes_;
+    const bool exposed = web::events_folder_holds_station(*snapshot);
+    if (exposed && !told_exposed_folder_) {
+        station_.AppendEventLog("Web page: the events folder " + snapshot->events_folder +
+                                " is the station folder or holds it; no event file is served "
+                                "while it is");
+    }
+    told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(snapshot);

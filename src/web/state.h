@@ -44,6 +44,7 @@ struct StateSnapshot {
     int drum_update_minutes = 0;         // how often the drums are saved
     std::vector<ChannelState> channels;  // the channels that are on
     // Folders and files the server may read (never from a URL).
+    std::string station_folder;  // only to refuse an events folder that holds it
     std::string drums_folder;
     std::string events_folder;
     std::string event_log;
