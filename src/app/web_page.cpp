@@ -168,8 +168,13 @@ web::Response WebPage::answer(const web::Request& request, const platform::FileS
         snapshot = snapshot_;
     }
     web::Sources sources{*snapshot, fs, [this](int ch, int64_t since) {
-                             std::lock_guard lock(mutex_);
-                             return trace_.json(ch, since);
+                             std::vector<web::TraceBuffer::Point> points;
+                             {
+                                 // The engine takes this lock every second: copy, then format.
+                                 std::lock_guard lock(mutex_);
+                                 points = trace_.after(ch, since);
+                             }
+                             return web::TraceBuffer::json_of(ch, points);
                          }};
     return web::route(request, sources);
 }

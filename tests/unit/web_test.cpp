@@ -227,6 +227,8 @@ TEST(WebTraceTest, KeepsMinAndMaxOfEachStretchForTheLastMinutesOnly) {
     trace.second(0, 900'000'000, 100, second);
     EXPECT_EQ(trace.points(0).front().time_ms, 900'000);
     EXPECT_EQ(trace.json(0, 900'800), "{\"channel\":1,\"points\":[[900900,0,0]]}");
+    // A page that has the last point asks again with its time: nothing new is nothing.
+    EXPECT_EQ(trace.json(0, 900'900), "{\"channel\":1,\"points\":[]}");
     // Bad input is ignored.
     trace.second(7, 0, 100, second);
     trace.second(1, 0, 0, second);
