@@ -1,5 +1,6 @@
 #include "app/web_page.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/drum.h"
@@ -32,7 +33,13 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.station = general.location;
     s.coordinates = general.coordinates;
     s.elevation = general.elevation;
-    s.acquiring = station.in_run() && run.board_epoch_second > 0;
+    // A board that fell silent is no acquisition, whatever the run's flags say: the page
+    // must not show "acquiring" at the last second's rates for minutes.
+    if (station.in_run() && run.board_epoch_second > 0) {
+        s.seconds_since_sample = std::max(0.0, station.clock().monotonic() - run.last_data_time);
+    }
+    const bool flowing = s.seconds_since_sample && *s.seconds_since_sample <= web::kSilentSeconds;
+    s.acquiring = flowing && run.acquisition_running == 1;
     s.board = run.board_description;
     s.firmware = run.firmware_version;
     s.lock = station.lock_text();
@@ -58,7 +65,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         c.seed_code = settings.channel_codes[static_cast<size_t>(ch)];
         if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, cs.sensor_axis, ch);
         c.configured_rate = rate;
-        c.measured_rate = station.in_run() ? run.last_second_count[static_cast<size_t>(ch)] : 0;
+        c.measured_rate = flowing ? run.last_second_count[static_cast<size_t>(ch)] : 0;
         c.event_extension = cs.event_extension;
         if (cs.drum_enabled > 0) {
             c.drum = picture_name(station, s.drums_folder, "drum_" + std::to_string(ch + 1),

@@ -106,6 +106,36 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     EXPECT_TRUE(has(r.json("/api/state.json"), "\"acquiring\":false"));
 }
 
+// A board that falls silent in the middle of a run: within a few seconds the state stops
+// saying "acquiring" at the last second's rates and tells how long the silence is; the
+// board back, the state is as before.
+TEST(WebPageRun, ASilentBoardIsNoAcquisition) {
+    WebPageRig r;
+    ASSERT_TRUE(r.rig.station.start());
+    const double t0 = r.rig.clock.epoch_seconds();
+    r.rig.host.run_until(t0 + 20);
+    std::string state = r.json("/api/state.json");
+    EXPECT_TRUE(has(state, "\"acquiring\":true,\"seconds_since_sample\":0")) << state;
+
+    r.rig.line->set_connected(false);
+    r.rig.host.run_until(t0 + 50);
+    state = r.json("/api/state.json");
+    SCOPED_TRACE(state);
+    EXPECT_TRUE(r.rig.station.in_run());
+    EXPECT_TRUE(has(state, "\"acquiring\":false,\"seconds_since_sample\":"));
+    double silent = std::stod(state.substr(state.find("\"seconds_since_sample\":") + 23));
+    EXPECT_GE(silent, 28);
+    EXPECT_LE(silent, 31);
+    EXPECT_FALSE(has(state, "\"measured_sps\":100")) << "the rates of a second long gone";
+    EXPECT_TRUE(has(state, "\"measured_sps\":0"));
+
+    r.rig.line->set_connected(true);
+    r.rig.host.run_until(r.rig.clock.epoch_seconds() + 40);
+    state = r.json("/api/state.json");
+    EXPECT_TRUE(has(state, "\"acquiring\":true,\"seconds_since_sample\":0")) << state;
+    EXPECT_TRUE(has(state, "\"measured_sps\":100")) << state;
+}
+
 // The events folder set to the station folder: the page serves none of its files (the
 // settings among them) and says why once in the event log.
 TEST(WebPageRun, AnEventsFolderThatIsTheStationFolderIsNotServed) {

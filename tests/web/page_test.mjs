@@ -96,6 +96,8 @@ try {
     return /\d{4}\/\d\d\/\d\d/.test(t) ? t : null;
   }, 30000);
   await waitFor("the board time to advance", async () => (await boardTime()) !== firstTime, 15000);
+  assert.equal(await page.textContent("#acquiring"), "yes");
+  assert.ok(await page.isHidden("#stale"), "nothing is stale while samples come");
 
   // The live trace draws: the canvas changes between two pictures.
   await waitFor("trace samples", async () => !(await page.textContent("#trace-note")).includes("waiting"), 20000);
@@ -138,6 +140,15 @@ try {
 
   if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
   assert.deepEqual(consoleErrors, []);
+
+  // The station goes away: the page no longer says "acquiring: yes" in green but marks what
+  // it shows as out of date.
+  station.kill("SIGTERM");
+  await exited;
+  await page.waitForSelector("#stale", { state: "visible", timeout: 15000 });
+  assert.match(await page.textContent("#stale"), /not answering/);
+  assert.equal(await page.textContent("#acquiring"), "unknown");
+  assert.equal(await page.getAttribute("#acquiring", "class"), "bad");
 } catch (error) {
   console.error(error);
   console.error(output);
