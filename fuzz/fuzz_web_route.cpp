@@ -1,7 +1,7 @@
 // Any request line and any event log as the page's router sees them: the method and target
 // (the first line of the input, split at its first space) and the rest as evtfile.dat. Every
 // answer is one of the statuses the router gives; a file's bytes are only ever those of the
-// drums or events folders, never of the secret beside them.
+// drums picture or the listed event files, never of the secrets beside them.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs.put("/s/drums/drum_1.JPG", "jpeg");
         fs.put("/s/events/20260301_120000.CH1", "event");
         fs.put("/s/events/sent/x", "SECRET");
+        fs.put("/s/events/notes.txt", "SECRET");
         ready = true;
     }
     fs.put("/s/evtfile.dat", std::string(log));
@@ -51,8 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The answers echo the event log's own text: only a secret that was not in the input
     // would have come from a file outside the two folders.
+    // A file answer names the file the server would send: its bytes are what goes out.
+    const std::string bytes =
+        response.file.empty() ? response.body : fs.read_file(response.file, 64u << 20).value_or("");
     if (input.find("SECRET") == std::string_view::npos &&
-        response.body.find("SECRET") != std::string::npos) {
+        bytes.find("SECRET") != std::string::npos) {
         __builtin_trap();
     }
     return 0;

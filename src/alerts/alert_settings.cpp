@@ -1,7 +1,9 @@
 #include "alerts/alert_settings.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace velkantor::alerts {
 
@@ -29,7 +31,54 @@ bool parse_broker(const std::string& text, std::string& host, int& port) {
     return true;
 }
 
+// A piece of a client id or topic from a host or folder name: what every broker takes, and
+// no MQTT wildcard or level separator.
+std::string name_piece(std::string_view text) {
+    std::string out;
+    for (char c : text.substr(0, 60)) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '.' || c == '_' || c == '-';
+        out += plain ? c : '_';
+    }
+    return out.empty() ? "station" : out;
+}
+
+// The client id within the 64 characters the settings allow; a longer one keeps its start and
+// a hash of the whole, so two long names still differ.
+std::string client_id_of(const std::string& id) {
+    if (id.size() <= 64) return id;
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : id) hash = (hash ^ c) * 16777619u;
+    char tail[10];
+    std::snprintf(tail, sizeof tail, "-%08x", static_cast<unsigned>(hash));
+    return id.substr(0, 55) + tail;
+}
+
 }  // namespace
+
+std::string webhook_for_log(std::string_view url) {
+    std::string scheme;
+    if (size_t end = url.find("://"); end != std::string_view::npos) {
+        for (char c : url.substr(0, end)) {
+            scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        url.remove_prefix(end + 3);
+    }
+    std::string_view authority = url.substr(0, url.find_first_of("/?#"));
+    if (size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    // "[v6]:port", "host:port", or no port: the scheme's own.
+    size_t colon = authority.rfind(':');
+    bool has_port = colon != std::string_view::npos &&
+                    (authority.front() != '[' || authority.find(']') < colon);
+    std::string out = scheme.empty() ? "" : scheme + "://";
+    out += authority;
+    if (!has_port && (scheme == "http" || scheme == "https")) {
+        out += scheme == "http" ? ":80" : ":443";
+    }
+    return out;
+}
 
 bool is_webhook_url(const std::string& url) {
     std::string_view rest;
@@ -57,12 +106,22 @@ bool is_topic_prefix(const std::string& topic) {
     return true;
 }
 
-AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::string>& problems) {
+AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::string>& problems,
+                                 const StationIdentity& identity) {
     AlertSettings s;
-    std::string station = "VELK";
-    if (const auto* e = ini.find("station", "station"); e && !e->value.empty()) station = e->value;
-    s.mqtt_topic = "velkantor/" + station;
-    s.mqtt_client_id = "velkantor-" + station;
+    if (!identity.host.empty() || !identity.folder.empty()) {
+        std::string host = name_piece(identity.host);
+        std::string folder = name_piece(identity.folder);
+        s.mqtt_topic = "velkantor/" + host + "/" + folder;
+        s.mqtt_client_id = client_id_of("velkantor-" + host + "-" + folder);
+    } else {
+        std::string station = "VELK";
+        if (const auto* e = ini.find("station", "station"); e && !e->value.empty()) {
+            station = e->value;
+        }
+        s.mqtt_topic = "velkantor/" + station;
+        s.mqtt_client_id = "velkantor-" + station;
+    }
     if (!ini.has_section("alerts")) return s;
 
     bool bad = false;
@@ -106,7 +165,8 @@ AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::st
                     comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
                 if (url.empty()) continue;
                 if (!is_webhook_url(url)) {
-                    problem(e, "\"" + url + "\" is not an http:// or https:// address");
+                    problem(e, "\"" + webhook_for_log(url) +
+                                   "\" is not an http:// or https:// address");
                 } else {
                     s.webhooks.push_back(url);
                 }
@@ -157,7 +217,8 @@ void ApplyAlertOverrides(AlertSettings& settings, const std::string& mqtt,
         if (is_webhook_url(url)) {
             settings.webhooks.push_back(url);
         } else {
-            problems.push_back("--webhook " + url + ": not an http:// or https:// address");
+            problems.push_back("--webhook " + webhook_for_log(url) +
+                               ": not an http:// or https:// address");
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "alerts/alert_settings.h"
 #include "config/network_ini.h"
 #include "platform/file_system.h"
 #include "text/number_text.h"
@@ -66,7 +67,9 @@ Options parse_command_line(const std::vector<std::string>& args) {
             std::string value = value_of(i, name);
             if (options.error.empty() && value.rfind("http://", 0) != 0 &&
                 value.rfind("https://", 0) != 0) {
-                options.error = "--webhook needs an http:// or https:// URL, not \"" + value + "\"";
+                // Not all of it: a mistyped address may still hold its token.
+                options.error = "--webhook needs an http:// or https:// URL, not \"" +
+                                alerts::webhook_for_log(value) + "...\"";
             }
             options.webhooks.push_back(value);
         } else if (name == "--screenshot") {

@@ -1,5 +1,9 @@
 #include "app/network_services.h"
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
@@ -228,10 +232,23 @@ void NetworkServices::stop() {
     }
 }
 
+// The machine and the station folder: what the default MQTT client id and topic are made of,
+// so that two stations on one broker keep apart.
+alerts::StationIdentity NetworkServices::station_identity() const {
+    alerts::StationIdentity identity;
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0) identity.host = host;
+    std::error_code error;
+    auto folder = std::filesystem::absolute(station_.folder(), error).lexically_normal();
+    if (!folder.has_filename()) folder = folder.parent_path();
+    identity.folder = folder.filename().string();
+    return identity;
+}
+
 void NetworkServices::configure_alerts() {
     alerts_ = std::make_unique<Alerts>();
     auto& settings = alerts_->settings;
-    settings = alerts::ParseAlertSettings(ini_, problems_);
+    settings = alerts::ParseAlertSettings(ini_, problems_, station_identity());
     alerts::ApplyAlertOverrides(settings, options_.mqtt, options_.webhooks, problems_);
 }
 
@@ -304,7 +321,10 @@ void NetworkServices::start_alerts() {
         a.webhooks = std::make_unique<platform::WebhookAlerts>(o);
         a.webhooks->start();
         a.center->add_output(a.webhooks.get());
-        for (const auto& url : o.urls) started_.push_back("Webhook alerts to " + url);
+        // The address's path and query hold its token: the log gets scheme, host and port.
+        for (const auto& url : o.urls) {
+            started_.push_back("Webhook alerts to " + alerts::webhook_for_log(url));
+        }
     }
     station_.set_observer(a.center.get());
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "acquisition/station.h"
+#include "alerts/alert_settings.h"
 #include "app/command_line.h"
 #include "app/web_page.h"
 #include "config/network_ini.h"
@@ -45,6 +46,7 @@ private:
     void configure_streaming();
     void start_streaming();
     void start_event_miniseed();
+    alerts::StationIdentity station_identity() const;
     void configure_alerts();
     void start_alerts();
     void second_alerts();

@@ -1,5 +1,6 @@
 #include "app/web_page.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/drum.h"
@@ -8,6 +9,7 @@
 #include "platform/real/std_file_system.h"
 #include "platform/real/web_server.h"
 #include "stream/stream_settings.h"
+#include "web/events.h"
 
 namespace velkantor::app {
 
@@ -31,7 +33,13 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.station = general.location;
     s.coordinates = general.coordinates;
     s.elevation = general.elevation;
-    s.acquiring = station.in_run() && run.board_epoch_second > 0;
+    // A board that fell silent is no acquisition, whatever the run's flags say: the page
+    // must not show "acquiring" at the last second's rates for minutes.
+    if (station.in_run() && run.board_epoch_second > 0) {
+        s.seconds_since_sample = std::max(0.0, station.clock().monotonic() - run.last_data_time);
+    }
+    const bool flowing = s.seconds_since_sample && *s.seconds_since_sample <= web::kSilentSeconds;
+    s.acquiring = flowing && run.acquisition_running == 1;
     s.board = run.board_description;
     s.firmware = run.firmware_version;
     s.lock = station.lock_text();
@@ -44,6 +52,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         update >= 0 && update < static_cast<int>(display::kDrumUpdateMinutes.size())
             ? display::kDrumUpdateMinutes[static_cast<size_t>(update)]
             : display::kDrumUpdateMinutes[3];
+    s.station_folder = station.folder();
     s.drums_folder = platform::join_path(station.folder(), "drums");
     s.events_folder = general.events_folder;
     s.event_log = station.event_log().path();
@@ -57,7 +66,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
         c.seed_code = settings.channel_codes[static_cast<size_t>(ch)];
         if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, station.settings().channels, ch);
         c.configured_rate = rate;
-        c.measured_rate = station.in_run() ? run.last_second_count[static_cast<size_t>(ch)] : 0;
+        c.measured_rate = flowing ? run.last_second_count[static_cast<size_t>(ch)] : 0;
         c.event_extension = cs.event_extension;
         if (cs.drum_enabled > 0) {
             c.drum = picture_name(station, s.drums_folder, "drum_" + std::to_string(ch + 1),
@@ -98,6 +107,13 @@ void WebPage::second() {
         free_bytes_ = disk ? disk->free_bytes(station_.folder()) : std::nullopt;
     }
     snapshot->free_disk_bytes = free_bytes_;
+    const bool exposed = web::events_folder_holds_station(*snapshot);
+    if (exposed && !told_exposed_folder_) {
+        station_.AppendEventLog("Web page: the events folder " + snapshot->events_folder +
+                                " is the station folder or holds it; no event file is served "
+                                "while it is");
+    }
+    told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(snapshot);
@@ -160,8 +176,13 @@ web::Response WebPage::answer(const web::Request& request, const platform::FileS
         snapshot = snapshot_;
     }
     web::Sources sources{*snapshot, fs, [this](int ch, int64_t since) {
-                             std::lock_guard lock(mutex_);
-                             return trace_.json(ch, since);
+                             std::vector<web::TraceBuffer::Point> points;
+                             {
+                                 // The engine takes this lock every second: copy, then format.
+                                 std::lock_guard lock(mutex_);
+                                 points = trace_.after(ch, since);
+                             }
+                             return web::TraceBuffer::json_of(ch, points);
                          }};
     return web::route(request, sources);
 }

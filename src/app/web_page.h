@@ -58,6 +58,7 @@ class WebPage {
     std::array<int64_t, config::kChannels> ring_next_us_{};
     std::optional<uint64_t> free_bytes_;
     int disk_countdown_ = 0;
+    bool told_exposed_folder_ = false;
     std::unique_ptr<platform::FileSystem> server_fs_;
     std::unique_ptr<platform::WebServer> server_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 
 #include "text/number_text.h"
@@ -95,6 +96,21 @@ bool parse_event_line(std::string_view message, EventEntry& out) {
     return true;
 }
 
+bool events_folder_holds_station(const StateSnapshot& state) {
+    if (state.events_folder.empty() || state.station_folder.empty()) return false;
+    // Spelled paths only ("/a/b/", "/a/./b/.." are the same folder): no file system call.
+    auto normal = [](const std::string& text) {
+        std::string out = std::filesystem::path(text).lexically_normal().generic_string();
+        while (out.size() > 1 && out.back() == '/') out.pop_back();
+        return out;
+    };
+    std::string events = normal(state.events_folder);
+    std::string station = normal(state.station_folder);
+    if (events == station || events == "/") return true;
+    return station.size() > events.size() && station.compare(0, events.size(), events) == 0 &&
+           station[events.size()] == '/';
+}
+
 std::vector<EventEntry> list_events(const platform::FileSystem& fs, const StateSnapshot& state) {
     std::map<std::string, EventEntry> by_file;
     if (!state.event_log.empty()) {
@@ -113,7 +129,9 @@ std::vector<EventEntry> list_events(const platform::FileSystem& fs, const StateS
         }
     }
     std::vector<std::string> names;
-    if (!state.events_folder.empty()) names = fs.list_directory(state.events_folder);
+    if (!state.events_folder.empty() && !events_folder_holds_station(state)) {
+        names = fs.list_directory(state.events_folder);
+    }
     for (const auto& name : names) {
         if (start_from_name(name).empty() || is_mseed_name(name)) continue;
         if (fs.is_directory(platform::join_path(state.events_folder, name))) continue;

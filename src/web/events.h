@@ -21,9 +21,14 @@ struct EventEntry {
     std::string mseed;          // its miniSEED file beside it, "" = none
 };
 
+// True when the events folder is the station folder or holds it: its files would include the
+// station's settings and the MQTT password file, so none of them is listed or served.
+bool events_folder_holds_station(const StateSnapshot& state);
+
 // The recent events, newest first, at most `state.events`: the event log's lines (the
 // figures) joined with the events folder's files (the downloads). An event whose log line
-// was trimmed away by the log's size rule still shows by its file name.
+// was trimmed away by the log's size rule still shows by its file name. Only regular names
+// of the folder are downloads: an event file's name, or its miniSEED copy's.
 std::vector<EventEntry> list_events(const platform::FileSystem& fs, const StateSnapshot& state);
 
 std::string events_json(const std::vector<EventEntry>& events, const StateSnapshot& state);

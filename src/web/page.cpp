@@ -25,10 +25,13 @@ canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display
 .axis{position:absolute;font-size:.75em;color:#333;white-space:nowrap}
 .legend span{display:inline-block;width:1.5em;height:.3em;background:#fff;border:1px solid #888;vertical-align:middle;margin:0 .3em 0 .8em}
 .scroll{overflow-x:auto}
+#stale{background:#fee;color:#a00;font-weight:bold;border:1px solid #a00;padding:.3em .6em;margin:.3em 0}
+body.stale #state,body.stale #channels{opacity:.45}
 </style></head><body>
 <h1 id="title">Seismic station</h1>
 <p class="sub" id="where"></p>
 <h2>State</h2>
+<p id="stale" hidden></p>
 <div class="scroll"><table id="state"></table></div>
 <div class="scroll"><table id="channels"></table></div>
 <h2>Live trace</h2>
@@ -42,17 +45,17 @@ canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display
 <script>
 "use strict";
 const $=id=>document.getElementById(id);
-let state=null,traceCh=0,tracePts=[],traceSince=0,drumStamp={};
+let state=null,traceCh=0,tracePts=[],traceSince=0,drumStamp={},answered=null,failing=false;
 function esc(t){return String(t).replace(/[&<>"']/g,c=>({"&":"&amp;","<":"&lt;",">":"&gt;",'"':"&quot;","'":"&#39;"}[c]));}
 function row(k,v){return "<tr><th>"+esc(k)+"</th><td>"+v+"</td></tr>";}
 function bytes(n){if(n==null)return "unknown";const u=["B","kB","MB","GB","TB"];let i=0;while(n>=1000&&i<4){n/=1000;i++;}return n.toFixed(i?1:0)+" "+u[i];}
 function timeLabel(s){return s.board_time?esc(s.board_time)+" board time, "+(s.clock_locked?"clock locked ("+esc(s.time_source)+")":"clock not locked"):"no board time yet";}
-function getJSON(url){return fetch(url,{cache:"no-store"}).then(r=>{if(!r.ok)throw new Error(url+": "+r.status);return r.json();});}
+function getJSON(url){return fetch(url,{cache:"no-store",signal:AbortSignal.timeout(8000)}).then(r=>{if(!r.ok)throw new Error(url+": "+r.status);return r.json();});}
 function showState(s){
  state=s;document.title=(s.title||s.station)+" - seismic station";
  $("title").textContent=s.title||s.station;
  $("where").textContent=s.station+" \u00b7 "+s.coordinates+" \u00b7 elevation "+s.elevation+" m";
- $("state").innerHTML=row("Acquiring",s.acquiring?'<span class="ok">yes</span>':'<span class="bad">no</span>')+
+ $("state").innerHTML=row("Acquiring",s.acquiring?'<span id="acquiring" class="ok">yes</span>':'<span id="acquiring" class="bad">no</span>')+
   row("Board",esc(s.board||"-")+" firmware "+esc(s.firmware||"-"))+
   row("Clock",'<span class="'+(s.clock_locked?"ok":"bad")+'">'+esc(s.lock)+"</span> "+esc(s.time_source))+
   row("Last board time",'<span id="board-time">'+timeLabel(s)+"</span>")+
@@ -114,7 +117,16 @@ function showEvents(e){
  if(!e.events.length)h+='<tr><td colspan="6">none yet</td></tr>';
  $("events").innerHTML=h;
 }
-function pollState(){getJSON("api/state.json").then(showState).catch(()=>{$("board-time")&&($("board-time").textContent="station not answering");});}
+// What is shown is marked stale, not left looking current, when the board has sent nothing
+// for a few seconds or the station itself does not answer.
+function markStale(){
+ let text="";
+ if(failing)text="The station is not answering"+(answered?" (last answer at "+answered.toLocaleTimeString()+")":"")+": what is shown is out of date.";
+ else if(state&&state.seconds_since_sample!=null&&state.seconds_since_sample>3)text="No samples from the board for "+Math.round(state.seconds_since_sample)+" s.";
+ $("stale").textContent=text;$("stale").hidden=!text;document.body.classList.toggle("stale",!!text);
+ const a=$("acquiring");if(failing&&a){a.className="bad";a.textContent="unknown";}
+}
+function pollState(){getJSON("api/state.json").then(s=>{failing=false;answered=new Date();showState(s);markStale();}).catch(()=>{failing=true;$("board-time")&&($("board-time").textContent="station not answering");markStale();});}
 function pollEvents(){getJSON("api/events.json").then(showEvents).catch(()=>{});}
 function pollTrace(){
  if(!traceCh)return;

@@ -11,8 +11,6 @@ namespace velkantor::web {
 
 namespace {
 
-constexpr uint64_t kMaxFileBytes = 64ull << 20;
-
 std::optional<std::string> percent_decode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -85,30 +83,44 @@ Response json_response(std::string body) {
     return {200, "application/json; charset=utf-8", "no-store", std::move(body), {}};
 }
 
-// A file of `folder` named exactly `name`, found in the folder's listing: the URL never
-// becomes a path, so nothing outside the folder can be named.
-Response folder_file(const Sources& sources, const std::string& folder, const std::string& name,
-                     bool pictures_only) {
-    if (folder.empty() || name.empty()) return status_page(404);
-    auto names = sources.fs.list_directory(folder);
-    if (std::find(names.begin(), names.end(), name) == names.end()) return status_page(404);
-    const char* type = picture_type(name);
-    if (pictures_only && type == nullptr) return status_page(404);
-    std::string path = platform::join_path(folder, name);
-    if (sources.fs.is_directory(path)) return status_page(404);
-    auto bytes = sources.fs.read_file(path, kMaxFileBytes);
-    if (!bytes) return status_page(404);
+Response file_response(const std::string& path, const char* type, const std::string& download) {
     Response response{200,
                       type ? type : "application/octet-stream",
                       // Pictures are rewritten in place as the drums grow.
                       type ? "no-cache" : "max-age=60",
-                      std::move(*bytes),
+                      {},
                       {}};
-    if (!pictures_only) {
+    response.file = path;
+    if (!download.empty()) {
         response.headers.emplace_back("Content-Disposition",
-                                      "attachment; filename=\"" + name + "\"");
+                                      "attachment; filename=\"" + download + "\"");
     }
     return response;
+}
+
+// A picture of the drums folder named exactly `name`, found in the folder's listing: the URL
+// never becomes a path, so nothing outside the folder can be named.
+Response drum_picture(const Sources& sources, const std::string& name) {
+    const std::string& folder = sources.state.drums_folder;
+    const char* type = picture_type(name);
+    if (folder.empty() || type == nullptr) return status_page(404);
+    auto names = sources.fs.list_directory(folder);
+    if (std::find(names.begin(), names.end(), name) == names.end()) return status_page(404);
+    std::string path = platform::join_path(folder, name);
+    if (sources.fs.is_directory(path)) return status_page(404);
+    return file_response(path, type, "");
+}
+
+// Only what the events listing links (an event file, its miniSEED copy): the events folder
+// may hold other files, or be a folder that holds the station's settings.
+Response event_file(const Sources& sources, const std::string& name) {
+    for (const auto& event : list_events(sources.fs, sources.state)) {
+        if ((event.downloadable && event.file == name) || event.mseed == name) {
+            return file_response(platform::join_path(sources.state.events_folder, name), nullptr,
+                                 name);
+        }
+    }
+    return status_page(404);
 }
 
 bool safe_name(const std::string& name) {
@@ -187,9 +199,7 @@ Response route(const Request& request, const Sources& sources) {
         if (path->compare(0, prefix.size(), prefix) != 0) continue;
         std::string name = path->substr(prefix.size());
         if (!safe_name(name)) return status_page(404);
-        return folder_file(sources,
-                           pictures ? sources.state.drums_folder : sources.state.events_folder,
-                           name, pictures);
+        return pictures ? drum_picture(sources, name) : event_file(sources, name);
     }
     return status_page(404);
 }

@@ -23,10 +23,15 @@ struct Response {
     std::string cache_control;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;  // extra ones (Allow, ...)
+    // A file of the station whose bytes are the body, "" = `body`. The server opens it itself
+    // (a regular file only, no symbolic link followed) and sends it from disk in chunks, so
+    // a large download never sits whole in memory.
+    std::string file = {};
 };
 
 // What the answers are made of: the latest snapshot, the station's files (read only, and only
-// by name from a listing of the drums and events folders) and the live trace.
+// by name: the drums folder's pictures and the files the events listing links) and the live
+// trace.
 struct Sources {
     const StateSnapshot& state;
     const platform::FileSystem& fs;

@@ -1,5 +1,7 @@
 #include "web/state.h"
 
+#include <cmath>
+
 #include "text/date_time.h"
 #include "web/json.h"
 
@@ -23,6 +25,9 @@ std::string state_json(const StateSnapshot& s) {
     field("coordinates", json_string(s.coordinates));
     field("elevation", json_string(s.elevation));
     field("acquiring", s.acquiring ? "true" : "false");
+    field("seconds_since_sample", s.seconds_since_sample
+                                      ? json_number(std::round(*s.seconds_since_sample * 10) / 10)
+                                      : "null");
     field("board", json_string(s.board));
     field("firmware", json_string(s.firmware));
     field("clock_locked", s.lock == "L" ? "true" : "false");

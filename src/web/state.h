@@ -26,6 +26,10 @@ struct ChannelState {
     bool spectrum_time_frequency = false;  // a day-long time-frequency picture (JTF)
 };
 
+// Seconds without a sample after which the station is no longer said to be acquiring (and
+// the page marks what it shows as stale).
+inline constexpr double kSilentSeconds = 3;
+
 // The station as the page shows it, filled on the engine's thread once a second and handed
 // to the server whole. Nothing in it refers back to the station.
 struct StateSnapshot {
@@ -33,7 +37,9 @@ struct StateSnapshot {
     std::string station;  // the station's location name
     std::string coordinates;
     std::string elevation;
-    bool acquiring = false;
+    bool acquiring = false;  // in a run, and samples came within kSilentSeconds
+    // Seconds since the board's last sample (engine time at the snapshot), none outside a run.
+    std::optional<double> seconds_since_sample;
     std::string board;
     std::string firmware;
     std::string lock;         // "L" locked to the time receiver, "N" not
@@ -45,6 +51,7 @@ struct StateSnapshot {
     int drum_update_minutes = 0;         // how often the drums are saved
     std::vector<ChannelState> channels;  // the channels that are on
     // Folders and files the server may read (never from a URL).
+    std::string station_folder;  // only to refuse an events folder that holds it
     std::string drums_folder;
     std::string events_folder;
     std::string event_log;
@@ -55,6 +62,5 @@ std::string state_json(const StateSnapshot& state);
 
 // "YYYY/MM/DD HH:MM:SS" of the board time, "" when there is none.
 std::string board_time_text(double epoch_seconds);
-
 
 }  // namespace velkantor::web

@@ -32,11 +32,19 @@ void TraceBuffer::second(int ch, int64_t first_sample_time_us, double rate,
     }
 }
 
-std::string TraceBuffer::json(int ch, int64_t since_ms) const {
+std::vector<TraceBuffer::Point> TraceBuffer::after(int ch, int64_t since_ms) const {
+    const auto& all = points(ch);
+    // Times only grow along the buffer (a clock set back starts it again).
+    auto first = std::upper_bound(all.begin(), all.end(), since_ms,
+                                  [](int64_t t, const Point& p) { return t < p.time_ms; });
+    return {first, all.end()};
+}
+
+std::string TraceBuffer::json_of(int ch, const std::vector<Point>& points) {
     std::string out = "{\"channel\":" + std::to_string((ch & 3) + 1) + ",\"points\":[";
+    out.reserve(out.size() + points.size() * 24 + 2);
     bool first = true;
-    for (const auto& p : points(ch)) {
-        if (p.time_ms <= since_ms) continue;
+    for (const auto& p : points) {
         if (!first) out += ',';
         first = false;
         out += '[' + std::to_string(p.time_ms) + ',' + std::to_string(p.low) + ',' +

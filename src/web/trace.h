@@ -21,14 +21,19 @@ class TraceBuffer {
     void second(int ch, int64_t first_sample_time_us, double rate,
                 const std::vector<int32_t>& values);
 
-    // {"channel":N,"points":[[t_ms,min,max],...]} with the points after `since_ms` (0: all).
-    std::string json(int ch, int64_t since_ms) const;
-
     struct Point {
         int64_t time_ms;
         int32_t low;
         int32_t high;
     };
+
+    // {"channel":N,"points":[[t_ms,min,max],...]} with the points after `since_ms` (0: all).
+    std::string json(int ch, int64_t since_ms) const { return json_of(ch, after(ch, since_ms)); }
+    // The points after `since_ms`: a copy, so a reader under the engine's lock only copies and
+    // formats the answer after letting go.
+    std::vector<Point> after(int ch, int64_t since_ms) const;
+    static std::string json_of(int ch, const std::vector<Point>& points);
+
     const std::deque<Point>& points(int ch) const { return channels_[static_cast<size_t>(ch & 3)]; }
 
   private:

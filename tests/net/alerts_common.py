@@ -95,6 +95,15 @@ def start_board(processes, sim_program, quake_in=6):
     return sim, device
 
 
+def default_prefix(station_folder):
+    """The MQTT topic prefix a station gets by default: host name and station folder's name,
+    each in the characters every broker takes."""
+    def piece(text):
+        return re.sub(r"[^A-Za-z0-9._-]", "_", text[:60]) or "station"
+    name = os.path.basename(os.path.normpath(os.path.abspath(station_folder)))
+    return "velkantor/%s/%s" % (piece(socket.gethostname()), piece(name))
+
+
 def utc_epoch(iso):
     """Seconds since 1970 of an ISO 8601 UTC time ("...Z")."""
     return calendar.timegm(time.strptime(iso, "%Y-%m-%dT%H:%M:%SZ"))

@@ -16,9 +16,10 @@ import subprocess
 import sys
 import tempfile
 
-from alerts_common import Processes, utc_epoch, free_port, prepare_station, start_board, wait_for
+from alerts_common import (Processes, utc_epoch, default_prefix, free_port, prepare_station,
+                           start_board, wait_for)
 
-PREFIX = "velkantor/VELK"
+PREFIX = None  # the station's default, set once its folder is known
 
 
 def start_broker(processes, folder, port=None):
@@ -65,18 +66,24 @@ def read_messages(path):
 
 
 def retained_state(port):
+    return retained_state_of(port, PREFIX)
+
+
+def retained_state_of(port, prefix):
     """The state a subscriber that comes late gets at once (retained)."""
     got = subprocess.run(["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-t",
-                          PREFIX + "/state", "-C", "1", "-W", "5", "-q", "1"],
+                          prefix + "/state", "-C", "1", "-W", "5", "-q", "1"],
                          capture_output=True, text=True, timeout=20)
     assert got.returncode == 0, got.stderr
     return json.loads(got.stdout)
 
 
 def main():
+    global PREFIX
     program, sim_program = (os.path.abspath(p) for p in sys.argv[1:3])
     with tempfile.TemporaryDirectory() as folder, Processes() as processes:
         station = os.path.join(folder, "station")
+        PREFIX = default_prefix(station)
         prepare_station(program, station)
         port, broker = start_broker(processes, folder)
         log = os.path.join(folder, "sub.txt")

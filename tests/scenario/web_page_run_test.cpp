@@ -40,6 +40,10 @@ struct WebPageRig {
     web::Response get(std::string_view target) const {
         return page->answer({"GET", target}, rig.fs);
     }
+    // What the server sends: the body, or the bytes of the file the answer names.
+    std::string bytes(const web::Response& response) const {
+        return response.file.empty() ? response.body : rig.fs.read_file(response.file, 64u << 20).value_or("");
+    }
     std::string json(std::string_view target) const {
         web::Response response = get(target);
         EXPECT_EQ(response.status, 200) << target;
@@ -93,7 +97,7 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
         EXPECT_TRUE(has(state, "\"drum\":\"drums/" + name + "\""));
         web::Response picture = r.get("/drums/" + name);
         EXPECT_EQ(picture.status, 200);
-        EXPECT_EQ(picture.body, r.rig.file("drums/" + name));
+        EXPECT_EQ(r.bytes(picture), r.rig.file("drums/" + name));
     }
     // The live trace holds the last seconds of channel 1, thinned to 10 points a second.
     std::string trace = r.json("/api/trace.json?channel=1");
@@ -105,6 +109,54 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     }
     r.rig.station.tick();
     EXPECT_TRUE(has(r.json("/api/state.json"), "\"acquiring\":false"));
+}
+
+// A board that falls silent in the middle of a run: within a few seconds the state stops
+// saying "acquiring" at the last second's rates and tells how long the silence is; the
+// board back, the state is as before.
+TEST(WebPageRun, ASilentBoardIsNoAcquisition) {
+    WebPageRig r;
+    ASSERT_TRUE(r.rig.station.start());
+    const double t0 = r.rig.clock.epoch_seconds();
+    r.rig.host.run_until(t0 + 20);
+    std::string state = r.json("/api/state.json");
+    EXPECT_TRUE(has(state, "\"acquiring\":true,\"seconds_since_sample\":0")) << state;
+
+    r.rig.line->set_connected(false);
+    r.rig.host.run_until(t0 + 50);
+    state = r.json("/api/state.json");
+    SCOPED_TRACE(state);
+    EXPECT_TRUE(r.rig.station.in_run());
+    EXPECT_TRUE(has(state, "\"acquiring\":false,\"seconds_since_sample\":"));
+    double silent = std::stod(state.substr(state.find("\"seconds_since_sample\":") + 23));
+    EXPECT_GE(silent, 28);
+    EXPECT_LE(silent, 31);
+    EXPECT_FALSE(has(state, "\"measured_sps\":100")) << "the rates of a second long gone";
+    EXPECT_TRUE(has(state, "\"measured_sps\":0"));
+
+    r.rig.line->set_connected(true);
+    r.rig.host.run_until(r.rig.clock.epoch_seconds() + 40);
+    state = r.json("/api/state.json");
+    EXPECT_TRUE(has(state, "\"acquiring\":true,\"seconds_since_sample\":0")) << state;
+    EXPECT_TRUE(has(state, "\"measured_sps\":100")) << state;
+}
+
+// The events folder set to the station folder: the page serves none of its files (the
+// settings among them) and says why once in the event log.
+TEST(WebPageRun, AnEventsFolderThatIsTheStationFolderIsNotServed) {
+    WebPageRig r;
+    r.rig.station.settings().general.events_folder = std::string(kStation);
+    r.rig.fs.put(std::string(kStation) + "/20260101_120000.CH1", "secret under an event's name");
+    ASSERT_TRUE(r.rig.host.run_for(10));
+    r.rig.station.tick();
+    for (const char* name : {"20260101_120000.CH1", "velkant.ini", "evtfile.dat"}) {
+        EXPECT_EQ(r.get(std::string("/events/") + name).status, 404) << name;
+    }
+    EXPECT_FALSE(has(r.json("/api/events.json"), "\"download\":\"events/"));
+    std::string log = r.rig.file("evtfile.dat");
+    size_t told = log.find("is the station folder or holds it");
+    ASSERT_NE(told, std::string::npos) << log;
+    EXPECT_EQ(log.find("is the station folder or holds it", told + 1), std::string::npos) << log;
 }
 
 TEST(WebPageRun, EventsAnswerListsTheRecordedEventsWithTheirFiles) {
@@ -121,7 +173,7 @@ TEST(WebPageRun, EventsAnswerListsTheRecordedEventsWithTheirFiles) {
         ASSERT_TRUE(has(events, "\"file\":\"" + name + "\"")) << name;
         web::Response file = r.get("/events/" + name);
         EXPECT_EQ(file.status, 200);
-        EXPECT_EQ(file.body, r.rig.file("events/" + name)) << name;
+        EXPECT_EQ(r.bytes(file), r.rig.file("events/" + name)) << name;
         // The figures are the event log's: its line for this file.
         std::string log = r.rig.file("evtfile.dat");
         size_t line = log.find(" " + name + " ");

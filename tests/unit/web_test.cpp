@@ -20,10 +20,12 @@ struct WebFixture : ::testing::Test {
         fs.put("/srv/velk/events/20260301_120000.CH1", "event-bytes");
         fs.put("/srv/velk/events/20260301_120000.CH1.mseed", "mseed-bytes");
         fs.put("/srv/velk/events/sent/20260201_000000.CH1", "old");
+        fs.put("/srv/velk/events/notes.txt", "secret notes");
         fs.put(
             "/srv/velk/evtfile.dat",
             "2026/03/01 12:03:00 20260301_120000.CH1 2026/03/01 12:00:00 L:00018000 Max SLTA:12.5 "
             "Max Amplit:004321\r\n2026/03/01 12:03:01 STOP\r\n2026/03/01 12:04:00 half a li");
+        state.station_folder = "/srv/velk";
         state.drums_folder = "/srv/velk/drums";
         state.events_folder = "/srv/velk/events";
         state.event_log = "/srv/velk/evtfile.dat";
@@ -40,6 +42,10 @@ struct WebFixture : ::testing::Test {
                             return "trace " + std::to_string(ch) + " " + std::to_string(since);
                         }};
         return route({method, target}, sources);
+    }
+    // What the server sends: the body, or the bytes of the file the answer names.
+    std::string bytes(const Response& response) const {
+        return response.file.empty() ? response.body : fs.read_file(response.file, 64u << 20).value_or("");
     }
     platform::MemoryFileSystem fs;
     StateSnapshot state;
@@ -63,6 +69,7 @@ TEST_F(WebFixture, RequestsGetTheirStatusAndNothingOutsideTheFoldersIsServed) {
         {"GET", "/drums/drum_1.JPG?v=7", 200, "image/jpeg"},
         {"GET", "/drums/drum_%31.JPG", 200, "image/jpeg"},
         {"GET", "/events/20260301_120000.CH1", 200, "application/octet-stream"},
+        {"GET", "/events/20260301_120000.CH1.mseed", 200, "application/octet-stream"},
         // Methods that are not GET or HEAD.
         {"POST", "/", 405, "text/plain; charset=utf-8"},
         {"PUT", "/drums/drum_1.JPG", 405, "text/plain; charset=utf-8"},
@@ -78,6 +85,8 @@ TEST_F(WebFixture, RequestsGetTheirStatusAndNothingOutsideTheFoldersIsServed) {
         {"GET", "/drums//srv/velk/velkant.ini", 404, "text/plain; charset=utf-8"},
         {"GET", "/events/sent%2f20260201_000000.CH1", 404, "text/plain; charset=utf-8"},
         {"GET", "/events/sent", 404, "text/plain; charset=utf-8"},
+        // The events folder's other files: only what the events listing links is served.
+        {"GET", "/events/notes.txt", 404, "text/plain; charset=utf-8"},
         {"GET", "/drums/drum_1.JPG%00.dat", 404, "text/plain; charset=utf-8"},
         {"GET", "/drums/drum_1.dat", 404, "text/plain; charset=utf-8"},
         {"GET", "/drums/", 404, "text/plain; charset=utf-8"},
@@ -93,7 +102,7 @@ TEST_F(WebFixture, RequestsGetTheirStatusAndNothingOutsideTheFoldersIsServed) {
         EXPECT_EQ(response.status, c.status);
         EXPECT_EQ(response.content_type, c.content_type);
         EXPECT_FALSE(response.cache_control.empty());
-        EXPECT_EQ(response.body.find("secret"), std::string::npos);
+        EXPECT_EQ(bytes(response).find("secret"), std::string::npos);
         EXPECT_EQ(response.body.find("/srv/velk"), std::string::npos) << "a path of the machine";
         if (c.status == 405) {
             EXPECT_EQ(response.headers.at(0).second, "GET, HEAD");
@@ -102,12 +111,44 @@ TEST_F(WebFixture, RequestsGetTheirStatusAndNothingOutsideTheFoldersIsServed) {
 }
 
 TEST_F(WebFixture, FilesAreServedWithTheirExactBytesAndDownloadName) {
-    EXPECT_EQ(get("/drums/drum_1.JPG").body, "jpeg-bytes");
+    EXPECT_EQ(bytes(get("/drums/drum_1.JPG")), "jpeg-bytes");
     EXPECT_EQ(get("/drums/drum_1.JPG").cache_control, "no-cache");
     Response event = get("/events/20260301_120000.CH1");
-    EXPECT_EQ(event.body, "event-bytes");
+    EXPECT_EQ(bytes(event), "event-bytes");
     EXPECT_EQ(event.headers.at(0).second, "attachment; filename=\"20260301_120000.CH1\"");
     EXPECT_EQ(get("/api/trace.json?channel=2&since=9").body, "trace 1 9");
+}
+
+// An events folder set to the station folder (or above it) would hand out velkant.ini,
+// network.ini and the MQTT password file under event-like names: nothing of it is served.
+TEST_F(WebFixture, AnEventsFolderHoldingTheStationServesNothing) {
+    fs.put("/srv/velk/20260301_120000.CH1", "secret settings under an event file's name");
+    fs.put("/srv/velk/network.ini", "secret");
+    struct Case {
+        const char* events_folder;
+        bool holds_station;
+    };
+    const Case cases[] = {
+        {"/srv/velk", true},
+        {"/srv/velk/", true},
+        {"/srv/velk/./events/..", true},
+        {"/srv", true},
+        {"/", true},
+        {"/srv/velk/events", false},
+        {"/srv/velk2", false},
+        {"/srv/velk/events/", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.events_folder);
+        state.events_folder = c.events_folder;
+        EXPECT_EQ(events_folder_holds_station(state), c.holds_station);
+        if (!c.holds_station) continue;
+        for (const char* name : {"/events/20260301_120000.CH1", "/events/network.ini",
+                                 "/events/velkant.ini", "/events/evtfile.dat"}) {
+            EXPECT_EQ(get(name).status, 404) << name;
+        }
+        for (const auto& event : list_events(fs, state)) EXPECT_FALSE(event.downloadable);
+    }
 }
 
 TEST_F(WebFixture, EventsJoinTheLogFiguresWithTheFolderFiles) {
@@ -186,6 +227,8 @@ TEST(WebTraceTest, KeepsMinAndMaxOfEachStretchForTheLastMinutesOnly) {
     trace.second(0, 900'000'000, 100, second);
     EXPECT_EQ(trace.points(0).front().time_ms, 900'000);
     EXPECT_EQ(trace.json(0, 900'800), "{\"channel\":1,\"points\":[[900900,0,0]]}");
+    // A page that has the last point asks again with its time: nothing new is nothing.
+    EXPECT_EQ(trace.json(0, 900'900), "{\"channel\":1,\"points\":[]}");
     // Bad input is ignored.
     trace.second(7, 0, 100, second);
     trace.second(1, 0, 0, second);

@@ -1,11 +1,20 @@
 #include "platform/real/web_server.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <deque>
+#include <list>
+#include <memory>
+#include <optional>
 #include <thread>
 
 namespace velkantor::platform {
@@ -17,11 +26,37 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
+class Session;
+
+// What the sessions share; touched on the service thread only, but for the figures that
+// `stats()` reads from elsewhere.
 struct Shared {
     WebServer::Handler handler;
     WebServer::Limits limits;
-    int open = 0;       // connections being served (touched on the service thread only)
+    int open = 0;       // connections being served
     int rejecting = 0;  // connections over the limit being told 503
+    bool stopped = false;
+    // Sessions waiting for a request, the one waiting longest first: the one to close when a
+    // newcomer finds every slot taken.
+    std::list<std::weak_ptr<Session>> waiting;
+    // The file chunks in memory, and the sessions waiting for room for theirs (in turn).
+    size_t buffered = 0;
+    std::deque<std::pair<std::weak_ptr<Session>, size_t>> buffer_waiters;
+    std::atomic<size_t> buffered_now{0};
+    std::atomic<size_t> buffered_peak{0};
+
+    // Room for a chunk of `bytes`, unless others wait for room before it.
+    bool take(size_t bytes) {
+        if (!buffer_waiters.empty() || buffered + bytes > limits.file_buffer_bytes) return false;
+        add(bytes);
+        return true;
+    }
+    void add(size_t bytes) {
+        buffered += bytes;
+        buffered_now = buffered;
+        if (buffered > buffered_peak) buffered_peak = buffered;
+    }
+    void give_back(size_t bytes);
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -29,11 +64,17 @@ class Session : public std::enable_shared_from_this<Session> {
     Session(tcp::socket socket, Shared& shared, bool over_limit)
         : stream_(std::move(socket)),
           timer_(stream_.get_executor()),
+          room_timer_(stream_.get_executor()),
           shared_(shared),
           over_limit_(over_limit) {
         ++(over_limit_ ? shared_.rejecting : shared_.open);
     }
-    ~Session() { --(over_limit_ ? shared_.rejecting : shared_.open); }
+    ~Session() {
+        stop_waiting();
+        drop_chunk();
+        if (file_ >= 0) ::close(file_);
+        --(over_limit_ ? shared_.rejecting : shared_.open);
+    }
 
     void run() {
         if (over_limit_) {
@@ -44,11 +85,28 @@ class Session : public std::enable_shared_from_this<Session> {
         read();
     }
 
+    // A newcomer needs the slot: the connection goes without a word (it asked for nothing,
+    // or not all of it yet).
+    void evict() {
+        evicted_ = true;
+        waiting_.reset();
+        timer_.cancel();
+        close();
+    }
+
+    // Room for the chunk this session waits for was set aside for it.
+    void grant(size_t bytes) {
+        granted_ = bytes;
+        room_timer_.cancel();
+    }
+
   private:
     void read() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(shared_.limits.header_bytes));
         parser_->body_limit(shared_.limits.body_bytes);
+        shared_.waiting.push_back(weak_from_this());
+        waiting_ = std::prev(shared_.waiting.end());
         // Our own timer rather than the stream's: the stream's closes the socket, and a
         // client that began a request should still hear 408.
         stream_.expires_never();
@@ -67,7 +125,14 @@ class Session : public std::enable_shared_from_this<Session> {
                          });
     }
 
+    void stop_waiting() {
+        if (waiting_) shared_.waiting.erase(*waiting_);
+        waiting_.reset();
+    }
+
     void on_read(beast::error_code error) {
+        stop_waiting();
+        if (evicted_) return;
         if (error == http::error::end_of_stream || error == asio::error::connection_reset ||
             error == asio::error::eof) {
             return close();
@@ -94,20 +159,29 @@ class Session : public std::enable_shared_from_this<Session> {
         } catch (const std::exception&) {
             response = web::status_page(503);
         }
-        send(std::move(response), request.method() == http::verb::head, request.keep_alive());
+        bool head = request.method() == http::verb::head;
+        if (!response.file.empty())
+            return send_file(std::move(response), head, request.keep_alive());
+        send(std::move(response), head, request.keep_alive());
+    }
+
+    template <class Body>
+    static void set_headers(http::response<Body>& message, const web::Response& response,
+                            bool keep_alive) {
+        message.version(11);
+        message.result(static_cast<unsigned>(response.status));
+        message.set(http::field::server, "station");
+        message.set(http::field::content_type, response.content_type);
+        if (!response.cache_control.empty())
+            message.set(http::field::cache_control, response.cache_control);
+        message.set("X-Content-Type-Options", "nosniff");
+        for (const auto& [name, value] : response.headers) message.set(name, value);
+        message.keep_alive(keep_alive);
     }
 
     void send(web::Response response, bool head, bool keep_alive) {
         auto message = std::make_shared<http::response<http::string_body>>();
-        message->version(11);
-        message->result(static_cast<unsigned>(response.status));
-        message->set(http::field::server, "station");
-        message->set(http::field::content_type, response.content_type);
-        if (!response.cache_control.empty())
-            message->set(http::field::cache_control, response.cache_control);
-        message->set("X-Content-Type-Options", "nosniff");
-        for (const auto& [name, value] : response.headers) message->set(name, value);
-        message->keep_alive(keep_alive);
+        set_headers(*message, response, keep_alive);
         size_t length = response.body.size();
         if (!head) message->body() = std::move(response.body);
         message->content_length(length);
@@ -120,6 +194,95 @@ class Session : public std::enable_shared_from_this<Session> {
             });
     }
 
+    // The file is opened here, not by name twice: a symbolic link put in its place, a folder
+    // or a device is no file to send.
+    void send_file(web::Response response, bool head, bool keep_alive) {
+        int fd = ::open(response.file.c_str(),
+                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            if (fd >= 0) ::close(fd);
+            return send(web::status_page(404), head, keep_alive);
+        }
+        file_ = fd;
+        offset_ = 0;
+        remaining_ = head ? 0 : static_cast<uint64_t>(info.st_size);
+        keep_alive_ = keep_alive;
+        auto message = std::make_shared<http::response<http::empty_body>>();
+        set_headers(*message, response, keep_alive);
+        message->content_length(static_cast<uint64_t>(info.st_size));
+        auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*message);
+        stream_.expires_after(shared_.limits.idle);
+        http::async_write_header(
+            stream_, *serializer,
+            [self = shared_from_this(), message, serializer](beast::error_code error, size_t) {
+                if (error) return self->close();
+                self->next_chunk();
+            });
+    }
+
+    void next_chunk() {
+        if (remaining_ == 0) {
+            ::close(file_);
+            file_ = -1;
+            if (!keep_alive_) return close();
+            return read();
+        }
+        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk_bytes(), remaining_));
+        if (granted_ != want && !shared_.take(want)) return wait_for_room(want);
+        granted_ = 0;
+        chunk_.reset(new char[want]);
+        chunk_reserved_ = want;
+        ssize_t got = ::pread(file_, chunk_.get(), want, static_cast<off_t>(offset_));
+        if (got <= 0) {
+            // The file shrank under us: the length already promised cannot be kept.
+            drop_chunk();
+            return close();
+        }
+        chunk_length_ = static_cast<size_t>(got);
+        chunk_sent_ = 0;
+        write_some();
+    }
+
+    void wait_for_room(size_t want) {
+        shared_.buffer_waiters.emplace_back(weak_from_this(), want);
+        room_timer_.expires_at(asio::steady_timer::time_point::max());
+        room_timer_.async_wait([self = shared_from_this()](beast::error_code) {
+            if (self->granted_ > 0) self->next_chunk();
+        });
+    }
+
+    // Part by part, each with the deadline anew: a slow download lives while its bytes flow.
+    void write_some() {
+        stream_.expires_after(shared_.limits.idle);
+        stream_.async_write_some(
+            asio::buffer(chunk_.get() + chunk_sent_, chunk_length_ - chunk_sent_),
+            [self = shared_from_this()](beast::error_code error, size_t written) {
+                if (error) {
+                    self->drop_chunk();
+                    return self->close();
+                }
+                self->chunk_sent_ += written;
+                if (self->chunk_sent_ < self->chunk_length_) return self->write_some();
+                self->offset_ += self->chunk_length_;
+                self->remaining_ -= self->chunk_length_;
+                self->drop_chunk();
+                self->next_chunk();
+            });
+    }
+
+    void drop_chunk() {
+        if (!chunk_) return;
+        chunk_.reset();
+        shared_.give_back(chunk_reserved_);
+        chunk_reserved_ = 0;
+    }
+
+    size_t chunk_bytes() const {
+        return std::max<size_t>(
+            1, std::min(shared_.limits.file_chunk_bytes, shared_.limits.file_buffer_bytes));
+    }
+
     void close() {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -128,12 +291,41 @@ class Session : public std::enable_shared_from_this<Session> {
 
     beast::tcp_stream stream_;
     asio::steady_timer timer_;
+    asio::steady_timer room_timer_;
     bool timed_out_ = false;
+    bool evicted_ = false;
+    std::optional<std::list<std::weak_ptr<Session>>::iterator> waiting_;
     beast::flat_buffer buffer_{8192};
     std::optional<http::request_parser<http::string_body>> parser_;
     Shared& shared_;
     bool over_limit_;
+    // The file being sent and the chunk of it in memory.
+    int file_ = -1;
+    uint64_t offset_ = 0;
+    uint64_t remaining_ = 0;
+    bool keep_alive_ = false;
+    std::unique_ptr<char[]> chunk_;
+    size_t chunk_reserved_ = 0;
+    size_t chunk_length_ = 0;
+    size_t chunk_sent_ = 0;
+    size_t granted_ = 0;
 };
+
+void Shared::give_back(size_t bytes) {
+    buffered -= bytes;
+    buffered_now = buffered;
+    if (stopped) return;
+    // The room goes to the waiting sessions in turn, set aside for each before it wakes.
+    while (!buffer_waiters.empty()) {
+        auto [weak, want] = buffer_waiters.front();
+        auto session = weak.lock();
+        if (session && buffered + want > limits.file_buffer_bytes) break;
+        buffer_waiters.pop_front();
+        if (!session) continue;
+        add(want);
+        session->grant(want);
+    }
+}
 
 }  // namespace
 
@@ -144,11 +336,28 @@ struct WebServer::Impl {
     std::thread thread;
     std::atomic<int> port{0};
 
+    // The session that has waited longest for a request, taken off the list; none when
+    // every connection is busy answering.
+    std::shared_ptr<Session> longest_waiting() {
+        while (!shared.waiting.empty()) {
+            auto session = shared.waiting.front().lock();
+            shared.waiting.pop_front();
+            if (session) return session;
+        }
+        return nullptr;
+    }
+
     void accept() {
         acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
             if (error == asio::error::operation_aborted) return;
             if (!error) {
                 bool over = shared.open >= shared.limits.connections;
+                if (over) {
+                    if (auto idle = longest_waiting()) {
+                        idle->evict();
+                        over = false;
+                    }
+                }
                 // A flood beyond twice the limit is closed without a word.
                 if (over && shared.rejecting >= shared.limits.connections) {
                     beast::error_code ignored;
@@ -195,10 +404,16 @@ void WebServer::stop() {
     if (!impl_ || !impl_->thread.joinable()) return;
     impl_->io.stop();
     impl_->thread.join();
+    // The sessions still held go with the io_context; none of them is to be woken then.
+    impl_->shared.stopped = true;
 }
 
 int WebServer::port() const {
     return impl_->port;
+}
+
+WebServer::Stats WebServer::stats() const {
+    return {impl_->shared.buffered_now.load(), impl_->shared.buffered_peak.load()};
 }
 
 }  // namespace velkantor::platform

@@ -1,20 +1,21 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "alerts/alert_center.h"
 
 namespace velkantor::platform {
 
-// Alerts as HTTP POSTs of their JSON to each webhook address, through libcurl on one sender
-// thread. A POST that fails (no answer in time, an error status) is tried again a few times
-// with growing pauses; then the alert is dropped with one event-log line. The engine only
-// puts alerts into the bounded queue.
+// Alerts as HTTP POSTs of their JSON to each webhook address, through libcurl, each address
+// with its own sender thread and bounded queue: an address that is down or never answers
+// delays no other. A POST that gets no answer in time, a 5xx, 408 or 429 is tried again a
+// few times with growing pauses; another 4xx (the address or its token is wrong) is not,
+// as trying again cannot help. Either way the alert is then dropped with one event-log line,
+// which names the address by scheme, host and port only. The engine only puts alerts into
+// the queues.
 class WebhookAlerts : public alerts::AlertOutput {
   public:
     struct Options {
@@ -30,7 +31,7 @@ class WebhookAlerts : public alerts::AlertOutput {
     WebhookAlerts& operator=(const WebhookAlerts&) = delete;
 
     void start();
-    // Ends the thread (a POST under way is abandoned).
+    // Ends the threads (POSTs under way are abandoned).
     void stop();
 
     void send(const alerts::Alert& alert) override;
@@ -40,20 +41,9 @@ class WebhookAlerts : public alerts::AlertOutput {
     std::vector<std::string> take_log_lines();
 
   private:
-    void run();
-    // One POST; empty when the far side took it, else why not.
-    std::string post(const std::string& url, const std::string& json);
-    // Waits up to `seconds` unless stopped; false when stopped.
-    bool pause(double seconds);
-
-    Options options_;
-    std::thread thread_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    alerts::AlertQueue queue_;
-    bool stopping_ = false;
-    uint64_t given_up_ = 0;
-    std::vector<std::string> log_lines_;
+    class Sender;
+    Options options_;  // the senders share it
+    std::vector<std::unique_ptr<Sender>> senders_;
 };
 
 }  // namespace velkantor::platform
