@@ -17,10 +17,16 @@ struct DatalogFile {
     double rate = 0;         // from the name
     char lock = 'N';
     int channel = 0;
+    // 1 for "NAME"; N for "NAME.N", the Nth file of that name: the clock came back over
+    // seconds already logged, and the writer never writes into a file that holds samples.
+    int pass = 1;
     uint64_t samples = 0;    // whole samples in the file when it was listed
+
+    double end_epoch() const { return start_epoch + static_cast<double>(samples) / rate; }
 };
 
-// The fields of a datalog file name; nullopt for any other name.
+// The fields of a datalog file name ("20261205_161500_0100N.LG0", and the same with ".2",
+// ".3", ... after it); nullopt for any other name. The purge goes by the same names.
 std::optional<DatalogFile> ParseDatalogName(std::string_view name);
 
 // Where a read sample came from.
@@ -35,12 +41,17 @@ struct SampleRun {
 
 // Reads a channel's datalog back by time. Files are listed afresh for each read, so a file
 // that is still being appended to is read as far as it is written.
+//
+// Files may hold the same seconds when the clock was set back: a second is read from the
+// first file in name order that holds it (the one that began first; of one name, the file
+// without a number, then ".2", ".3", ...). A file cut short by the step thus hides nothing:
+// the seconds after its end come from the pass that held them next.
 class DatalogReader {
 public:
     DatalogReader(const platform::FileSystem& fs, std::string folder, int bytes_per_sample)
         : fs_(fs), folder_(std::move(folder)), bytes_per_sample_(bytes_per_sample) {}
 
-    // The channel's files in time order (name order).
+    // The channel's files in name order: by start time, then by pass.
     std::vector<DatalogFile> files(int ch) const;
     // `count` samples of channel `ch` from `from_epoch` on, at `rate` (0: the rate of the
     // first file found). Where no file covers a time the values are 0 ("missing"); past a

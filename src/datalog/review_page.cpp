@@ -57,7 +57,8 @@ ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader,
     canvas.clear(platform::kChartColors[0]);
     for (int row = 0; row < layout.rows; ++row) {
         double t = begin_epoch + static_cast<double>(row * per_row) / rate;
-        auto run = reader.read(ch, t, per_row, rate);
+        // From the page's one listing: a row is not worth listing the folder again.
+        auto run = reader.read(files, t, per_row, rate);
         if (run.rate_mismatch) {
             page.title = "Warning!";
             page.message = "Sampling rate mismatch. Mixed data review not possible.";

@@ -19,7 +19,9 @@ OfflineDrumResult DrawDrumFromDatalog(platform::Canvas& picture,
     }
     double begin = text::to_epoch_seconds(*day);
     double end = begin + 86400;
-    for (const auto& file : reader.files(ch)) {
+    // Listed once: the day is read an hour at a time from this listing.
+    const auto files = reader.files(ch);
+    for (const auto& file : files) {
         double file_end = file.start_epoch + static_cast<double>(file.samples) / file.rate;
         if (file.rate > 0 && file.start_epoch < end && file_end > begin) {
             result.rate = file.rate;
@@ -40,7 +42,7 @@ OfflineDrumResult DrawDrumFromDatalog(platform::Canvas& picture,
     // An hour at a time: a day at 200 samples per second is 17 million samples.
     auto per_hour = static_cast<size_t>(std::llround(result.rate * 3600));
     for (int hour = 0; hour < 24; ++hour) {
-        auto run = reader.read(ch, begin + hour * 3600.0, per_hour, result.rate);
+        auto run = reader.read(files, begin + hour * 3600.0, per_hour, result.rate);
         double centre = geometry.row_centre(geometry.row_of(hour));
         // The samples of each whole second share one x; a gap in the files cuts the trace.
         auto first_of = [&](int second) {

@@ -1,47 +1,17 @@
 #include "timekeeping/periodic_timer.h"
 
 #include "acquisition/station.h"
+#include "datalog/datalog_reader.h"
 
 namespace velkantor::timekeeping {
 
-namespace {
-
-bool digits(std::string_view text) {
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
-}
-
-int number(std::string_view text) {
-    int value = 0;
-    for (char c : text) value = value * 10 + (c - '0');
-    return value;
-}
-
-}  // namespace
-
 std::optional<text::DateTime> datalog_file_date(std::string_view name) {
-    // "20261205_161500_0020N.LG0": date, time, rate, lock letter, channel; a file of seconds
-    // that came again (the clock went back) has ".2", ".3", ... after it.
-    if (auto dot = name.find('.', 22); dot != std::string_view::npos && dot == 25 &&
-        name.size() > 26 && digits(name.substr(26))) {
-        name = name.substr(0, 25);
-    }
-    if (name.size() != 25 || name[8] != '_' || name[15] != '_' || name.substr(21, 3) != ".LG") {
-        return std::nullopt;
-    }
-    if (!digits(name.substr(0, 8)) || !digits(name.substr(9, 6)) || name[24] < '0' ||
-        name[24] > '3' || (name[20] != 'L' && name[20] != 'N')) {
-        return std::nullopt;
-    }
-    for (char c : name.substr(16, 4)) {
-        if (!(c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
-    }
-    text::DateTime date{number(name.substr(0, 4)), number(name.substr(4, 2)),
-                        number(name.substr(6, 2)), 0, 0, 0, 0};
-    if (!text::is_valid_date(date.year, date.month, date.day)) return std::nullopt;
-    return date;
+    // The readers' own name check: the purge deletes exactly the files they read, ".2",
+    // ".3", ... (seconds that came again) with the rest, and nothing else.
+    auto file = datalog::ParseDatalogName(name);
+    if (!file) return std::nullopt;
+    text::DateTime started = text::from_epoch_seconds(file->start_epoch);
+    return text::DateTime{started.year, started.month, started.day, 0, 0, 0, 0};
 }
 
 void PeriodicTimer::step(int marker, const std::function<void()>& body) {
@@ -238,7 +208,13 @@ void PeriodicTimer::free_disk_space() {
 
 void PeriodicTimer::purge() {
     const auto& general = station_.settings().general;
-    if (general.never_purge != 0 || station_.run().acquisition_running != 1) return;
+    const auto& run = station_.run();
+    // Ages are counted from the board's date, the clock the files are named by. The PC's
+    // date can be years off (a mistyped year, a wrong board date copied to the PC) and would
+    // delete the whole datalog; until the run's first time frame there is no date to go by.
+    if (general.never_purge != 0 || run.acquisition_running != 1 || run.board_epoch_second <= 0) {
+        return;
+    }
     const std::string folder = platform::join_path(station_.folder(), "datalog");
     // One file per tick; the listing is taken again each time the index wraps.
     if (purge_index_ >= purge_list_.size()) {
@@ -249,10 +225,12 @@ void PeriodicTimer::purge() {
     const std::string name = purge_list_[purge_index_++];
     auto started = datalog_file_date(name);
     if (!started) return;
-    auto today = station_.clock().now();
+    const text::DateTime today = text::from_epoch_seconds(run.board_epoch_second);
     int64_t age = text::days_from_civil(today.year, today.month, today.day) -
                   text::days_from_civil(started->year, started->month, started->day);
-    if (age <= general.purge_days) return;
+    // A file dated after the board's day is never old, whatever the purge setting says: the
+    // board clock itself may be the one that is wrong now.
+    if (age < 0 || age <= general.purge_days) return;
     std::string path = platform::join_path(folder, name);
     if (auto removed = station_.fs().remove(path); !removed && station_.fs().exists(path)) {
         throw acquisition::StepFailure(75, path + ": " + removed.error);

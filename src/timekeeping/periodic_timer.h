@@ -16,8 +16,9 @@ class Station;
 
 namespace velkantor::timekeeping {
 
-// The start date of a datalog file from its name ("YYYYMMDD_HHMMSS_RRRRL.LGn"); nullopt for
-// any other name, which the purge never touches.
+// The start date of a datalog file from its name ("YYYYMMDD_HHMMSS_RRRRL.LGn", with ".2",
+// ".3", ... after it for seconds that came again); nullopt for any other name, which the
+// purge never touches.
 std::optional<text::DateTime> datalog_file_date(std::string_view name);
 
 // The one-second housekeeping: it watches the run from outside (restart request, watchdog

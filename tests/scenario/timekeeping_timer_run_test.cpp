@@ -115,5 +115,40 @@ TEST(TimerRun, AutostartPressesStartOneTickAfterLoad) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "START with ZEDA V181"), 1);
 }
 
+// The PC clock five years ahead of the board (a mistyped year): the purge counts the days
+// from the board's date, the one the files are named by, so it deletes what is older than
+// the purge days by that date and nothing else.
+TEST(TimerRun, PurgeCountsDaysFromTheBoardDateNotThePcDate) {
+    StationRig rig({2031, 3, 1, 12, 0, 0, 0});
+    rig.load();
+    low_rate(rig.station);
+    auto& settings = rig.station.settings();
+    settings.general.never_purge = 0;
+    settings.general.purge_days = 30;
+    settings.channels[0].datalog_enabled = 1;
+    const std::string folder = std::string(kStation) + "/datalog/";
+    const std::vector<std::string> old = {"20260115_120000_0005N.LG0",
+                                          "20260115_120000_0005N.LG0.2"};  // 45 days
+    const std::vector<std::string> recent = {"20260215_120000_0005N.LG0",
+                                             "20260215_120000_0005N.LG0.2",
+                                             "20260301_000000_0005N.LG0"};
+    for (const auto& name : old) rig.fs.put(folder + name, "xy");
+    for (const auto& name : recent) rig.fs.put(folder + name, "xy");
+    sim::BoardOptions options;
+    options.board_start = {2026, 3, 1, 12, 0, 0, 0};
+    rig.attach_board(options);
+    ASSERT_TRUE(rig.station.start());
+    // One name a tick: a minute examines the folder several times over.
+    rig.host.run_until(rig.clock.epoch_seconds() + 60);
+
+    for (const auto& name : old) EXPECT_FALSE(rig.fs.exists(folder + name)) << name;
+    for (const auto& name : recent) EXPECT_TRUE(rig.fs.exists(folder + name)) << name;
+    bool written_today = false;
+    for (const auto& name : rig.fs.list_directory(folder)) {
+        written_today |= name.rfind("20260301_12", 0) == 0;
+    }
+    EXPECT_TRUE(written_today) << "the run's own file, by the board's time";
+}
+
 }  // namespace
 }  // namespace velkantor::testing

@@ -32,6 +32,38 @@ TEST(DatalogNames, Fields) {
     }
 }
 
+// A file of seconds that came again (the clock was set back) carries ".N" after the name;
+// anything else after it is not a datalog name.
+TEST(DatalogNames, FilesOfSecondsThatCameAgain) {
+    struct Case {
+        const char* name;
+        int pass;  // 0: not a datalog name
+    };
+    const Case cases[] = {
+        {"20261205_161500_0020L.LG3", 1},
+        {"20261205_161500_0020L.LG3.2", 2},
+        {"20261205_161500_0020L.LG3.10", 10},
+        {"20261205_161500_0020L.LG3.", 0},
+        {"20261205_161500_0020L.LG3.1", 0},
+        {"20261205_161500_0020L.LG3.02", 0},
+        {"20261205_161500_0020L.LG3.2x", 0},
+        {"20261205_161500_0020L.LG3.2.3", 0},
+        {"20261205_161500_0020L.LG3_2", 0},
+        {"20261205_161500_0020L.LG3.99999999999", 0},
+        {"20261205_161500_0020X.LG3", 0},  // no such lock letter
+        {"20261205_161500_1e+1L.LG3", 0},  // the writer's rate fields are digits and a point
+    };
+    for (const auto& c : cases) {
+        auto parsed = ParseDatalogName(c.name);
+        ASSERT_EQ(parsed.has_value(), c.pass != 0) << c.name;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->pass, c.pass) << c.name;
+        EXPECT_EQ(parsed->name, c.name);
+        EXPECT_EQ(parsed->channel, 3);
+        EXPECT_EQ(parsed->start_epoch, text::to_epoch_seconds({2026, 12, 5, 16, 15, 0, 0}));
+    }
+}
+
 class DatalogTest : public ::testing::Test {
 protected:
     platform::MemoryFileSystem fs;
@@ -315,6 +347,79 @@ TEST_F(DatalogTest, ReaderReadsEachSampleOnceAcrossFileStarts) {
     EXPECT_EQ(run.values[800], 100);
     EXPECT_EQ(run.values[884], 184);
     EXPECT_EQ(run.sources[885], SampleSource::past_end);
+}
+
+// Files that hold the same seconds after the clock was set back, at one sample per second:
+// each second is read from the first pass that holds it, and a pass cut short at the step
+// hides nothing of the passes after it.
+TEST_F(DatalogTest, ReaderTakesEachSecondFromTheFirstPassThatHoldsIt) {
+    struct File {
+        int start;  // seconds after 12:00:00
+        int pass;   // 1: the name alone; N: ".N" after it
+        int seconds;
+    };
+    struct Case {
+        const char* what;
+        std::vector<File> files;
+        // From 11:59:58, a character a second: the letter of the file it is read from ('a'
+        // the case's first file), '-' past a file's end, '.' before any file.
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"the first pass cut short at the step, the rest of the period from .2",
+         {{0, 1, 30}, {0, 2, 60}},
+         ".." + std::string(30, 'a') + std::string(30, 'b') + "---"},
+        {"a second pass begun inside the first one's span",
+         {{0, 1, 40}, {25, 1, 20}},
+         ".." + std::string(40, 'a') + std::string(5, 'b') + "---"},
+        {"three passes, .10 after .9",
+         {{0, 1, 5}, {0, 10, 30}, {0, 9, 15}},
+         ".." + std::string(5, 'a') + std::string(10, 'c') + std::string(15, 'b') + "---"},
+        {"a later pass shorter than the first: past the end of both",
+         {{0, 1, 10}, {0, 2, 4}},
+         ".." + std::string(10, 'a') + "-----"},
+        {"a gap between files of the first pass stays a gap",
+         {{0, 1, 5}, {10, 1, 5}, {10, 2, 3}},
+         ".." + std::string(5, 'a') + "-----" + std::string(5, 'b') + "---"},
+    };
+    const double noon = text::to_epoch_seconds({2026, 12, 5, 12, 0, 0, 0});
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = "/s/passes" + std::to_string(++n);
+        // Each sample tells its file and its second in that file.
+        for (size_t f = 0; f < c.files.size(); ++f) {
+            const File& file = c.files[f];
+            std::string name =
+                DatalogFileName(text::from_epoch_seconds(noon + file.start), 1, 'N', 0);
+            if (file.pass > 1) name += "." + std::to_string(file.pass);
+            std::string bytes;
+            for (int k = 0; k < file.seconds; ++k) {
+                auto value = static_cast<uint16_t>(f * 1000 + static_cast<size_t>(file.start + k));
+                bytes += static_cast<char>(value & 0xFF);
+                bytes += static_cast<char>(value >> 8);
+            }
+            fs.put(folder + "/" + name, bytes);
+        }
+        DatalogReader reader(fs, folder, 2);
+        ASSERT_EQ(reader.files(0).size(), c.files.size());
+        auto run = reader.read(0, noon - 2, c.expected.size(), 1);
+        ASSERT_EQ(run.values.size(), c.expected.size());
+        std::string got;
+        for (size_t k = 0; k < run.values.size(); ++k) {
+            switch (run.sources[k]) {
+                case SampleSource::missing: got += '.'; break;
+                case SampleSource::past_end: got += '-'; break;
+                default: {
+                    const int file = run.values[k] / 1000;
+                    got += static_cast<char>('a' + file);
+                    // The sample of that second, not another one of the file.
+                    EXPECT_EQ(run.values[k] % 1000, static_cast<int>(k) - 2) << k;
+                }
+            }
+        }
+        EXPECT_EQ(got, c.expected);
+    }
 }
 
 TEST_F(DatalogTest, ReaderSurvivesOddFiles) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "datalog/datalog_reader.h"
 #include "platform/fake/fake_devices.h"
 #include "timekeeping/housekeeping_view.h"
 #include "timekeeping_station.h"
@@ -288,37 +289,54 @@ TEST(PeriodicTimer, IdleStationShowsThePcClock) {
     EXPECT_EQ(view.pc_time, "2026/03/01 12:00:07.125");
 }
 
+// Ages are counted in days from the board's date (2026/03/01 here, from its time frame).
 TEST(PeriodicTimer, PurgeDeletesOldDatalogFilesOnlyOnePerTick) {
     const std::vector<std::string> files = {
         "20250101_120000_0100N.LG0.bak",  // not a datalog name
         "20250101_120000_0100N.LG7",      // no such channel
         "20260101_120000_0100N.LG0",      // 59 days
+        "20260101_120000_0100N.LG0.2",    // 59 days, seconds that came again
         "20260129_235959_0100N.LG2",      // 31 days
         "20260130_000000_0100L.LG1",      // 30 days: kept
         "20260215_120000_00.5N.LG3",
+        "20260302_000000_0100N.LG0",      // after the board's day
         "START_20250101.lg1",
         "notes.txt",
     };
+    const std::vector<std::string> past_purge_days = {
+        "20260101_120000_0100N.LG0", "20260101_120000_0100N.LG0.2", "20260129_235959_0100N.LG2"};
     struct Case {
         std::string name;
         int16_t never_purge;
         bool running;
+        bool time_frame;  // the run has had its first time frame
+        int16_t purge_days;
         int ticks;
         std::vector<std::string> deleted;
     };
     const std::vector<Case> cases = {
-        {"one file per tick", 0, true, 3, {"20260101_120000_0100N.LG0"}},
-        {"all examined", 0, true, 12, {"20260101_120000_0100N.LG0", "20260129_235959_0100N.LG2"}},
-        {"never purge", 1, true, 12, {}},
-        {"not running", 0, false, 12, {}},
+        {"one file per tick", 0, true, true, 30, 3, {"20260101_120000_0100N.LG0"}},
+        {"all examined", 0, true, true, 30, 14, past_purge_days},
+        {"never purge", 1, true, true, 30, 14, {}},
+        {"not running", 0, false, true, 30, 14, {}},
+        {"no time frame yet: no date to count from", 0, true, false, 30, 14, {}},
+        {"every day up to the board's, none after it",
+         0, true, true, -1, 14,
+         {"20260101_120000_0100N.LG0", "20260101_120000_0100N.LG0.2", "20260129_235959_0100N.LG2",
+          "20260130_000000_0100L.LG1", "20260215_120000_00.5N.LG3"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TimerStation st;
         for (const auto& name : files) st.rig.fs.put("/station/datalog/" + name, "x");
         st.general().never_purge = c.never_purge;
-        st.general().purge_days = 30;
+        st.general().purge_days = c.purge_days;
         if (c.running) st.start();
+        if (c.running && c.time_frame) {
+            st.rig.station.run().firmware_version = "1.81";
+            ASSERT_TRUE(st.rig.station.board_clock().ProcessBoardTimeFrame(
+                frame9(2026, 3, 1, 12, 0, 0)));
+        }
         for (int t = 0; t < c.ticks; ++t) st.rig.station.tick();
         std::vector<std::string> deleted;
         for (const auto& name : files) {
@@ -326,7 +344,24 @@ TEST(PeriodicTimer, PurgeDeletesOldDatalogFilesOnlyOnePerTick) {
         }
         EXPECT_EQ(deleted, c.deleted);
     }
-    EXPECT_FALSE(timekeeping::datalog_file_date("20260230_120000_0100N.LG0")) << "no such day";
+}
+
+// The purge deletes by the same names the readers take: a ".N" file goes with its period
+// and a name the readers do not read is never the purge's.
+TEST(PeriodicTimer, PurgeTakesTheReadersDatalogNames) {
+    for (const char* name :
+         {"20260101_120000_0100N.LG0", "20260101_120000_0100N.LG0.2",
+          "20260101_120000_0100N.LG0.12", "20260101_120000_0100N.LG0.1",
+          "20260101_120000_0100N.LG0.0", "20260101_120000_0100N.LG0.02",
+          "20260101_120000_0100N.LG0.2.3", "20260101_120000_0100X.LG0",
+          "20260101_120000_0000N.LG0", "20260101_120000_1e+1N.LG0", "20260230_120000_0100N.LG0"}) {
+        EXPECT_EQ(timekeeping::datalog_file_date(name).has_value(),
+                  datalog::ParseDatalogName(name).has_value())
+            << name;
+    }
+    auto date = timekeeping::datalog_file_date("20260101_235959_0100N.LG0.2");
+    ASSERT_TRUE(date);
+    EXPECT_EQ(*date, (text::DateTime{2026, 1, 1, 0, 0, 0, 0}));
 }
 
 TEST(PeriodicTimer, AFailingStepIsReportedAndTheTickGoesOn) {
