@@ -1,5 +1,7 @@
 #include "datalog/datalog_reader.h"
 
+#include <sstream>
+
 #include <algorithm>
 #include <cmath>
 
@@ -167,6 +169,21 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
             continue;
         }
         auto source = file.lock == 'L' ? SampleSource::locked : SampleSource::unlocked;
+        // The samples of this piece that the writer filled in.
+        if (auto spans = fs_.read_file(
+                platform::join_path(folder_, file.name + std::string(kFilledSuffix)), 1 << 20)) {
+            const size_t at = run.values.size();
+            std::istringstream lines(*spans);
+            uint64_t from = 0;
+            uint64_t n = 0;
+            while (lines >> from >> n) {
+                const uint64_t lo = std::max(from, first);
+                const uint64_t hi = std::min(from + std::min<uint64_t>(n, 1u << 30), first + got);
+                if (lo >= hi) continue;
+                if (run.filled.size() < at + got) run.filled.resize(at + got, false);
+                for (uint64_t k = lo; k < hi; ++k) run.filled[at + (k - first)] = true;
+            }
+        }
         for (size_t i = 0; i < got; ++i) {
             uint32_t v = 0;
             for (int b = 0; b < bytes_per_sample_; ++b) {
@@ -177,6 +194,7 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
             push(1, value, source);
         }
     }
+    if (!run.filled.empty()) run.filled.resize(run.values.size(), false);
     return run;
 }
 

@@ -25,6 +25,10 @@ struct DatalogFile {
     double end_epoch() const { return start_epoch + static_cast<double>(samples) / rate; }
 };
 
+// Beside a datalog file, the samples its writer filled in: lines "FIRST COUNT" (sample
+// positions in the file), written only when a second came short of samples.
+inline constexpr std::string_view kFilledSuffix = ".fil";
+
 // The fields of a datalog file name ("20261205_161500_0100N.LG0", and the same with ".2",
 // ".3", ... after it); nullopt for any other name. The purge goes by the same names.
 std::optional<DatalogFile> ParseDatalogName(std::string_view name);
@@ -35,6 +39,9 @@ enum class SampleSource : uint8_t { locked, unlocked, past_end, missing };
 struct SampleRun {
     std::vector<int32_t> values;
     std::vector<SampleSource> sources;
+    // Per sample: the writer invented it to fill a second short of samples (the file keeps
+    // its places with the second's last sample). Empty when no sample of the run was.
+    std::vector<bool> filled;
     bool rate_mismatch = false;  // a file of another rate lies in the period
     double rate = 0;
 };

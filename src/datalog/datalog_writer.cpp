@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "datalog/datalog_reader.h"
 #include "text/number_text.h"
 
 namespace velkantor::datalog {
@@ -165,11 +166,15 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
             continue;
         }
         if (!buffer.empty()) {
+            size_t real_samples = 0;
+            size_t filled_samples = 0;
             if (exact && buffer.size() < whole) {
                 // Samples lost on the line: the second is filled up with its last sample, so
                 // that every later second of the file stays at its place.
                 std::string last = buffer.substr(buffer.size() - sample_bytes);
-                filled_[c] += static_cast<long>((whole - buffer.size()) / sample_bytes);
+                real_samples = buffer.size() / sample_bytes;
+                filled_samples = (whole - buffer.size()) / sample_bytes;
+                filled_[c] += static_cast<long>(filled_samples);
                 while (buffer.size() < whole) buffer += last;
             }
             // A second continues its channel's file when it is the one the file expects;
@@ -181,12 +186,24 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
                 ok = begin_file(ch, held, rate, second.lock, report);
             }
             if (ok) {
+                const uint64_t held_before =
+                    filled_samples > 0 ? fs_.file_size(path(ch)).value_or(0) / sample_bytes : 0;
                 // A full disk may take part of the second: whole samples stay.
                 if (auto written = platform::append_records(fs_, path(ch), buffer, sample_bytes);
                     !written) {
                     report(ch,
                            "Datalog " + names_[c] + ": one second lost: " + written.result.error);
                     ok = false;
+                } else if (filled_samples > 0) {
+                    // Readers that must not take invented samples for data (the miniSEED
+                    // export) find them here; the datalog file itself keeps its exact form.
+                    const std::string line = std::to_string(held_before + real_samples) + " " +
+                                             std::to_string(filled_samples) + "\r\n";
+                    if (auto noted = fs_.append(path(ch) + std::string(kFilledSuffix), line);
+                        !noted) {
+                        report(ch, "Datalog " + names_[c] + ": filled samples not noted: " +
+                                       noted.error);
+                    }
                 }
             }
             next_second_[c] = ok ? held + 1 : 0;

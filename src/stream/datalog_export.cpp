@@ -75,8 +75,10 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
             zone = piece_zone;
             auto run = reader.read(files, first, std::min(piece, total - at), rate);
             size_t k = 0;
+            // Samples the datalog filled in to keep its places are no data: gaps here.
+            auto invented = [&run](size_t i) { return i < run.filled.size() && run.filled[i]; };
             while (k < run.values.size()) {
-                if (!real(run.sources[k])) {
+                if (!real(run.sources[k]) || invented(k)) {
                     if (!in_gap) {
                         builder.end_segment();
                         ++result.gaps[static_cast<size_t>(ch)];
@@ -87,7 +89,10 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
                 }
                 // A stretch of real samples of one lock state.
                 size_t end = k;
-                while (end < run.values.size() && run.sources[end] == run.sources[k]) ++end;
+                while (end < run.values.size() && run.sources[end] == run.sources[k] &&
+                       !invented(end)) {
+                    ++end;
+                }
                 std::vector<int32_t> values(run.values.begin() + static_cast<std::ptrdiff_t>(k),
                                             run.values.begin() + static_cast<std::ptrdiff_t>(end));
                 const auto time = static_cast<MicroTime>(std::llround(

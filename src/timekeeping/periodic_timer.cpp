@@ -7,7 +7,11 @@ namespace velkantor::timekeeping {
 
 std::optional<text::DateTime> datalog_file_date(std::string_view name) {
     // The readers' own name check: the purge deletes exactly the files they read, ".2",
-    // ".3", ... (seconds that came again) with the rest, and nothing else.
+    // ".3", ... (seconds that came again) with the rest, and the notes of filled samples
+    // beside them, and nothing else.
+    if (name.size() > datalog::kFilledSuffix.size() && name.ends_with(datalog::kFilledSuffix)) {
+        name.remove_suffix(datalog::kFilledSuffix.size());
+    }
     auto file = datalog::ParseDatalogName(name);
     if (!file) return std::nullopt;
     text::DateTime started = text::from_epoch_seconds(file->start_epoch);

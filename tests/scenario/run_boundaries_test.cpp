@@ -6,6 +6,7 @@
 #include <map>
 #include <regex>
 
+#include "stream/datalog_export.h"
 #include "support/station_rig.h"
 
 namespace velkantor::testing {
@@ -315,6 +316,27 @@ TEST(RunBoundaries, FilledSamplesAreCountedAndLoggedHourly) {
     EXPECT_EQ(logged, total);
     EXPECT_GE(lines, 2);
     EXPECT_EQ(s.count("Samples filled in this run: ", "."), 1);
+
+    // The datalog keeps its places with the filled samples; the miniSEED export leaves them
+    // out as gaps, as the stream does: every sample it exports is a real one.
+    stream::ExportRequest span;
+    span.datalog_folder = std::string(kStation) + "/datalog";
+    span.codes.network = "XX";
+    span.codes.station = "VELK";
+    span.from_epoch = text::to_epoch_seconds({2026, 3, 1, 12, 59, 30, 0});
+    span.minutes = 2;
+    auto exported = stream::ExportDatalog(s.rig.fs, s.rig.station.settings(), span);
+    for (int ch = 0; ch < 4; ++ch) {
+        const auto c = static_cast<size_t>(ch);
+        if (s.datalog_samples(ch) == 0) continue;
+        // (The few samples of STOP's last part of a second lie past the span's whole seconds.)
+        EXPECT_NEAR(static_cast<double>(exported.samples[c] + filled[c]),
+                    static_cast<double>(s.datalog_samples(ch)), 5)
+            << "channel " << ch + 1;
+        if (filled[c] > 0) {
+            EXPECT_GE(exported.gaps[c], 1) << "channel " << ch + 1;
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
 #include "datalog/datalog_writer.h"
+#include "stream/datalog_export.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace velkantor::datalog {
@@ -87,6 +88,49 @@ protected:
     }
     std::string data(const std::string& name) { return fs.contents("/s/datalog/" + name); }
 };
+
+// A second short of samples on a board that paces them exactly is filled in the file with
+// its last sample (the file keeps its places) and noted beside it: the reader tells those
+// samples, and the miniSEED export leaves them out as a gap instead of inventing data.
+TEST_F(DatalogTest, FilledSamplesAreNotedAndNotExported) {
+    writer.start(0);
+    auto exact = [&](int s) {
+        auto sec = second(12, 7, s);
+        sec.exact_seconds = true;
+        return sec;
+    };
+    writer.DatalogFlush(exact(0), settings, report);
+    const int counts[] = {20, 17, 20, 18};  // seconds 0..3: 3 and 2 samples lost on the line
+    int value = 0;
+    for (int s = 0; s < 4; ++s) {
+        for (int i = 0; i < counts[s]; ++i) writer.AppendDatalogSample(0, ++value);
+        writer.DatalogFlush(exact(s + 1), settings, report);
+    }
+    ASSERT_TRUE(failures.empty());
+    EXPECT_EQ(writer.filled()[0], 5);
+    EXPECT_EQ(data(writer.file_name(0) + ".fil"), "37 3\r\n78 2\r\n");
+
+    DatalogReader reader(fs, "/s/datalog", 2);
+    const double from = text::to_epoch_seconds({2026, 12, 5, 12, 7, 0, 0});
+    auto run = reader.read(0, from, 80, 20);
+    ASSERT_EQ(run.values.size(), 80u);
+    ASSERT_EQ(run.filled.size(), 80u);
+    for (size_t k = 0; k < 80; ++k) {
+        const bool invented = (k >= 37 && k < 40) || (k >= 78 && k < 80);
+        EXPECT_EQ(run.filled[k], invented) << k;
+    }
+
+    stream::ExportRequest request;
+    request.datalog_folder = "/s/datalog";
+    request.codes.network = "XX";
+    request.codes.station = "VELK";
+    request.from_epoch = from;
+    request.minutes = 4.0 / 60;
+    settings.general.ad_type = 0;  // the 16-bit board the writer was started for
+    auto exported = stream::ExportDatalog(fs, settings, request);
+    EXPECT_EQ(exported.samples[0], 75);
+    EXPECT_EQ(exported.gaps[0], 2);
+}
 
 TEST_F(DatalogTest, ByteFormsBySampleWidth) {
     struct Case {
