@@ -84,6 +84,8 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
             if (first_locked == 0) first_locked = d.start;
             locked_after = true;
         }
+        // A clock running free of its receiver stamps questionable times.
+        EXPECT_EQ((d.dq_flags & 0x80) != 0, (d.io_flags & 0x20) == 0) << d.start;
         for (size_t k = 0; k < d.values.size(); ++k) {
             int64_t ms = (d.time_of(k) + 500) / 1000;
             auto it = sent.find({ch, ms});
