@@ -141,6 +141,32 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
     EXPECT_EQ(days, (std::set<std::string>{"060", "061"}));
 }
 
+// An instrument whose seconds are the PC's (INFILTEC, 100 readings a second) on channel 1,
+// logged and streamed into `records`.
+struct PcPacedStream {
+    explicit PcPacedStream(StationRig& rig) : feed({}, 5, settings(rig)) {
+        feed.add_output(&records);
+        rig.station.datalog().set_sink(&feed);
+    }
+    static config::Settings& settings(StationRig& rig) {
+        rig.load();
+        auto& settings = rig.station.settings();
+        settings.general.ad_type = config::kInfiltec;
+        settings.channels[0].sps_index = 15;  // 100 samples per second
+        settings.channels[0].datalog_enabled = 1;
+        for (size_t c = 1; c < 4; ++c) settings.channels[c].sps_index = 0;
+        return settings;
+    }
+    static sim::BoardOptions instrument() {
+        sim::BoardOptions options;
+        options.model = "INFILTEC";
+        options.reading_rate = 100;
+        return options;
+    }
+    Collect records;
+    stream::StreamFeed feed;
+};
+
 // An instrument whose time is the PC's, on a PC in a zone with summer time: at the end of
 // summer time the PC clock goes back an hour, and the records go on in UTC without an
 // overlap or a gap; no record holds samples from both sides of the change.
@@ -150,19 +176,10 @@ TEST(StreamRun, SummerTimeEndingLeavesNeitherOverlapNorGap) {
     rig.clock.set_zone([&clock = rig.clock](const text::DateTime&) {
         return clock.pc_offset() < 0 ? 3600 : 7200;
     });
-    rig.load();
-    auto& settings = rig.station.settings();
-    settings.general.ad_type = config::kInfiltec;
-    settings.channels[0].sps_index = 15;  // 100 samples per second
-    settings.channels[0].datalog_enabled = 1;
-    for (size_t c = 1; c < 4; ++c) settings.channels[c].sps_index = 0;
-    stream::StreamFeed feed({}, 5, settings);
-    Collect records;
-    feed.add_output(&records);
-    rig.station.datalog().set_sink(&feed);
-    sim::BoardOptions options;
-    options.model = "INFILTEC";
-    options.reading_rate = 100;
+    PcPacedStream stream(rig);
+    auto& feed = stream.feed;
+    auto& records = stream.records;
+    sim::BoardOptions options = PcPacedStream::instrument();
     rig.attach_board(options);
     ASSERT_TRUE(rig.host.run_for(120));  // to 03:00 CEST
     rig.clock.step_pc_clock(-3600);
@@ -200,19 +217,10 @@ TEST(StreamRun, SummerTimeEndingLeavesNeitherOverlapNorGap) {
 // sent than the reading second's own placement (half a sample beyond it at most).
 TEST(StreamRun, PcPacedRecordsStayWithThePcClock) {
     StationRig rig({2026, 3, 1, 12, 14, 0, 0});
-    rig.load();
-    auto& settings = rig.station.settings();
-    settings.general.ad_type = config::kInfiltec;
-    settings.channels[0].sps_index = 15;
-    settings.channels[0].datalog_enabled = 1;
-    for (size_t c = 1; c < 4; ++c) settings.channels[c].sps_index = 0;
-    stream::StreamFeed feed({}, 5, settings);
-    Collect records;
-    feed.add_output(&records);
-    rig.station.datalog().set_sink(&feed);
-    sim::BoardOptions options;
-    options.model = "INFILTEC";
-    options.reading_rate = 100;
+    PcPacedStream stream(rig);
+    auto& feed = stream.feed;
+    auto& records = stream.records;
+    sim::BoardOptions options = PcPacedStream::instrument();
     options.clock.drift_ppm = -1000;
     const double pc_start = rig.clock.epoch_seconds();
     std::vector<std::pair<double, int32_t>> sent;  // PC time sent, value
