@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "config/network_ini.h"
 #include "config/settings_file.h"
 
 namespace velkantor::app {
@@ -16,6 +17,20 @@ std::string demo_station_folder(const std::string& model) {
     }
     return platform::join_path(home && *home ? home : ".", name);
 }
+
+const char* const kDemoNetworkIni =
+    "; The demo station's services, on this machine only (127.0.0.1). Another address in\n"
+    "; front of a port (0.0.0.0: every address) opens it to the network; a port that is taken\n"
+    "; turns its service off with a line in the event log, and acquisition goes on.\n"
+    "[station]\n"
+    "description = Demo station (simulated board)\n"
+    "[seedlink]\n"
+    "listen = 127.0.0.1:18000\n"
+    "[archive]\n"
+    "folder = archive\n"
+    "[web]\n"
+    "listen = 127.0.0.1:8080\n"
+    "title = VELKANTOR demo station\n";
 
 platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string& folder,
                                      const std::string& model) {
@@ -85,7 +100,11 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
             config::UpdateDerivedCounts(channel);
         }
     }
-    return config::WriteConfiguration(settings, fs, folder);
+    if (auto written = config::WriteConfiguration(settings, fs, folder); !written) return written;
+    // A network.ini the owner brought along is theirs.
+    const std::string network = platform::join_path(folder, config::kNetworkFileName);
+    if (fs.exists(network)) return platform::IoResult::ok();
+    return fs.write_file(network, kDemoNetworkIni);
 }
 
 }  // namespace velkantor::app

@@ -16,10 +16,14 @@ inline constexpr const char* kDemoBoardTrim = "00000001";
 // The demo station's folder: ~/velkantor-demo for the ZEDA18, ~/velkantor-demo-<model> for
 // the other simulated boards.
 std::string demo_station_folder(const std::string& model);
+// The demo station's network.ini: the page, the SeedLink server and the miniSEED archive,
+// listening on the loopback address only, so that a first run shows them without opening
+// anything to the network.
+extern const char* const kDemoNetworkIni;
 // Writes settings that show the program at work, when the folder has none yet: four
 // channels at 100 samples per second with recording and datalog on, drums on, a board at
-// 115200 baud with the simulated board's serial and trimming registered. Returns the write's
-// result.
+// 115200 baud with the simulated board's serial and trimming registered; and kDemoNetworkIni
+// unless the folder has a network.ini. Returns the write's result.
 platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string& folder,
                                      const std::string& model);
 

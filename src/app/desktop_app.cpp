@@ -180,6 +180,7 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
         QMessageBox::critical(nullptr, "VELKANTOR", QString::fromStdString(error.what()));
         return 3;
     }
+    if (options.after_load) options.after_load();
     panel.show();
     if (station.settings().general.no_logo == 0) {
         logo = std::make_unique<gui::LogoWindow>();

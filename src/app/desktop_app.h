@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct DesktopOptions {
     std::string screenshot;
     // Windows opened once the main window is up (the names of the buttons that open them).
     std::vector<std::string> open_windows;
+    // Called once the station has loaded its settings, before the window shows.
+    std::function<void()> after_load;
 };
 int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperator& op,
                 platform::PictureCodec& codec, const DesktopOptions& options);

@@ -122,15 +122,19 @@ int run_station(const app::Options& options, int argc, char** argv) {
                          .sound = &sound,
                          .disk_space = &disk_space,
                          .pc_clock = options.set_pc_clock ? &pc_clock : nullptr});
-    // miniSEED, SeedLink, the page and the alerts (network.ini and the command line); their
-    // problems and what they started go to the event log, which the console also shows.
+    // miniSEED, SeedLink, the page and the alerts (network.ini and the command line). They
+    // start once the station has loaded: its folder and event log exist by then (their
+    // problems and addresses go there, and to the console), and the records are made from
+    // the settings the station runs with.
     app::NetworkServices services(station, options);
-    services.configure();
-    services.start();
+    auto start_services = [&services] {
+        services.configure();
+        services.start();
+    };
     if (desktop) {
         return app::run_desktop(station, *desktop_host, *dialogs, codec,
                                 {options.simulate, options.for_seconds, options.screenshot,
-                                 options.open_windows});
+                                 options.open_windows, start_services});
     }
 
     // The same drums and spectra as the desktop draws, saved without windows.
@@ -150,6 +154,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;
         }
+        start_services();
         bool started = headless_host.run(options.for_seconds);
         if (started) {
             const auto& run = station.run();

@@ -189,8 +189,10 @@ void NetworkServices::start() {
             station_.AppendEventLog(line);
             page_.reset();
         } else {
-            started_.push_back("Web page on http://" + web_settings_.listen.address + ":" +
-                               std::to_string(page_->port()) + "/");
+            const std::string& host = web_settings_.listen.address;
+            started_.push_back("Web page on http://" +
+                               (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
+                               ":" + std::to_string(page_->port()) + "/");
         }
     }
     // The page's live trace takes the samples as the records do, where records are made.
@@ -206,7 +208,29 @@ void NetworkServices::start() {
 }
 
 void NetworkServices::stop() {
-    if (page_) page_->stop();
+    // The records first: what the feed holds goes out to the archive and the SeedLink
+    // clients, whatever the alerts' senders are doing.
+    if (streaming_) {
+        if (streaming_->feed) {
+            station_.datalog().set_sink(nullptr);
+            streaming_->feed.reset();  // what is pending goes out as records first
+        }
+        if (streaming_->archive_worker) {
+            streaming_->archive_worker->stop();  // the archive writes every record handed over
+            for (const auto& line : streaming_->archive_worker->take_lines()) {
+                station_.AppendEventLog(line);
+            }
+        }
+        if (streaming_->server) {
+            streaming_->server->stop();
+            for (const auto& line : streaming_->server->take_log_lines()) {
+                station_.AppendEventLog(line);
+            }
+            streaming_->server.reset();
+        }
+    }
+    // Then the alerts: the last ones (the run's end) are handed over, and each sender has a
+    // bounded grace to get them out; none waits on a broker or a web server beyond it.
     if (alerts_) {
         station_.set_observer(nullptr);
         if (alerts_->center) alerts_->center->second(station_.clock().monotonic());
@@ -214,22 +238,8 @@ void NetworkServices::stop() {
         if (alerts_->mqtt) alerts_->mqtt->stop();
         alerts_.reset();
     }
-    if (!streaming_) return;
-    if (streaming_->feed) {
-        station_.datalog().set_sink(nullptr);
-        streaming_->feed.reset();  // what is pending goes out as records first
-    }
-    if (streaming_->archive_worker) {
-        streaming_->archive_worker->stop();  // the archive writes every record handed over
-        for (const auto& line : streaming_->archive_worker->take_lines()) {
-            station_.AppendEventLog(line);
-        }
-    }
-    if (streaming_->server) {
-        streaming_->server->stop();
-        for (const auto& line : streaming_->server->take_log_lines()) station_.AppendEventLog(line);
-        streaming_->server.reset();
-    }
+    // The page last: it only reads the station.
+    if (page_) page_->stop();
 }
 
 // The machine and the station folder: what the default MQTT client id and topic are made of,

@@ -15,11 +15,17 @@ fi
 work=$(mktemp -d)
 state_existed=no
 [ -e /var/lib/velkantor ] && state_existed=yes
+user_existed=no
+getent passwd velkantor >/dev/null && user_existed=yes
 installed=no
 cleanup() {
     if [ "$installed" = yes ]; then dpkg -P velkantor >/dev/null 2>&1 || true; fi
     rm -rf /var/lib/velkantor/package-test
     if [ "$state_existed" = no ]; then rm -rf /var/lib/velkantor; fi
+    # The package keeps its user on purge; the test leaves the machine as it found it.
+    if [ "$user_existed" = no ] && getent passwd velkantor >/dev/null; then
+        deluser --system velkantor >/dev/null 2>&1 || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -27,6 +33,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/velkantor_*.deb)
+# The sound of the alarm is played by aplay.
+dpkg-deb -f "$deb" Recommends | grep -qw alsa-utils || fail "alsa-utils not recommended"
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
 installed=yes
 
@@ -63,7 +71,9 @@ for key in \
     "ExecStart=/usr/bin/velkantor --headless --station /var/lib/velkantor/%i" \
     "User=velkantor" "SupplementaryGroups=dialout" "Restart=on-failure" \
     "NoNewPrivileges=yes" "PrivateTmp=yes" "ProtectSystem=strict" \
-    "ReadWritePaths=/var/lib/velkantor" "CapabilityBoundingSet=" "WantedBy=multi-user.target"; do
+    "ReadWritePaths=/var/lib/velkantor" "CapabilityBoundingSet=" "WantedBy=multi-user.target" \
+    "WorkingDirectory=-/var/lib/velkantor/%i" "DeviceAllow=char-ttyAMA rw" \
+    "RestartPreventExitStatus=1 2 5"; do
     grep -qxF "$key" "$unit" || fail "the unit lacks $key"
 done
 grep -q -- "--set-pc-clock" "$unit" && ! grep -q "^ExecStart=.*--set-pc-clock" "$unit" ||
@@ -72,4 +82,15 @@ grep -q -- "--set-pc-clock" "$unit" && ! grep -q "^ExecStart=.*--set-pc-clock" "
 dpkg -r velkantor >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "dpkg -r"; }
 [ ! -e /usr/bin/velkantor ] && [ ! -e "$unit" ] || fail "files left after dpkg -r"
 [ -d /var/lib/velkantor ] || fail "dpkg -r removed the stations' folder"
-echo "package: built, installed, run, verified and removed"
+# A purge keeps the user that owns the station folders: installed again, the package finds
+# it, and the station left behind is written by the same uid.
+dpkg -P velkantor >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg -P"; }
+installed=no
+[ "$(id -u velkantor 2>/dev/null)" = "$uid" ] || fail "dpkg -P removed the station user"
+dpkg -i "$deb" >"$work/dpkg2.log" 2>&1 || { cat "$work/dpkg2.log"; fail "dpkg -i again"; }
+installed=yes
+[ "$(id -u velkantor)" = "$uid" ] || fail "the reinstall made the user again with another uid"
+runuser -u velkantor -- /usr/bin/velkantor --headless --simulate \
+    --station /var/lib/velkantor/package-test --for 2 >"$work/run2.log" 2>&1 ||
+    { cat "$work/run2.log"; fail "the station left behind cannot be run after a reinstall"; }
+echo "package: built, installed, run, verified, purged and reinstalled"

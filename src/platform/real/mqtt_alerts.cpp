@@ -138,8 +138,17 @@ void MqttAlerts::stop() {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        bool connected = false;
+        {
+            std::lock_guard lock(mutex_);
+            connected = connected_;
+        }
         mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
+        // Connected, the network thread sends the DISCONNECT and ends at once. Otherwise it
+        // may be inside a connect or a name look-up that blocks for minutes (a broker behind
+        // a firewall that drops packets): it is cancelled there, so that the stop never waits
+        // on the network. After the disconnect above it starts no new attempt.
+        mosquitto_loop_stop(client_, !connected);
         started_ = false;
     }
     mosquitto_destroy(client_);

@@ -35,8 +35,9 @@ class MqttAlerts : public alerts::AlertOutput {
 
     // Starts the network thread; false (with `error()`) when the library refuses.
     bool start();
-    // The retained state set to offline (waits briefly for the broker's acknowledgement),
-    // then disconnects and ends the thread.
+    // The retained state set to offline (waits at most two seconds for the broker's
+    // acknowledgement), then disconnects and ends the thread, also when it is stuck in a
+    // connect: bounded, whatever the network does.
     void stop();
     const std::string& error() const { return error_; }
 
