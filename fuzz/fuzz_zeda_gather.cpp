@@ -8,16 +8,17 @@
 
 using namespace velkantor;
 
-// One station for the whole run: building one per input (a 2.9 MB pre-event ring, the
-// settings files) would cost more than the bytes under test. Each input starts a new run.
+// A new station for every input: one kept across inputs carries what earlier inputs left
+// (detector state, drum and datalog files, the run's counters), so a crash found here would
+// not come again from its own input alone. The station costs more than the bytes under
+// test; a finding that can be replayed is worth it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     static const int16_t kTypes[] = {config::kZeda10, config::kZeda18, config::kZeda20,
                                      config::kZeda30};
-    static platform::MemoryStation rig;
+    platform::MemoryStation rig;
     auto& station = rig.station;
     auto& port = rig.port;
-    rig.op.shown.clear();
     auto& settings = station.settings();
     settings.general.ad_type = kTypes[data[0] % 4];
     settings.general.blind_start = 1;

@@ -73,6 +73,21 @@ const Firmware& sampling_firmware(std::string_view version) {
     return kUnknown;
 }
 
+const Firmware& sampling_firmware(std::string_view version, int16_t ad_type) {
+    const Firmware& own = sampling_firmware(version);
+    if (own.kind == Kind::board) return own;
+    const Firmware* type_row = nullptr;
+    for (const Firmware& row : kFirmwares) {
+        if (row.kind != Kind::board || row.ad_type != ad_type) continue;
+        if (type_row && (type_row->rate_ticks != row.rate_ticks ||
+                         type_row->rate_200_as_100 != row.rate_200_as_100)) {
+            return own;  // the type's firmwares differ: only the version could tell
+        }
+        type_row = &row;
+    }
+    return type_row ? *type_row : own;
+}
+
 std::string firmware_number(std::string_view text) {
     constexpr std::string_view kBoard = "ZEDA ";
     if (text.substr(0, kBoard.size()) == kBoard) text.remove_prefix(kBoard.size());

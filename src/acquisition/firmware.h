@@ -55,6 +55,12 @@ const Firmware& firmware(std::string_view version);
 // board's description "ZEDA V.1.62".
 const Firmware& sampling_firmware(std::string_view version);
 
+// The row whose sampling a board of type `ad_type` follows when it announced `version`. A
+// version that names no current firmware (the test firmware's "V.0.00", which a blind start
+// also gives, or one no row knows) says nothing of the board's clock; a board type whose
+// firmwares all sample alike is then sampled as its type, not by the oldest boards' rule.
+const Firmware& sampling_firmware(std::string_view version, int16_t ad_type);
+
 // The version number of a board's reply ("V181"), of a formatted version ("V.1.81") or of a
 // board description ("ZEDA V.1.81"): "1.81". Other texts come back unchanged.
 std::string firmware_number(std::string_view text);

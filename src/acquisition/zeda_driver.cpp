@@ -49,8 +49,10 @@ std::string format_version(const std::string& reply) {
     return std::string(1, reply[0]) + "." + reply[1] + "." + last_two;
 }
 
-RateCode rate_code(const std::string& board_description, int channel, int rate) {
-    if (auto code = sampling_firmware(board_description).rate_code(rate)) return {*code, ""};
+RateCode rate_code(const std::string& board_description, int16_t ad_type, int channel, int rate) {
+    if (auto code = sampling_firmware(board_description, ad_type).rate_code(rate)) {
+        return {*code, ""};
+    }
     // Sent anyway, the code would switch the channel off (0) or, cut to one byte, run it
     // at another rate than every file says.
     std::string firmware = board_description;
@@ -103,7 +105,7 @@ bool ZedaDriver::send_start(Station& station) {
     // Every channel's code is known before anything is sent: a refused start leaves the
     // board as it was.
     auto code_of = [&](int channel, int r) -> std::optional<char> {
-        auto code = zeda::rate_code(description, channel, r);
+        auto code = zeda::rate_code(description, model_->ad_type, channel, r);
         if (!code.refusal.empty()) {
             station.op().message("Error", code.refusal, platform::MessageIcon::critical);
             return std::nullopt;

@@ -28,13 +28,13 @@ std::string memory_read(int address);
 // "V181" -> "V.1.81"
 std::string format_version(const std::string& reply);
 // Rate code of channel `channel` (0..3) at `rate` samples per second for the board whose
-// description is given ("ZEDA V.1.81"), or, when the firmware's code cannot carry that
-// rate, the refusal to show instead of starting.
+// description is given ("ZEDA V.1.81") and whose type is `ad_type`, or, when the firmware's
+// code cannot carry that rate, the refusal to show instead of starting.
 struct RateCode {
     int code = 0;
     std::string refusal;  // empty: `code` is the channel's
 };
-RateCode rate_code(const std::string& board_description, int channel, int rate);
+RateCode rate_code(const std::string& board_description, int16_t ad_type, int channel, int rate);
 std::string trim_write(const std::array<uint8_t, 4>& trim);
 // The board clock commands.
 std::string set_time(int hours, int minutes, int seconds);

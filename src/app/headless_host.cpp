@@ -85,8 +85,11 @@ void HeadlessHost::wait_for_input(double seconds) {
 
 void HeadlessHost::stop_if_asked() {
     // A signal during the start-up (a handshake with a half-answering board takes up to
-    // 40 s) is STOP pressed then: the start-up ends at this pause.
-    if (stop_requested() && station_ && station_->starting()) station_->stop();
+    // 40 s) or during an instrument's start script (sent from the first pass, when START has
+    // returned) is STOP pressed then: either ends at this pause, not after every later step
+    // has been sent. A run already stopping is not told again.
+    if (!stop_requested() || !station_) return;
+    if (station_->starting() || station_->run().acquisition_running == 1) station_->stop();
 }
 
 bool HeadlessHost::run(double for_seconds) {

@@ -495,7 +495,9 @@ void HardwareSetupWindow::error_entered() {
 }
 
 bool HardwareSetupWindow::board_free() {
-    if (!station_.in_run()) return true;
+    // START's handshake owns the board as a run does: reading the calibration would reopen
+    // the port under it.
+    if (!station_.in_run() && !station_.starting()) return true;
     station_.op().message("Trimming", kRunningText, platform::MessageIcon::warning);
     return false;
 }

@@ -673,7 +673,9 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     commit_text_fields();
-    if (station_.in_run()) {
+    // START's handshake is under way further down this very call stack (its pauses run the
+    // event loop): the program may end only after it has unwound, as after a run.
+    if (station_.in_run() || station_.starting()) {
         // The title bar's close while acquiring: EXIT is disabled then and STOP may be too
         // (an event is being recorded), so the operator confirms, and the run ends through
         // STOP's exit sequence, which finishes every open event file, before the program.
@@ -695,7 +697,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::end_after_run() {
-    if (!station_.in_run()) {
+    if (!station_.in_run() && !station_.starting()) {
         close();
         return;
     }

@@ -393,13 +393,16 @@ void TimeSetWindow::set_board_clock(const text::DateTime& when, int gmt_field) {
         if (opened_here && port.is_open()) port.close();
     };
     try {
+        // START's handshake asks the board and reads its answers, with the port open or
+        // not: clock commands now would be taken into that exchange, and a port opened here
+        // would be closed under it. Its pauses run the event loop, so this click can come.
+        // A run whose port is closed is restarting its board: asking the board now would
+        // stop it under the run's feet.
+        if (station_.starting() || (!port.is_open() && station_.in_run())) {
+            station_.op().message("Error", kCardNotFound, platform::MessageIcon::critical);
+            return;
+        }
         if (!port.is_open()) {
-            // A run whose port is closed is restarting its board: asking the board now would
-            // stop it under the run's feet.
-            if (station_.in_run()) {
-                station_.op().message("Error", kCardNotFound, platform::MessageIcon::critical);
-                return;
-            }
             acquisition::ZedaDriver driver(
                 acquisition::zeda_model(station_.settings().general.ad_type));
             auto reply = driver.ComPortOpen(station_, 0);

@@ -319,6 +319,39 @@ TEST_F(HardwareSetupWindowTest, BoardActionsThatCannotReachTheBoardChangeNothing
     }
 }
 
+// START's handshake owns the board as a run does, and its pauses run the event loop: a
+// click on READ or WRITE then is refused as in a run, and neither reopens the port under the
+// handshake nor sends it a byte.
+TEST_F(HardwareSetupWindowTest, BoardActionsWaitForTheStartHandshake) {
+    for (const char* button : {"cmd_read", "cmd_write"}) {
+        SCOPED_TRACE(button);
+        SetupBench bench;
+        auto& general = bench.general();
+        general.board_serial = "0000ABCD";
+        general.clock_trim_hex = "80510101";
+        bench.window->show();
+        bench.rig.op.shown.clear();
+        bool clicked = false;
+        // The board is silent: the handshake asks again and again, over several ticks.
+        bench.rig.host.on_tick = [&](double) {
+            if (clicked || !bench.rig.station.starting()) return;
+            clicked = true;
+            size_t written = bench.rig.port.written().size();
+            bool open = bench.rig.port.is_open();
+            bench.click(button);
+            EXPECT_EQ(bench.shown(),
+                      std::vector<std::string>{"Trimming: Stop the acquisition before reading or "
+                                               "writing the clock calibration."});
+            EXPECT_EQ(bench.rig.port.written().size(), written);
+            EXPECT_EQ(bench.rig.port.is_open(), open);
+        };
+        EXPECT_FALSE(bench.rig.station.start());
+        EXPECT_TRUE(clicked);
+        EXPECT_EQ(bench.boxes(), (TrimBoxes{"80", "51", "01", "01"}));
+        EXPECT_EQ(general.board_serial, "0000ABCD");
+    }
+}
+
 TEST_F(HardwareSetupWindowTest, IncompleteTrimmingBoxesNeverReachTheBoardOrTheSettings) {
     rig.attach_board();
     general().clock_trim_hex = "80510101";

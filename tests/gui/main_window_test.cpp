@@ -466,6 +466,36 @@ TEST_F(MainWindowTest, ClosingWhileAcquiringAsksAndFinishesTheEvent) {
     EXPECT_NE(std::find(log.begin(), log.end(), "STOP"), log.end());
 }
 
+// The title bar's close during START's handshake (its pauses run the event loop) asks as
+// in a run and ends the start-up at its next pause; the program ends only after START has
+// returned, never from under it.
+TEST_F(MainWindowTest, ClosingDuringTheStartHandshakeEndsItFirst) {
+    ASSERT_EQ(panel.load(), "");
+    panel.reload_controls();
+    rig.station.settings().general.ad_type = config::kZeda18;
+    panel.show();
+    bool closed_while_starting = false;
+    bool asked = false;
+    rig.host.on_tick = [&](double) {
+        if (asked || !rig.station.starting()) return;
+        rig.op.answers.push_back(true);
+        closed_while_starting = panel.close();
+        asked = !rig.op.shown.empty() && rig.op.shown.back().kind == "question";
+        EXPECT_FALSE(exited) << "EXIT ran inside START";
+        EXPECT_TRUE(panel.isVisible());
+    };
+    click("cmd_start");  // the board is silent: the handshake asks again and again
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(closed_while_starting);
+    EXPECT_FALSE(rig.station.in_run());
+    EXPECT_FALSE(rig.station.starting());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(exited);
+    EXPECT_FALSE(panel.isVisible());
+    auto log = rig.event_log_messages();
+    EXPECT_NE(std::find(log.begin(), log.end(), "STOP"), log.end()) << "START was stopped";
+}
+
 // STOP unloads the spectrum windows the run opened; the next run opens its own.
 TEST_F(MainWindowTest, StopUnloadsTheSpectrumWindowTheRunOpened) {
     ASSERT_EQ(panel.load(), "");

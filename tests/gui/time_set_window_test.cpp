@@ -294,6 +294,29 @@ TEST(TimeSetWindow, SetTimeWithTheBoardSilentChangesNothing) {
     EXPECT_FALSE(t.logged("Time manually set at 10:20:30"));
 }
 
+// START's pauses run the event loop: SET then would put clock commands into the handshake's
+// exchange or open the port under it. It is refused as with a run whose board is away, and
+// neither the board nor the PC is set.
+TEST(TimeSetWindow, SetTimeDuringTheStartHandshakeChangesNothing) {
+    TimeSetRig t;
+    t.open();
+    auto before = t.rig.station.settings().general;
+    t.set_fields({2026, 6, 15, 10, 20, 30, 0}, "5");
+    bool clicked = false;
+    t.rig.host.on_tick = [&](double) {
+        if (clicked || !t.rig.station.starting()) return;
+        clicked = true;
+        t.click("oktimeset");
+        EXPECT_EQ(t.messages(), std::vector<std::string>{"Error|A/D card not found."});
+    };
+    EXPECT_FALSE(t.rig.station.start());  // the board is silent
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(t.rig.port.written().find(zeda::set_time(10, 20, 30)), std::string::npos);
+    EXPECT_TRUE(t.rig.pc_clock.set_to.empty());
+    EXPECT_EQ(t.rig.station.settings().general.gmt_offset, before.gmt_offset);
+    EXPECT_FALSE(t.logged("Time manually set at 10:20:30"));
+}
+
 TEST(TimeSetWindow, SetTimeRefusesADayThatDoesNotExist) {
     TimeSetRig t;
     t.rig.attach_board();

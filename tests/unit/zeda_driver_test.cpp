@@ -95,8 +95,44 @@ TEST(ZedaRateCode, ByFirmwareDescription) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.description) + " at " + std::to_string(c.rate));
-        auto code = zeda::rate_code(c.description, c.channel, c.rate);
+        auto code = zeda::rate_code(c.description, config::kZeda10, c.channel, c.rate);
         EXPECT_EQ(code.refusal, c.refusal ? c.refusal : "");
+        EXPECT_EQ(code.code, c.code);
+    }
+}
+
+// A description that names no current firmware (the test firmware's "V.0.00", which a blind
+// start without date keeping also gives) tells nothing of the board's clock: a ZEDA30 has
+// one firmware and samples at 200 ticks a second whatever it answered, where the oldest
+// boards' rule (100 ticks, 200 counted as 100) would run it at twice the rate every file
+// says. Types whose firmwares differ keep the rule of what the board answered.
+TEST(ZedaRateCode, ByBoardTypeWhenTheVersionTellsNothing) {
+    struct Case {
+        const char* description;
+        int16_t ad_type;
+        int rate;
+        int code;
+    };
+    const Case cases[] = {
+        {"ZEDA V.0.00", config::kZeda30, 50, 4},
+        {"ZEDA V.0.00", config::kZeda30, 100, 2},
+        {"ZEDA V.0.00", config::kZeda30, 5, 40},
+        {"ZEDA V.0.01", config::kZeda30, 10, 20},
+        {"ZEDA V.9.99", config::kZeda30, 25, 8},  // a version no row or series knows
+        {"ZEDA V.3.00", config::kZeda30, 50, 4},
+        {"ZEDA V.0.00", config::kZeda18, 100, 2},  // both ZEDA18 firmwares tick 200 times
+        // ZEDA10 firmwares tick 100 or 200 times, ZEDA20 200 or 2400: the answer decides.
+        {"ZEDA V.0.00", config::kZeda10, 50, 2},
+        {"ZEDA V.0.00", config::kZeda10, 200, 1},
+        {"ZEDA V.0.00", config::kZeda20, 50, 2},
+        {"ZEDA V.1.62", config::kZeda10, 50, 4},
+        {"ZEDA V.2.10", config::kZeda20, 100, 24},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.description) + " type " + std::to_string(c.ad_type) + " at " +
+                     std::to_string(c.rate));
+        auto code = zeda::rate_code(c.description, c.ad_type, 0, c.rate);
+        EXPECT_EQ(code.refusal, "");
         EXPECT_EQ(code.code, c.code);
     }
 }
