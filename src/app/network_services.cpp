@@ -138,7 +138,7 @@ void NetworkServices::start_streaming() {
                                   ":";
         if (std::string failed = server->start(); !failed.empty()) {
             // "SeedLink server: cannot listen on ADDRESS:PORT: Address already in use"
-            station_.AppendEventLog(failed + "; the server stays off");
+            station_.AppendEventLog("SeedLink server: " + failed + "; the server stays off");
             s.settings.seedlink.enabled = false;
         } else {
             s.server = std::move(server);
