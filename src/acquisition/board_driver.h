@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +39,20 @@ public:
     // For an instrument whose seconds are the PC's: the PC second (epoch seconds, local civil
     // time) of the last time frame it made, which dates that frame. Others: none.
     virtual std::optional<int64_t> reading_second() const { return std::nullopt; }
+
+    // The bytes of the board's clock and memory commands (see BoardCommands); empty for a
+    // board that has no such command.
+    virtual std::string set_time_command(int /*hours*/, int /*minutes*/, int /*seconds*/) const {
+        return {};
+    }
+    virtual std::string set_date_command(int /*year*/, int /*month*/, int /*day*/) const {
+        return {};
+    }
+    virtual std::string set_time_zone_command(int /*gmt_offset*/) const { return {}; }
+    virtual std::string trim_write_command(const std::array<uint8_t, 4>& /*record*/) const {
+        return {};
+    }
+    virtual std::string memory_read_command(int /*address*/) const { return {}; }
 };
 
 // The driver of an interface type (`ad_type`); nullptr for a type without a driver.

@@ -81,6 +81,10 @@ struct RunState {
         return pre_event_ring[static_cast<size_t>(channel) * kPreEventRingLength +
                               static_cast<size_t>(position - 1)];
     }
+    int32_t ring_at(int channel, int32_t position) const {
+        return pre_event_ring[static_cast<size_t>(channel) * kPreEventRingLength +
+                              static_cast<size_t>(position - 1)];
+    }
 };
 
 }  // namespace velkantor::acquisition

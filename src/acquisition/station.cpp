@@ -25,9 +25,105 @@ bool upper_equal(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+class Station::PortCommands : public BoardCommands {
+public:
+    explicit PortCommands(Station& station) : station_(station) {}
+    void set_time(int hours, int minutes, int seconds) override {
+        send(driver().set_time_command(hours, minutes, seconds));
+    }
+    void set_date(int year, int month, int day) override {
+        send(driver().set_date_command(year, month, day));
+    }
+    void set_time_zone(int gmt_offset) override {
+        send(driver().set_time_zone_command(gmt_offset));
+    }
+    void write_trim(const std::array<uint8_t, 4>& record) override {
+        send(driver().trim_write_command(record));
+    }
+    void read_memory(int address) override { send(driver().memory_read_command(address)); }
+
+private:
+    // A board with no such command is sent nothing.
+    void send(const std::string& bytes) {
+        if (!bytes.empty()) station_.send(bytes);
+    }
+    const BoardDriver& driver() {
+        if (station_.driver_) return *station_.driver_;
+        // Before the first START: the board the settings name. A type without a driver
+        // has no commands.
+        const int16_t type = station_.settings_.general.ad_type;
+        if (!configured_ || configured_type_ != type) {
+            configured_ = make_board_driver(type);
+            configured_type_ = type;
+            if (!configured_) configured_ = std::make_unique<NoCommands>();
+        }
+        return *configured_;
+    }
+    struct NoCommands : BoardDriver {
+        bool start_up(Station&) override { return false; }
+        bool send_start(Station&) override { return false; }
+        std::string stop_command() const override { return {}; }
+        void gather(Station&) override {}
+        int32_t decode(std::string_view, uint8_t) const override { return 0; }
+    };
+
+    Station& station_;
+    std::unique_ptr<BoardDriver> configured_;
+    int16_t configured_type_ = -1;
+};
+
+class Station::Services : public ServicePort {
+public:
+    explicit Services(Station& station) : s_(station) {}
+
+    const config::Settings& settings() const override { return s_.settings_; }
+    const RunState& run() const override { return s_.run_; }
+    bool in_run() const override { return s_.in_run_; }
+    const std::string& folder() const override { return s_.folder_; }
+    const platform::Clock& clock() const override { return s_.platform_.clock; }
+    platform::FileSystem& fs() const override { return s_.platform_.fs; }
+    const platform::Devices& devices() const override { return s_.devices_; }
+    double acquisition_second() const override { return s_.acquisition_second(); }
+    std::string lock_text() const override { return s_.lock_text(); }
+    std::string time_reference() const override { return s_.time_reference(); }
+    int utc_offset() const override { return s_.board_clock_.state().utc_offset; }
+    std::string event_log_path() const override { return s_.event_log_.path(); }
+    void log(std::string_view line) override { s_.AppendEventLog(line); }
+
+    Registration on_second(std::function<void()> hook) override {
+        const uint64_t number = s_.next_hook_++;
+        s_.tick_hooks_.emplace(number, std::move(hook));
+        return Registration([this, number] { s_.tick_hooks_.erase(number); });
+    }
+    Registration on_event_file(std::function<void(int, const std::string&)> hook) override {
+        const uint64_t number = s_.next_hook_++;
+        s_.event_file_hooks_.emplace(number, std::move(hook));
+        return Registration([this, number] { s_.event_file_hooks_.erase(number); });
+    }
+    Registration observe(StationObserver& observer) override {
+        s_.observer_ = &observer;
+        return Registration([this, o = &observer] {
+            if (s_.observer_ == o) s_.observer_ = &s_.default_observer_;
+        });
+    }
+    Registration take_seconds(datalog::SecondSink& sink) override {
+        s_.datalog_.set_sink(&sink);
+        return Registration([this, k = &sink] {
+            if (s_.datalog_.sink() == k) s_.datalog_.set_sink(nullptr);
+        });
+    }
+
+private:
+    Station& s_;
+};
+
+ServicePort& Station::services() { return *services_; }
+
 Station::Station(StationPlatform platform, std::string folder)
     : platform_(platform),
       folder_(std::move(folder)),
+      board_commands_(std::make_unique<PortCommands>(*this)),
+      services_(std::make_unique<Services>(*this)),
       event_log_(platform.fs, platform.clock, platform::join_path(folder_, "evtfile.dat"),
                  "Event list exceeded 64k cleared."),
       time_log_(platform.fs, platform.clock, platform::join_path(folder_, "timefile.txt"),
@@ -75,7 +171,7 @@ events::EventFiles::Environment Station::event_environment() {
         }
     };
     environment.file_finished = [this](int ch, const std::string& path) {
-        for (auto& hook : event_file_hooks_) hook(ch, path);
+        for (auto& [number, hook] : event_file_hooks_) hook(ch, path);
     };
     environment.event_closed = [this](int ch, const events::EventSummary& summary) {
         // The figures of the event log's line, so both say the same of the event.
@@ -260,6 +356,8 @@ void Station::send(std::string_view bytes) {
     if (!platform_.port.is_open()) throw StepFailure(8012, "The device is not open");
     if (!platform_.port.write(bytes)) throw StepFailure(57, "Device I/O error");
 }
+
+BoardCommands& Station::board_commands() { return *board_commands_; }
 
 bool Station::open_port() {
     auto result = platform_.port.open();
@@ -807,7 +905,7 @@ void Station::tick() {
     if (in_tick_) return;  // a housekeeping pause does not tick again inside itself
     FlagScope ticking(in_tick_);
     timer_.OnTimerTick();
-    for (auto& hook : tick_hooks_) hook();
+    for (auto& [number, hook] : tick_hooks_) hook();
 }
 
 void Station::exit() {

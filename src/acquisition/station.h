@@ -1,18 +1,22 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <vector>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "acquisition/board_commands.h"
 #include "acquisition/board_driver.h"
 #include "acquisition/conditioner.h"
 #include "acquisition/run_state.h"
 #include "acquisition/station_observer.h"
 #include "acquisition/sample_consumers.h"
+#include "acquisition/service_port.h"
 #include "acquisition/station_view.h"
+#include "acquisition/version.h"
 #include "config/settings.h"
 #include "diagnostics/bounded_log.h"
 #include "diagnostics/diagnostic_file.h"
@@ -35,8 +39,6 @@
 
 namespace velkantor::acquisition {
 
-inline constexpr std::string_view kProgramVersion = "VELKANTOR 2.28";
-
 // The outside world of a station.
 struct StationPlatform {
     platform::FileSystem& fs;
@@ -44,14 +46,6 @@ struct StationPlatform {
     platform::SerialPort& port;
     platform::Operator& op;
     platform::Host& host;
-};
-
-// A statement of the run failed on the platform (the port, a file). The run's error
-// handler reports it and goes on with the next step.
-struct StepFailure : std::runtime_error {
-    StepFailure(int error_number, const std::string& text)
-        : std::runtime_error(text), number(error_number) {}
-    int number;
 };
 
 // STOP was pressed while the start-up (the handshake, a start script) was waiting: the
@@ -163,17 +157,8 @@ public:
         second_listener_ = listener ? listener : &default_second_listener_;
     }
 
-    // Work of the services that publish the station (streaming, page, alerts), run on the
-    // engine's thread after each second's housekeeping. They must not wait for anything.
-    void add_tick_hook(std::function<void()> hook) { tick_hooks_.push_back(std::move(hook)); }
-    // Called with each event file as it is finished (channel, path), on the engine's thread.
-    void add_event_file_hook(std::function<void(int, const std::string&)> hook) {
-        event_file_hooks_.push_back(std::move(hook));
-    }
-    // Who hears of events, alarms, a lost board and the disk check (the alerts); null: nobody.
-    void set_observer(StationObserver* observer) {
-        observer_ = observer ? observer : &default_observer_;
-    }
+    // What the services that publish the station see of it and hook into.
+    ServicePort& services();
     StationObserver& observer() { return *observer_; }
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
@@ -203,6 +188,9 @@ public:
     void count_bad_frame();
     // Writes to the port; a failure is a StepFailure.
     void send(std::string_view bytes);
+    // The board's clock and memory commands, in the attached board's form (before START, in
+    // the form of the board the settings name).
+    BoardCommands& board_commands();
     // Opens the port as configured; an invalid device shows "Comm Port not valid".
     bool open_port();
     // A refusal: autostart cleared (when `clear_autostart`), port closed.
@@ -235,8 +223,13 @@ private:
     void report_write_failure(const std::string& what);
     events::EventFiles::Environment event_environment();
 
+    class PortCommands;
+    class Services;
+
     StationPlatform platform_;
     std::string folder_;
+    std::unique_ptr<PortCommands> board_commands_;
+    std::unique_ptr<Services> services_;
     config::Settings settings_;
     RunState run_;
     Conditioner conditioner_;
@@ -268,8 +261,10 @@ private:
     timekeeping::HousekeepingView* housekeeping_view_ = &default_housekeeping_view_;
     timekeeping::SecondListener default_second_listener_;
     timekeeping::SecondListener* second_listener_ = &default_second_listener_;
-    std::vector<std::function<void()>> tick_hooks_;
-    std::vector<std::function<void(int, const std::string&)>> event_file_hooks_;
+    // The services' hooks by registration number (released by their registrations).
+    std::map<uint64_t, std::function<void()>> tick_hooks_;
+    std::map<uint64_t, std::function<void(int, const std::string&)>> event_file_hooks_;
+    uint64_t next_hook_ = 0;
     StationObserver default_observer_;
     StationObserver* observer_ = &default_observer_;
     // The observer has heard of this event's alarm already.

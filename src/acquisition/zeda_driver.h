@@ -63,6 +63,21 @@ public:
     std::string stop_command() const override { return zeda::kStop; }
     void gather(Station& station) override;
     int32_t decode(std::string_view frame, uint8_t terminator) const override;
+    std::string set_time_command(int hours, int minutes, int seconds) const override {
+        return zeda::set_time(hours, minutes, seconds);
+    }
+    std::string set_date_command(int year, int month, int day) const override {
+        return zeda::set_date(year, month, day);
+    }
+    std::string set_time_zone_command(int gmt_offset) const override {
+        return zeda::set_time_zone(gmt_offset);
+    }
+    std::string trim_write_command(const std::array<uint8_t, 4>& record) const override {
+        return zeda::trim_write(record);
+    }
+    std::string memory_read_command(int address) const override {
+        return zeda::memory_read(address);
+    }
 
     // Opens the port; mode 0 asks the board its version (the raw reply, empty when none came),
     // mode 1 asks nothing and returns "V0000". nullopt: the port could not be opened.

@@ -126,7 +126,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
     // start once the station has loaded: its folder and event log exist by then (their
     // problems and addresses go there, and to the console), and the records are made from
     // the settings the station runs with.
-    app::NetworkServices services(station, options);
+    app::NetworkServices services(station.services(), options);
     auto start_services = [&services] {
         services.configure();
         services.start();

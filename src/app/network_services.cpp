@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "acquisition/version.h"
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
@@ -48,7 +49,7 @@ struct NetworkServices::Alerts {
     bool unreachable_told = false;
 };
 
-NetworkServices::NetworkServices(acquisition::Station& station, const Options& options)
+NetworkServices::NetworkServices(acquisition::ServicePort& station, const Options& options)
     : station_(station), options_(options) {}
 
 NetworkServices::~NetworkServices() { stop(); }
@@ -106,7 +107,7 @@ void NetworkServices::start_streaming() {
     }
     s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
                                                   station_.settings());
-    s.feed->on_problem = [this](const std::string& line) { station_.AppendEventLog(line); };
+    s.feed->on_problem = [this](const std::string& line) { station_.log(line); };
     if (s.settings.archive.enabled) {
         std::string folder = s.settings.archive.folder;
         if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);
@@ -138,7 +139,7 @@ void NetworkServices::start_streaming() {
                                   ":";
         if (std::string failed = server->start(); !failed.empty()) {
             // "SeedLink server: cannot listen on ADDRESS:PORT: Address already in use"
-            station_.AppendEventLog("SeedLink server: " + failed + "; the server stays off");
+            station_.log("SeedLink server: " + failed + "; the server stays off");
             s.settings.seedlink.enabled = false;
         } else {
             s.server = std::move(server);
@@ -148,12 +149,12 @@ void NetworkServices::start_streaming() {
     }
     // The samples are taken only where records go (the event copies need the names alone).
     if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
-        station_.datalog().set_sink(s.feed.get());
+        sink_ = station_.take_seconds(*s.feed);
     }
 }
 
 void NetworkServices::start_event_miniseed() {
-    station_.add_event_file_hook([this](int ch, const std::string& path) {
+    event_files_ = station_.on_event_file([this](int ch, const std::string& path) {
         auto& fs = station_.fs();
         auto text = fs.read_file(path, 256u << 20);
         if (!text) return;
@@ -162,20 +163,20 @@ void NetworkServices::start_event_miniseed() {
                                                : stream::StreamId{};
         // The event just ended: the board's zone now is the one its header's time is in.
         auto converted = stream::EventFileToMiniSeed(
-            *text, id, station_.board_clock().state().utc_offset);
+            *text, id, station_.utc_offset());
         std::string name = path + ".mseed";
         if (!converted.error.empty()) {
-            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+            station_.log("Event " + path.substr(path.rfind('/') + 1) +
                                     ": no miniSEED copy: " + converted.error);
         } else if (auto written = fs.replace_file(name, converted.records); !written) {
-            station_.AppendEventLog("Event " + path.substr(path.rfind('/') + 1) +
+            station_.log("Event " + path.substr(path.rfind('/') + 1) +
                                     ": miniSEED copy not written: " + written.error);
         }
     });
 }
 
 void NetworkServices::start() {
-    for (const auto& problem : problems_) station_.AppendEventLog(problem);
+    for (const auto& problem : problems_) station_.log(problem);
     if (streaming_) {
         start_streaming();
         if (streaming_->settings.archive.event_mseed) start_event_miniseed();
@@ -186,7 +187,7 @@ void NetworkServices::start() {
         if (std::string failed = page_->start(); !failed.empty()) {
             std::string line = "Web page off: " + failed;
             problems_.push_back(line);
-            station_.AppendEventLog(line);
+            station_.log(line);
             page_.reset();
         } else {
             const std::string& host = web_settings_.listen.address;
@@ -196,35 +197,37 @@ void NetworkServices::start() {
         }
     }
     // The page's live trace takes the samples as the records do, where records are made.
-    if (page_ && streaming_ && streaming_->feed && station_.datalog().has_sink()) {
+    if (page_ && streaming_ && streaming_->feed && sink_.active()) {
         streaming_->feed->on_samples = [this](int ch, stream::MicroTime first, double rate,
                                               const std::vector<int32_t>& values) {
             page_->trace_second(ch, first, rate, values);
         };
     }
     if (alerts_) start_alerts();
-    for (const auto& line : started_) station_.AppendEventLog(line);
-    station_.add_tick_hook([this] { second(); });
+    for (const auto& line : started_) station_.log(line);
+    second_ = station_.on_second([this] { second(); });
 }
 
 void NetworkServices::stop() {
     // The records first: what the feed holds goes out to the archive and the SeedLink
     // clients, whatever the alerts' senders are doing.
+    second_.reset();
+    event_files_.reset();
     if (streaming_) {
         if (streaming_->feed) {
-            station_.datalog().set_sink(nullptr);
+            sink_.reset();
             streaming_->feed.reset();  // what is pending goes out as records first
         }
         if (streaming_->archive_worker) {
             streaming_->archive_worker->stop();  // the archive writes every record handed over
             for (const auto& line : streaming_->archive_worker->take_lines()) {
-                station_.AppendEventLog(line);
+                station_.log(line);
             }
         }
         if (streaming_->server) {
             streaming_->server->stop();
             for (const auto& line : streaming_->server->take_log_lines()) {
-                station_.AppendEventLog(line);
+                station_.log(line);
             }
             streaming_->server.reset();
         }
@@ -232,7 +235,7 @@ void NetworkServices::stop() {
     // Then the alerts: the last ones (the run's end) are handed over, and each sender has a
     // bounded grace to get them out; none waits on a broker or a web server beyond it.
     if (alerts_) {
-        station_.set_observer(nullptr);
+        observer_.reset();
         if (alerts_->center) alerts_->center->second(station_.clock().monotonic());
         if (alerts_->webhooks) alerts_->webhooks->stop();
         if (alerts_->mqtt) alerts_->mqtt->stop();
@@ -269,7 +272,7 @@ void NetworkServices::start_alerts() {
     alerts::AlertCenter::Source source;
     source.moment = [this, station_code] {
         return alerts::Moment{station_code, station_.acquisition_second(), station_.lock_text(),
-                             station_.board_clock().state().utc_offset};
+                             station_.utc_offset()};
     };
     source.seed = [this](int ch) -> std::string {
         if (!streaming_ || !streaming_->settings.codes_valid) return "";
@@ -305,7 +308,7 @@ void NetworkServices::start_alerts() {
                 }
                 o.password = password;
             } else {
-                station_.AppendEventLog("Alerts: the MQTT password file " + path +
+                station_.log("Alerts: the MQTT password file " + path +
                                         " cannot be read; no MQTT alerts");
                 usable = false;
             }
@@ -318,7 +321,7 @@ void NetworkServices::start_alerts() {
                 started_.push_back("MQTT alerts to " + o.host + ":" + std::to_string(o.port) +
                                    " under " + o.prefix);
             } else {
-                station_.AppendEventLog("Alerts: " + a.mqtt->error() + "; no MQTT alerts");
+                station_.log("Alerts: " + a.mqtt->error() + "; no MQTT alerts");
                 a.mqtt.reset();
             }
         }
@@ -336,7 +339,7 @@ void NetworkServices::start_alerts() {
             started_.push_back("Webhook alerts to " + alerts::webhook_for_log(url));
         }
     }
-    station_.set_observer(a.center.get());
+    observer_ = station_.observe(*a.center);
 }
 
 void NetworkServices::second() {
@@ -345,13 +348,13 @@ void NetworkServices::second() {
         if (streaming_->feed) streaming_->feed->idle_second();
         if (streaming_->archive_worker) {
             for (const auto& line : streaming_->archive_worker->take_lines()) {
-                station_.AppendEventLog(line);
+                station_.log(line);
             }
         }
         // Client connects and disconnects, told by the server's thread, go to the event log here.
         if (streaming_->server) {
             for (const auto& line : streaming_->server->take_log_lines()) {
-                station_.AppendEventLog(line);
+                station_.log(line);
             }
         }
     }
@@ -362,17 +365,17 @@ void NetworkServices::second_alerts() {
     auto& a = *alerts_;
     // What the senders' threads have to say goes to the event log from here, the engine.
     if (a.mqtt) {
-        for (const auto& line : a.mqtt->take_log_lines()) station_.AppendEventLog(line);
+        for (const auto& line : a.mqtt->take_log_lines()) station_.log(line);
         a.mqtt->pump();
     }
     if (a.webhooks) {
-        for (const auto& line : a.webhooks->take_log_lines()) station_.AppendEventLog(line);
+        for (const auto& line : a.webhooks->take_log_lines()) station_.log(line);
     }
     const double now = station_.clock().monotonic();
     // A broker never reached (a wrong address, a firewall) is said once; the tries go on.
     if (a.mqtt && !a.unreachable_told && now - a.started_at >= 30 && !a.mqtt->ever_connected()) {
         a.unreachable_told = true;
-        station_.AppendEventLog("Alerts: the MQTT broker " + a.settings.mqtt_host + ":" +
+        station_.log("Alerts: the MQTT broker " + a.settings.mqtt_host + ":" +
                                 std::to_string(a.settings.mqtt_port) +
                                 " cannot be reached; trying again");
     }
@@ -381,7 +384,7 @@ void NetworkServices::second_alerts() {
     // A sender that stays behind drops alerts steadily: one line a minute says how many.
     if (drops > a.queue_drops_told &&
         (a.queue_drops_told_at < 0 || now - a.queue_drops_told_at >= 60)) {
-        station_.AppendEventLog("Alerts: " + std::to_string(drops - a.queue_drops_told) +
+        station_.log("Alerts: " + std::to_string(drops - a.queue_drops_told) +
                                 " alerts dropped, the senders being behind (queue full)");
         a.queue_drops_told = drops;
         a.queue_drops_told_at = now;

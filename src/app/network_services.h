@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/station.h"
+#include "acquisition/service_port.h"
 #include "alerts/alert_settings.h"
 #include "app/command_line.h"
 #include "app/web_page.h"
@@ -20,7 +20,7 @@ namespace velkantor::app {
 // services' own threads without waiting.
 class NetworkServices {
 public:
-    NetworkServices(acquisition::Station& station, const Options& options);
+    NetworkServices(acquisition::ServicePort& station, const Options& options);
     ~NetworkServices();
     NetworkServices(const NetworkServices&) = delete;
     NetworkServices& operator=(const NetworkServices&) = delete;
@@ -51,7 +51,12 @@ private:
     void start_alerts();
     void second_alerts();
 
-    acquisition::Station& station_;
+    acquisition::ServicePort& station_;
+    // The station's moments the services hook into, released at stop.
+    acquisition::Registration second_;
+    acquisition::Registration event_files_;
+    acquisition::Registration observer_;
+    acquisition::Registration sink_;
     Options options_;
     config::IniFile ini_;
     std::vector<std::string> problems_;

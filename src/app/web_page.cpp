@@ -15,7 +15,7 @@ namespace velkantor::app {
 
 namespace {
 
-std::string picture_name(acquisition::Station& station, const std::string& drums,
+std::string picture_name(acquisition::ServicePort& station, const std::string& drums,
                          const std::string& base, int16_t format) {
     std::string path =
         display::FindDrumImage(station.fs(), platform::join_path(drums, base), format);
@@ -25,7 +25,7 @@ std::string picture_name(acquisition::Station& station, const std::string& drums
 
 }  // namespace
 
-web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSettings& settings) {
+web::StateSnapshot take_snapshot(acquisition::ServicePort& station, const web::WebSettings& settings) {
     const auto& general = station.settings().general;
     const auto& run = station.run();
     web::StateSnapshot s;
@@ -45,7 +45,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.lock = station.lock_text();
     s.time_source = station.time_reference();
     s.board_time = station.in_run() ? run.board_epoch_second : 0;
-    s.utc_offset = station.board_clock().state().utc_offset;
+    s.utc_offset = station.utc_offset();
     s.bad_frames = run.rejected_frames;
     int update = general.drum_update;
     s.drum_update_minutes =
@@ -55,7 +55,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     s.station_folder = station.folder();
     s.drums_folder = platform::join_path(station.folder(), "drums");
     s.events_folder = general.events_folder;
-    s.event_log = station.event_log().path();
+    s.event_log = station.event_log_path();
     s.events = settings.events;
     for (int ch = 0; ch < config::kChannels; ++ch) {
         const auto& cs = station.settings().channels[static_cast<size_t>(ch)];
@@ -89,7 +89,7 @@ web::StateSnapshot take_snapshot(acquisition::Station& station, const web::WebSe
     return s;
 }
 
-WebPage::WebPage(acquisition::Station& station, web::WebSettings settings)
+WebPage::WebPage(acquisition::ServicePort& station, web::WebSettings settings)
     : station_(station), settings_(std::move(settings)) {
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
 }
@@ -109,7 +109,7 @@ void WebPage::second() {
     snapshot->free_disk_bytes = free_bytes_;
     const bool exposed = web::events_folder_holds_station(*snapshot);
     if (exposed && !told_exposed_folder_) {
-        station_.AppendEventLog("Web page: the events folder " + snapshot->events_folder +
+        station_.log("Web page: the events folder " + snapshot->events_folder +
                                 " is the station folder or holds it; no event file is served "
                                 "while it is");
     }

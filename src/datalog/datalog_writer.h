@@ -47,6 +47,7 @@ public:
     // channels whose datalog is off too); only logged channels are written to files.
     void set_sink(SecondSink* sink) { sink_ = sink; }
     bool has_sink() const { return sink_ != nullptr; }
+    const SecondSink* sink() const { return sink_; }
 
     struct Second {
         text::DateTime board_time;  // the board time stamp of this second

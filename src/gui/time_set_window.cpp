@@ -443,10 +443,10 @@ void TimeSetWindow::set_board_clock(const text::DateTime& when, int gmt_field) {
         general.pc_sync = pc_sync_->isChecked() ? 1 : 0;
         store_source(gmt_field);
 
-        station_.send(acquisition::zeda::set_time(when.hour, when.minute, when.second));
+        station_.board_commands().set_time(when.hour, when.minute, when.second);
         station_.AppendEventLog("Time manually set at " + text::format_time(when));
-        station_.send(acquisition::zeda::set_date(when.year, when.month, when.day));
-        station_.send(acquisition::zeda::set_time_zone(general.gmt_offset));
+        station_.board_commands().set_date(when.year, when.month, when.day);
+        station_.board_commands().set_time_zone(general.gmt_offset);
 
         // A clock set by hand starts a new drift measurement.
         auto& trim = station_.clock_trim();

@@ -5,7 +5,6 @@
 
 #include "acquisition/firmware.h"
 #include "acquisition/station.h"
-#include "acquisition/zeda_driver.h"
 #include "text/number_text.h"
 #include "timekeeping/date_format_check.h"
 
@@ -328,7 +327,7 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     if (pc_second == last_pc_sync_second_) return;
     last_pc_sync_second_ = pc_second;
     if (!guarded([&] {
-            station_.send(acquisition::zeda::set_time(pc_now.hour, pc_now.minute, pc_now.second));
+            station_.board_commands().set_time(pc_now.hour, pc_now.minute, pc_now.second);
         })) {
         return;
     }
@@ -436,13 +435,13 @@ void BoardClock::SetBoardClockFromPc() { send_clock(station_.clock().now()); }
 
 void BoardClock::send_clock(const text::DateTime& time) {
     state_.time_source = BoardTimeSource::pc;
-    station_.send(acquisition::zeda::set_time(time.hour, time.minute, time.second));
+    station_.board_commands().set_time(time.hour, time.minute, time.second);
     station_.WaitSeconds(1);
-    station_.send(acquisition::zeda::set_time_zone(station_.settings().general.gmt_offset));
+    station_.board_commands().set_time_zone(station_.settings().general.gmt_offset);
     station_.WaitSeconds(1);
     // The date of the moment it is sent: a day that began during the pauses is the board's.
     auto date = station_.clock().now();
-    station_.send(acquisition::zeda::set_date(date.year, date.month, date.day));
+    station_.board_commands().set_date(date.year, date.month, date.day);
 }
 
 }  // namespace velkantor::timekeeping

@@ -5,7 +5,6 @@
 
 #include "acquisition/firmware.h"
 #include "acquisition/station.h"
-#include "acquisition/zeda_driver.h"
 #include "text/number_text.h"
 
 namespace velkantor::timekeeping {
@@ -119,10 +118,10 @@ bool ClockTrim::may_trim(bool needs_run) {
     return true;
 }
 
-void ClockTrim::send(const std::string& command) {
+void ClockTrim::send(const std::function<void(acquisition::BoardCommands&)>& command) {
     // The window's buttons run with errors skipped: a port that is closed writes nothing.
     try {
-        station_.send(command);
+        command(station_.board_commands());
     } catch (const acquisition::StepFailure& failure) {
         if (station_.settings().general.service_mode != 0) {
             throw acquisition::FatalError(failure.what());
@@ -131,7 +130,7 @@ void ClockTrim::send(const std::string& command) {
 }
 
 void ClockTrim::write_record(const TrimRecord& record) {
-    send(acquisition::zeda::trim_write(record));
+    send([&](acquisition::BoardCommands& board) { board.write_trim(record); });
 }
 
 bool ClockTrim::eeread() {
@@ -139,7 +138,7 @@ bool ClockTrim::eeread() {
     display_.memory.clear();
     read_address_ = 0;
     reading_ = true;
-    send(acquisition::zeda::memory_read(read_address_));
+    send([&](acquisition::BoardCommands& board) { board.read_memory(read_address_); });
     return true;
 }
 
@@ -149,7 +148,7 @@ void ClockTrim::memory_read_reply(std::string_view frame) {
     display_.memory += text::hex2(static_cast<uint8_t>(frame[1]));
     if (read_address_ < 8) {
         read_address_ += 1;
-        send(acquisition::zeda::memory_read(read_address_));
+        send([&](acquisition::BoardCommands& board) { board.read_memory(read_address_); });
     } else {
         reading_ = false;
     }

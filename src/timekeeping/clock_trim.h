@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace velkantor::acquisition {
 class Station;
+class BoardCommands;
 }
 
 namespace velkantor::timekeeping {
@@ -82,7 +84,7 @@ public:
 
 private:
     bool may_trim(bool needs_run);
-    void send(const std::string& command);
+    void send(const std::function<void(acquisition::BoardCommands&)>& command);
     void write_record(const TrimRecord& record);
 
     acquisition::Station& station_;

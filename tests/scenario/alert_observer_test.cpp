@@ -58,12 +58,13 @@ class AlertObserver : public ::testing::Test {
   protected:
     StationRig rig;
     HeardMoments heard{rig.station};
+    acquisition::Registration observing;
     platform::FakeDiskSpace disk;
     double t0 = 0;
 
     void SetUp() override {
         rig.load();
-        rig.station.set_observer(&heard);
+        observing = rig.station.services().observe(heard);
         rig.station.set_devices({.disk_space = &disk, .pc_clock = &rig.pc_clock});
         auto& settings = rig.station.settings();
         settings.general.ad_type = config::kZeda18;

@@ -261,7 +261,7 @@ TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
     for (auto& c : settings.channels) record_events(c);
     settings.channels[3].sps_index = 0;
     app::Options options;
-    app::NetworkServices services(rig.station, options);
+    app::NetworkServices services(rig.station.services(), options);
     services.configure();
     ASSERT_TRUE(services.problems().empty()) << services.problems().front();
     services.start();
@@ -269,10 +269,18 @@ TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
     sim::BoardOptions board;
     board.noise_amplitude = 200;
     board.quakes.push_back({text::from_epoch_seconds(t0 + 200), 30, 30000});
+    board.quakes.push_back({text::from_epoch_seconds(t0 + 560), 30, 30000});
     rig.attach_board(board);
     rig.op.answers.clear();
     ASSERT_TRUE(rig.host.run_for(320));
 
+    auto copies_now = [&] {
+        int n = 0;
+        for (const auto& name : rig.fs.list_directory("/station/events")) {
+            n += name.size() > 6 && name.substr(name.size() - 6) == ".mseed";
+        }
+        return n;
+    };
     int copies = 0;
     for (const auto& name : rig.fs.list_directory("/station/events")) {
         if (name.size() < 6 || name.substr(name.size() - 6) != ".mseed") continue;
@@ -304,6 +312,12 @@ TEST(StreamRun, EventFilesGetMiniSeedCopiesBesideThem) {
     EXPECT_NE(std::find(log.begin(), log.end(), "miniSEED archive in /station/sds"), log.end());
     services.stop();  // the archive's thread has written everything handed over
     EXPECT_FALSE(rig.fs.list_directory("/station/sds/2026/AB/HOME").empty());
+
+    // Stopped services have let go of the station: its next run's events get no copy and
+    // its seconds go nowhere (nothing calls into what was stopped).
+    EXPECT_FALSE(rig.station.datalog().has_sink());
+    ASSERT_TRUE(rig.host.run_for(400));
+    EXPECT_EQ(copies_now(), 3);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ struct WebPageRig {
         rig.attach_board(options);
         web::WebSettings web;
         web.title = "Backyard";
-        page = std::make_unique<app::WebPage>(rig.station, web);
-        rig.station.add_tick_hook([this] { page->second(); });
+        page = std::make_unique<app::WebPage>(rig.station.services(), web);
+        every_second = rig.station.services().on_second([this] { page->second(); });
         rig.op.answers.clear();
     }
     web::Response get(std::string_view target) const {
@@ -56,6 +56,7 @@ struct WebPageRig {
     display::Displays displays;
     platform::FakeDiskSpace disk;
     std::unique_ptr<app::WebPage> page;
+    acquisition::Registration every_second;
 };
 
 bool has(const std::string& json, const std::string& piece) {

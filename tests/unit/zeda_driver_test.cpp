@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "acquisition/zeda_driver.h"
+#include "platform/fake/memory_station.h"
 #include "config/settings.h"
 
 namespace velkantor::acquisition {
@@ -141,6 +142,39 @@ TEST(ZedaVersion, Formatting) {
     EXPECT_EQ(zeda::format_version("V181"), "V.1.81");
     EXPECT_EQ(zeda::format_version("V0000"), "V.0.00");
     EXPECT_EQ(zeda::format_version("V"), "V");
+}
+
+// The clock and memory commands reach the board in its own form, before START too (the time
+// window sets a stopped board); an instrument without a clock is sent nothing.
+TEST(BoardCommands, EachBoardGetsItsOwnFormOrNothing) {
+    struct Case {
+        int16_t ad_type;
+        bool has_commands;
+    };
+    const Case cases[] = {{config::kZeda10, true},    {config::kZeda18, true},
+                          {config::kZeda20, true},    {config::kZeda30, true},
+                          {config::kInfiltec, false}, {config::kLx1500, false},
+                          {config::kDataqDi194rs, false}};
+    for (const auto& c : cases) {
+        platform::MemoryStation rig;
+        rig.station.settings().general.ad_type = c.ad_type;
+        ASSERT_TRUE(rig.port.open());
+        auto& board = rig.station.board_commands();
+        board.set_time(12, 34, 56);
+        board.set_date(2026, 12, 11);
+        board.set_time_zone(-2);
+        board.write_trim({1, 2, 3, 4});
+        board.read_memory(5);
+        const std::string expected =
+            c.has_commands ? zeda::set_time(12, 34, 56) + zeda::set_date(2026, 12, 11) +
+                                 zeda::set_time_zone(-2) + zeda::trim_write({1, 2, 3, 4}) +
+                                 zeda::memory_read(5)
+                           : std::string();
+        EXPECT_EQ(rig.port.written(), expected) << "type " << c.ad_type;
+    }
+    // A closed port is a failing statement, which the callers report.
+    platform::MemoryStation closed;
+    EXPECT_THROW(closed.station.board_commands().set_time(1, 2, 3), StepFailure);
 }
 
 }  // namespace
