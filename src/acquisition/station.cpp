@@ -496,22 +496,15 @@ bool Station::start() {
     run_.data_frames = 0;
     run_.time_frames = 0;
     run_.rejected_frames = 0;
-    // A frame cut by the last STOP must not prefix the new run's first frame.
-    run_.frame_buffer.clear();
-    run_.last_byte = 0;
-    run_.second_started = false;
-    // Nothing the last run derived from its board is this run's: no board second, date or
-    // lock until this run's first time frame, no measured rate.
-    run_.board_epoch_second = 0;
-    run_.measured_rate = 0;
-    run_.channel0_sample_total = 0;
-    run_.lock_state = "N";
     // The handshake tells this run's firmware; an instrument has none.
     run_.firmware_version.clear();
     run_.outage_since = -1;
     run_.outage_logged_at = -1;
+    // Nothing the last run derived from its board is this run's (a frame cut by the last
+    // STOP, its board second, date and lock, a measured rate), and who set the board clock
+    // is this run's to learn.
     board_clock_.run_started();
-    detector_.trigger_armed = false;
+    begin_board_stream(StreamBegin::start);
     event_files_.run_started();
     run_.last_restart_time = -1;
     AppendTimeLog("START - Sync mode:" + board_clock_.state().sync_source_label +
@@ -586,19 +579,20 @@ void Station::stopped_during_startup() {
     common_exit();
 }
 
-void Station::clear_run_buffers() {
-    std::fill(run_.pre_event_ring.begin(), run_.pre_event_ring.end(), 0);
-    run_.ring_position.fill(1);
-    run_.ring_count.fill(0);
+void Station::begin_board_stream(StreamBegin how) {
+    // What the run derives from its board's stream is built anew here, the same way at START
+    // and at a restart after an outage: the stream's own state (frames, board second, lock,
+    // measured rates, pre-event samples), the board time and day turn, triggering that waits
+    // for the first whole second, both warm-ups and the auto offset's level; after a
+    // restart, the drums' pens and the spectrum's block too (at START their run begins).
+    run_.begin_stream();
+    board_clock_.board_restarted();
+    detector_.trigger_armed = false;
     for (int ch = 0; ch < config::kChannels; ++ch) {
         detector_.ResetDetector(ch, settings_.channels[static_cast<size_t>(ch)]);
     }
-    run_.new_sample_flag.fill(0);
-    run_.second_sample_count.fill(0);
-    run_.last_second_count.fill(0);
-    run_.second_check_count.fill(0);
-    run_.sample_fraction.fill(0);
     conditioner_.reset_averages();
+    if (how == StreamBegin::restart) consumers_->board_restarted();
 }
 
 void Station::log_restart() {
@@ -630,14 +624,17 @@ void Station::data_after_outage() {
 
 void Station::start_restart_block() {
     view_->set_lock_indicator("N");
-    clear_run_buffers();
+    const bool restart = run_.restart_request > 1;
+    if (restart) {
+        run_step([&] { close_board_stream(StreamClose::restart); });
+        begin_board_stream(StreamBegin::restart);
+    }
     bool refused = false;
     {
         FlagScope in_block(in_start_block_);
         try {
             run_step([&] {
-                if (run_.restart_request > 1) {
-                    close_board_stream(StreamClose::restart);
+                if (restart) {
                     if (platform_.port.is_open()) platform_.port.close();
                     WaitSeconds(1);
                     run_.last_restart_time = platform_.clock.monotonic();
@@ -658,7 +655,6 @@ void Station::start_restart_block() {
         }
     }
     run_.restart_request = 0;
-    run_.bad_frames = 0;
     view_->set_bad_frames(0);
     if (refused && run_.acquisition_running == 1) {
         // A driver says when its board is missing; otherwise the start commands' rate rules
@@ -839,9 +835,8 @@ void Station::stop() {
 void Station::close_board_stream(StreamClose how) {
     // What the run derived from the board's stream ends here, the same way at STOP and at a
     // restart after an outage: the datalog writes what it holds (and a restarted stream
-    // begins new files), open events end as at STOP (their file must not close the gap up),
-    // triggering waits for the new stream's first whole second, and nothing of the old
-    // stream's time (board second, date, day turn) is taken for the new one's.
+    // begins new files), open events end as at STOP (their file must not close the gap up).
+    // The next stream begins anew in begin_board_stream.
     auto report = [this](int, const std::string& what) { report_write_failure(what); };
     if (how == StreamClose::stop) {
         datalog_.stop(settings_, report);
@@ -851,13 +846,6 @@ void Station::close_board_stream(StreamClose how) {
     for (int ch = 0; ch < config::kChannels; ++ch) {
         event_files_.close_at_stop(ch);
         detector_.run_ended(ch);
-    }
-    detector_.trigger_armed = false;
-    run_.second_started = false;
-    if (how == StreamClose::restart) {
-        run_.board_epoch_second = 0;
-        board_clock_.board_restarted();
-        consumers_->board_restarted();
     }
 }
 

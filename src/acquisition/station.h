@@ -216,7 +216,9 @@ private:
     void log_filled_samples(bool run_end);
     void data_after_outage();
     void set_clipping_limits();
-    void clear_run_buffers();
+    enum class StreamBegin { start, restart };
+    // The one path by which what a run derives from its board's stream begins anew.
+    void begin_board_stream(StreamBegin how);
     // The once-per-board-second work that follows the board time handling: trigger arming
     // and windows, event lines and the datalog written out.
     void board_second_done();

@@ -246,6 +246,27 @@ TEST(StationOutage, DataBackIsToldOnceWithTheTrueLength) {
     }
 }
 
+// A board that falls silent in the middle of a frame: the restart begins the stream anew, so
+// the cut frame's bytes do not run into the restarted board's first frame.
+TEST(StationOutage, ARestartedBoardsStreamBeginsAnew) {
+    StationRig rig;
+    rig.load();
+    rig.attach_board();
+    ASSERT_TRUE(rig.station.start());
+    const double t0 = rig.clock.epoch_seconds();
+    rig.host.run_until(t0 + 5);
+    ASSERT_EQ(rig.station.run().rejected_frames, 0);
+    rig.line->set_connected(false);
+    // The last bytes before the silence: a frame cut short, taken in without its end.
+    rig.port.deliver(std::string("\x82\x01\x00\x82\x01\x00", 6));
+    rig.host.run_until(t0 + 60);
+    rig.line->set_connected(true);
+    rig.host.run_until(t0 + 90);
+    EXPECT_EQ(rig.station.run().rejected_frames, 0);
+    EXPECT_GT(rig.station.run().board_epoch_second, 0);
+    EXPECT_EQ(rig.station.run().outage_since, -1) << "the data came back";
+}
+
 TEST_F(StationRun, StartRulesOfTheTwentyFourBitBoard) {
     auto& settings = rig.station.settings();
     settings.general.ad_type = config::kZeda20;
