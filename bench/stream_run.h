@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/settings.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/fake/memory_station.h"
 #include "platform/real/qt_picture_codec.h"
@@ -43,8 +44,12 @@ inline StreamCount swallow_stream(benchmark::State& state, const std::string& st
     platform::QtPictureCodec codec;
     display::DisplayView no_windows;
     std::optional<display::Displays> shown;
-    if (displays) shown.emplace(station, codec, no_windows);
-    station.start();
+    if (displays) shown.emplace(app::display_source(station), codec, no_windows);
+    if (!station.start()) {
+        state.SkipWithError("START was refused");
+        state.ResumeTiming();
+        return {};
+    }
     station.pass();
     rig.port.deliver(stream);
     state.ResumeTiming();

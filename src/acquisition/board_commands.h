@@ -2,18 +2,11 @@
 
 #include <array>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 
-namespace velkantor::acquisition {
+#include "acquisition/run_errors.h"
 
-// A statement of the run failed on the platform (the port, a file). The run's error
-// handler reports it and goes on with the next step.
-struct StepFailure : std::runtime_error {
-    StepFailure(int error_number, const std::string& text)
-        : std::runtime_error(text), number(error_number) {}
-    int number;
-};
+namespace velkantor::acquisition {
 
 // The board's clock and memory, as the time keeping and the time windows ask for them. Each
 // command is written to the board at once in the board's own form; a board without the

@@ -143,6 +143,22 @@ Station::Station(StationPlatform platform, std::string folder)
     };
 }
 
+timekeeping::ClockTrim::Environment Station::trim_environment() {
+    return {run_, settings_, platform_.op, *board_commands_,
+            [this] { return in_run_ && run_.acquisition_running == 1; },
+            [this] { return board_clock_.state().last_sync_text; }};
+}
+
+events::Alarms::Environment Station::alarm_environment() {
+    return {platform_.fs, settings_, devices_, folder_,
+            [this] {
+                // Input line 2 is active low.
+                return (board_clock_.state().board_status & 0x10) == 0 &&
+                       run_.acquisition_running == 1;
+            },
+            [this](std::string_view line) { AppendEventLog(line); }};
+}
+
 events::EventFiles::Environment Station::event_environment() {
     events::EventFiles::Environment environment{
         platform_.fs, settings_, run_, detector_, event_log_, nullptr, nullptr, nullptr,

@@ -52,11 +52,6 @@ struct StationPlatform {
 // start-up ends at that wait and leaves through the common exit.
 struct StartupStopped {};
 
-// With a non-zero service mode nothing is trapped: the failure ends the program.
-struct FatalError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // Why the last run (or START) ended; the headless program's exit status tells it.
 enum class RunEnd {
     none,                 // no run has ended yet
@@ -120,19 +115,10 @@ public:
     StationView& view() { return *view_; }
     diagnostics::ErrorReporter& errors() { return errors_; }
     diagnostics::BoundedLog& event_log() { return event_log_; }
-    diagnostics::BoundedLog& time_log() { return time_log_; }
     const std::string& folder() const { return folder_; }
 
     events::Detector& detector() { return detector_; }
-    events::EventFiles& event_files() { return event_files_; }
     datalog::DatalogWriter& datalog() { return datalog_; }
-    // The acquisition clock's current whole second (epoch seconds of the board time).
-    double acquisition_second() const;
-    // "L" while the time receiver keeps the board clock locked, "N" otherwise.
-    std::string lock_text() const { return run_.lock_state; }
-    std::string time_reference() const {
-        return settings_.general.sync_source != 0 ? "DCF" : "GPS";
-    }
     void set_printer(platform::Printer* printer) { event_files_.environment().printer = printer; }
     // Service-mode trace lines (shown by the clock-trimming window).
     std::function<void(const std::string&)> trace;
@@ -163,7 +149,6 @@ public:
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
-    void WriteDiagnosticLine(std::string_view text);
     int SecondsSinceLastData() const;
     int SecondsSinceLastRestart() const;
     static constexpr int kRestartGraceSeconds = 5;
@@ -193,12 +178,22 @@ public:
     BoardCommands& board_commands();
     // Opens the port as configured; an invalid device shows "Comm Port not valid".
     bool open_port();
-    // A refusal: autostart cleared (when `clear_autostart`), port closed.
-    void refuse(bool clear_autostart = true);
 
     int16_t ProgressMarker = 0;
 
 private:
+    diagnostics::BoundedLog& time_log() { return time_log_; }
+    events::EventFiles& event_files() { return event_files_; }
+    // The acquisition clock's current whole second (epoch seconds of the board time).
+    double acquisition_second() const;
+    // "L" while the time receiver keeps the board clock locked, "N" otherwise.
+    std::string lock_text() const { return run_.lock_state; }
+    std::string time_reference() const {
+        return settings_.general.sync_source != 0 ? "DCF" : "GPS";
+    }
+    void WriteDiagnosticLine(std::string_view text);
+    // A refusal: autostart cleared (when `clear_autostart`), port closed.
+    void refuse(bool clear_autostart = true);
     void run_step(const std::function<void()>& step);
     bool startup_checks();
     void start_restart_block();
@@ -224,6 +219,8 @@ private:
     void board_second_done();
     void report_write_failure(const std::string& what);
     events::EventFiles::Environment event_environment();
+    events::Alarms::Environment alarm_environment();
+    timekeeping::ClockTrim::Environment trim_environment();
 
     class PortCommands;
     class Services;
@@ -273,9 +270,9 @@ private:
     std::array<bool, config::kChannels> alarm_observed_{};
     double event_seconds(int ch, const events::EventSummary& event) const;
     timekeeping::BoardClock board_clock_{*this};
-    timekeeping::ClockTrim clock_trim_{*this};
+    timekeeping::ClockTrim clock_trim_{trim_environment()};
     timekeeping::PeriodicTimer timer_{*this};
-    events::Alarms alarms_{*this};
+    events::Alarms alarms_{alarm_environment()};
 };
 
 }  // namespace velkantor::acquisition

@@ -7,6 +7,7 @@
 
 #include <iostream>
 
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "gui/display_windows.h"
 #include "gui/error_list_window.h"
@@ -110,7 +111,7 @@ void save_screenshots(QWidget& panel, const std::string& path) {
 int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperator& op,
                 platform::PictureCodec& codec, const DesktopOptions& options) {
     gui::DisplayWindows windows;
-    display::Displays displays(station, codec, windows);
+    display::Displays displays(display_source(station), codec, windows);
     windows.attach(&displays, &station.settings());
 
     bool ended = false;

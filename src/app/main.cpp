@@ -16,6 +16,7 @@
 #include "app/sim_process.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
@@ -139,7 +140,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
 
     // The same drums and spectra as the desktop draws, saved without windows.
     display::DisplayView no_windows;
-    display::Displays displays(station, codec, no_windows);
+    display::Displays displays(app::display_source(station), codec, no_windows);
     app::ConsoleErrorList error_list(std::cerr);
     station.errors().set_view(&error_list);
     station.errors().on_fatal = [](const std::string& line) {

@@ -1,19 +1,25 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
+#include "acquisition/run_state.h"
 #include "acquisition/sample_consumers.h"
+#include "acquisition/service_port.h"
+#include "config/settings.h"
 #include "display/board_time.h"
 #include "display/display_view.h"
 #include "display/drum.h"
 #include "display/scope_charts.h"
 #include "display/fft_display.h"
 #include "platform/picture_codec.h"
+#include "events/detector.h"
+#include "platform/file_system.h"
+#include "platform/operator.h"
+#include "timekeeping/board_clock.h"
 #include "timekeeping/second_listener.h"
-
-namespace velkantor::acquisition {
-class Station;
-}
 
 namespace velkantor::display {
 
@@ -22,7 +28,25 @@ namespace velkantor::display {
 // as the desktop, which only shows them.
 class Displays : public acquisition::SampleConsumers, public timekeeping::SecondListener {
 public:
-    Displays(acquisition::Station& station, platform::PictureCodec& codec, DisplayView& view);
+    // What the displays use of the station, and how they are hooked into its main loop.
+    struct Source {
+        platform::FileSystem& fs;
+        platform::Operator& op;
+        std::string folder;
+        // The spectrum stores its block length's default in the channel's settings.
+        config::Settings& settings;
+        const acquisition::RunState& run;
+        const events::Detector& detector;
+        const timekeeping::BoardClockState& clock;
+        std::function<void(std::string_view)> log;
+        // Makes the displays the station's sample consumers and second listener until the
+        // registration is released.
+        std::function<acquisition::Registration(acquisition::SampleConsumers&,
+                                                timekeeping::SecondListener&)>
+            connect;
+    };
+
+    Displays(Source source, platform::PictureCodec& codec, DisplayView& view);
     ~Displays() override;
     Displays(const Displays&) = delete;
     Displays& operator=(const Displays&) = delete;
@@ -48,12 +72,13 @@ public:
 private:
     void report(const std::string& text);
 
-    acquisition::Station& station_;
+    Source source_;
     DisplayView& view_;
     ScopeCharts charts_;
     DrumRecorder drums_;
     Spectra spectra_;
     std::string last_report_;
+    acquisition::Registration connected_;
 };
 
 }  // namespace velkantor::display

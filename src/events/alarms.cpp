@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "acquisition/station.h"
 #include "text/number_text.h"
 
 namespace velkantor::events {
@@ -23,7 +22,7 @@ std::string mail_line(const EventSummary& event) { return command_line(event, " 
 
 void Alarms::alarm_request(int ch, int32_t sample_value) {
     if (ch < 0 || ch >= config::kChannels) return;
-    const auto& channel = station_.settings().channels[static_cast<size_t>(ch)];
+    const auto& channel = env_.settings.channels[static_cast<size_t>(ch)];
     if (channel.alarm_enabled > 0 && std::llabs(static_cast<long long>(sample_value)) >
                                          static_cast<long long>(channel.alarm_threshold)) {
         alarm_pending = 1;
@@ -31,7 +30,7 @@ void Alarms::alarm_request(int ch, int32_t sample_value) {
 }
 
 void Alarms::AlarmTick() {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     bool bit_request = false;
     if (alarm_toggle == 1) SpeakerOff();
     if (alarm_pending > 0) {
@@ -45,9 +44,7 @@ void Alarms::AlarmTick() {
         if (general.hw_alarm == 1) bit_request = true;
     }
     if (general.hw_alarm == 1) {
-        // Input line 2 is active low.
-        if (general.alarm_on_l2 == 1 && (station_.board_clock().state().board_status & 0x10) == 0 &&
-            station_.run().acquisition_running == 1) {
+        if (general.alarm_on_l2 == 1 && env_.line2_active()) {
             bit_request = true;
         }
         if (general.alarm_on_events == 1 && event_recorded == 1) bit_request = true;
@@ -62,12 +59,12 @@ void Alarms::AlarmTick() {
 
 void Alarms::port_failed(int16_t port_index, const std::string& error) {
     if (!reported_ports_.insert(port_index).second) return;
-    station_.AppendEventLog("LPT" + std::to_string(port_index) +
+    env_.log("LPT" + std::to_string(port_index) +
                             " not available, alarm and watchdog bits not written: " + error);
 }
 
 int16_t Alarms::LptRead(int16_t port_index) {
-    platform::ParallelPort* port = station_.devices().parallel_port;
+    platform::ParallelPort* port = env_.devices.parallel_port;
     if (port_index <= 0) return 0;
     if (!port) {
         port_failed(port_index, "no parallel port driver");
@@ -82,7 +79,7 @@ int16_t Alarms::LptRead(int16_t port_index) {
 }
 
 void Alarms::LptWrite(int16_t port_index, int16_t value) {
-    platform::ParallelPort* port = station_.devices().parallel_port;
+    platform::ParallelPort* port = env_.devices.parallel_port;
     if (port_index <= 0) return;
     if (!port) {
         port_failed(port_index, "no parallel port driver");
@@ -93,33 +90,33 @@ void Alarms::LptWrite(int16_t port_index, int16_t value) {
 }
 
 void Alarms::AlarmSound() {
-    platform::Sound* sound = station_.devices().sound;
+    platform::Sound* sound = env_.devices.sound;
     if (!sound) return;
-    if (station_.settings().general.alarm_wav != 0) {
-        sound->play_file(platform::join_path(station_.folder(), "alarm.wav"));
+    if (env_.settings.general.alarm_wav != 0) {
+        sound->play_file(platform::join_path(env_.folder, "alarm.wav"));
     } else {
         sound->tone_on(kToneHertz);
     }
 }
 
 void Alarms::SpeakerOff() {
-    platform::Sound* sound = station_.devices().sound;
+    platform::Sound* sound = env_.devices.sound;
     // A sound file ends by itself.
-    if (!sound || station_.settings().general.alarm_wav != 0) return;
+    if (!sound || env_.settings.general.alarm_wav != 0) return;
     sound->tone_off();
 }
 
 bool Alarms::WriteCommandFiles(const EventSummary& event) {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     bool written = true;
     if (general.send_sms != 0) {
         written &= static_cast<bool>(platform::append_records(
-            station_.fs(), platform::join_path(station_.folder(), "sendsms.txt"),
+            env_.fs, platform::join_path(env_.folder, "sendsms.txt"),
             sms_line(event) + "\r\n"));
     }
     if (general.send_mail != 0) {
         written &= static_cast<bool>(platform::append_records(
-            station_.fs(), platform::join_path(station_.folder(), "sendmail.txt"),
+            env_.fs, platform::join_path(env_.folder, "sendmail.txt"),
             mail_line(event) + "\r\n"));
     }
     return written;

@@ -1,14 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 
+#include "config/settings.h"
 #include "events/event_file.h"
-
-namespace velkantor::acquisition {
-class Station;
-}
+#include "platform/devices.h"
+#include "platform/file_system.h"
 
 namespace velkantor::events {
 
@@ -19,7 +20,19 @@ class Alarms {
 public:
     static constexpr double kToneHertz = 1566;  // the speaker's divisor 762
 
-    explicit Alarms(acquisition::Station& station) : station_(station) {}
+    // What the alarms use of the station.
+    struct Environment {
+        platform::FileSystem& fs;
+        const config::Settings& settings;
+        // The station's devices (the parallel port, the sound); set after construction.
+        const platform::Devices& devices;
+        std::string folder;
+        // Input line 2 of the board is low (active) while the run acquires.
+        std::function<bool()> line2_active;
+        std::function<void(std::string_view)> log;
+    };
+
+    explicit Alarms(Environment environment) : env_(std::move(environment)) {}
 
     // A sample of a channel that records an event: beyond the channel's threshold it raises
     // the alarm for the next tick.
@@ -49,7 +62,7 @@ public:
 private:
     void port_failed(int16_t port_index, const std::string& error);
 
-    acquisition::Station& station_;
+    Environment env_;
     std::set<int> reported_ports_;
 };
 

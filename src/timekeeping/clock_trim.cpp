@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "acquisition/firmware.h"
-#include "acquisition/station.h"
+#include "text/date_time.h"
 #include "text/number_text.h"
 
 namespace velkantor::timekeeping {
@@ -73,8 +73,8 @@ int64_t trim_from_error(double seconds_per_day) {
 }
 
 void ClockTrim::MeasureTrim() {
-    const auto& run = station_.run();
-    const std::string& last_sync = station_.board_clock().state().last_sync_text;
+    const auto& run = env_.run;
+    const std::string last_sync = env_.last_sync();
     if (display_.first_timing.empty()) {
         display_.first_timing = last_sync;
         first_sample_total_ = run.channel0_sample_total;
@@ -106,13 +106,13 @@ void ClockTrim::MeasureTrim() {
 }
 
 bool ClockTrim::may_trim(bool needs_run) {
-    const auto& run = station_.run();
-    if (needs_run && !(station_.in_run() && run.acquisition_running == 1)) {
-        station_.op().message("Time trimming", kNeedsRun, platform::MessageIcon::warning);
+    const auto& run = env_.run;
+    if (needs_run && !env_.acquiring()) {
+        env_.op.message("Time trimming", kNeedsRun, platform::MessageIcon::warning);
         return false;
     }
     if (!acquisition::firmware(run.firmware_version).trimmable) {
-        station_.op().message("Time trimming", kOldFirmware, platform::MessageIcon::warning);
+        env_.op.message("Time trimming", kOldFirmware, platform::MessageIcon::warning);
         return false;
     }
     return true;
@@ -121,9 +121,9 @@ bool ClockTrim::may_trim(bool needs_run) {
 void ClockTrim::send(const std::function<void(acquisition::BoardCommands&)>& command) {
     // The window's buttons run with errors skipped: a port that is closed writes nothing.
     try {
-        command(station_.board_commands());
+        command(env_.board);
     } catch (const acquisition::StepFailure& failure) {
-        if (station_.settings().general.service_mode != 0) {
+        if (env_.settings.general.service_mode != 0) {
             throw acquisition::FatalError(failure.what());
         }
     }
@@ -181,14 +181,14 @@ bool ClockTrim::cmd_manual_trim() {
     auto record = parse_trim_record_text(display_.manual_trim);
     if (!record) {
         // A typing slip must not reach the board's memory.
-        station_.op().message("Time trimming",
+        env_.op.message("Time trimming",
                               "The trimming record must read XX b1 b2 b3 S XX XX XX XX "
                               "(hexadecimal bytes).",
                               platform::MessageIcon::warning);
         return false;
     }
     write_record(*record);
-    station_.op().message("Time trimming", kCheckSettings, platform::MessageIcon::information);
+    env_.op.message("Time trimming", kCheckSettings, platform::MessageIcon::information);
     return true;
 }
 

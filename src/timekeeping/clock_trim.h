@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
-namespace velkantor::acquisition {
-class Station;
-class BoardCommands;
-}
+#include "acquisition/board_commands.h"
+#include "acquisition/run_state.h"
+#include "config/settings.h"
+#include "platform/operator.h"
+
 
 namespace velkantor::timekeeping {
 
@@ -53,7 +54,19 @@ public:
         "Trimming not possible for this version firmware version.";
     static constexpr const char* kCheckSettings = "Check the settings reading the values.";
 
-    explicit ClockTrim(acquisition::Station& station) : station_(station) {}
+    // What the trimming uses of the station.
+    struct Environment {
+        const acquisition::RunState& run;
+        const config::Settings& settings;
+        platform::Operator& op;
+        acquisition::BoardCommands& board;
+        // The station is in a run and acquiring.
+        std::function<bool()> acquiring;
+        // The board time of the last synchronisation (the board clock's `last_sync_text`).
+        std::function<std::string()> last_sync;
+    };
+
+    explicit ClockTrim(Environment environment) : env_(std::move(environment)) {}
 
     void open_window() { window_open_ = true; }
     void close_window() {
@@ -87,7 +100,7 @@ private:
     void send(const std::function<void(acquisition::BoardCommands&)>& command);
     void write_record(const TrimRecord& record);
 
-    acquisition::Station& station_;
+    Environment env_;
     Display display_;
     bool window_open_ = false;
     double trim_value_ = 0;

@@ -12,6 +12,7 @@
 
 #include "config/rates.h"
 #include "config/settings_file.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "gui/display_windows.h"
 #include "gui/drum_window.h"
@@ -30,7 +31,7 @@ namespace {
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest()
-        : displays(rig.station, codec, windows),
+        : displays(app::display_source(rig.station), codec, windows),
           panel(rig.station, displays,
                 {[this] { return rig.station.start(); }, [this] { rig.station.stop(); },
                  [this] { exited = true; }, {}, {}, {}}) {

@@ -7,6 +7,7 @@
 
 #include "app/tools.h"
 #include "config/settings_file.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/qt_picture_codec.h"
@@ -19,7 +20,7 @@ namespace {
 struct DisplayRig {
     explicit DisplayRig(text::DateTime start, display::DisplayView* view = nullptr,
                         sim::BoardOptions options = {})
-        : rig(start), displays(rig.station, codec, view ? *view : no_windows) {
+        : rig(start), displays(app::display_source(rig.station), codec, view ? *view : no_windows) {
         rig.load();
         auto& settings = rig.station.settings();
         settings.general.ad_type = config::kZeda18;

@@ -10,6 +10,7 @@
 
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qt_picture_codec.h"
 #include "support/station_rig.h"
@@ -96,7 +97,7 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
     }
     platform::QtPictureCodec codec;
     display::DisplayView no_windows;
-    display::Displays displays(rig.station, codec, no_windows);
+    display::Displays displays(app::display_source(rig.station), codec, no_windows);
 
     const double t0 = rig.clock.epoch_seconds();
     const int days = static_cast<int>(std::ceil((hours + 22) / 24.0)) + 1;

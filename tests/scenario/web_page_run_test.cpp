@@ -2,6 +2,7 @@
 
 #include "app/web_page.h"
 #include "config/settings_file.h"
+#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qt_picture_codec.h"
 #include "support/station_rig.h"
@@ -13,7 +14,7 @@ namespace {
 // A station with its drums on a simulated board, and its page answering from the snapshot the
 // engine's tick hands over: what the page says is what the station holds.
 struct WebPageRig {
-    WebPageRig() : displays(rig.station, codec, no_windows) {
+    WebPageRig() : displays(app::display_source(rig.station), codec, no_windows) {
         rig.load();
         auto& settings = rig.station.settings();
         settings.general.ad_type = config::kZeda18;
@@ -76,8 +77,8 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     EXPECT_TRUE(has(state, "\"acquiring\":true"));
     EXPECT_TRUE(has(state, "\"firmware\":" + web::json_string(run.firmware_version)));
     EXPECT_TRUE(has(state, "\"board\":" + web::json_string(run.board_description)));
-    EXPECT_TRUE(has(state, "\"lock\":\"" + r.rig.station.lock_text() + "\""));
-    EXPECT_TRUE(has(state, "\"time_source\":\"" + r.rig.station.time_reference() + "\""));
+    EXPECT_TRUE(has(state, "\"lock\":\"" + r.rig.station.services().lock_text() + "\""));
+    EXPECT_TRUE(has(state, "\"time_source\":\"" + r.rig.station.services().time_reference() + "\""));
     // The snapshot is of the last tick: the board time then, to the second.
     double board = run.board_epoch_second;
     EXPECT_TRUE(has(state, "\"board_time\":\"" + web::board_time_text(board) + "\"") ||
