@@ -87,8 +87,8 @@ class Session : public TcpConnection {
         return std::static_pointer_cast<Session>(shared_from_this());
     }
 
-    // A newcomer that needs the slot of a connection waiting for a request closes it
-    // without a word (it asked for nothing, or not all of it yet).
+    // Every close ends here. A connection that waited for a request and gives its slot to a
+    // newcomer goes without a word (it asked for nothing, or not all of it yet).
     void shut() override {
         timer_.cancel();
         room_timer_.cancel();
