@@ -8,14 +8,13 @@
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <deque>
-#include <list>
 #include <memory>
 #include <optional>
-#include <thread>
+
+#include "platform/real/tcp_service.h"
 
 namespace velkantor::platform {
 
@@ -33,12 +32,7 @@ class Session;
 struct Shared {
     WebServer::Handler handler;
     WebServer::Limits limits;
-    int open = 0;       // connections being served
-    int rejecting = 0;  // connections over the limit being told 503
     bool stopped = false;
-    // Sessions waiting for a request, the one waiting longest first: the one to close when a
-    // newcomer finds every slot taken.
-    std::list<std::weak_ptr<Session>> waiting;
     // The file chunks in memory, and the sessions waiting for room for theirs (in turn).
     size_t buffered = 0;
     std::deque<std::pair<std::weak_ptr<Session>, size_t>> buffer_waiters;
@@ -59,39 +53,27 @@ struct Shared {
     void give_back(size_t bytes);
 };
 
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public TcpConnection {
   public:
-    Session(tcp::socket socket, Shared& shared, bool over_limit)
-        : stream_(std::move(socket)),
+    Session(TcpService& service, tcp::socket socket, TcpPeer peer, Shared& shared)
+        : TcpConnection(service, std::move(peer)),
+          stream_(std::move(socket)),
           timer_(stream_.get_executor()),
           room_timer_(stream_.get_executor()),
-          shared_(shared),
-          over_limit_(over_limit) {
-        ++(over_limit_ ? shared_.rejecting : shared_.open);
-    }
-    ~Session() {
-        stop_waiting();
+          shared_(shared) {}
+    ~Session() override {
         drop_chunk();
+        if (granted_ > 0) shared_.give_back(granted_);
         if (file_ >= 0) ::close(file_);
-        --(over_limit_ ? shared_.rejecting : shared_.open);
     }
 
-    void run() {
-        if (over_limit_) {
+    void begin(bool over_limit) override {
+        if (over_limit) {
             // One answer, then the connection goes: the limit stays a limit.
             send(web::status_page(503), false, false);
             return;
         }
         read();
-    }
-
-    // A newcomer needs the slot: the connection goes without a word (it asked for nothing,
-    // or not all of it yet).
-    void evict() {
-        evicted_ = true;
-        waiting_.reset();
-        timer_.cancel();
-        close();
     }
 
     // Room for the chunk this session waits for was set aside for it.
@@ -101,17 +83,30 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
   private:
+    std::shared_ptr<Session> self() {
+        return std::static_pointer_cast<Session>(shared_from_this());
+    }
+
+    // Every close ends here. A connection that waited for a request and gives its slot to a
+    // newcomer goes without a word (it asked for nothing, or not all of it yet).
+    void shut() override {
+        timer_.cancel();
+        room_timer_.cancel();
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.close();
+    }
+
     void read() {
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(shared_.limits.header_bytes));
         parser_->body_limit(shared_.limits.body_bytes);
-        shared_.waiting.push_back(weak_from_this());
-        waiting_ = std::prev(shared_.waiting.end());
+        waiting_for_request(true);
         // Our own timer rather than the stream's: the stream's closes the socket, and a
         // client that began a request should still hear 408.
         stream_.expires_never();
         timer_.expires_after(shared_.limits.idle);
-        timer_.async_wait([weak = weak_from_this()](beast::error_code error) {
+        timer_.async_wait([weak = std::weak_ptr<Session>(self())](beast::error_code error) {
             auto self = weak.lock();
             if (error || !self) return;
             self->timed_out_ = true;
@@ -119,29 +114,24 @@ class Session : public std::enable_shared_from_this<Session> {
             self->stream_.socket().cancel(ignored);
         });
         http::async_read(stream_, buffer_, *parser_,
-                         [self = shared_from_this()](beast::error_code error, size_t) {
+                         [self = self()](beast::error_code error, size_t) {
                              self->timer_.cancel();
                              self->on_read(error);
                          });
     }
 
-    void stop_waiting() {
-        if (waiting_) shared_.waiting.erase(*waiting_);
-        waiting_.reset();
-    }
-
     void on_read(beast::error_code error) {
-        stop_waiting();
-        if (evicted_) return;
+        waiting_for_request(false);
+        if (closed()) return;
         if (error == http::error::end_of_stream || error == asio::error::connection_reset ||
             error == asio::error::eof) {
-            return close();
+            return close("closed by the client");
         }
         if (timed_out_) {
             // Only a client that began a request hears why it is dropped.
             if (buffer_.size() > 0 || parser_->got_some())
                 return send(web::status_page(408), false, false);
-            return close();
+            return close("idle");
         }
         if (error == http::error::header_limit) return send(web::status_page(431), false, false);
         if (error == http::error::body_limit) return send(web::status_page(413), false, false);
@@ -170,7 +160,7 @@ class Session : public std::enable_shared_from_this<Session> {
                             bool keep_alive) {
         message.version(11);
         message.result(static_cast<unsigned>(response.status));
-        message.set(http::field::server, "station");
+        message.set(http::field::server, kServerHeader);
         message.set(http::field::content_type, response.content_type);
         if (!response.cache_control.empty())
             message.set(http::field::cache_control, response.cache_control);
@@ -188,8 +178,9 @@ class Session : public std::enable_shared_from_this<Session> {
         stream_.expires_after(shared_.limits.idle);
         http::async_write(
             stream_, *message,
-            [self = shared_from_this(), message, keep_alive](beast::error_code error, size_t) {
-                if (error || !keep_alive) return self->close();
+            [self = self(), message, keep_alive](beast::error_code error, size_t) {
+                if (error) return self->close(error.message());
+                if (!keep_alive) return self->close("answered");
                 self->read();
             });
     }
@@ -215,8 +206,8 @@ class Session : public std::enable_shared_from_this<Session> {
         stream_.expires_after(shared_.limits.idle);
         http::async_write_header(
             stream_, *serializer,
-            [self = shared_from_this(), message, serializer](beast::error_code error, size_t) {
-                if (error) return self->close();
+            [self = self(), message, serializer](beast::error_code error, size_t) {
+                if (error) return self->close(error.message());
                 self->next_chunk();
             });
     }
@@ -225,7 +216,7 @@ class Session : public std::enable_shared_from_this<Session> {
         if (remaining_ == 0) {
             ::close(file_);
             file_ = -1;
-            if (!keep_alive_) return close();
+            if (!keep_alive_) return close("answered");
             return read();
         }
         size_t want = static_cast<size_t>(std::min<uint64_t>(chunk_bytes(), remaining_));
@@ -237,7 +228,7 @@ class Session : public std::enable_shared_from_this<Session> {
         if (got <= 0) {
             // The file shrank under us: the length already promised cannot be kept.
             drop_chunk();
-            return close();
+            return close("the file shrank while it was sent");
         }
         chunk_length_ = static_cast<size_t>(got);
         chunk_sent_ = 0;
@@ -245,10 +236,10 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     void wait_for_room(size_t want) {
-        shared_.buffer_waiters.emplace_back(weak_from_this(), want);
+        shared_.buffer_waiters.emplace_back(self(), want);
         room_timer_.expires_at(asio::steady_timer::time_point::max());
-        room_timer_.async_wait([self = shared_from_this()](beast::error_code) {
-            if (self->granted_ > 0) self->next_chunk();
+        room_timer_.async_wait([self = self()](beast::error_code) {
+            if (self->granted_ > 0 && !self->closed()) self->next_chunk();
         });
     }
 
@@ -257,10 +248,10 @@ class Session : public std::enable_shared_from_this<Session> {
         stream_.expires_after(shared_.limits.idle);
         stream_.async_write_some(
             asio::buffer(chunk_.get() + chunk_sent_, chunk_length_ - chunk_sent_),
-            [self = shared_from_this()](beast::error_code error, size_t written) {
+            [self = self()](beast::error_code error, size_t written) {
                 if (error) {
                     self->drop_chunk();
-                    return self->close();
+                    return self->close(error.message());
                 }
                 self->chunk_sent_ += written;
                 if (self->chunk_sent_ < self->chunk_length_) return self->write_some();
@@ -283,22 +274,13 @@ class Session : public std::enable_shared_from_this<Session> {
             1, std::min(shared_.limits.file_chunk_bytes, shared_.limits.file_buffer_bytes));
     }
 
-    void close() {
-        beast::error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        stream_.close();
-    }
-
     beast::tcp_stream stream_;
     asio::steady_timer timer_;
     asio::steady_timer room_timer_;
     bool timed_out_ = false;
-    bool evicted_ = false;
-    std::optional<std::list<std::weak_ptr<Session>>::iterator> waiting_;
     beast::flat_buffer buffer_{8192};
     std::optional<http::request_parser<http::string_body>> parser_;
     Shared& shared_;
-    bool over_limit_;
     // The file being sent and the chunk of it in memory.
     int file_ = -1;
     uint64_t offset_ = 0;
@@ -330,45 +312,8 @@ void Shared::give_back(size_t bytes) {
 }  // namespace
 
 struct WebServer::Impl {
-    Shared shared;  // first: the sessions the io_context still holds use it as they go
-    asio::io_context io{1};
-    tcp::acceptor acceptor{io};
-    std::thread thread;
-    std::atomic<int> port{0};
-
-    // The session that has waited longest for a request, taken off the list; none when
-    // every connection is busy answering.
-    std::shared_ptr<Session> longest_waiting() {
-        while (!shared.waiting.empty()) {
-            auto session = shared.waiting.front().lock();
-            shared.waiting.pop_front();
-            if (session) return session;
-        }
-        return nullptr;
-    }
-
-    void accept() {
-        acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
-            if (error == asio::error::operation_aborted) return;
-            if (!error) {
-                bool over = shared.open >= shared.limits.connections;
-                if (over) {
-                    if (auto idle = longest_waiting()) {
-                        idle->evict();
-                        over = false;
-                    }
-                }
-                // A flood beyond twice the limit is closed without a word.
-                if (over && shared.rejecting >= shared.limits.connections) {
-                    beast::error_code ignored;
-                    socket.close(ignored);
-                } else {
-                    std::make_shared<Session>(std::move(socket), shared, over)->run();
-                }
-            }
-            accept();
-        });
-    }
+    Shared shared;  // first: the sessions the service still holds use it as they go
+    std::unique_ptr<TcpService> service;
 };
 
 WebServer::WebServer(Handler handler, Limits limits) : impl_(std::make_unique<Impl>()) {
@@ -381,35 +326,34 @@ WebServer::~WebServer() {
 }
 
 std::string WebServer::start(const std::string& address, int port) {
-    beast::error_code error;
-    auto ip = asio::ip::make_address(address, error);
-    if (error) return "address " + address + " is not an IP address";
-    tcp::endpoint endpoint(ip, static_cast<unsigned short>(port));
-    impl_->acceptor.open(endpoint.protocol(), error);
-    if (!error) impl_->acceptor.set_option(asio::socket_base::reuse_address(true), error);
-    if (!error) impl_->acceptor.bind(endpoint, error);
-    if (!error) impl_->acceptor.listen(asio::socket_base::max_listen_connections, error);
-    if (error) {
-        beast::error_code ignored;
-        impl_->acceptor.close(ignored);
-        return address + ":" + std::to_string(port) + ": " + error.message();
-    }
-    impl_->port = impl_->acceptor.local_endpoint().port();
-    impl_->accept();
-    impl_->thread = std::thread([this] { impl_->io.run(); });
+    if (impl_->service) return "";
+    TcpService::Config config;
+    config.name = "Web page";
+    config.listen = {address, port};
+    config.clients = impl_->shared.limits.connections;
+    // Beyond the limit as many again hear 503; a flood beyond that is closed without a word.
+    config.answer_full = impl_->shared.limits.connections;
+    // Every visit of the page is a connection: not a line of the event log each.
+    config.log_clients = false;
+    Shared& shared = impl_->shared;
+    auto service = std::make_unique<TcpService>(
+        config, [&shared](TcpService& s, tcp::socket socket, TcpPeer peer) {
+            return std::make_shared<Session>(s, std::move(socket), std::move(peer), shared);
+        });
+    if (std::string failed = service->start(); !failed.empty()) return failed;
+    impl_->service = std::move(service);
     return "";
 }
 
 void WebServer::stop() {
-    if (!impl_ || !impl_->thread.joinable()) return;
-    impl_->io.stop();
-    impl_->thread.join();
-    // The sessions still held go with the io_context; none of them is to be woken then.
+    if (!impl_ || !impl_->service) return;
+    impl_->service->stop();
+    // The sessions still held go with the service; none of them is to be woken then.
     impl_->shared.stopped = true;
 }
 
 int WebServer::port() const {
-    return impl_->port;
+    return impl_->service ? impl_->service->port() : 0;
 }
 
 WebServer::Stats WebServer::stats() const {
