@@ -132,6 +132,18 @@ std::vector<std::string> given(const std::string& value) {
     return {value};
 }
 
+std::function<void(const IniValue&)> listen_key(
+    ListenAddress& listen, bool& on, std::function<std::string(const std::string&)> bad) {
+    return [&listen, &on, bad = std::move(bad)](const IniValue& value) {
+        if (auto address = parse_listen_address(value.text(), "0.0.0.0")) {
+            listen = *address;
+            on = true;
+        } else {
+            value.refuse(bad(value.text()));
+        }
+    };
+}
+
 std::optional<ListenAddress> parse_listen_address(std::string_view text,
                                                   std::string_view default_address) {
     text = text::trim(text);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velkantor::config {
@@ -136,6 +137,11 @@ struct ListenAddress {
 };
 std::optional<ListenAddress> parse_listen_address(std::string_view text,
                                                   std::string_view default_address);
+
+// The reader of a server's listen key: PORT alone listens on every address. A good value goes
+// into `listen` and sets `on`; a bad one is refused with what `bad` says of its text.
+std::function<void(const IniValue&)> listen_key(
+    ListenAddress& listen, bool& on, std::function<std::string(const std::string&)> bad);
 
 }  // namespace velkantor::config
 

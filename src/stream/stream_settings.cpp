@@ -134,16 +134,12 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
     bool seedlink_ok = config::read_section(
         ini,
         {.name = "seedlink",
-         .keys = {{"listen",
-           [&](const config::IniValue& value) {
-               if (auto address = config::parse_listen_address(value.text(), "0.0.0.0")) {
-                   seedlink.listen = *address;
-                   seedlink.enabled = true;
-               } else {
-                   value.refuse("\"" + value.text() +
-                                "\" is not [ADDRESS:]PORT; the SeedLink server stays off");
-               }
-           }},
+         .keys = {{"listen", config::listen_key(seedlink.listen, seedlink.enabled,
+                                                [](const std::string& text) {
+                                                    return "\"" + text +
+                                                           "\" is not [ADDRESS:]PORT; the "
+                                                           "SeedLink server stays off";
+                                                })},
           {"ring_minutes", number_into(seedlink.ring_minutes, 1, 1440)},
           {"latency", number_into(seedlink.latency_seconds, 1, 600)},
           {"clients", number_into(seedlink.clients, 1, 1000)},

@@ -31,15 +31,10 @@ WebSettings read_web_settings(const config::IniFile& ini, const config::NetworkO
     const bool good = config::read_section(
         ini,
         {.name = kSection,
-         .keys = {{"listen",
-           [&](const config::IniValue& value) {
-               if (auto listen = config::parse_listen_address(value.text(), "0.0.0.0")) {
-                   settings.listen = *listen;
-                   settings.on = true;
-               } else {
-                   value.refuse("not [ADDRESS:]PORT");
-               }
-           }},
+         .keys = {{"listen", config::listen_key(settings.listen, settings.on,
+                                                [](const std::string&) {
+                                                    return std::string("not [ADDRESS:]PORT");
+                                                })},
           {"title",
            [&](const config::IniValue& value) {
                if (value.text().size() > 200) {

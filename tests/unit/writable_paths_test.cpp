@@ -1,7 +1,7 @@
 // The events folder of a sandboxed service against the folders its unit lets it write.
-#include <gtest/gtest.h>
-
 #include "config/writable_paths.h"
+
+#include <gtest/gtest.h>
 
 namespace velkantor::config {
 namespace {
@@ -19,7 +19,8 @@ TEST(WritablePaths, AnEventsFolderOutsideTheSandboxIsSaid) {
         {"/var/lib/velkantor", "/var/lib/velkantor/", false},
         {"/var/lib//velkantor/./north/../south/ev", "/var/lib/velkantor", false},
         {"/home/owner/events", "/srv/a:/var/lib/velkantor", true},
-        {"/var/lib/velkantor2/events", "/var/lib/velkantor", true},  // a name that only starts alike
+        {"/var/lib/velkantor2/events", "/var/lib/velkantor",
+         true},  // a name that only starts alike
         {"/var/lib/velkantor/../events", "/var/lib/velkantor", true},
         {"../../events", "/var/lib/velkantor", true},
         {"/home/owner/events", "", false},  // no sandbox known
