@@ -4,17 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
+
+#include "text/strings.h"
 
 namespace velkantor::alerts {
 
 namespace {
-
-std::string trim(std::string_view text) {
-    size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) return {};
-    size_t end = text.find_last_not_of(" \t");
-    return std::string(text.substr(begin, end - begin + 1));
-}
 
 bool parse_double(const std::string& text, double& out) {
     const char* end = text.data() + text.size();
@@ -59,9 +55,7 @@ std::string client_id_of(const std::string& id) {
 std::string webhook_for_log(std::string_view url) {
     std::string scheme;
     if (size_t end = url.find("://"); end != std::string_view::npos) {
-        for (char c : url.substr(0, end)) {
-            scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
+        scheme = text::to_lower(url.substr(0, end));
         url.remove_prefix(end + 3);
     }
     std::string_view authority = url.substr(0, url.find_first_of("/?#"));
@@ -107,7 +101,8 @@ bool is_topic_prefix(const std::string& topic) {
 }
 
 AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::string>& problems,
-                                 const StationIdentity& identity) {
+                                 const StationIdentity& identity,
+                                 const config::NetworkOptions& options) {
     AlertSettings s;
     if (!identity.host.empty() || !identity.folder.empty()) {
         std::string host = name_piece(identity.host);
@@ -122,105 +117,98 @@ AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::st
         s.mqtt_topic = "velkantor/" + station;
         s.mqtt_client_id = "velkantor-" + station;
     }
-    if (!ini.has_section("alerts")) return s;
 
-    bool bad = false;
-    auto problem = [&](const config::IniEntry& e, const std::string& what) {
-        problems.push_back(config::ini_problem("alerts", e, what + "; no alerts are sent"));
-        bad = true;
-    };
-    for (const auto& e : ini.entries("alerts")) {
-        if (e.key == "mqtt") {
-            if (e.value.empty()) {
-                s.mqtt_enabled = false;
-            } else if (parse_broker(e.value, s.mqtt_host, s.mqtt_port)) {
-                s.mqtt_enabled = true;
-            } else {
-                problem(e, "\"" + e.value + "\" is not HOST:PORT");
-            }
-        } else if (e.key == "mqtt_client_id") {
-            if (e.value.empty() || e.value.size() > 64) {
-                problem(e, "the client id must be 1 to 64 characters");
-            } else {
-                s.mqtt_client_id = e.value;
-            }
-        } else if (e.key == "mqtt_user") {
-            s.mqtt_user = e.value;
-        } else if (e.key == "mqtt_password_file") {
-            s.mqtt_password_file = e.value;
-        } else if (e.key == "mqtt_topic") {
-            if (!is_topic_prefix(e.value)) {
-                problem(e, "\"" + e.value +
-                               "\" is not a topic prefix (no wildcards, no '/' at either end)");
-            } else {
-                s.mqtt_topic = e.value;
-            }
-        } else if (e.key == "webhook") {
-            s.webhooks.clear();
-            std::string_view rest = e.value;
-            while (!rest.empty()) {
-                size_t comma = rest.find(',');
-                std::string url = trim(rest.substr(0, comma));
-                rest =
-                    comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-                if (url.empty()) continue;
-                if (!is_webhook_url(url)) {
-                    problem(e, "\"" + webhook_for_log(url) +
-                                   "\" is not an http:// or https:// address");
-                } else {
-                    s.webhooks.push_back(url);
-                }
-            }
-        } else if (e.key == "webhook_timeout") {
-            double v = 0;
-            if (!parse_double(e.value, v) || v < 1 || v > 120) {
-                problem(e, "\"" + e.value + "\" is not a number of seconds from 1 to 120");
-            } else {
-                s.webhook_timeout = v;
-            }
-        } else if (e.key == "queue") {
-            double v = 0;
-            if (!parse_double(e.value, v) || v < 1 || v > 10000 || v != std::floor(v)) {
-                problem(e, "\"" + e.value + "\" is not a whole number from 1 to 10000");
-            } else {
-                s.queue = static_cast<int>(v);
-            }
-        } else if (e.key == "disk_low_mb") {
-            double v = 0;
-            if (!parse_double(e.value, v) || v < 0) {
-                problem(e, "\"" + e.value + "\" is not a number of megabytes");
-            } else {
-                s.disk_low_mb = v;
-            }
+    auto number = [](const config::IniValue& value, double low, double high, bool whole,
+                     const char* what, auto& out) {
+        double v = 0;
+        if (!parse_double(value.text(), v) || v < low || v > high || (whole && v != std::floor(v))) {
+            value.refuse("\"" + value.text() + "\" is not " + what);
         } else {
-            problems.push_back(config::ini_problem("alerts", e, "unknown key, ignored"));
+            out = static_cast<std::remove_reference_t<decltype(out)>>(v);
         }
-    }
-    if (bad) {
+    };
+    const bool good = config::read_section(
+        ini,
+        {.name = "alerts",
+         .keys = {{"mqtt",
+           [&](const config::IniValue& value) {
+               if (value.text().empty() && !value.from_command_line()) {
+                   s.mqtt_enabled = false;
+               } else if (parse_broker(value.text(), s.mqtt_host, s.mqtt_port)) {
+                   s.mqtt_enabled = true;
+               } else if (value.from_command_line()) {
+                   value.warn("not HOST:PORT; no MQTT alerts");
+               } else {
+                   value.refuse("\"" + value.text() + "\" is not HOST:PORT");
+               }
+           }},
+          {"mqtt_client_id",
+           [&](const config::IniValue& value) {
+               if (value.text().empty() || value.text().size() > 64) {
+                   value.refuse("the client id must be 1 to 64 characters");
+               } else {
+                   s.mqtt_client_id = value.text();
+               }
+           }},
+          {"mqtt_user", [&](const config::IniValue& value) { s.mqtt_user = value.text(); }},
+          {"mqtt_password_file",
+           [&](const config::IniValue& value) { s.mqtt_password_file = value.text(); }},
+          {"mqtt_topic",
+           [&](const config::IniValue& value) {
+               if (!is_topic_prefix(value.text())) {
+                   value.refuse("\"" + value.text() +
+                                "\" is not a topic prefix (no wildcards, no '/' at either end)");
+               } else {
+                   s.mqtt_topic = value.text();
+               }
+           }},
+          {"webhook",
+           [&](const config::IniValue& value) {
+               // The command line's addresses come one an option, after the file's list.
+               if (value.from_command_line()) {
+                   if (is_webhook_url(value.text())) {
+                       s.webhooks.push_back(value.text());
+                   } else {
+                       value.warn("not an http:// or https:// address");
+                   }
+                   return;
+               }
+               s.webhooks.clear();
+               for (const auto& url : text::split(value.text())) {
+                   if (url.empty()) continue;
+                   if (!is_webhook_url(url)) {
+                       value.refuse("\"" + webhook_for_log(url) +
+                                    "\" is not an http:// or https:// address");
+                   } else {
+                       s.webhooks.push_back(url);
+                   }
+               }
+           }},
+          {"webhook_timeout",
+           [&](const config::IniValue& value) {
+               number(value, 1, 120, false, "a number of seconds from 1 to 120", s.webhook_timeout);
+           }},
+          {"queue",
+           [&](const config::IniValue& value) {
+               number(value, 1, 10000, true, "a whole number from 1 to 10000", s.queue);
+           }},
+          {"disk_low_mb",
+           [&](const config::IniValue& value) {
+               number(value, 0, HUGE_VAL, false, "a number of megabytes", s.disk_low_mb);
+           }}},
+         .options = {{.key = "mqtt", .name = "--mqtt", .values = config::given(options.mqtt)},
+                     {.key = "webhook",
+                      .name = "--webhook",
+                      .values = options.webhooks,
+                      .adds = true,
+                      .shown = [](std::string_view url) { return webhook_for_log(url); }}},
+         .refused_suffix = "; no alerts are sent"},
+        problems);
+    if (!good) {
         s.mqtt_enabled = false;
         s.webhooks.clear();
     }
     return s;
-}
-
-void ApplyAlertOverrides(AlertSettings& settings, const std::string& mqtt,
-                         const std::vector<std::string>& webhooks,
-                         std::vector<std::string>& problems) {
-    if (!mqtt.empty()) {
-        if (parse_broker(mqtt, settings.mqtt_host, settings.mqtt_port)) {
-            settings.mqtt_enabled = true;
-        } else {
-            problems.push_back("--mqtt " + mqtt + ": not HOST:PORT; no MQTT alerts");
-        }
-    }
-    for (const auto& url : webhooks) {
-        if (is_webhook_url(url)) {
-            settings.webhooks.push_back(url);
-        } else {
-            problems.push_back("--webhook " + webhook_for_log(url) +
-                               ": not an http:// or https:// address");
-        }
-    }
 }
 
 }  // namespace velkantor::alerts

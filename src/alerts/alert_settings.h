@@ -35,18 +35,15 @@ struct StationIdentity {
     std::string folder;  // the folder's own name, "mystation"
 };
 
-// Reads [alerts] (a missing section: off). The default client id and topic are made of
-// `identity`; without one, of the station code (`[station] station`, else VELK). Each bad
-// value is one line in `problems` naming the key, and turns the alerts off: an owner who
-// asked for alerts must not believe they are on.
+// Reads [alerts] (a missing section: off) with the command line's --mqtt (for `mqtt`) and
+// --webhook (added to `webhook`). The default client id and topic are made of `identity`;
+// without one, of the station code (`[station] station`, else VELK). Each bad value of the
+// file is one line in `problems` naming the key, and turns the alerts off: an owner who asked
+// for alerts must not believe they are on. An unusable option is a problem line and is left
+// out.
 AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::string>& problems,
-                                 const StationIdentity& identity = {});
-
-// The command line's `--mqtt HOST:PORT` and `--webhook URL` on top of the file; an unusable
-// value is a problem line and leaves the settings as they were.
-void ApplyAlertOverrides(AlertSettings& settings, const std::string& mqtt,
-                         const std::vector<std::string>& webhooks,
-                         std::vector<std::string>& problems);
+                                 const StationIdentity& identity = {},
+                                 const config::NetworkOptions& options = {});
 
 // "http://..." or "https://..." with a host and no blanks or control characters.
 bool is_webhook_url(const std::string& url);

@@ -17,6 +17,7 @@
 #include "app/tools.h"
 #include "config/settings_file.h"
 #include "app/station_displays.h"
+#include "config/writable_paths.h"
 #include "display/displays.h"
 #include "platform/port_map.h"
 #include "platform/real/cups_printer.h"
@@ -154,6 +155,13 @@ int run_station(const app::Options& options, int argc, char** argv) {
         if (std::string failed = station.load(); !failed.empty()) {
             std::cerr << "velkantor: " << failed << "\n";
             return 1;
+        }
+        // A service unit's sandbox: an events folder it may not write is said once, here,
+        // rather than as a failure at every event.
+        if (const char* writable = std::getenv(config::kWritablePathsVariable)) {
+            std::string outside = config::events_folder_outside_writable(
+                station.settings().general.events_folder, folder, writable);
+            if (!outside.empty()) station.AppendEventLog(outside);
         }
         start_services();
         bool started = headless_host.run(options.for_seconds);

@@ -33,6 +33,11 @@ struct NetworkServices::Streaming {
 namespace {
 // Records the archive may fall behind by (about an hour of four busy channels).
 constexpr size_t kArchiveBacklogBytes = 16u << 20;
+
+// The options that stand for keys of network.ini.
+config::NetworkOptions network_options(const Options& options) {
+    return {options.seedlink, options.archive, options.web, options.mqtt, options.webhooks};
+}
 }  // namespace
 
 // The alerts: the station's observer turns events, alarms and health into messages for the
@@ -71,24 +76,14 @@ void NetworkServices::configure() {
         }
     }
     configure_streaming();
-    web_settings_ = web::read_web_settings(ini_, options_.web, problems_);
+    web_settings_ = web::read_web_settings(ini_, network_options(options_), problems_);
     configure_alerts();
 }
 
 void NetworkServices::configure_streaming() {
     streaming_ = std::make_unique<Streaming>();
     auto& settings = streaming_->settings;
-    settings = stream::ParseStreamSettings(ini_, problems_);
-    if (!options_.seedlink.empty()) {
-        if (auto listen = config::parse_listen_address(options_.seedlink, "0.0.0.0")) {
-            settings.seedlink.listen = *listen;
-            settings.seedlink.enabled = true;
-        }
-    }
-    if (!options_.archive.empty()) {
-        settings.archive.folder = options_.archive;
-        settings.archive.enabled = true;
-    }
+    settings = stream::ParseStreamSettings(ini_, problems_, network_options(options_));
     if (!settings.codes_valid) {
         if (settings.seedlink.enabled || settings.archive.enabled) {
             problems_.push_back(std::string(config::kNetworkFileName) +
@@ -261,8 +256,8 @@ alerts::StationIdentity NetworkServices::station_identity() const {
 void NetworkServices::configure_alerts() {
     alerts_ = std::make_unique<Alerts>();
     auto& settings = alerts_->settings;
-    settings = alerts::ParseAlertSettings(ini_, problems_, station_identity());
-    alerts::ApplyAlertOverrides(settings, options_.mqtt, options_.webhooks, problems_);
+    settings = alerts::ParseAlertSettings(ini_, problems_, station_identity(),
+                                          network_options(options_));
 }
 
 void NetworkServices::start_alerts() {

@@ -18,6 +18,7 @@
 #include "platform/real/system_clock.h"
 #include "stream/datalog_export.h"
 #include "text/number_text.h"
+#include "text/strings.h"
 
 namespace velkantor::app {
 
@@ -434,9 +435,8 @@ int run_drum_command(const std::vector<std::string>& args, platform::FileSystem&
     auto dot = target.rfind('.');
     auto slash = target.rfind('/');
     if (dot != std::string::npos && (slash == std::string::npos || slash < dot)) {
-        extension = target.substr(dot + 1);
+        extension = text::to_lower(target.substr(dot + 1));
     }
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string failed;
     if (extension == "png") {
         failed = dynamic_cast<platform::QImageCanvas&>(*picture).save(target);

@@ -3,21 +3,11 @@
 #include <algorithm>
 #include <cctype>
 
+#include "text/strings.h"
+
 namespace velkantor::config {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    return text;
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // A comment starts at ';' or '#' at the line's start or after a blank.
 std::string_view without_comment(std::string_view line) {
@@ -46,21 +36,21 @@ IniFile IniFile::parse(std::string_view text) {
         at = end + 1;
         ++number;
         if (number == 1 && raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
-        std::string_view line = trim(without_comment(raw));
+        std::string_view line = text::trim(without_comment(raw));
         if (line.empty()) continue;
         if (line.front() == '[' && line.back() == ']') {
-            section = lower(trim(line.substr(1, line.size() - 2)));
+            section = text::to_lower(text::trim(line.substr(1, line.size() - 2)));
             file.sections_[section];
             continue;
         }
         size_t equals = line.find('=');
-        std::string key = equals == std::string_view::npos ? "" : lower(trim(line.substr(0, equals)));
+        std::string key = equals == std::string_view::npos ? "" : text::to_lower(text::trim(line.substr(0, equals)));
         if (key.empty()) {
-            file.bad_lines_.push_back({section, std::string(trim(raw)), number});
+            file.bad_lines_.push_back({section, std::string(text::trim(raw)), number});
             continue;
         }
         file.sections_[section].push_back(
-            {key, std::string(trim(line.substr(equals + 1))), number});
+            {key, std::string(text::trim(line.substr(equals + 1))), number});
     }
     return file;
 }
@@ -89,9 +79,74 @@ std::string ini_problem(std::string_view section, const IniEntry& entry, std::st
            " (line " + std::to_string(entry.line) + "): " + std::string(what);
 }
 
+void IniValue::refuse(std::string_view what) const {
+    refused_ = true;
+    problems_.push_back(entry_ ? line(std::string(what) + std::string(section_.refused_suffix))
+                               : line(what));
+}
+
+void IniValue::warn(std::string_view what) const { problems_.push_back(line(what)); }
+
+std::string IniValue::line(std::string_view what) const {
+    if (entry_) return ini_problem(section_.name, *entry_, what);
+    return option_ + " " + shown_ + ": " + std::string(what);
+}
+
+bool read_section(const IniFile& ini, const IniSection& section, std::vector<std::string>& problems) {
+    bool refused = false;
+    auto key_of = [&](std::string_view name) -> const IniKey* {
+        for (const auto& key : section.keys) {
+            if (key.name == name) return &key;
+        }
+        return nullptr;
+    };
+    auto replaced = [&](std::string_view name) {
+        return std::any_of(section.options.begin(), section.options.end(), [&](const IniOption& o) {
+            return o.key == name && !o.adds && !o.values.empty();
+        });
+    };
+    for (const auto& entry : ini.entries(section.name)) {
+        IniValue value(entry.value, "", "", &entry, section, problems, refused);
+        if (const IniKey* key = key_of(entry.key)) {
+            if (!replaced(key->name)) key->read(value);
+        } else if (section.unknown_refused) {
+            value.refuse(section.unknown_text);
+        } else {
+            value.warn(section.unknown_text);
+        }
+    }
+    for (const auto& option : section.options) {
+        const IniKey* key = key_of(option.key);
+        if (!key) continue;
+        for (const auto& text : option.values) {
+            std::string shown = option.shown ? option.shown(text) : text;
+            key->read(IniValue(text, std::string(option.name), shown, nullptr, section, problems,
+                               refused));
+        }
+    }
+    return !refused;
+}
+
+std::vector<std::string> given(const std::string& value) {
+    if (value.empty()) return {};
+    return {value};
+}
+
+std::function<void(const IniValue&)> listen_key(
+    ListenAddress& listen, bool& on, std::function<std::string(const std::string&)> bad) {
+    return [&listen, &on, bad = std::move(bad)](const IniValue& value) {
+        if (auto address = parse_listen_address(value.text(), "0.0.0.0")) {
+            listen = *address;
+            on = true;
+        } else {
+            value.refuse(bad(value.text()));
+        }
+    };
+}
+
 std::optional<ListenAddress> parse_listen_address(std::string_view text,
                                                   std::string_view default_address) {
-    text = trim(text);
+    text = text::trim(text);
     ListenAddress result{std::string(default_address), 0};
     std::string_view port = text;
     if (!text.empty() && text.front() == '[') {
@@ -214,7 +269,7 @@ std::optional<std::array<uint8_t, 16>> parse_ip_address(std::string_view text) {
 }
 
 std::optional<IpNetwork> parse_ip_network(std::string_view text) {
-    text = trim(text);
+    text = text::trim(text);
     size_t slash = text.find('/');
     std::string_view address = text.substr(0, slash);
     auto bytes = parse_ip_address(address);

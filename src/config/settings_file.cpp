@@ -10,6 +10,7 @@
 #include "config/rates.h"
 #include "text/date_time.h"
 #include "text/number_text.h"
+#include "text/strings.h"
 
 namespace velkantor::config {
 
@@ -268,14 +269,6 @@ std::string_view value_of(std::string_view line) {
     return line.size() > 4 ? line.substr(4) : std::string_view();
 }
 
-std::string upper_ascii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
 // The channel index a "[CHANNEL" line selects; nullopt when it names no channel 1..4.
 std::optional<size_t> channel_index(std::string_view line) {
     auto number = text::leading_number(line.substr(kChannelHeader.size()));
@@ -422,7 +415,7 @@ void ParseConfiguration(Settings& settings, std::string_view bytes, ReadReport& 
         } else if (line.substr(0, kChannelHeader.size()) == kChannelHeader) {
             channel = channel_index(line);
         } else {
-            const std::string key = upper_ascii(line.substr(0, 3));
+            const std::string key = text::to_upper(line.substr(0, 3));
             if (const auto* field = find_field(kChannelFields, key)) {
                 stored = channel && store(*field, settings.channels[*channel], value_of(line));
             } else if (key == kGeneralStartKey) {

@@ -1,6 +1,6 @@
 #include "display/image_export.h"
 
-#include <cctype>
+#include "text/strings.h"
 
 namespace velkantor::display {
 
@@ -14,17 +14,8 @@ DrumImageType drum_image_type(int16_t drum_format) {
     }
 }
 
-namespace {
-
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-}  // namespace
-
 std::string DrumImageFileName(const std::string& base, int16_t drum_format) {
-    return base + lower(drum_image_type(drum_format).extension);
+    return base + text::to_lower(drum_image_type(drum_format).extension);
 }
 
 std::string FindDrumImage(const platform::FileSystem& fs, const std::string& base,

@@ -5,22 +5,12 @@
 #include "config/settings_file.h"
 #include "text/date_time.h"
 #include "text/number_text.h"
+#include "text/strings.h"
 
 namespace velkantor::events {
 
-namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
-
 std::optional<std::string> ScheduleChannelText(std::string_view typed) {
-    const std::string_view text = trimmed(typed);
+    const std::string_view text = text::trim(typed);
     if (text.empty()) return std::nullopt;
     const auto value = text::strict_number(text);
     if (!value || !(*value >= 0 && *value <= 4) || std::floor(*value) != *value) {
@@ -36,8 +26,8 @@ ScheduleFields SplitScheduleEntry(std::string_view entry) {
         fields.date = text::format_date(*when);
         fields.time = text::format_time(*when);
     } else {
-        fields.date = std::string(trimmed(entry.substr(0, 10)));
-        if (entry.size() > 11) fields.time = std::string(trimmed(entry.substr(11, 8)));
+        fields.date = std::string(text::trim(entry.substr(0, 10)));
+        if (entry.size() > 11) fields.time = std::string(text::trim(entry.substr(11, 8)));
     }
     fields.channel = std::string(1, entry.back());
     return fields;
@@ -47,7 +37,7 @@ std::vector<std::string> ScheduleListEntries(const config::Settings& settings) {
     std::vector<std::string> entries;
     for (int k = 0; k < config::kScheduleEntries; ++k) {
         const std::string& element = settings.schedule_lines[static_cast<size_t>(k)];
-        if (!trimmed(element).empty()) entries.push_back(element);
+        if (!text::trim(element).empty()) entries.push_back(element);
     }
     return entries;
 }

@@ -1,5 +1,7 @@
 #include "platform/port_map.h"
 
+#include "text/strings.h"
+
 namespace velkantor::platform {
 
 std::string PortMap::device_for(int com_port) const {
@@ -12,25 +14,17 @@ std::string PortMap::device_for(int com_port) const {
 
 PortMap PortMap::parse(std::string_view text) {
     PortMap map;
-    auto trim = [](std::string_view s) {
-        while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-        while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-            s.remove_suffix(1);
-        }
-        return s;
-    };
     while (!text.empty()) {
         auto end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        line = trim(line.substr(0, line.find('#')));
+        line = text::trim(line.substr(0, line.find('#')));
         auto equals = line.find('=');
         if (equals == std::string_view::npos || equals < 4) continue;
-        std::string_view key = trim(line.substr(0, equals));
-        std::string_view device = trim(line.substr(equals + 1));
+        std::string_view key = text::trim(line.substr(0, equals));
+        std::string_view device = text::trim(line.substr(equals + 1));
         if (key.size() < 4 || device.empty()) continue;
-        auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-        if (upper(key[0]) != 'C' || upper(key[1]) != 'O' || upper(key[2]) != 'M') continue;
+        if (!text::equal_ignoring_case(key.substr(0, 3), "COM")) continue;
         int number = 0;
         bool digits = true;
         for (char c : key.substr(3)) {

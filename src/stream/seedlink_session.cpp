@@ -8,27 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/strings.h"
+
 namespace velkantor::stream {
 
 namespace {
-
-std::string upper(std::string_view text) {
-    std::string result(text);
-    for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
-
-std::vector<std::string> split_blanks(std::string_view line) {
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        if (i > start) words.emplace_back(line.substr(start, i - start));
-    }
-    return words;
-}
 
 // Days since 1970-01-01 of a civil date, and back (proleptic Gregorian calendar).
 int64_t days_from_civil(int64_t y, int m, int d) {
@@ -164,13 +148,13 @@ std::optional<StreamSelector> parse_selector(std::string_view text) {
         return std::nullopt;
     }
     if (!code_chars(text)) return std::nullopt;
-    selector.channel = upper(text);
+    selector.channel = text::to_upper(text);
     if (!location.empty()) {
         selector.any_location = false;
         if (location == "--" || location == "-") {
             selector.location = "  ";
         } else if (code_chars(location)) {
-            selector.location = upper(location);
+            selector.location = text::to_upper(location);
         } else {
             return std::nullopt;
         }
@@ -290,9 +274,9 @@ void SeedLinkSession::command(std::string_view line, MicroTime now) {
 }
 
 void SeedLinkSession::handle(std::string_view line) {
-    auto words = split_blanks(line);
+    auto words = text::split_words(line);
     if (words.empty()) return;
-    std::string verb = upper(words[0]);
+    std::string verb = text::to_upper(words[0]);
     std::vector<std::string> args(words.begin() + 1, words.end());
 
     if (verb == "HELLO" && args.empty()) {
@@ -301,7 +285,7 @@ void SeedLinkSession::handle(std::string_view line) {
     } else if (verb == "BYE" && args.empty()) {
         close_reason_ = "BYE";
     } else if (verb == "INFO" && args.size() == 1) {
-        info(upper(args[0]));
+        info(text::to_upper(args[0]));
     } else if (verb == "CAT" && args.empty()) {
         reply(identity_.network + " " + identity_.station + " " + one_line(identity_.description) +
               "\r\nEND");
@@ -309,8 +293,8 @@ void SeedLinkSession::handle(std::string_view line) {
         // Once the transfer runs only INFO and BYE mean anything.
         error();
     } else if (verb == "STATION" && (args.size() == 1 || args.size() == 2)) {
-        bool ours = upper(args[0]) == upper(identity_.station) &&
-                    (args.size() == 1 || upper(args[1]) == upper(identity_.network));
+        bool ours = text::to_upper(args[0]) == text::to_upper(identity_.station) &&
+                    (args.size() == 1 || text::to_upper(args[1]) == text::to_upper(identity_.network));
         if (ours) {
             station_chosen_ = true;
             pending_.reset();

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
+#include <type_traits>
 
 #include "text/number_text.h"
+#include "text/strings.h"
 
 namespace velkantor::stream {
 
@@ -16,50 +19,25 @@ bool seed_code(const std::string& text, size_t min, size_t max) {
            });
 }
 
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    return std::string(text);
-}
-
-std::vector<std::string> split_commas(const std::string& text) {
-    std::vector<std::string> parts;
-    size_t at = 0;
-    for (;;) {
-        size_t comma = text.find(',', at);
-        parts.push_back(trimmed(std::string_view(text).substr(at, comma == std::string::npos ? std::string::npos : comma - at)));
-        if (comma == std::string::npos) break;
-        at = comma + 1;
-    }
-    return parts;
-}
-
-// A number within [low, high]; reports and returns nullopt otherwise.
-std::optional<double> number(const config::IniEntry& entry, const char* section, double low,
-                             double high, bool whole, std::vector<std::string>& problems) {
-    auto value = text::strict_number(entry.value);
-    if (!value || *value < low || *value > high || (whole && *value != static_cast<long>(*value))) {
-        problems.push_back(config::ini_problem(
-            section, entry,
-            "\"" + entry.value + "\" is not " + (whole ? "a whole number" : "a number") +
-                " from " + text::shortest_real(low) + " to " + text::shortest_real(high)));
+// A number within [low, high]; refused otherwise.
+std::optional<double> number(const config::IniValue& value, double low, double high, bool whole) {
+    auto parsed = text::strict_number(value.text());
+    if (!parsed || *parsed < low || *parsed > high ||
+        (whole && *parsed != static_cast<long>(*parsed))) {
+        value.refuse("\"" + value.text() + "\" is not " +
+                     (whole ? "a whole number" : "a number") + " from " +
+                     text::shortest_real(low) + " to " + text::shortest_real(high));
         return std::nullopt;
     }
-    return value;
+    return parsed;
 }
 
-void unknown_keys(const config::IniFile& ini, const char* section,
-                  std::initializer_list<std::string_view> known, std::vector<std::string>& problems) {
-    for (const auto& entry : ini.entries(section)) {
-        if (std::find(known.begin(), known.end(), entry.key) == known.end()) {
-            problems.push_back(config::ini_problem(section, entry, "unknown key, ignored"));
-        }
-    }
+// A reader that stores a number within [low, high].
+template <typename T>
+std::function<void(const config::IniValue&)> number_into(T& out, double low, double high) {
+    return [&out, low, high](const config::IniValue& value) {
+        if (auto v = number(value, low, high, std::is_integral_v<T>)) out = static_cast<T>(*v);
+    };
 }
 
 }  // namespace
@@ -98,119 +76,112 @@ std::string default_channel_code(
     return code + static_cast<char>('1' + before);
 }
 
-StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems) {
+StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems,
+                                  const config::NetworkOptions& options) {
     StreamSettings settings;
     auto& codes = settings.codes;
-    if (const auto* e = ini.find("station", "network")) {
-        std::string value = upper(e->value);
-        if (seed_code(value, 1, 2)) {
-            codes.network = value;
-        } else {
-            problems.push_back(config::ini_problem("station", *e, "\"" + e->value + "\" is not a network code of 1 or 2 letters or digits"));
-            settings.codes_valid = false;
-        }
-    }
-    if (const auto* e = ini.find("station", "station")) {
-        std::string value = upper(e->value);
-        if (seed_code(value, 1, 5)) {
-            codes.station = value;
-        } else {
-            problems.push_back(config::ini_problem("station", *e, "\"" + e->value + "\" is not a station code of 1 to 5 letters or digits"));
-            settings.codes_valid = false;
-        }
-    }
-    if (const auto* e = ini.find("station", "location")) {
-        std::string value = upper(e->value);
-        if (value == "--") value.clear();
-        if (seed_code(value, 0, 2)) {
-            codes.location = value;
-        } else {
-            problems.push_back(config::ini_problem("station", *e, "\"" + e->value + "\" is not a location code of 0 to 2 letters or digits"));
-            settings.codes_valid = false;
-        }
-    }
-    if (const auto* e = ini.find("station", "channels")) {
-        auto parts = split_commas(e->value);
-        if (parts.size() > config::kChannels) {
-            problems.push_back(config::ini_problem("station", *e, "more than " + std::to_string(config::kChannels) + " channel codes"));
-            settings.codes_valid = false;
-        }
-        for (size_t c = 0; c < parts.size() && c < config::kChannels; ++c) {
-            std::string value = upper(parts[c]);
-            if (value.empty() || seed_code(value, 3, 3)) {
-                codes.channels[c] = value;
+    // A SEED code read into `out` in upper case; `what` says what it must be.
+    auto code = [](std::string& out, size_t min, size_t max, const char* what) {
+        return [&out, min, max, what](const config::IniValue& value) {
+            std::string upper = text::to_upper(value.text());
+            if (min == 0 && upper == "--") upper.clear();  // the blank location as "--"
+            if (seed_code(upper, min, max)) {
+                out = upper;
             } else {
-                problems.push_back(config::ini_problem("station", *e, "\"" + parts[c] + "\" (channel " + std::to_string(c + 1) + ") is not a channel code of 3 letters or digits"));
-                settings.codes_valid = false;
+                value.refuse("\"" + value.text() + "\" is not " + what);
             }
-        }
-    }
-    codes.description = "VELKANTOR station " + codes.station;
-    if (const auto* e = ini.find("station", "description")) {
-        bool printable = std::all_of(e->value.begin(), e->value.end(), [](char c) { return c >= 32 && c < 127; });
-        if (printable && e->value.size() <= 100) {
-            codes.description = e->value;
-        } else {
-            problems.push_back(config::ini_problem("station", *e, "the description must be at most 100 printable ASCII characters"));
-        }
-    }
-    unknown_keys(ini, "station", {"network", "station", "location", "channels", "description"}, problems);
+        };
+    };
+    std::optional<std::string> description;
+    settings.codes_valid = config::read_section(
+        ini,
+        {.name = "station",
+         .keys = {{"network", code(codes.network, 1, 2, "a network code of 1 or 2 letters or digits")},
+          {"station", code(codes.station, 1, 5, "a station code of 1 to 5 letters or digits")},
+          {"location", code(codes.location, 0, 2, "a location code of 0 to 2 letters or digits")},
+          {"channels",
+           [&](const config::IniValue& value) {
+               auto parts = text::split(value.text());
+               if (parts.size() > config::kChannels) {
+                   value.refuse("more than " + std::to_string(config::kChannels) + " channel codes");
+               }
+               for (size_t c = 0; c < parts.size() && c < config::kChannels; ++c) {
+                   std::string upper = text::to_upper(parts[c]);
+                   if (upper.empty() || seed_code(upper, 3, 3)) {
+                       codes.channels[c] = upper;
+                   } else {
+                       value.refuse("\"" + parts[c] + "\" (channel " + std::to_string(c + 1) +
+                                    ") is not a channel code of 3 letters or digits");
+                   }
+               }
+           }},
+          {"description",
+           [&](const config::IniValue& value) {
+               const std::string& text = value.text();
+               bool printable = std::all_of(text.begin(), text.end(),
+                                            [](char c) { return c >= 32 && c < 127; });
+               if (printable && text.size() <= 100) {
+                   description = text;
+               } else {
+                   // A name clients see: not worth leaving the station unstreamed.
+                   value.warn("the description must be at most 100 printable ASCII characters");
+               }
+           }}}},
+        problems);
+    codes.description = description ? *description : "VELKANTOR station " + codes.station;
 
     auto& seedlink = settings.seedlink;
-    bool seedlink_ok = true;
-    if (const auto* e = ini.find("seedlink", "listen")) {
-        if (auto address = config::parse_listen_address(e->value, "0.0.0.0")) {
-            seedlink.listen = *address;
-            seedlink.enabled = true;
-        } else {
-            problems.push_back(config::ini_problem("seedlink", *e, "\"" + e->value + "\" is not [ADDRESS:]PORT; the SeedLink server stays off"));
-            seedlink_ok = false;
-        }
-    }
-    if (const auto* e = ini.find("seedlink", "ring_minutes")) {
-        if (auto v = number(*e, "seedlink", 1, 1440, false, problems)) seedlink.ring_minutes = *v; else seedlink_ok = false;
-    }
-    if (const auto* e = ini.find("seedlink", "latency")) {
-        if (auto v = number(*e, "seedlink", 1, 600, false, problems)) seedlink.latency_seconds = *v; else seedlink_ok = false;
-    }
-    if (const auto* e = ini.find("seedlink", "clients")) {
-        if (auto v = number(*e, "seedlink", 1, 1000, true, problems)) seedlink.clients = static_cast<int>(*v); else seedlink_ok = false;
-    }
-    if (const auto* e = ini.find("seedlink", "clients_per_address")) {
-        if (auto v = number(*e, "seedlink", 1, 1000, true, problems)) seedlink.clients_per_address = static_cast<int>(*v); else seedlink_ok = false;
-    }
-    if (const auto* e = ini.find("seedlink", "allow")) {
-        for (const auto& part : split_commas(e->value)) {
-            if (auto network = config::parse_ip_network(part)) {
-                seedlink.allow.push_back(*network);
-            } else {
-                problems.push_back(config::ini_problem("seedlink", *e, "\"" + part + "\" is not an address or network such as 192.168.0.0/16"));
-                seedlink_ok = false;
-            }
-        }
-    }
-    unknown_keys(ini, "seedlink",
-                 {"listen", "ring_minutes", "latency", "clients", "clients_per_address", "allow"},
-                 problems);
+    bool seedlink_ok = config::read_section(
+        ini,
+        {.name = "seedlink",
+         .keys = {{"listen", config::listen_key(seedlink.listen, seedlink.enabled,
+                                                [](const std::string& text) {
+                                                    return "\"" + text +
+                                                           "\" is not [ADDRESS:]PORT; the "
+                                                           "SeedLink server stays off";
+                                                })},
+          {"ring_minutes", number_into(seedlink.ring_minutes, 1, 1440)},
+          {"latency", number_into(seedlink.latency_seconds, 1, 600)},
+          {"clients", number_into(seedlink.clients, 1, 1000)},
+          {"clients_per_address", number_into(seedlink.clients_per_address, 1, 1000)},
+          {"allow",
+           [&](const config::IniValue& value) {
+               for (const auto& part : text::split(value.text())) {
+                   if (auto network = config::parse_ip_network(part)) {
+                       seedlink.allow.push_back(*network);
+                   } else {
+                       value.refuse("\"" + part +
+                                    "\" is not an address or network such as 192.168.0.0/16");
+                   }
+               }
+           }}},
+         .options = {{.key = "listen", .name = "--seedlink", .values = config::given(options.seedlink)}}},
+        problems);
     if (!seedlink_ok) seedlink.enabled = false;
 
     auto& archive = settings.archive;
-    if (const auto* e = ini.find("archive", "folder")) {
-        if (e->value.empty() || e->value.find('\0') != std::string::npos) {
-            problems.push_back(config::ini_problem("archive", *e, "the folder is empty; the archive stays off"));
-        } else {
-            archive.folder = e->value;
-            archive.enabled = true;
-        }
-    }
-    if (const auto* e = ini.find("archive", "event_mseed")) {
-        if (e->value == "0" || e->value == "1") {
-            archive.event_mseed = e->value == "1";
-        } else {
-            problems.push_back(config::ini_problem("archive", *e, "\"" + e->value + "\" is not 0 or 1"));
-        }
-    }
-    unknown_keys(ini, "archive", {"folder", "event_mseed"}, problems);
+    config::read_section(
+        ini,
+        {.name = "archive",
+         .keys = {{"folder",
+           [&](const config::IniValue& value) {
+               if (value.text().empty() || value.text().find('\0') != std::string::npos) {
+                   value.refuse("the folder is empty; the archive stays off");
+               } else {
+                   archive.folder = value.text();
+                   archive.enabled = true;
+               }
+           }},
+          {"event_mseed",
+           [&](const config::IniValue& value) {
+               if (value.text() == "0" || value.text() == "1") {
+                   archive.event_mseed = value.text() == "1";
+               } else {
+                   value.refuse("\"" + value.text() + "\" is not 0 or 1");
+               }
+           }}},
+         .options = {{.key = "folder", .name = "--archive", .values = config::given(options.archive)}}},
+        problems);
     return settings;
 }
 

@@ -45,9 +45,12 @@ struct StreamSettings {
     bool codes_valid = true;
 };
 
-// Reads [station], [seedlink] and [archive]. Each bad value is one line in `problems` (naming
-// the file, section, key and line) and turns off what it belongs to.
-StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems);
+// Reads [station], [seedlink] and [archive], with the command line's --seedlink (for
+// [seedlink] listen) and --archive (for [archive] folder). Each bad value is one line in
+// `problems` (naming the file, section, key and line, or the option) and turns off what it
+// belongs to.
+StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems,
+                                   const config::NetworkOptions& options = {});
 
 // The SEED band code for a sample rate (broadband instruments): F >= 1000, C >= 250,
 // H >= 80, B >= 10, M > 1, L about 1, V about 0.1, U about 0.01, R lower.

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "text/number_text.h"
+#include "text/strings.h"
 #include "web/json.h"
 
 namespace velkantor::web {
@@ -46,22 +47,15 @@ std::string extension_of(std::string_view name) {
     return dot == std::string_view::npos ? "" : std::string(name.substr(dot + 1));
 }
 
-bool same_text(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
 bool is_mseed_name(std::string_view name) {
     std::string ext = extension_of(name);
-    return same_text(ext, "mseed") || same_text(ext, "msd");
+    return text::equal_ignoring_case(ext, "mseed") || text::equal_ignoring_case(ext, "msd");
 }
 
 const ChannelState* channel_of(const StateSnapshot& state, std::string_view file) {
     std::string ext = extension_of(file);
     for (const auto& c : state.channels) {
-        if (!c.event_extension.empty() && same_text(c.event_extension, ext)) return &c;
+        if (!c.event_extension.empty() && text::equal_ignoring_case(c.event_extension, ext)) return &c;
     }
     return nullptr;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "config/settings.h"
+#include "text/strings.h"
 #include "web/events.h"
 
 namespace velkantor::web {
@@ -34,15 +35,9 @@ std::optional<std::string> percent_decode(std::string_view text) {
     return out;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string extension(std::string_view name) {
     size_t dot = name.rfind('.');
-    return dot == std::string_view::npos ? "" : lower(name.substr(dot + 1));
+    return dot == std::string_view::npos ? "" : text::to_lower(name.substr(dot + 1));
 }
 
 const char* picture_type(std::string_view name) {

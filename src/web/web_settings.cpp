@@ -20,54 +20,35 @@ bool whole_number(const std::string& text, int lo, int hi, int& out) {
 
 }  // namespace
 
-WebSettings read_web_settings(const config::IniFile& ini, const std::string& command_line_listen,
+WebSettings read_web_settings(const config::IniFile& ini, const config::NetworkOptions& options,
                               std::vector<std::string>& problems) {
     WebSettings settings;
-    bool good = true;
-    for (const auto& entry : ini.entries(kSection)) {
-        if (entry.key == "listen") {
-            if (!command_line_listen.empty()) continue;
-            auto listen = config::parse_listen_address(entry.value, "0.0.0.0");
-            if (!listen) {
-                problems.push_back(config::ini_problem(kSection, entry, "not [ADDRESS:]PORT"));
-                good = false;
-            } else {
-                settings.listen = *listen;
-                settings.on = true;
-            }
-        } else if (entry.key == "title") {
-            if (entry.value.size() > 200) {
-                problems.push_back(
-                    config::ini_problem(kSection, entry, "longer than 200 characters"));
-                good = false;
-            } else {
-                settings.title = entry.value;
-            }
-        } else if (entry.key == "events") {
-            if (!whole_number(entry.value, 1, 1000, settings.events)) {
-                problems.push_back(config::ini_problem(kSection, entry, "not a number 1..1000"));
-                good = false;
-            }
-        } else if (entry.key == "connections") {
-            if (!whole_number(entry.value, 1, 1000, settings.connections)) {
-                problems.push_back(config::ini_problem(kSection, entry, "not a number 1..1000"));
-                good = false;
-            }
-        } else {
-            problems.push_back(config::ini_problem(kSection, entry, "unknown key"));
-            good = false;
-        }
-    }
-    if (!command_line_listen.empty()) {
-        auto listen = config::parse_listen_address(command_line_listen, "0.0.0.0");
-        if (!listen) {
-            problems.push_back("--web " + command_line_listen + ": not [ADDRESS:]PORT");
-            good = false;
-        } else {
-            settings.listen = *listen;
-            settings.on = true;
-        }
-    }
+    auto whole = [](int& out) {
+        return [&out](const config::IniValue& value) {
+            if (!whole_number(value.text(), 1, 1000, out)) value.refuse("not a number 1..1000");
+        };
+    };
+    const bool good = config::read_section(
+        ini,
+        {.name = kSection,
+         .keys = {{"listen", config::listen_key(settings.listen, settings.on,
+                                                [](const std::string&) {
+                                                    return std::string("not [ADDRESS:]PORT");
+                                                })},
+          {"title",
+           [&](const config::IniValue& value) {
+               if (value.text().size() > 200) {
+                   value.refuse("longer than 200 characters");
+               } else {
+                   settings.title = value.text();
+               }
+           }},
+          {"events", whole(settings.events)},
+          {"connections", whole(settings.connections)}},
+         .options = {{.key = "listen", .name = "--web", .values = config::given(options.web)}},
+         .unknown_refused = true,
+         .unknown_text = "unknown key"},
+        problems);
     if (!good) settings.on = false;
     return settings;
 }

@@ -21,9 +21,10 @@ struct WebSettings {
     std::array<std::string, 4> channel_codes;
 };
 
-// Reads [web]; `command_line_listen` (non-empty) replaces the file's `listen`. Each bad value
-// is one line of `problems` naming the key, and leaves the page off.
-WebSettings read_web_settings(const config::IniFile& ini, const std::string& command_line_listen,
+// Reads [web]; the command line's --web replaces the file's `listen`. Each bad value is one
+// line of `problems` naming the key (or the option), and leaves the page off; so does an
+// unknown key, which may be a misspelt one.
+WebSettings read_web_settings(const config::IniFile& ini, const config::NetworkOptions& options,
                               std::vector<std::string>& problems);
 
 }  // namespace velkantor::web

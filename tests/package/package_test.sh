@@ -1,8 +1,8 @@
 #!/bin/sh
-# The Debian package built from the project's CMake, installed with dpkg -i into this machine
-# and removed again: the programs in /usr/bin, the station user, a station run by that user
-# from the installed programs, the systemd unit verified (or its keys checked where
-# systemd-analyze cannot run).
+# The Debian package built from the project's CMake, checked by lintian, installed with
+# dpkg -i into this machine and removed again: the programs in /usr/bin, the station user, a
+# station run by that user from the installed programs, the systemd unit verified (or its
+# keys checked where systemd-analyze cannot run).
 #
 # usage: package_test.sh BUILD_DIR      (as root; exit 77 = skipped)
 set -eu
@@ -33,6 +33,19 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 (cd "$build" && cpack -G DEB -B "$work" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/velkantor_*.deb)
+
+# Debian's own checks: no error and no hardening tag (of any level: bind-now and fortified
+# functions are only "info" to lintian); the rest is printed for the reader.
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps)"
+lintian --display-info --fail-on none "$deb" >"$work/lintian.log" 2>&1 || true
+grep -v "running with root privileges" "$work/lintian.log" || true
+! grep -q "^E: " "$work/lintian.log" || fail "lintian errors"
+! grep -q "hardening-" "$work/lintian.log" || fail "lintian: the programs are not hardened"
+# The changelog's last entry is this package's version: a new version needs its entry.
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/velkantor/changelog.Debian.gz |
+    gunzip | head -1 | grep -qF "velkantor ($version)" ||
+    fail "changelog.Debian.gz does not start with version $version"
 # The sound of the alarm is played by aplay.
 dpkg-deb -f "$deb" Recommends | grep -qw alsa-utils || fail "alsa-utils not recommended"
 dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i"; }
@@ -71,7 +84,8 @@ for key in \
     "ExecStart=/usr/bin/velkantor --headless --station /var/lib/velkantor/%i" \
     "User=velkantor" "SupplementaryGroups=dialout" "Restart=on-failure" \
     "NoNewPrivileges=yes" "PrivateTmp=yes" "ProtectSystem=strict" \
-    "ReadWritePaths=/var/lib/velkantor" "CapabilityBoundingSet=" "WantedBy=multi-user.target" \
+    "ReadWritePaths=/var/lib/velkantor" "Environment=VELKANTOR_WRITABLE_PATHS=/var/lib/velkantor" \
+    "CapabilityBoundingSet=" "WantedBy=multi-user.target" \
     "WorkingDirectory=-/var/lib/velkantor/%i" "DeviceAllow=char-ttyAMA rw" \
     "RestartPreventExitStatus=1 2 5"; do
     grep -qxF "$key" "$unit" || fail "the unit lacks $key"

@@ -124,9 +124,9 @@ TEST(AlertSettings, ReadFromNetworkIni) {
 
 TEST(AlertSettings, CommandLineAddsToTheFileAndRefusesBadValues) {
     std::vector<std::string> problems;
-    auto s =
-        ParseAlertSettings(config::IniFile::parse("[alerts]\nwebhook = http://a/\n"), problems);
-    ApplyAlertOverrides(s, "127.0.0.1:1999", {"https://b/", "b/"}, problems);
+    auto s = ParseAlertSettings(
+        config::IniFile::parse("[alerts]\nwebhook = http://a/\n"), problems, {},
+        config::NetworkOptions{.mqtt = "127.0.0.1:1999", .webhooks = {"https://b/", "b/"}});
     EXPECT_TRUE(s.mqtt_enabled);
     EXPECT_EQ(s.mqtt_port, 1999);
     EXPECT_EQ(s.webhooks, (std::vector<std::string>{"http://a/", "https://b/"}));

@@ -2,9 +2,46 @@
 
 #include "text/date_time.h"
 #include "text/number_text.h"
+#include "text/strings.h"
 
 namespace velkantor::text {
 namespace {
+
+// The settings readers and protocols lean on these: a blank left on a key, a list piece
+// dropped or a non-ASCII byte changed would change what a station reads.
+TEST(Strings, TrimCaseAndSplit) {
+    struct TrimCase {
+        std::string_view text, trimmed;
+    };
+    for (const auto& c : std::vector<TrimCase>{{"  a b \t\r\n", "a b"}, {"\v\f", ""}, {"", ""},
+                                                {"x", "x"}, {" \xC3\xA9 ", "\xC3\xA9"}}) {
+        EXPECT_EQ(trim(c.text), c.trimmed) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(trim("--a--", "-"), "a");
+
+    EXPECT_EQ(to_lower("HHZ.Png-\xC3\x89"), "hhz.png-\xC3\x89");
+    EXPECT_EQ(to_upper("velk1_\xC3\xA9z"), "VELK1_\xC3\xA9Z");
+    EXPECT_TRUE(equal_ignoring_case("SeedLink3.1", "seedlink3.1"));
+    EXPECT_FALSE(equal_ignoring_case("abc", "abd"));
+    EXPECT_FALSE(equal_ignoring_case("abc", "abcd"));
+    EXPECT_FALSE(equal_ignoring_case("@", "`"));  // 0x40 and 0x60 differ by the case bit only
+
+    using List = std::vector<std::string>;
+    struct SplitCase {
+        std::string_view text;
+        List pieces;
+    };
+    for (const auto& c : std::vector<SplitCase>{{"HHZ,,EHE", {"HHZ", "", "EHE"}},
+                                                 {" a , b ", {"a", "b"}},
+                                                 {"", {""}},
+                                                 {",", {"", ""}},
+                                                 {"10.0.0.0/8", {"10.0.0.0/8"}}}) {
+        EXPECT_EQ(split(c.text), c.pieces) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(split("a;b", ';'), (List{"a", "b"}));
+    EXPECT_EQ(split_words("  DATA \t 1A2B  \tFETCH"), (List{"DATA", "1A2B", "FETCH"}));
+    EXPECT_EQ(split_words(" \t "), List{});
+}
 
 TEST(LeadingNumber, ReadsWhatAStationFileHolds) {
     struct Case {

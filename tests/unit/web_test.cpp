@@ -192,7 +192,8 @@ TEST(WebSettingsTest, ValuesAndProblemsNameTheKey) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini + " / " + c.command_line);
         std::vector<std::string> problems;
-        WebSettings s = read_web_settings(config::IniFile::parse(c.ini), c.command_line, problems);
+        WebSettings s = read_web_settings(config::IniFile::parse(c.ini),
+                                          config::NetworkOptions{.web = c.command_line}, problems);
         EXPECT_EQ(s.on, c.on);
         if (c.problem.empty()) {
             EXPECT_TRUE(problems.empty());
@@ -204,7 +205,7 @@ TEST(WebSettingsTest, ValuesAndProblemsNameTheKey) {
     std::vector<std::string> problems;
     WebSettings s = read_web_settings(
         config::IniFile::parse("[web]\nlisten = 127.0.0.1:8080\ntitle = Home\nevents = 5\n"),
-        "9000", problems);
+        config::NetworkOptions{.web = "9000"}, problems);
     EXPECT_EQ(s.listen.port, 9000);
     EXPECT_EQ(s.title, "Home");
     EXPECT_EQ(s.events, 5);

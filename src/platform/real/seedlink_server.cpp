@@ -17,6 +17,7 @@
 #include "platform/real/tcp_service.h"
 #include "stream/record_ring.h"
 #include "stream/seedlink_session.h"
+#include "text/strings.h"
 
 namespace velkantor::platform {
 
@@ -73,14 +74,8 @@ std::string duration_text(std::chrono::milliseconds duration) {
 
 bool asks_for_seedlink(std::string_view protocols) {
     // "SeedLink3.1" among the comma-separated subprotocols the browser offers.
-    while (!protocols.empty()) {
-        size_t comma = protocols.find(',');
-        std::string_view one = protocols.substr(0, comma);
-        while (!one.empty() && one.front() == ' ') one.remove_prefix(1);
-        while (!one.empty() && one.back() == ' ') one.remove_suffix(1);
-        if (beast::iequals(beast::string_view(one.data(), one.size()), "SeedLink3.1")) return true;
-        if (comma == std::string_view::npos) break;
-        protocols.remove_prefix(comma + 1);
+    for (const auto& one : text::split(protocols)) {
+        if (text::equal_ignoring_case(one, "SeedLink3.1")) return true;
     }
     return false;
 }
