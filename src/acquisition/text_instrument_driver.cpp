@@ -107,11 +107,9 @@ bool TextInstrumentDriver::send_start(Station& station) {
     auto& run = station.run();
     if (model_.fixed_rate > 0) run.configured_rate[0] = model_.fixed_rate;
     // A part reading from before a restart would run into the first new one.
+    // (The instrument's rate counted so far stays: a restart brings back the same one.)
     line_buffer_.clear();
     characters_ = 0;
-    characters_per_second_ = 0;
-    readings_ = 0;
-    reading_characters_ = 0;
     if (!model_.start_script.empty()) {
         for (const ScriptStep& step : model_.start_script) {
             station.WaitSeconds(step.wait_seconds);
