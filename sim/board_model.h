@@ -86,6 +86,10 @@ struct LineFaults {
     std::vector<Garbage> garbage;
     std::vector<text::DateTime> short_frames;         // the last payload byte is missing
     std::vector<text::DateTime> unterminated_frames;  // the terminator is missing
+    // Board time in which the board hears and answers every command (a version request, a
+    // memory read, a start) but sends no frame: a stalled converter, found and started by a
+    // restart that still brings no data.
+    std::vector<BoardSpan> silent_streams;
     bool mute_handshake = false;      // never answers a version request; starts when told
     bool ignores_trim_write = false;  // the trimming memory cannot be written
 };

@@ -25,13 +25,15 @@ constexpr std::array kTextInstruments = {
                         .value_offset = 0,
                         .digits = 1,
                         .reading_end = "\r",
-                        .streams_at_power_up = true},
+                        .streams_at_power_up = true,
+                        .line_bytes_per_second = 960},
     TextInstrumentModel{.model = "LX1500",
                         .readings_per_second = 50,
                         .value_offset = 32768,
                         .digits = 6,
                         .reading_end = "S",
-                        .streams_at_power_up = false},
+                        .streams_at_power_up = false,
+                        .line_bytes_per_second = 1920},
 };
 constexpr std::string_view kDataq = "DATAQ";
 

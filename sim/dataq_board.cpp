@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kChannels = 4;
 constexpr size_t kCommandLength = 3;
+// 4800 baud, 8 data bits, no parity, 1 stop bit: ten bits a byte. The scans fill it.
+constexpr double kLineBytesPerSecond = 480;
 
 int scans_per_second(int channels_on) {
     constexpr int kRates[] = {0, 240, 120, 80, 60};
@@ -28,7 +30,7 @@ std::string encode_dataq_pair(int32_t sample, bool first_in_scan) {
     return {static_cast<char>(first), static_cast<char>(second)};
 }
 
-DataqBoard::DataqBoard(const BoardOptions& options) : InstrumentBoard(options, 10) {}
+DataqBoard::DataqBoard(const BoardOptions& options) : InstrumentBoard(options, 10, kLineBytesPerSecond) {}
 
 void DataqBoard::apply(char what, char argument, double now) {
     switch (what) {

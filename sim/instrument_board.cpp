@@ -6,11 +6,13 @@
 
 namespace velkantor::sim {
 
-InstrumentBoard::InstrumentBoard(const BoardOptions& options, int sample_bits)
+InstrumentBoard::InstrumentBoard(const BoardOptions& options, int sample_bits,
+                                 double bytes_per_second)
     : options_(options),
       sample_bits_(sample_bits),
       offset_(text::to_epoch_seconds(options.board_start) - options.pc_start),
-      rate_(1.0 + options.clock.drift_ppm * 1e-6) {
+      rate_(1.0 + options.clock.drift_ppm * 1e-6),
+      byte_seconds_(1.0 / bytes_per_second) {
     signal_.emplace(options_, ticks_per_second_, sample_bits_);
 }
 
@@ -45,10 +47,16 @@ int32_t InstrumentBoard::value(int channel, int64_t tick) const {
 void InstrumentBoard::produce(double now) {
     if (connected_ && streaming_) {
         while (tick_time(next_tick_) <= now) {
-            double at = tick_time(next_tick_);
+            // A unit starts at its tick, or when the line is free if the last one is still
+            // going out. Byte times count from the unit's start, never on from byte to byte,
+            // so that rounding cannot creep into an hour of units.
+            double start = tick_time(next_tick_);
+            if (line_free_ - start > 1e-6) start = line_free_;
             std::string bytes = unit(next_tick_);
-            if (outgoing_.empty()) outgoing_since_ = at;
-            outgoing_ += bytes;
+            for (size_t i = 0; i < bytes.size(); ++i) {
+                outgoing_.push_back({start + static_cast<double>(i) * byte_seconds_, bytes[i]});
+            }
+            line_free_ = start + static_cast<double>(bytes.size()) * byte_seconds_;
             ++next_tick_;
         }
     }
@@ -66,13 +74,16 @@ void InstrumentBoard::receive(std::string_view bytes, double now) {
 std::string InstrumentBoard::advance_to(double now) {
     produce(now);
     std::string out;
-    out.swap(outgoing_);
+    while (!outgoing_.empty() && outgoing_.front().at <= now) {
+        out += outgoing_.front().byte;
+        outgoing_.pop_front();
+    }
     if (!out.empty() && recorder) recorder(LineRecord{std::max(now, told_), true, out});
     return out;
 }
 
 double InstrumentBoard::next_send_time() const {
-    if (!outgoing_.empty()) return outgoing_since_;
+    if (!outgoing_.empty()) return outgoing_.front().at;
     if (!connected_ || !streaming_) return std::numeric_limits<double>::infinity();
     return tick_time(next_tick_);
 }
@@ -82,7 +93,11 @@ int32_t InstrumentBoard::signal_at(int channel, double board_epoch_seconds) cons
 }
 
 void InstrumentBoard::set_connected(bool connected) {
-    // What would have been sent while unplugged is gone; sending goes on from the replug.
+    // What would have been sent while unplugged is gone (the bytes still going out when the
+    // cable was pulled too); sending goes on from the replug.
+    if (!connected) {
+        while (!outgoing_.empty() && outgoing_.back().at > told_) outgoing_.pop_back();
+    }
     if (connected && !connected_ && streaming_) resume_after(told_);
     connected_ = connected;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,9 @@ namespace velkantor::sim {
 // unit can be recomputed.
 //
 // Like the ZEDA boards, it makes the bytes due up to each PC time it is told (receive,
-// advance_to); a connection change takes effect at the last time it was told.
+// advance_to); a connection change takes effect at the last time it was told. A unit's bytes
+// go out one after another at the line's byte rate, as a UART sends them, so a host that
+// reads the port in batches sees them arrive as it would on a real line.
 class InstrumentBoard : public BoardModel {
   public:
     void receive(std::string_view bytes, double now) override;
@@ -30,7 +33,7 @@ class InstrumentBoard : public BoardModel {
     int ticks_per_second() const { return ticks_per_second_; }
 
   protected:
-    InstrumentBoard(const BoardOptions& options, int sample_bits);
+    InstrumentBoard(const BoardOptions& options, int sample_bits, double bytes_per_second);
 
     // The station's bytes, heard while connected.
     virtual void hear(std::string_view bytes, double now) = 0;
@@ -59,8 +62,14 @@ class InstrumentBoard : public BoardModel {
     int64_t next_tick_ = 0;
     double told_ = -1e300;  // latest PC time the instrument was told
 
-    std::string outgoing_;  // made, not yet taken by advance_to
-    double outgoing_since_ = 0;
+    // Made, not yet taken by advance_to: each byte with the PC time it has gone out by.
+    struct Pending {
+        double at;
+        char byte;
+    };
+    std::deque<Pending> outgoing_;
+    double byte_seconds_;
+    double line_free_ = -1e300;  // when the last byte made has gone out
 };
 
 }  // namespace velkantor::sim

@@ -52,6 +52,7 @@ void usage(std::ostream& out) {
     out << "Usage: velkantor-sim [--model NAME] [--version VNNN] [--start TIME] [--seed N]\n"
            "                     [--serial HEX8] [--trim HEX8] [--drift PPM]\n"
            "                     [--sync-every SECONDS] [--quake-every SECONDS]\n"
+           "                     [--reading-rate N]\n"
            "                     [--garbage-after SECONDS] [--link PATH] [--help]\n"
            "Creates a pseudo-terminal, prints its device path, and behaves like the board.\n"
            "  --model NAME           board model (";
@@ -70,6 +71,8 @@ void usage(std::ostream& out) {
            "  --drift PPM            board clock rate error, parts per million\n"
            "  --sync-every SECONDS   time receiver synchronisation period (default: none)\n"
            "  --quake-every SECONDS  a quake every so many seconds of board time\n"
+           "  --reading-rate N       (INFILTEC, LX1500) readings per second (default: the\n"
+           "                         instrument's own, 10 and 50)\n"
            "  --garbage-after SECONDS  (ZEDA) from so many seconds of board time after the\n"
            "                         start on, every byte the board sends arrives as a random\n"
            "                         one, as on a broken line\n"
@@ -186,6 +189,12 @@ std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& err
          [&](std::string_view v) {
              return parse_number(v, o.quake_every_seconds) &&
                     std::isfinite(o.quake_every_seconds) && o.quake_every_seconds >= 0;
+         }},
+        {"--reading-rate",
+         [&](std::string_view v) {
+             // The line carries a few hundred readings a second at most.
+             return parse_number(v, o.reading_rate) && o.reading_rate >= 1 &&
+                    o.reading_rate <= 200;
          }},
         {"--garbage-after",
          [&](std::string_view v) {

@@ -21,7 +21,7 @@ std::string encode_reading(const TextInstrumentModel& model, int32_t value) {
 
 TextInstrumentBoard::TextInstrumentBoard(const TextInstrumentModel& model,
                                          const BoardOptions& options)
-    : InstrumentBoard(options, 16),
+    : InstrumentBoard(options, 16, model.line_bytes_per_second),
       model_(model),
       rate_(options.reading_rate > 0 ? options.reading_rate : model.readings_per_second) {
     if (model_.streams_at_power_up) start_streaming(rate_, options.pc_start);

@@ -18,6 +18,8 @@ struct TextInstrumentModel {
     std::string_view reading_end;
     // Sends from power-up; otherwise waits in standby for "G0T1".
     bool streams_at_power_up;
+    // The line's speed: 9600 or 19200 baud, ten bits a character.
+    double line_bytes_per_second;
 };
 
 // A reading as the instrument sends it.

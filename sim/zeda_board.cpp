@@ -186,6 +186,10 @@ ZedaBoard::ZedaBoard(const ZedaFamily& family, const BoardOptions& options)
         unterminated_frames_.push_back(text::to_epoch_seconds(t));
     }
     unterminated_frames_ = latest_first(unterminated_frames_, [](double t) { return t; });
+    for (const BoardSpan& span : faults.silent_streams) {
+        silent_streams_.emplace_back(text::to_epoch_seconds(span.from),
+                                     text::to_epoch_seconds(span.to));
+    }
     for (const Garbage& g : faults.garbage) {
         garbage_.push_back(
             {text::to_epoch_seconds(g.from), text::to_epoch_seconds(g.to), g.replaced, g.injected});
@@ -346,7 +350,12 @@ void ZedaBoard::send_slot(double at) {
     const int64_t second = next_second_;
     const double label =
         static_cast<double>(second) + static_cast<double>(slot.tick) / family_.rate_base;
-    if (slot.channel < 0) {
+    const bool silent =
+        std::any_of(silent_streams_.begin(), silent_streams_.end(),
+                    [&](const auto& span) { return label >= span.first && label < span.second; });
+    if (silent) {
+        // The slot passes with nothing sent.
+    } else if (slot.channel < 0) {
         text::DateTime fields = time_frame_fields(family_, second);
         if (!bad_times_.empty() && bad_times_.back().first <= second) {
             switch (bad_times_.back().second) {

@@ -164,6 +164,7 @@ private:
     std::vector<double> short_frames_;  // board epoch seconds
     std::vector<double> unterminated_frames_;
     std::vector<GarbageSpan> garbage_;
+    std::vector<std::pair<double, double>> silent_streams_;  // board epoch seconds
     uint64_t garbage_bytes_ = 0;  // bytes the line has carried in garbage spans
 
     std::vector<Slot> slots_;  // one board second of sending, in order

@@ -123,18 +123,29 @@ bool DataqDriver::send_start(Station& station) {
 void DataqDriver::gather(Station& station) {
     auto& run = station.run();
     run.last_byte = 0;
-    if (new_reading_second(station, 2 * scanned_.size(), static_cast<size_t>(base_rate_))) {
-        return;
+    // A scan is never split between seconds: the second is looked at before a scan's first
+    // byte. The instrument fills the line, so its bytes come at the line's own rate.
+    const int scan_bytes = 2 * static_cast<int>(scanned_.size());
+    if (fill_ == 0 || fill_ >= scan_bytes) {
+        const int line_rate = scan_bytes * base_rate_;
+        const double backlog =
+            line_rate > 0 ? static_cast<double>(station.port().bytes_waiting()) / line_rate : 0;
+        if (new_reading_second(station, backlog, base_rate_)) return;
     }
     std::string byte = station.port().read();
     if (byte.empty()) return;
     auto value = static_cast<uint8_t>(byte[0]);
     // Bit 0 is clear only in the first byte of a scan: a lost byte costs one scan at most.
-    if ((value & 1) == 0) fill_ = 0;
+    if ((value & 1) == 0) {
+        fill_ = 0;
+    } else if (fill_ == 0) {
+        return;  // the tail of a scan begun before the input was discarded
+    }
     ++fill_;
     scan_[static_cast<size_t>(fill_)] = value;
     if (fill_ > 8) fill_ = 0;
     if (fill_ < 2 || fill_ % 2 != 0) return;
+    if (fill_ == scan_bytes) unit_taken();
 
     // The instrument scans only the channels it was told to: the k-th pair of a scan is the
     // k-th of those, which is channel k only when no channel below it is off.

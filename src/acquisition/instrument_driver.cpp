@@ -1,5 +1,8 @@
 #include "acquisition/instrument_driver.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "acquisition/station.h"
 
 namespace velkantor::acquisition {
@@ -65,25 +68,37 @@ bool InstrumentDriver::found(Station& station) const {
     return false;
 }
 
-bool InstrumentDriver::new_reading_second(Station& station, size_t bytes_per_read,
-                                          size_t reads_per_second) {
-    size_t waiting = station.port().bytes_waiting();
-    int64_t lag = 0;
-    if (bytes_per_read > 0 && reads_per_second > 0) {
-        lag = static_cast<int64_t>(waiting / bytes_per_read / reads_per_second);
-    }
+bool InstrumentDriver::new_reading_second(Station& station, double backlog_seconds,
+                                          int units_per_second) {
     text::DateTime now = station.clock().now();
-    int64_t pc_second = text::days_from_civil(now.year, now.month, now.day) * 86400 +
-                        now.hour * 3600 + now.minute * 60 + now.second;
-    int64_t second = pc_second - lag;
+    const int64_t pc_second = text::days_from_civil(now.year, now.month, now.day) * 86400 +
+                              now.hour * 3600 + now.minute * 60 + now.second;
+    const double arrived =
+        static_cast<double>(pc_second) + now.millisecond / 1000.0 - std::max(0.0, backlog_seconds);
+    auto second = static_cast<int64_t>(std::floor(arrived));
     // The PC clock itself went back (summer time ending, a clock set by hand): the seconds
     // it gives again are new seconds of the instrument, which samples on regardless.
-    bool pc_clock_back = pc_second < pc_second_;
+    const bool pc_clock_back = pc_second < pc_second_;
     pc_second_ = pc_second;
+    const bool running = reading_second_ != std::numeric_limits<int64_t>::min();
+    if (running && !pc_clock_back && units_per_second > 0) {
+        const auto boundary = static_cast<double>(reading_second_ + 1);
+        if (second == reading_second_ && units_ >= units_per_second &&
+            arrived >= boundary - kBoundaryEdge) {
+            second = reading_second_ + 1;
+        } else if (second == reading_second_ + 1 && units_ == units_per_second - 1 &&
+                   arrived < boundary + kBoundaryEdge) {
+            second = reading_second_;
+        }
+    }
     if (second == reading_second_) return false;
-    // A lag that grows never takes the reading second back: the second already given stays.
+    // A backlog that grows never takes the reading second back: the second given stays.
     if (second < reading_second_ && !pc_clock_back) return false;
+    const bool next = running && second == reading_second_ + 1;
+    last_second_whole_ = next && second_after_second_;
+    second_after_second_ = next;
     reading_second_ = second;
+    units_ = 0;
     int64_t of_day = second % 86400;
     if (of_day < 0) of_day += 86400;
     emit(station,

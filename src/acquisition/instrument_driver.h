@@ -46,15 +46,27 @@ class InstrumentDriver : public BoardDriver {
     }
 
   protected:
+    // How far from a second's boundary a unit may be placed on the other side of it.
+    static constexpr double kBoundaryEdge = 0.1;
+
     // Ends the start script: an instrument that has sent nothing since START and nothing
     // for more than 10 s is reported as not found (false: the run ends).
     bool found(Station& station) const;
-    // The PC second the bytes now being read belong to: the time of day less the seconds
-    // that the waiting bytes took to arrive, `bytes_per_read` bytes a read and
-    // `reads_per_second` reads a second. When it differs from the last one, the time frame
-    // is put in the frame buffer and true is returned: that pass reads nothing. It goes back
-    // only when the PC clock did.
-    bool new_reading_second(Station& station, size_t bytes_per_read, size_t reads_per_second);
+    // The PC second the unit (a scan, a reading) read next belongs to: the second in which
+    // its first byte arrived, estimated as the time of day less `backlog_seconds`, the time
+    // the bytes from it on took to arrive on the line (the real hosts hand bytes over in
+    // batches, so a unit is read a few tens of milliseconds after it came). Near a boundary
+    // the estimate is off by about a byte batch's phase, so a unit within kBoundaryEdge of it
+    // goes to the side that keeps the seconds at `units_per_second` (0: no such rate): a
+    // full second takes no more, a second one unit short takes one more. When the second
+    // differs from the last one, the time frame is put in the frame buffer and true is
+    // returned: that pass reads nothing. It goes back only when the PC clock did.
+    bool new_reading_second(Station& station, double backlog_seconds, int units_per_second);
+    // A unit of the current reading second has been taken.
+    void unit_taken() { ++units_; }
+    // The last time frame came right after a whole reading second (not the run's first,
+    // nor one after a gap): what was counted in that second is a whole second's worth.
+    bool last_second_whole() const { return last_second_whole_; }
     // A complete frame for the station to dispatch.
     static void emit(Station& station, std::string frame);
 
@@ -65,6 +77,10 @@ class InstrumentDriver : public BoardDriver {
     // last asked in (without the lag).
     int64_t reading_second_ = std::numeric_limits<int64_t>::min();
     int64_t pc_second_ = std::numeric_limits<int64_t>::min();
+    // Units taken in the reading second, and whether that second followed the one before.
+    int units_ = 0;
+    bool second_after_second_ = false;
+    bool last_second_whole_ = false;
 };
 
 }  // namespace velkantor::acquisition

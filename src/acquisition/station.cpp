@@ -238,16 +238,20 @@ void Station::log_filled_samples(bool run_end) {
         return;
     }
     filled_hour_ = hour;
-    const auto& filled = datalog_.filled();
-    for (int ch = 0; ch < config::kChannels; ++ch) {
-        auto c = static_cast<size_t>(ch);
-        long count = filled[c] - filled_logged_[c];
-        if (count > 0) {
-            AppendTimeLog(std::to_string(count) + " samples filled on channel " +
-                          std::to_string(ch + 1));
+    // Samples over a second's rate are dropped; they are told the same way.
+    auto tell = [this](const std::array<long, config::kChannels>& counted,
+                       std::array<long, config::kChannels>& logged, const char* what) {
+        for (int ch = 0; ch < config::kChannels; ++ch) {
+            auto c = static_cast<size_t>(ch);
+            long count = counted[c] - logged[c];
+            if (count > 0) {
+                AppendTimeLog(std::to_string(count) + what + std::to_string(ch + 1));
+            }
         }
-    }
-    filled_logged_ = filled;
+        logged = counted;
+    };
+    tell(datalog_.filled(), filled_logged_, " samples filled on channel ");
+    tell(datalog_.over_rate(), over_rate_logged_, " samples over the rate cut on channel ");
 }
 
 void Station::discard_board_input() {
@@ -568,6 +572,7 @@ bool Station::start() {
     // The handshake may have changed the interface type, and with it the sample width.
     datalog_.start(settings_.general.ad_type);
     filled_logged_.fill(0);
+    over_rate_logged_.fill(0);
     filled_hour_ = -1;
     view_->set_title(std::string(kProgramVersion) + " " + run_.board_description + " - FDS:");
 
@@ -872,15 +877,19 @@ void Station::exit_sequence() {
     AppendEventLog("STOP");
     close_board_stream(StreamClose::stop);
     log_filled_samples(true);
-    std::string filled;
-    for (int ch = 0; ch < config::kChannels; ++ch) {
-        long count = datalog_.filled()[static_cast<size_t>(ch)];
-        if (count > 0) {
-            filled += (filled.empty() ? "" : ", ") + std::to_string(count) + " on channel " +
-                      std::to_string(ch + 1);
+    auto summary = [this](const std::array<long, config::kChannels>& counted, const char* head) {
+        std::string told;
+        for (int ch = 0; ch < config::kChannels; ++ch) {
+            long count = counted[static_cast<size_t>(ch)];
+            if (count > 0) {
+                told += (told.empty() ? "" : ", ") + std::to_string(count) + " on channel " +
+                        std::to_string(ch + 1);
+            }
         }
-    }
-    if (!filled.empty()) AppendEventLog("Samples filled in this run: " + filled + ".");
+        if (!told.empty()) AppendEventLog(head + told + ".");
+    };
+    summary(datalog_.filled(), "Samples filled in this run: ");
+    summary(datalog_.over_rate(), "Samples over the rate cut in this run: ");
     for (int ch = 0; ch < config::kChannels; ++ch) consumers_->run_ended(ch);
     view_->show_values(run_.sample_value);
     if (platform_.port.is_open()) platform_.port.close();

@@ -253,6 +253,7 @@ private:
     bool in_tick_ = false;
     // The filled samples the time log has told, and the board hour they are counted in.
     std::array<long, config::kChannels> filled_logged_{};
+    std::array<long, config::kChannels> over_rate_logged_{};
     double filled_hour_ = -1;
 
     platform::Devices devices_;

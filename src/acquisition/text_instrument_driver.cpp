@@ -9,10 +9,13 @@ namespace velkantor::acquisition {
 
 namespace {
 
-// Characters per read of the text instruments, and reads per second that the lag of the
-// waiting text is counted in.
+// Characters per read of the text instruments.
 constexpr size_t kInputLength = 8;
-constexpr size_t kReadsPerSecond = 53;
+// Characters per second the waiting text is taken to have come at until the instrument's own
+// rate has been counted over a whole second.
+constexpr double kNominalCharactersPerSecond = 8 * 53;
+// Readings whose length is averaged for that.
+constexpr int kReadingsForLength = 100;
 // Readings are a few characters; this much text without an end is line noise and is cut
 // to its tail so that it cannot grow.
 constexpr size_t kMaxLineBuffer = 64;
@@ -104,7 +107,9 @@ bool TextInstrumentDriver::send_start(Station& station) {
     auto& run = station.run();
     if (model_.fixed_rate > 0) run.configured_rate[0] = model_.fixed_rate;
     // A part reading from before a restart would run into the first new one.
+    // (The instrument's rate counted so far stays: a restart brings back the same one.)
     line_buffer_.clear();
+    characters_ = 0;
     if (!model_.start_script.empty()) {
         for (const ScriptStep& step : model_.start_script) {
             station.WaitSeconds(step.wait_seconds);
@@ -119,7 +124,27 @@ bool TextInstrumentDriver::send_start(Station& station) {
 void TextInstrumentDriver::gather(Station& station) {
     auto& run = station.run();
     run.last_byte = 0;
-    if (new_reading_second(station, kInputLength, kReadsPerSecond)) {
+    // The next reading begins the line buffer; the text after it waits in the port.
+    double rate = characters_per_second_;
+    if (rate <= 0) {
+        // Until a whole second has been counted: the readings' length so far at the rate set.
+        rate = run.configured_rate[0] > 0 && readings_ > 0
+                   ? run.configured_rate[0] * static_cast<double>(reading_characters_) /
+                         static_cast<double>(readings_)
+                   : kNominalCharactersPerSecond;
+    }
+    const double backlog =
+        static_cast<double>(station.port().bytes_waiting() + line_buffer_.size()) / rate;
+    if (new_reading_second(station, backlog, static_cast<int>(run.configured_rate[0]))) {
+        // Readings are a few characters of varying length: the instrument's rate is counted
+        // in characters over whole seconds, and smoothed.
+        if (last_second_whole() && characters_ > 0) {
+            const auto counted = static_cast<double>(characters_);
+            characters_per_second_ = characters_per_second_ > 0
+                                         ? 0.75 * characters_per_second_ + 0.25 * counted
+                                         : counted;
+        }
+        characters_ = 0;
         new_second_ = true;
         return;
     }
@@ -128,7 +153,9 @@ void TextInstrumentDriver::gather(Station& station) {
     // where the buffer lag does not see them.
     size_t end = line_buffer_.find_first_of(model_.reading_ends);
     if (end == std::string::npos) {
-        line_buffer_ += station.port().read();
+        std::string text = station.port().read();
+        characters_ += text.size();
+        line_buffer_ += text;
         end = line_buffer_.find_first_of(model_.reading_ends);
         if (end == std::string::npos) {
             if (line_buffer_.size() > kMaxLineBuffer) {
@@ -139,6 +166,10 @@ void TextInstrumentDriver::gather(Station& station) {
     }
     std::string reading = line_buffer_.substr(0, end + 1);
     line_buffer_.erase(0, end + 1);
+    if (readings_ < kReadingsForLength) {
+        ++readings_;
+        reading_characters_ += reading.size();
+    }
     if (reading.size() < model_.shortest_reading) return;
 
     int64_t value = reading_value(reading) - model_.value_offset;
@@ -148,6 +179,7 @@ void TextInstrumentDriver::gather(Station& station) {
         new_second_ = false;
     }
     if (counted_ < std::numeric_limits<int>::max()) ++counted_;
+    unit_taken();
     emit(station, recoded_data_frame(0, static_cast<int32_t>(value & 0xFFFF)));
 }
 

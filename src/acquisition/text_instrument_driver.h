@@ -51,6 +51,13 @@ class TextInstrumentDriver : public InstrumentDriver {
     int counted_ = 0;
     int shown_rate_ = 0;
     bool new_second_ = false;
+    // Characters read in the current reading second, and the instrument's characters per
+    // second as whole seconds counted them (0: none counted yet).
+    size_t characters_ = 0;
+    double characters_per_second_ = 0;
+    // The first readings of the run and their characters.
+    int readings_ = 0;
+    size_t reading_characters_ = 0;
 };
 
 const TextInstrument& infiltec_instrument();

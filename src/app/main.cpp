@@ -176,6 +176,13 @@ int run_station(const app::Options& options, int argc, char** argv) {
                           << filled[static_cast<size_t>(ch)];
             }
             std::cout << std::endl;
+            const auto& over_rate = station.datalog().over_rate();
+            std::cout << "Samples cut (over a second's rate):";
+            for (int ch = 0; ch < config::kChannels; ++ch) {
+                std::cout << (ch ? "," : "") << " channel " << ch + 1 << " "
+                          << over_rate[static_cast<size_t>(ch)];
+            }
+            std::cout << std::endl;
         }
         services.stop();  // the last records out, the clients told, before the program's end
         station.exit();

@@ -6,10 +6,28 @@
 
 namespace velkantor::app {
 
+namespace {
+
+// As the headless host: a tick waits this long into its second for a batch to be taken.
+constexpr double kTickDelaySeconds = 0.2;
+
+}  // namespace
+
+double VirtualHost::next_batch_seconds() {
+    // A fixed sequence (xorshift), so that a failing run can be run again as it was.
+    batch_draw_ ^= batch_draw_ << 13;
+    batch_draw_ ^= batch_draw_ >> 7;
+    batch_draw_ ^= batch_draw_ << 17;
+    double unit = static_cast<double>(batch_draw_ >> 11) * 0x1.0p-53;
+    return batch_shortest_ + (batch_longest_ - batch_shortest_) * unit;
+}
+
 void VirtualHost::run_due_ticks() {
     if (ticking_) return;  // a tick that waits must not tick again inside itself
-    double second = std::floor(clock_.epoch_seconds());
+    double now = clock_.epoch_seconds();
+    double second = std::floor(now);
     if (last_tick_second_ < 0) last_tick_second_ = second;
+    if (batch_waiting_ && last_tick_second_ < second && now - second < kTickDelaySeconds) return;
     ticking_ = true;
     while (last_tick_second_ < second) {
         last_tick_second_ += 1;
@@ -44,9 +62,14 @@ void VirtualHost::advance(double target, bool until_input) {
     }
 }
 
-void VirtualHost::wait(double seconds) { advance(clock_.epoch_seconds() + seconds, false); }
+// The engine's own pauses: no pass is taking a batch meanwhile.
+void VirtualHost::wait(double seconds) {
+    batch_waiting_ = false;
+    advance(clock_.epoch_seconds() + seconds, false);
+}
 
 void VirtualHost::wait_for_input(double seconds) {
+    batch_waiting_ = false;
     advance(clock_.epoch_seconds() + seconds, true);
 }
 
@@ -64,7 +87,15 @@ void VirtualHost::run_until(double epoch) {
         auto result = station_->pass();
         if (result.ended) return;
         if (result.yield) do_events();
-        if (result.idle) advance(epoch, true);
+        if (result.idle) {
+            batch_waiting_ = false;
+            size_t waiting = port_ ? port_->bytes_waiting() : 0;
+            advance(epoch, true);
+            if (batch_longest_ > 0 && station_->run().acquisition_running == 1) {
+                batch_waiting_ = port_ && port_->bytes_waiting() > waiting;
+                advance(std::min(epoch, clock_.epoch_seconds() + next_batch_seconds()), false);
+            }
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "acquisition/station.h"
@@ -47,9 +48,20 @@ public:
 
     int ticks() const { return ticks_; }
 
+    // Batches as the real hosts take them: once the port wakes an idle loop, the bytes are
+    // let gather for a while (here between `shortest` and `longest` seconds, varying from
+    // batch to batch) before the passes run, and the second's tick waits for the passes to
+    // take the batch, at most 0.2 s into the second. Off (0): every byte is handed over the
+    // moment it arrives.
+    void set_batches(double shortest, double longest) {
+        batch_shortest_ = shortest;
+        batch_longest_ = longest;
+    }
+
 private:
     void advance(double target, bool until_input);
     void run_due_ticks();
+    double next_batch_seconds();
 
     platform::VirtualClock& clock_;
     acquisition::Station* station_ = nullptr;
@@ -58,6 +70,11 @@ private:
     double last_tick_second_ = -1;
     int ticks_ = 0;
     bool ticking_ = false;
+    double batch_shortest_ = 0;
+    double batch_longest_ = 0;
+    uint64_t batch_draw_ = 0x9E3779B97F4A7C15ull;
+    // Woken by the port, and the passes have not gone idle since.
+    bool batch_waiting_ = false;
 };
 
 }  // namespace velkantor::app

@@ -45,6 +45,7 @@ void DatalogWriter::start(int16_t ad_type) {
     rates_.fill(0);
     cut_.fill(false);
     filled_.fill(0);
+    over_rate_.fill(0);
     stream_next_.fill(0);
     frame_offset_ = 0;
     stream_offset_.fill(0);
@@ -150,7 +151,10 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
         // More samples than a second can hold: the rest have no place and are dropped, so
         // the stream cannot go on from this second's last sample into the next.
         const bool cut_to_size = !buffer.empty() && buffer.size() > whole;
-        if (cut_to_size) buffer.resize(whole);
+        if (cut_to_size) {
+            over_rate_[c] += static_cast<long>((buffer.size() - whole) / sample_bytes);
+            buffer.resize(whole);
+        }
         if (!buffer.empty() && sink_ && rate > 0) {
             // A second short of samples on a board that paces them exactly is filled in the
             // file (to keep later seconds at their places) but not in the stream: its record
@@ -231,7 +235,11 @@ void DatalogWriter::write_partial(const config::Settings& settings,
         if ((logged || sink_) && !buffer.empty() && placed && !cut_[c]) {
             const double rate = rates_[c];
             const size_t whole = second_bytes(rate);
-            if (buffer.size() > whole) buffer.resize(whole);
+            if (buffer.size() > whole) {
+                over_rate_[c] += static_cast<long>((buffer.size() - whole) /
+                                                   static_cast<size_t>(bytes_per_sample_));
+                buffer.resize(whole);
+            }
             if (sink_ && rate > 0 && !buffer.empty()) {
                 const double utc = frame_ - frame_offset_;
                 sink_->samples(ch, utc, rate, lock_, values_of(buffer),

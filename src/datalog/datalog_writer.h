@@ -80,6 +80,9 @@ public:
     const std::string& file_name(int ch) const { return names_[static_cast<size_t>(ch)]; }
     // Samples of each channel that this run invented to fill seconds short of samples.
     const std::array<long, config::kChannels>& filled() const { return filled_; }
+    // Samples of each channel that this run dropped because their second already held its
+    // rate (a board a little fast, or seconds of a PC-paced instrument placed wrong).
+    const std::array<long, config::kChannels>& over_rate() const { return over_rate_; }
     int bytes_per_sample() const { return bytes_per_sample_; }
 
 private:
@@ -116,6 +119,7 @@ private:
     // Set when the stream was cut: the first samples after it are dropped.
     std::array<bool, config::kChannels> cut_{};
     std::array<long, config::kChannels> filled_{};
+    std::array<long, config::kChannels> over_rate_{};
     SecondSink* sink_ = nullptr;
     // The second the sink's stream of each channel expects next (0: none; what comes begins
     // anew). Apart from the files' own, since a file can fail while the stream goes on.

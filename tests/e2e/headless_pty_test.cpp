@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -259,13 +260,17 @@ protected:
     // The station's settings file as the program writes it: the defaults for a ZEDA18 whose
     // serial number is registered (no question about a new board), then `change`.
     void write_settings(const std::function<void(config::Settings&)>& change) {
+        write_settings_in(station, change);
+    }
+    static void write_settings_in(const fs::path& folder,
+                                  const std::function<void(config::Settings&)>& change) {
         config::Settings settings;
-        config::SetDefaultConfiguration(settings, station.string());
+        config::SetDefaultConfiguration(settings, folder.string());
         settings.general.board_serial = app::kDemoBoardSerial;
         change(settings);
-        std::ofstream(station / config::kSettingsFileName, std::ios::binary)
+        std::ofstream(folder / config::kSettingsFileName, std::ios::binary)
             << config::ConfigurationText(settings);
-        std::ofstream(station / config::kScheduleFileName, std::ios::binary)
+        std::ofstream(folder / config::kScheduleFileName, std::ios::binary)
             << config::ScheduleText(settings);
     }
 
@@ -579,6 +584,81 @@ INSTANTIATE_TEST_SUITE_P(Hosts, BoardRestart,
                          [](const ::testing::TestParamInfo<Host>& param) {
                              return std::string(param.param.name);
                          });
+
+// Instruments paced by the PC clock, each sending exactly its rate for 90 s over a real
+// pseudo-terminal: every sample the station took is in the datalog, none cut as one too many
+// for its second. Both run at once, to keep the test's wall time at 90 s.
+TEST_F(HeadlessOverPty, PcPacedInstrumentsAtTheirExactRateLoseNoSample) {
+    struct Run {
+        const char* model;
+        int16_t ad_type;
+        std::array<int, 4> sps_index;  // 16: 120, 13: 60, 12: 50 per second
+        std::array<int, 4> rate;
+        std::vector<std::string> sim_options;
+        fs::path folder;
+        Child sim;
+        Child velkantor;
+        std::string out;
+        std::string err;
+        int status = -1;
+    };
+    std::vector<Run> runs = {
+        {"DATAQ", config::kDataqDi194rs, {16, 13, 0, 0}, {120, 60, 0, 0}, {}, {}, {}, {}, {}, {}},
+        {"INFILTEC", config::kInfiltec, {12, 0, 0, 0}, {50, 0, 0, 0}, {"--reading-rate", "50"},
+         {}, {}, {}, {}, {}},
+    };
+    for (Run& run : runs) {
+        run.folder = station / run.model;
+        fs::create_directories(run.folder);
+        write_settings_in(run.folder, [&](config::Settings& s) {
+            s.general.ad_type = run.ad_type;
+            for (size_t c = 0; c < 4; ++c) {
+                s.channels[c].sps_index = static_cast<int16_t>(run.sps_index[c]);
+                s.channels[c].datalog_enabled = run.rate[c] > 0 ? 1 : 0;
+            }
+        });
+        std::vector<std::string> options = {"--model", run.model};
+        options.insert(options.end(), run.sim_options.begin(), run.sim_options.end());
+        auto [sim, device] = start_simulator(options);
+        ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+        run.sim = sim;
+        run.velkantor = start({VELKANTOR_BIN, "--headless", "--station", run.folder.string(),
+                               "--port", device, "--for", "90"});
+        ASSERT_GT(run.velkantor.pid, 0);
+    }
+    for (Run& run : runs) {
+        run.out = drain(run.velkantor.out, 100);
+        run.err = drain(run.velkantor.err, 1);
+        run.status = finish(run.velkantor.pid);
+        stop_simulator(run.sim);
+    }
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.model);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Samples cut (over a second's rate): channel 1 0, channel 2 0, "
+                               "channel 3 0, channel 4 0"),
+                  std::string::npos)
+            << run.out;
+        const long frames = frame_counts(run.out).data;
+        ASSERT_GT(frames, 0) << run.out;
+        // The samples of each channel's files, and each file's whole seconds.
+        long in_files = 0;
+        for (int ch = 0; ch < 4; ++ch) {
+            const auto c = static_cast<size_t>(ch);
+            uintmax_t bytes = 0;
+            for (const auto& entry : fs::directory_iterator(run.folder / "datalog")) {
+                const std::string name = entry.path().filename().string();
+                if (name.ends_with(".LG" + std::to_string(ch))) bytes += entry.file_size();
+            }
+            const auto samples = static_cast<long>(bytes / 2);
+            in_files += samples;
+            if (run.rate[c] == 0) continue;
+            // From the first reading second to STOP: at least 85 whole seconds at the rate.
+            EXPECT_GE(samples, 85L * run.rate[c]) << "channel " << ch + 1;
+        }
+        EXPECT_EQ(in_files, frames) << "every sample the station took is in the datalog";
+    }
+}
 
 // After the handshake and some seconds of data, the line carries only random bytes. The
 // station counts them as bad frames, says the line is noisy, and runs to its end.

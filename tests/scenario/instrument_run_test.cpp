@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "support/station_rig.h"
@@ -19,9 +20,14 @@ constexpr int kOff = 0, k20 = 9, k30 = 11, k50 = 12, k60 = 13, k100 = 15, k120 =
 struct Recorder : SampleConsumers {
     std::vector<Sample> samples;
     std::vector<std::string> time_frames;
+    // How many samples had come when each time frame came.
+    std::vector<size_t> samples_before_frame;
 
     void trigger_and_record(int ch, int32_t value) override { samples.emplace_back(ch, value); }
-    void board_time_frame(std::string_view frame) override { time_frames.emplace_back(frame); }
+    void board_time_frame(std::string_view frame) override {
+        time_frames.emplace_back(frame);
+        samples_before_frame.push_back(samples.size());
+    }
 };
 
 // What went over the line from the station, with its time after START.
@@ -93,22 +99,23 @@ const Instrument kInstruments[] = {
 // A station with the instrument's settings and its simulated model on the line.
 struct InstrumentStation {
     explicit InstrumentStation(const Instrument& instrument,
-                               text::DateTime start = {2026, 3, 1, 12, 0, 0, 0})
+                               text::DateTime start = {2026, 3, 1, 12, 0, 0, 0},
+                               sim::BoardOptions options = {})
         : rig(start) {
         rig.load();
         rig.station.set_consumers(&recorder);
         auto& settings = rig.station.settings();
         settings.general.ad_type = instrument.ad_type;
         for (size_t c = 0; c < 4; ++c) settings.channels[c].sps_index = instrument.sps_index[c];
-        sim::BoardOptions options;
         options.model = instrument.model;
         auto& board = rig.attach_board(options);
         double t0 = rig.clock.epoch_seconds();
         board.recorder = [this, t0](const sim::LineRecord& r) {
             if (!r.from_board) heard.push_back({r.time - t0, r.bytes});
         };
-        board.sample_listener = [this](int ch, double, int32_t value) {
+        board.sample_listener = [this](int ch, double at, int32_t value) {
             sent[ch].push_back(value);
+            sent_at[ch].push_back(at);
         };
     }
 
@@ -116,6 +123,7 @@ struct InstrumentStation {
     Recorder recorder;
     std::vector<Sent> heard;
     std::map<int, std::vector<int32_t>> sent;  // per channel, as the instrument sent them
+    std::map<int, std::vector<double>> sent_at;  // and when (its clock is the PC's here)
     StationRig rig;
 };
 
@@ -388,6 +396,92 @@ TEST(InstrumentRun, DataqRateRules) {
         EXPECT_TRUE(run.port.written().empty()) << "refused before any command";
         EXPECT_FALSE(run.port.is_open());
         EXPECT_EQ(settings.general.autostart, 0);
+    }
+}
+
+// An instrument that sends exactly its rate, read as the real hosts read it (the bytes handed
+// over in batches of 40 to 50 ms): each second of the datalog gets exactly the samples that
+// came in that PC second, none is moved into the next second and none is cut.
+TEST(InstrumentRun, ExactRateInBatchesKeepsEverySampleInItsSecond) {
+    struct Case {
+        const Instrument& instrument;
+        std::array<int, 4> sps_index;
+        int reading_rate;  // text instruments: readings per second
+        double phase;      // where the instrument's samples fall in the PC second
+    };
+    const Case cases[] = {
+        {kInstruments[2], {k120, k60, kOff, kOff}, 0, 0},
+        {kInstruments[2], {k120, k60, kOff, kOff}, 0, 0.4 / 120},
+        {kInstruments[0], {k50, kOff, kOff, kOff}, 50, 0},
+        {kInstruments[0], {k50, kOff, kOff, kOff}, 50, 0.7 / 50},
+        {kInstruments[1], {k50, kOff, kOff, kOff}, 0, 0.3 / 50},
+    };
+    constexpr double kSeconds = 180;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.instrument.model) + " phase " + std::to_string(c.phase));
+        Instrument instrument = c.instrument;
+        instrument.sps_index = c.sps_index;
+        const text::DateTime start{2026, 3, 1, 12, 0, 0, 0};
+        sim::BoardOptions options;
+        options.reading_rate = c.reading_rate;
+        options.board_start = text::from_epoch_seconds(text::to_epoch_seconds(start) - c.phase);
+        InstrumentStation run(instrument, start, options);
+        for (auto& channel : run.rig.station.settings().channels) channel.datalog_enabled = 1;
+        run.rig.host.set_batches(0.040, 0.050);
+        ASSERT_TRUE(run.rig.station.start());
+        run.rig.host.run_until(run.rig.clock.epoch_seconds() + kSeconds);
+        const auto& run_state = run.rig.station.run();
+        const auto rates = run_state.configured_rate;
+        run.rig.station.stop();
+        while (run.rig.station.in_run()) run.rig.station.pass();
+
+        const auto& rec = run.recorder;
+        expect_second_by_second(rec.time_frames);
+        ASSERT_GE(rec.time_frames.size(), static_cast<size_t>(kSeconds - 10));
+        // When each sample was sent: channel 0 found in what the instrument sent; a slower
+        // channel's sample comes with the channel 0 sample of its scan.
+        auto fast = channel(rec.samples, 0);
+        size_t first = run_inside(run.sent[0], fast);
+        ASSERT_NE(first, std::string::npos) << "channel 0 arrives whole and in order";
+        std::vector<double> sent_at(rec.samples.size());
+        size_t k = first;
+        double scan_time = 0;
+        for (size_t i = 0; i < rec.samples.size(); ++i) {
+            // (The instrument tells its own clock's time, the PC's less the phase.)
+            if (rec.samples[i].first == 0) scan_time = run.sent_at[0].at(k++) + c.phase;
+            sent_at[i] = scan_time;
+        }
+
+        // Every whole second between the first frame and STOP: each channel has exactly its
+        // rate, and each sample was sent in that second.
+        const double unit_seconds = 1.0 / std::max(rates[0], 1.0);
+        int moved = 0;
+        int seconds_off_rate = 0;
+        std::string first_off;
+        for (size_t f = 1; f + 1 < rec.time_frames.size(); ++f) {
+            const int second = second_of_day(rec.time_frames[f]);
+            std::array<int, 4> count{};
+            for (size_t i = rec.samples_before_frame[f]; i < rec.samples_before_frame[f + 1]; ++i) {
+                ++count[static_cast<size_t>(rec.samples[i].first)];
+                // A unit at a boundary comes over the line for a unit's time, and its bytes
+                // are seen only in batches: it may fall on either side.
+                const double of_day = std::fmod(sent_at[i], 86400);
+                if (of_day < second - unit_seconds || of_day >= second + 1 + unit_seconds) {
+                    ++moved;
+                }
+            }
+            for (size_t ch = 0; ch < 4; ++ch) {
+                if (count[ch] == static_cast<int>(rates[ch])) continue;
+                if (seconds_off_rate++ == 0) {
+                    first_off = std::to_string(count[ch]) + " samples on channel " +
+                                std::to_string(ch + 1) + " in second " + std::to_string(f);
+                }
+            }
+        }
+        EXPECT_EQ(seconds_off_rate, 0) << first_off;
+        EXPECT_EQ(moved, 0);
+        for (long n : run.rig.station.datalog().over_rate()) EXPECT_EQ(n, 0);
+        for (long n : run.rig.station.datalog().filled()) EXPECT_EQ(n, 0);
     }
 }
 

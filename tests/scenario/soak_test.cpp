@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 #include <vector>
@@ -447,6 +449,178 @@ TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
     EXPECT_GE(repeated_files, steps.empty() ? 0 : 1);
     EXPECT_EQ(first_pass_changed, 0);
     EXPECT_LE(longest, 15u * 60u + 1u);
+}
+
+// What an instrument sent in one PC second: its sum and count, and its first and last two
+// samples, so that a second read a sample or two early or late can be told from a wrong one.
+struct SentSecond {
+    int64_t sum = 0;
+    int32_t count = 0;
+    std::array<int32_t, 2> head{};
+    std::array<int32_t, 2> tail{};
+};
+
+// An instrument paced by the PC clock (INFILTEC at 50 readings a second, exactly) read as
+// the real hosts read it, in batches of 40 to 50 ms, that falls silent for 70 s four times
+// a day (a USB hiccup) and comes back: outside those silences every second of the datalog
+// holds the samples sent in that PC second, none lost, none cut, none moved by more than the
+// one at its boundary; each silence ends with one "data back".
+TEST(Soak, PcPacedInstrumentInBatchesKeepsEverySampleThroughSilences) {
+    const double hours = soak_hours();
+    if (hours <= 0) GTEST_SKIP() << "VELKANTOR_SOAK_HOURS is 0";
+    constexpr int kReadings = 50;
+    StationRig rig({2026, 3, 1, 22, 0, 0, 0});
+    rig.load();
+    auto& settings = rig.station.settings();
+    settings.general.ad_type = config::kInfiltec;
+    settings.channels[0].sps_index = 12;  // 50
+    settings.channels[0].datalog_enabled = 1;
+    for (size_t c = 1; c < kChannels; ++c) settings.channels[c].sps_index = 0;
+    rig.host.set_batches(0.040, 0.050);
+    const double t0 = rig.clock.epoch_seconds();
+    const double end = t0 + hours * 3600;
+
+    sim::BoardOptions options;
+    options.model = "INFILTEC";
+    options.reading_rate = kReadings;
+    // The readings fall a third of the way into their 20 ms, as one instrument's would.
+    options.board_start = text::from_epoch_seconds(t0 - 1.0 / (3 * kReadings));
+    const auto seconds = static_cast<size_t>(hours * 3600) + 60;
+    std::vector<SentSecond> sent(seconds);
+    auto& board = rig.attach_board(options);
+    board.sample_listener = [&](int, double when, int32_t value) {
+        // The instrument tells its own clock's time: the PC's less the phase above.
+        const double pc = when + 1.0 / (3 * kReadings);
+        const double offset = std::floor(pc + 1e-9) - t0;
+        if (offset < 0 || offset >= static_cast<double>(seconds)) return;
+        SentSecond& s = sent[static_cast<size_t>(offset)];
+        if (s.count < 2) s.head[static_cast<size_t>(s.count)] = value;
+        s.tail = {s.tail[1], value};
+        s.sum += value;
+        s.count += 1;
+    };
+
+    // Silent for 70 s at 01:00, 07:00, 13:00 and 19:00 (the station restarts it from 30 s on).
+    std::vector<FaultWindow> faults;
+    int silences = 0;
+    rig.host.on_tick = [&](double now) {
+        const double of_day = std::fmod(now - t0 + 22 * 3600.0, 86400.0);
+        for (int h : {1, 7, 13, 19}) {
+            if (of_day >= h * 3600 && of_day < h * 3600 + 1) {
+                rig.line->set_connected(false);
+                faults.push_back({now - 2, now + 70 + 10, "silent"});
+                ++silences;
+            }
+            if (of_day >= h * 3600 + 70 && of_day < h * 3600 + 71) rig.line->set_connected(true);
+        }
+    };
+    ASSERT_TRUE(rig.station.start());
+    for (double t = t0; t < end;) {
+        t = std::min(t + 3600, end);
+        rig.host.run_until(t);
+    }
+    rig.station.stop();
+    while (rig.station.in_run()) {
+        if (rig.station.pass().ended) break;
+    }
+
+    auto in_fault = [&](double second) {
+        for (const auto& f : faults) {
+            if (second >= f.from && second < f.to) return true;
+        }
+        return false;
+    };
+    datalog::DatalogReader reader(rig.fs, std::string(kStation) + "/datalog", 2);
+    // A second of the datalog holds the samples sent in its PC second, or those of a window
+    // `shift` samples later (positive) or earlier: where each unit's second is only estimated
+    // from the bytes waiting, the sample at a boundary may go either way.
+    auto shifted_sum = [&](size_t offset, int shift) {
+        const SentSecond& here = sent[offset];
+        int64_t sum = here.sum;
+        for (int k = 0; k < std::abs(shift); ++k) {
+            const auto i = static_cast<size_t>(k);
+            if (shift > 0) sum += sent[offset + 1].head[i] - here.head[i];
+            if (shift < 0) sum += sent[offset - 1].tail[1 - i] - here.tail[1 - i];
+        }
+        return sum;
+    };
+    long compared = 0, lost = 0;  // lost: seconds not holding their count
+    std::map<int, long> shifts;  // seconds by how far they were shifted (99: none matched)
+    std::string first_wrong;
+    for (double hour = t0; hour < end; hour += 3600) {
+        auto run = reader.read(0, hour, 3600 * kReadings, kReadings);
+        for (int s = 0; s < 3600; ++s) {
+            const double second = hour + s;
+            const auto offset = static_cast<size_t>(second - t0);
+            if (offset == 0 || offset + 1 >= seconds || in_fault(second) || second < t0 + 10 ||
+                second > end - 5) {
+                continue;
+            }
+            const SentSecond& here = sent[offset];
+            int64_t sum = 0;
+            int count = 0;
+            for (int k = 0; k < kReadings; ++k) {
+                const auto i = static_cast<size_t>(s * kReadings + k);
+                if (i >= run.values.size() || run.sources[i] == datalog::SampleSource::missing ||
+                    run.sources[i] == datalog::SampleSource::past_end) {
+                    continue;
+                }
+                sum += run.values[i];
+                ++count;
+            }
+            ++compared;
+            int shift = 99;
+            for (int k : {0, 1, -1, 2, -2}) {
+                if (shifted_sum(offset, k) == sum) {
+                    shift = k;
+                    break;
+                }
+            }
+            if (count != here.count) ++lost;
+            ++shifts[count != here.count ? 99 : shift];
+            if ((count != here.count || std::abs(shift) > 1) && first_wrong.empty()) {
+                first_wrong = text::format_datetime(text::from_epoch_seconds(second)) + ": " +
+                              std::to_string(count) + " of " + std::to_string(here.count) +
+                              ", shifted " + std::to_string(shift);
+            }
+        }
+    }
+    auto log = rig.event_log_messages();
+    const auto backs = std::count_if(log.begin(), log.end(), [](const std::string& m) {
+        return m.starts_with("A/D card data back after 0:01:");
+    });
+    const auto& over_rate = rig.station.datalog().over_rate();
+
+    std::printf("\n  soak: %.0f hours, INFILTEC at %d readings a second in batches, %d silences\n",
+                hours, kReadings, silences);
+    std::printf("  %-44s %12ld\n", "seconds compared outside the silences", compared);
+    std::printf("  %-44s %12ld\n", "seconds with samples lost or extra", lost);
+    uint64_t in_files = 0;
+    for (const auto& f : reader.files(0)) in_files += f.samples;
+    std::printf("  %-44s %12.0f\n", "samples taken by the station", rig.station.run().data_frames);
+    std::printf("  %-44s %12llu\n", "samples in the datalog (filled included)",
+                static_cast<unsigned long long>(in_files));
+    std::printf("  %-44s %12ld\n", "samples filled", rig.station.datalog().filled()[0]);
+    for (const auto& [shift, n] : shifts) {
+        const std::string what =
+            shift == 99 ? "seconds not matching what was sent"
+                        : "seconds shifted by " + std::to_string(shift) + " samples";
+        std::printf("  %-44s %12ld\n", what.c_str(), n);
+    }
+    std::printf("  %-44s %12ld\n", "samples cut over the rate", over_rate[0]);
+    std::printf("  %-44s %9ld of %d\n", "silences told back", static_cast<long>(backs), silences);
+
+    EXPECT_GT(compared, static_cast<long>(hours * 3600 * 0.9));
+    EXPECT_EQ(over_rate[0], 0);
+    // Only the part of a second around each return has no known place.
+    EXPECT_LE(rig.station.run().data_frames - static_cast<double>(in_files),
+              static_cast<double>(kReadings * silences));
+    // Each second holds what was sent in it, give or take the sample at its boundary; a file
+    // begun at a return may be placed a sample further (its first second's boundary was
+    // estimated from one batch), and then end one second short of its span.
+    EXPECT_LE(shifts[99], silences) << first_wrong;
+    EXPECT_LE(shifts[2] + shifts[-2], 15 * 60 * silences) << first_wrong;
+    EXPECT_EQ(backs, silences);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "acquisition/zeda_driver.h"
@@ -265,6 +266,60 @@ TEST(StationOutage, ARestartedBoardsStreamBeginsAnew) {
     EXPECT_EQ(rig.station.run().rejected_frames, 0);
     EXPECT_GT(rig.station.run().board_epoch_second, 0);
     EXPECT_EQ(rig.station.run().outage_since, -1) << "the data came back";
+}
+
+// A board that is found and takes its start at each restart but sends nothing (a stalled
+// converter): the restarts bring no data, so "data back" waits for the first sample after
+// the silence, and tells the silence's whole length.
+TEST(StationOutage, DataBackWaitsForSamplesNotForARestartThatTookItsStart) {
+    constexpr double kSilent = 80;
+    const text::DateTime start{2026, 3, 1, 12, 0, 0, 0};
+    const double t0 = text::to_epoch_seconds(start);
+    StationRig rig(start);
+    rig.load();
+    sim::BoardOptions options;
+    options.faults.silent_streams = {
+        {text::from_epoch_seconds(t0 + 10), text::from_epoch_seconds(t0 + 10 + kSilent)}};
+    rig.attach_board(options);
+    // When samples came back: the first one the board sent after the silence.
+    double back_at = 0;
+    rig.board->sample_listener = [&](int, double at, int32_t) {
+        if (back_at == 0 && at >= t0 + 10 + kSilent) back_at = at;
+    };
+    // And when the station had them: by the first tick that saw data frames again.
+    double had_at = 0;
+    double frames_in_silence = -1;
+    rig.host.on_tick = [&](double now) {
+        const double frames = rig.station.run().data_frames;
+        if (now >= t0 + 15 && now < t0 + 10 + kSilent) frames_in_silence = frames;
+        if (had_at == 0 && frames_in_silence >= 0 && frames > frames_in_silence) had_at = now;
+    };
+    ASSERT_TRUE(rig.station.start());
+    rig.host.run_until(t0 + 10 + kSilent + 30);
+    rig.station.stop();
+    while (rig.station.in_run()) rig.station.pass();
+
+    std::vector<std::string> restarts;
+    std::vector<std::string> back;
+    for (const auto& line : split_lines(rig.file("evtfile.dat"))) {
+        if (line.ends_with("Warning! A/D card restarted.")) restarts.push_back(line);
+        if (line.find("A/D card data back after ") != std::string::npos) back.push_back(line);
+    }
+    // The silence outlasts the first restart (30 s) and the next.
+    EXPECT_EQ(restarts.size(), 1u) << "one line per outage, then one an hour";
+    EXPECT_GE(rig.station.run().last_restart_time, t0 + 10 + 60);
+    ASSERT_EQ(back.size(), 1u) << rig.file("evtfile.dat");
+    ASSERT_GT(back_at, 0);
+    ASSERT_GT(had_at, back_at);
+    // Told when the samples came back (a restart just then may cost the board's first second).
+    const std::string told = back[0].substr(0, 19);
+    EXPECT_GE(told, text::format_datetime(text::from_epoch_seconds(std::floor(back_at))));
+    EXPECT_LE(told, text::format_datetime(text::from_epoch_seconds(had_at)));
+    const std::string length = back[0].substr(20 + 25, 7);
+    const int seconds = std::stoi(length.substr(0, 1)) * 3600 +
+                        std::stoi(length.substr(2, 2)) * 60 + std::stoi(length.substr(5, 2));
+    EXPECT_GE(seconds, kSilent);
+    EXPECT_LE(seconds, had_at - (t0 + 10) + 1) << back[0];
 }
 
 TEST_F(StationRun, StartRulesOfTheTwentyFourBitBoard) {

@@ -129,12 +129,14 @@ TEST(InstrumentTime, ReadingSecondIsThePcSecondLessTheBufferLag) {
         size_t waiting;
         std::string frame;
     };
-    // 53 reads of 8 characters are one second of text.
+    // Before any reading has been counted, 424 characters are one second of text; the text
+    // that waits goes back from 12:34:56.700 by its time on the line, to the millisecond.
     const Case cases[] = {
         {0, time_frame(12, 34, 56)},
-        {423, time_frame(12, 34, 56)},
-        {424, time_frame(12, 34, 55)},
-        {848, time_frame(12, 34, 54)},
+        {296, time_frame(12, 34, 56)},  // 0.698 s
+        {300, time_frame(12, 34, 55)},  // 0.708 s
+        {720, time_frame(12, 34, 55)},
+        {722, time_frame(12, 34, 54)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.waiting);
@@ -164,10 +166,11 @@ TEST(InstrumentTime, ReadingSecondGoesBackOnlyWithThePcClock) {
         {{2026, 3, 1, 23, 59, 51, 0}, 0, time_frame(23, 59, 51)},
         // A lag that grows by two seconds would point back: the second stays.
         {{2026, 3, 1, 23, 59, 52, 0}, 848, std::nullopt},
-        {{2026, 3, 1, 23, 59, 58, 0}, 848, time_frame(23, 59, 56)},
+        // (The 8 characters read meanwhile wait in the line buffer, older than the rest.)
+        {{2026, 3, 1, 23, 59, 58, 0}, 840, time_frame(23, 59, 56)},
         // Midnight, with no pass in 23:59:59.
-        {{2026, 3, 2, 0, 0, 1, 0}, 0, time_frame(0, 0, 1)},
-        {{2026, 3, 2, 0, 0, 2, 0}, 0, time_frame(0, 0, 2)},
+        {{2026, 3, 2, 0, 0, 1, 500}, 0, time_frame(0, 0, 1)},
+        {{2026, 3, 2, 0, 0, 2, 500}, 0, time_frame(0, 0, 2)},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(text::format_datetime(step.clock));

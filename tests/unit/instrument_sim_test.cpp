@@ -55,7 +55,8 @@ TEST(SimInstruments, AreListedByName) {
 TEST(SimInfiltec, SendsSignedReadingsAtItsRateFromPowerUp) {
     Heard heard;
     auto board = instrument("INFILTEC", heard, 20);
-    auto sent = readings(board->advance_to(kT0 + 2), '\r');
+    // (Each reading goes out at 9600 baud from its tick: well within the next 50 ms.)
+    auto sent = readings(board->advance_to(kT0 + 2.025), '\r');
     ASSERT_EQ(sent.size(), 40u);
     ASSERT_EQ(heard.samples.size(), 40u);
     for (size_t i = 0; i < sent.size(); ++i) {
@@ -63,8 +64,8 @@ TEST(SimInfiltec, SendsSignedReadingsAtItsRateFromPowerUp) {
         EXPECT_EQ(heard.samples[i].first, 0);
     }
     // Nothing it hears changes it.
-    board->receive("STBY", kT0 + 2);
-    EXPECT_EQ(readings(board->advance_to(kT0 + 3), '\r').size(), 20u);
+    board->receive("STBY", kT0 + 2.025);
+    EXPECT_EQ(readings(board->advance_to(kT0 + 3.025), '\r').size(), 20u);
 }
 
 TEST(SimLx1500, WaitsForGoAndObeysStandby) {
@@ -74,20 +75,20 @@ TEST(SimLx1500, WaitsForGoAndObeysStandby) {
     EXPECT_EQ(board->next_send_time(), std::numeric_limits<double>::infinity());
 
     board->receive("G0T1", kT0 + 1);
-    auto sent = readings(board->advance_to(kT0 + 2), 'S');
+    auto sent = readings(board->advance_to(kT0 + 2.01), 'S');
     ASSERT_EQ(sent.size(), 50u);
     for (size_t i = 0; i < sent.size(); ++i) {
         ASSERT_EQ(sent[i].size(), 7u);
         EXPECT_EQ(std::stoi(sent[i].substr(0, 6)) - 32768, heard.samples[i].second);
     }
-    board->receive("DONE", kT0 + 2);
-    EXPECT_EQ(readings(board->advance_to(kT0 + 3), 'S').size(), 50u);
-    board->receive("STBY", kT0 + 3);
+    board->receive("DONE", kT0 + 2.01);
+    EXPECT_EQ(readings(board->advance_to(kT0 + 3.01), 'S').size(), 50u);
+    board->receive("STBY", kT0 + 3.01);
     EXPECT_EQ(board->advance_to(kT0 + 4), "");
 }
 
 TEST(SimLx1500, ReadingsCoverTheWholeSixteenBits) {
-    const TextInstrumentModel lx{"LX1500", 50, 32768, 6, "S", false};
+    const TextInstrumentModel lx{"LX1500", 50, 32768, 6, "S", false, 1920};
     EXPECT_EQ(encode_reading(lx, -32768), "000000S");
     EXPECT_EQ(encode_reading(lx, 0), "032768S");
     EXPECT_EQ(encode_reading(lx, 32767), "065535S");
@@ -111,7 +112,9 @@ TEST(SimDataq, ScansTheChosenChannelsAtTheirBaseRate) {
         board->receive(std::string(1, c.mask), kT0);
         board->receive(std::string("\0B\x01\0S0\0NZ\0C", 11) + c.mask + std::string("\0D0\0S1", 6),
                        kT0);
-        std::string line = board->advance_to(kT0 + 1);
+        // The last scan of the second is out before the next one begins.
+        std::string line =
+            board->advance_to(kT0 + 1 + 0.999 / static_cast<double>(c.scans_per_second));
         size_t scan = 2 * c.channels.size();
         ASSERT_EQ(line.size(), c.scans_per_second * scan);
         ASSERT_EQ(heard.samples.size(), c.scans_per_second * c.channels.size());
@@ -132,11 +135,25 @@ TEST(SimDataq, UnpluggedSendsNothingAndResumesAtTheReplug) {
     Heard heard;
     auto board = instrument("DATAQ", heard);
     board->receive(std::string("\0C1\0S1", 6), kT0);
-    EXPECT_EQ(board->advance_to(kT0 + 1).size(), 480u);
+    EXPECT_EQ(board->advance_to(kT0 + 1.003).size(), 480u);
     board->set_connected(false);
     EXPECT_EQ(board->advance_to(kT0 + 5), "");
     board->set_connected(true);
-    EXPECT_EQ(board->advance_to(kT0 + 6).size(), 480u);
+    EXPECT_EQ(board->advance_to(kT0 + 6.003).size(), 480u);
+}
+
+// A UART sends a byte at a time: at 4800 baud a byte every 1/480 s, the line full with one
+// channel at 240 scans a second.
+TEST(SimDataq, BytesGoOutAtTheLinesRate) {
+    Heard heard;
+    auto board = instrument("DATAQ", heard);
+    board->receive(std::string("\0C1\0S1", 6), kT0);
+    const double byte = 1.0 / 480;
+    const double first = kT0 + 1.0 / 240;  // the first tick after the start
+    EXPECT_EQ(board->advance_to(first - byte / 2).size(), 0u);
+    EXPECT_EQ(board->advance_to(first + byte / 2).size(), 1u);
+    EXPECT_NEAR(board->next_send_time(), first + byte, 1e-9);
+    EXPECT_EQ(board->advance_to(first + 10.5 * byte).size(), 10u);
 }
 
 }  // namespace
