@@ -47,6 +47,10 @@ struct BoardStream {
     double board_epoch_second = 0;
     // A sample has fallen at the start of a whole second in this stream: triggering may begin.
     bool second_started = false;
+    // The board second and the tenth of it whose sample time the view was last given: it
+    // hears of a new second or a later tenth, not of every sample.
+    double time_shown_second = -1;
+    int time_shown_tenth = -1;
 
     int32_t& ring_at(int channel, int32_t position) {
         return pre_event_ring[static_cast<size_t>(channel) * kPreEventRingLength +

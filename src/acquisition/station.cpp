@@ -812,7 +812,16 @@ void Station::sample_chain(int ch) {
 
         if (fraction == 0) run_.second_started = true;
         // The board time of this sample, once the run has seen a whole second begin.
-        if (run_.second_started) view_->show_sample_time(sample_time_text(fraction));
+        if (run_.second_started) {
+            // Formatted only when the view is to show it: at most ten times a second.
+            const int tenth = std::clamp(static_cast<int>(fraction * 10), 0, 9);
+            if (run_.board_epoch_second != run_.time_shown_second ||
+                tenth > run_.time_shown_tenth) {
+                run_.time_shown_second = run_.board_epoch_second;
+                run_.time_shown_tenth = tenth;
+                view_->show_sample_time(sample_time_text(fraction));
+            }
+        }
 
         int slot = static_cast<int>(fraction * 5);
         if (slot != run_.label_slot) {

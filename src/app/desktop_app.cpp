@@ -182,6 +182,7 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
         return 3;
     }
     if (options.after_load) options.after_load();
+    if (options.page_address) panel.show_page_link(options.page_address());
     panel.show();
     if (station.settings().general.no_logo == 0) {
         logo = std::make_unique<gui::LogoWindow>();

@@ -24,6 +24,8 @@ struct DesktopOptions {
     std::vector<std::string> open_windows;
     // Called once the station has loaded its settings, before the window shows.
     std::function<void()> after_load;
+    // Then: where the station's page can be opened (empty: no page); the window offers it.
+    std::function<std::string()> page_address;
 };
 int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperator& op,
                 platform::PictureCodec& codec, const DesktopOptions& options);

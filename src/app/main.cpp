@@ -136,7 +136,8 @@ int run_station(const app::Options& options, int argc, char** argv) {
     if (desktop) {
         return app::run_desktop(station, *desktop_host, *dialogs, codec,
                                 {options.simulate, options.for_seconds, options.screenshot,
-                                 options.open_windows, start_services});
+                                 options.open_windows, start_services,
+                                 [&services] { return services.page_address(); }});
     }
 
     // The same drums and spectra as the desktop draws, saved without windows.

@@ -189,6 +189,11 @@ void NetworkServices::start() {
             started_.push_back("Web page on http://" +
                                (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
                                ":" + std::to_string(page_->port()) + "/");
+            // On this machine a page listening on every address is reached through loopback.
+            std::string local = host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host;
+            page_address_ = "http://" +
+                            (local.find(':') != std::string::npos ? "[" + local + "]" : local) +
+                            ":" + std::to_string(page_->port()) + "/";
         }
     }
     // The page's live trace takes the samples as the records do, where records are made.

@@ -40,6 +40,9 @@ public:
 
     // The station's web page while it is on (the record builder feeds its live trace).
     WebPage* page() { return page_.get(); }
+    // Where a browser on this machine opens the page ("http://127.0.0.1:8080/"); empty while
+    // the page is off.
+    std::string page_address() const { return page_ ? page_address_ : std::string(); }
 
 private:
     void second();  // the engine's one-second work of the services
@@ -67,6 +70,7 @@ private:
 
     web::WebSettings web_settings_;
     std::unique_ptr<WebPage> page_;
+    std::string page_address_;
     struct Alerts;
     std::unique_ptr<Alerts> alerts_;
 };

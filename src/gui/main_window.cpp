@@ -175,6 +175,13 @@ QWidget* MainWindow::build_buttons() {
     lbl_service_ = new QLabel(bar);
     lbl_service_->setObjectName("lbl_service");
     status->addWidget(lbl_service_, 1);
+    page_link_ = new QLabel(bar);
+    page_link_->setObjectName("page_link");
+    page_link_->setTextFormat(Qt::RichText);
+    page_link_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    page_link_->setOpenExternalLinks(true);  // the desktop's browser
+    page_link_->setVisible(false);
+    status->addWidget(page_link_);
     auto* rows = new QVBoxLayout;
     rows->setContentsMargins(0, 0, 0, 0);
     rows->addLayout(row);
@@ -733,6 +740,13 @@ void MainWindow::set_title(std::string_view title) {
 }
 
 void MainWindow::set_status_text(std::string_view text) { lbl_service_->setText(q(text)); }
+
+void MainWindow::show_page_link(const std::string& url) {
+    const QString address = q(url).toHtmlEscaped();
+    page_link_->setText("<a href=\"" + address + "\">Station page</a>");
+    page_link_->setToolTip("Open " + q(url) + " in the browser");
+    page_link_->setVisible(!url.empty());
+}
 
 void MainWindow::set_bad_frames(long count) { badrx_->setText(QString::number(count)); }
 

@@ -78,6 +78,8 @@ public:
     void set_autostart_box(bool ticked) override;
     void set_title(std::string_view title) override;
     void set_status_text(std::string_view text) override;
+    // The station's web page, offered as a link in the status bar (empty: none).
+    void show_page_link(const std::string& url);
     void set_bad_frames(long count) override;
     void set_lock_indicator(std::string_view state) override;
     void set_busy(bool hourglass) override;
@@ -157,6 +159,7 @@ private:
     QPushButton *cmd_start_ = nullptr, *cmd_stop_ = nullptr, *cmd_save_ = nullptr,
                 *cmd_exit_ = nullptr, *open_frame_ = nullptr, *badrx_ = nullptr;
     std::array<QPushButton*, 5> settings_windows_{};
+    QLabel* page_link_ = nullptr;
     QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr,
            *bufferload_ = nullptr, *eventsblink_ = nullptr, *true_sps_ = nullptr,
            *donothing_ = nullptr;

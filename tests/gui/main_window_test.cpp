@@ -115,6 +115,21 @@ TEST_F(MainWindowTest, LoadOnAnEmptyStationMakesFoldersAndDefaults) {
     EXPECT_TRUE(panel.windowTitle().startsWith("VELKANTOR 2.28"));
 }
 
+// With the page on, the status bar offers it as a link the desktop's browser opens; without,
+// nothing is offered.
+TEST_F(MainWindowTest, OffersTheStationsPageWhenItIsOn) {
+    ASSERT_EQ(panel.load(), "");
+    auto* link = find<QLabel>("page_link");
+    EXPECT_TRUE(link->isHidden());
+    panel.show_page_link("http://127.0.0.1:8080/");
+    EXPECT_FALSE(link->isHidden());
+    EXPECT_TRUE(link->openExternalLinks());
+    EXPECT_TRUE(link->text().contains("href=\"http://127.0.0.1:8080/\""))
+        << link->text().toStdString();
+    panel.show_page_link("");
+    EXPECT_TRUE(link->isHidden());
+}
+
 // Loading shows the settings and writes none of them: a box that was filled after the first
 // channel was selected used to store its emptiness into channel 1 (extension "", alarm 0).
 TEST_F(MainWindowTest, LoadShowsEverySettingAndChangesNone) {

@@ -60,6 +60,46 @@ TEST_F(SettingsFileTest, FirstStartWritesTheDefaultFiles) {
     EXPECT_FALSE(again.created);
 }
 
+// A station's own file, as the program saves it (lists in their stored form), written by hand
+// with values other than the defaults in every section: each value reaches its field, nothing
+// is refused, and writing the settings back gives the file's exact bytes (a field read into
+// the wrong place or written in another form shows).
+TEST_F(SettingsFileTest, AStationsOwnFileReadsIntoItsFieldsAndWritesBackUnchanged) {
+    const std::string file = golden("velkant_field.ini");
+    fs.put(kIniPath, file);
+    ReadReport report = ReadConfiguration(settings, fs, kStation);
+    EXPECT_FALSE(report.created);
+    EXPECT_TRUE(report.failed_lines.empty()) << report.failed_lines.size() << " refused";
+
+    const auto& c = settings.channels;
+    const auto& g = settings.general;
+    EXPECT_EQ(c[0].sps_index, 6);
+    EXPECT_EQ(c[0].sensor_axis, 3);
+    EXPECT_EQ(c[0].alarm_threshold, 8000);
+    EXPECT_EQ(c[0].datalog_enabled, 1);
+    EXPECT_EQ(c[0].event_extension, "NS1");
+    EXPECT_EQ(c[0].stop_amplitude, 1200);
+    EXPECT_EQ(c[0].magnitude_correction, "0.002;0.003;0.004;0.005;0.006");
+    EXPECT_EQ(c[1].sps_index, 5);
+    EXPECT_EQ(c[1].trigger_mode, 2);
+    EXPECT_EQ(c[1].invert, 1);
+    EXPECT_EQ(c[2].fft_enabled, 1);
+    EXPECT_EQ(c[2].event_extension, "Z1");
+    EXPECT_EQ(c[3].sps_index, 0);
+    EXPECT_EQ(c[3].alarm_threshold, 12000);
+    EXPECT_EQ(g.elevation, "345");
+    EXPECT_EQ(g.location, "Backyard vault");
+    EXPECT_EQ(g.comm_port, 3);
+    EXPECT_EQ(g.gmt_offset, 1);
+    EXPECT_EQ(g.sync_every, 4);
+    EXPECT_EQ(g.datalog_folder, "/data/log");
+    EXPECT_EQ(g.clock_trim_hex, "12345678");
+
+    EXPECT_EQ(ConfigurationText(settings), file);
+    ASSERT_TRUE(WriteConfiguration(settings, fs, kStation));
+    EXPECT_EQ(fs.contents(kIniPath), file);
+}
+
 TEST(SettingsDefaults, DecodedFieldsMatchTheDefaultTexts) {
     Settings settings;
     settings.channels[2].pre_event_samples = 99;
