@@ -170,20 +170,16 @@ int run_station(const app::Options& options, int argc, char** argv) {
             const auto& run = station.run();
             std::cout << "Frames received: " << run.data_frames << " data, " << run.time_frames
                       << " board time, " << run.rejected_frames << " bad" << std::endl;
-            const auto& filled = station.datalog().filled();
-            std::cout << "Samples filled (lost on the line):";
-            for (int ch = 0; ch < config::kChannels; ++ch) {
-                std::cout << (ch ? "," : "") << " channel " << ch + 1 << " "
-                          << filled[static_cast<size_t>(ch)];
-            }
-            std::cout << std::endl;
-            const auto& over_rate = station.datalog().over_rate();
-            std::cout << "Samples cut (over a second's rate):";
-            for (int ch = 0; ch < config::kChannels; ++ch) {
-                std::cout << (ch ? "," : "") << " channel " << ch + 1 << " "
-                          << over_rate[static_cast<size_t>(ch)];
-            }
-            std::cout << std::endl;
+            auto per_channel = [](const char* what, const auto& counts) {
+                std::cout << what;
+                for (int ch = 0; ch < config::kChannels; ++ch) {
+                    std::cout << (ch ? "," : "") << " channel " << ch + 1 << " "
+                              << counts[static_cast<size_t>(ch)];
+                }
+                std::cout << std::endl;
+            };
+            per_channel("Samples filled (lost on the line):", station.datalog().filled());
+            per_channel("Samples cut (over a second's rate):", station.datalog().over_rate());
         }
         services.stop();  // the last records out, the clients told, before the program's end
         station.exit();

@@ -1,4 +1,5 @@
 #include "platform/real/system_clock.h"
+#include "platform/real/civil_tm.h"
 
 #include <cmath>
 
@@ -27,14 +28,7 @@ int SystemClock::utc_offset_now() const {
 
 int SystemClock::utc_offset_at(const text::DateTime& local) const {
     auto offset_with = [&](int dst, bool& matches) {
-        tm t{};
-        t.tm_year = local.year - 1900;
-        t.tm_mon = local.month - 1;
-        t.tm_mday = local.day;
-        t.tm_hour = local.hour;
-        t.tm_min = local.minute;
-        t.tm_sec = local.second;
-        t.tm_isdst = dst;
+        tm t = civil_tm(local, dst);
         time_t at = mktime(&t);
         // mktime normalises a time the zone skips, or one given with the other summer flag:
         // only a result that reads back as the same civil time is that time's zone.

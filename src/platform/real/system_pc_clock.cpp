@@ -1,4 +1,5 @@
 #include "platform/real/system_pc_clock.h"
+#include "platform/real/civil_tm.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,14 +8,8 @@
 namespace velkantor::platform {
 
 PcClockResult SystemPcClock::set_local_time(const text::DateTime& local) {
-    tm civil{};
-    civil.tm_year = local.year - 1900;
-    civil.tm_mon = local.month - 1;
-    civil.tm_mday = local.day;
-    civil.tm_hour = local.hour;
-    civil.tm_min = local.minute;
-    civil.tm_sec = local.second;
-    civil.tm_isdst = -1;  // the zone's rules decide, as for the times the station reads
+    // The zone's rules decide the summer flag, as for the times the station reads.
+    tm civil = civil_tm(local, -1);
     time_t seconds = mktime(&civil);
     if (seconds == static_cast<time_t>(-1)) {
         return {PcClockResult::Status::failed, "the time cannot be represented"};
