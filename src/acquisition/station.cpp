@@ -143,6 +143,28 @@ Station::Station(StationPlatform platform, std::string folder)
     };
 }
 
+timekeeping::BoardClock::Environment Station::board_clock_environment() {
+    return {settings_,
+            run_,
+            platform_.clock,
+            platform_.op,
+            *board_commands_,
+            devices_,
+            [this]() -> StationView& { return *view_; },
+            [this]() -> timekeeping::HousekeepingView& { return *housekeeping_view_; },
+            [this]() -> timekeeping::SecondListener& { return *second_listener_; },
+            [this](std::string_view line) { AppendEventLog(line); },
+            [this](std::string_view line) { AppendTimeLog(line); },
+            [this](double seconds) { WaitSeconds(seconds); },
+            [this] { discard_board_input(); },
+            [this](const StepFailure& failure) { report_step_failure(failure); },
+            [this] { return time_from_pc_clock(); },
+            [this] { return reading_second(); },
+            [this] {
+                if (clock_trim_.window_open()) clock_trim_.MeasureTrim();
+            }};
+}
+
 timekeeping::ClockTrim::Environment Station::trim_environment() {
     return {run_, settings_, platform_.op, *board_commands_,
             [this] { return in_run_ && run_.acquisition_running == 1; },

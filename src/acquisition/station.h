@@ -221,6 +221,7 @@ private:
     events::EventFiles::Environment event_environment();
     events::Alarms::Environment alarm_environment();
     timekeeping::ClockTrim::Environment trim_environment();
+    timekeeping::BoardClock::Environment board_clock_environment();
 
     class PortCommands;
     class Services;
@@ -270,7 +271,7 @@ private:
     // The observer has heard of this event's alarm already.
     std::array<bool, config::kChannels> alarm_observed_{};
     double event_seconds(int ch, const events::EventSummary& event) const;
-    timekeeping::BoardClock board_clock_{*this};
+    timekeeping::BoardClock board_clock_{board_clock_environment()};
     timekeeping::ClockTrim clock_trim_{trim_environment()};
     timekeeping::PeriodicTimer timer_{*this};
     events::Alarms alarms_{alarm_environment()};

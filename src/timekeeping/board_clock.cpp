@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "acquisition/firmware.h"
-#include "acquisition/station.h"
 #include "text/number_text.h"
 #include "timekeeping/date_format_check.h"
 
@@ -60,20 +59,20 @@ std::string normalise_pc_now(std::string text) {
 }
 
 void BoardClock::load() {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     state_.sync_source_label = general.sync_source != 0 ? "DCF" : "GPS";
-    const platform::DateFormats& formats = station_.devices().date_formats
-                                               ? *station_.devices().date_formats
+    const platform::DateFormats& formats = env_.devices.date_formats
+                                               ? *env_.devices.date_formats
                                                : kProgramFormats;
     SystemDateFormats found = probe_date_formats(formats);
     state_.system_date_format = found.date_format;
     state_.system_time_format = found.time_format;
     if (general.no_version_warn == 0 && !found.expected) {
-        auto now = station_.clock().now();
-        station_.op().warn(date_format_warning(found, general.service_mode,
+        auto now = env_.clock.now();
+        env_.op.warn(date_format_warning(found, general.service_mode,
                                                formats.short_date(now), formats.short_time(now)));
     }
-    station_.run().lock_state = "N";
+    env_.run.lock_state = "N";
 }
 
 void BoardClock::run_started() {
@@ -104,9 +103,9 @@ void BoardClock::clear_board_time() {
 }
 
 bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
-    auto& run = station_.run();
-    const auto& general = station_.settings().general;
-    SecondListener& listener = station_.second_listener();
+    auto& run = env_.run;
+    const auto& general = env_.settings.general;
+    SecondListener& listener = env_.second_listener();
     if (!decode(frame)) return false;
 
     bool time_valid = state_.board_seconds <= 59 && state_.board_minutes <= 59 &&
@@ -130,19 +129,19 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     count_samples();
     listener.board_time_of_day(state_.board_second_of_day);
     listener.show_measured_rate(run.measured_rate);
-    station_.housekeeping_view().show_second_sample_counts(run.last_second_count,
+    env_.housekeeping_view().show_second_sample_counts(run.last_second_count,
                                                            run.configured_rate);
 
     synchronisation();
     update_lock();
     update_utc_offset();
-    station_.housekeeping_view().show_input_lines((state_.board_status & 0x08) != 0,
+    env_.housekeeping_view().show_input_lines((state_.board_status & 0x08) != 0,
                                                   (state_.board_status & 0x10) != 0);
-    auto pc_now = station_.clock().now();
+    auto pc_now = env_.clock.now();
     pc_to_board(pc_now);
     board_to_pc(pc_now);
     RefreshPcTimestamp();
-    station_.housekeeping_view().show_time_window(time_window_texts());
+    env_.housekeeping_view().show_time_window(time_window_texts());
     jump_check(corrected);
     return true;
 }
@@ -150,8 +149,8 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
 std::string_view BoardClock::firmware() const {
     // The instruments without a clock of their own send the short frame whatever firmware
     // a ZEDA board of an earlier run reported.
-    if (!config::is_zeda(station_.settings().general.ad_type)) return {};
-    return station_.run().firmware_version;
+    if (!config::is_zeda(env_.settings.general.ad_type)) return {};
+    return env_.run.firmware_version;
 }
 
 bool BoardClock::decode(std::string_view frame) {
@@ -168,7 +167,7 @@ bool BoardClock::decode(std::string_view frame) {
     state_.board_time_text = two_digits(state_.board_hours) + ":" +
                              two_digits(state_.board_minutes) + ":" +
                              two_digits(state_.board_seconds);
-    if (auto reading = station_.reading_second()) {
+    if (auto reading = env_.reading_second()) {
         // An instrument's seconds are the PC's: its frame is dated by the PC second it was
         // made for (a PC clock set back over midnight, or by half a day, turns the day back
         // with it; the time of day alone cannot tell).
@@ -179,7 +178,7 @@ bool BoardClock::decode(std::string_view frame) {
                                  "/" + two_digits(byte(3));
     } else if (state_.board_date_text.empty()) {
         // A board that does not tell its date starts on the PC's...
-        state_.board_date_text = text::format_date(station_.clock().now());
+        state_.board_date_text = text::format_date(env_.clock.now());
     } else if (!state_.rollover_reference.empty() &&
                seconds_of_day(state_.board_time_text) + 43200 <
                    seconds_of_day(state_.rollover_reference)) {
@@ -190,9 +189,9 @@ bool BoardClock::decode(std::string_view frame) {
 }
 
 void BoardClock::correct_bad_time() {
-    station_.AppendEventLog("Warning! Bad time from A/D card: " + state_.board_date_text + " " +
+    env_.event_log("Warning! Bad time from A/D card: " + state_.board_date_text + " " +
                             state_.board_time_text);
-    auto pc = station_.clock().now();
+    auto pc = env_.clock.now();
     state_.board_hours = static_cast<int16_t>(pc.hour);
     state_.board_minutes = static_cast<int16_t>(pc.minute);
     state_.board_seconds = static_cast<int16_t>(pc.second);
@@ -201,9 +200,9 @@ void BoardClock::correct_bad_time() {
     state_.board_date_text = text::format_date(pc);
     state_.bad_time_flag = 1;
     if (guarded([&] { send_clock(pc); })) {
-        station_.AppendEventLog("Warning! Time corrected to: " + text::format_datetime(pc));
+        env_.event_log("Warning! Time corrected to: " + text::format_datetime(pc));
     }
-    station_.discard_board_input();
+    env_.discard_board_input();
     // The seconds that came during the pauses were just discarded: the next frame's step
     // is this correction's doing, not a jump of the board.
     skip_next_jump_check_ = true;
@@ -219,13 +218,13 @@ void BoardClock::midnight_date_fix() {
 }
 
 void BoardClock::count_samples() {
-    auto& run = station_.run();
-    if (station_.settings().general.service_mode == 3) {
+    auto& run = env_.run;
+    if (env_.settings.general.service_mode == 3) {
         for (size_t ch = 0; ch < run.second_check_count.size(); ++ch) {
             if (run.second_check_count[ch] == run.configured_rate[ch]) continue;
             long count = ++state_.xerror[ch];
-            station_.housekeeping_view().show_sample_count_errors(static_cast<int>(ch), count);
-            station_.AppendEventLog("Xerror " + std::to_string(count) + " AT " +
+            env_.housekeeping_view().show_sample_count_errors(static_cast<int>(ch), count);
+            env_.event_log("Xerror " + std::to_string(count) + " AT " +
                                     state_.board_time_text);
         }
     }
@@ -247,11 +246,11 @@ void BoardClock::synchronisation() {
     }
     state_.last_sync_board_time = state_.board_datetime_text;
     state_.time_source = BoardTimeSource::receiver;
-    const auto& general = station_.settings().general;
-    station_.AppendTimeLog("SYNC:" + state_.last_sync_text + " TPS:" + state_.raw_time_frame +
+    const auto& general = env_.settings.general;
+    env_.time_log("SYNC:" + state_.last_sync_text + " TPS:" + state_.raw_time_frame +
                            " PCRTC:" + std::to_string(general.pc_rtc) +
                            " PCSYN:" + std::to_string(general.pc_sync));
-    if (station_.clock_trim().window_open()) station_.clock_trim().MeasureTrim();
+    env_.synchronised();
 }
 
 void BoardClock::update_lock() {
@@ -262,38 +261,38 @@ void BoardClock::update_lock() {
     }
     auto now = text::parse_datetime(state_.board_datetime_text);
     if (!now) return;
-    const int timeout_minutes = station_.settings().general.sync_source != 0 ? 719 : 10;
+    const int timeout_minutes = env_.settings.general.sync_source != 0 ? 719 : 10;
     double minutes =
         std::floor((text::to_epoch_seconds(*now) - text::to_epoch_seconds(*last)) / 60.0);
     const std::string& label = state_.sync_source_label;
-    std::string& lock_state = station_.run().lock_state;
+    std::string& lock_state = env_.run.lock_state;
     if (minutes > timeout_minutes) {
         if (lock_state != "N") {
             lock_state = "N";
-            station_.AppendTimeLog(label + " Status:Unlocked");
-            station_.AppendEventLog("Time UnLocked");
+            env_.time_log(label + " Status:Unlocked");
+            env_.event_log("Time UnLocked");
         }
     } else if (lock_state != "L") {
         lock_state = "L";
-        station_.AppendTimeLog(label + " Status:Locked");
-        station_.AppendEventLog("Time Locked");
+        env_.time_log(label + " Status:Locked");
+        env_.event_log("Time Locked");
     }
     // The start block shows "N"; the indicator follows the state again from here.
-    station_.view().set_lock_indicator(lock_state);
+    env_.view().set_lock_indicator(lock_state);
 }
 
 void BoardClock::update_utc_offset() {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     UtcOffsetInputs in;
     // An instrument without a clock of its own stamps its seconds with the PC's time.
-    in.source = station_.time_from_pc_clock() ? BoardTimeSource::pc : state_.time_source;
+    in.source = env_.time_from_pc_clock() ? BoardTimeSource::pc : state_.time_source;
     in.sync_source = general.sync_source;
     in.gmt_offset = general.gmt_offset;
     in.dcf_daylight = (state_.board_status & 0x40) != 0;
     if (in.source == BoardTimeSource::pc) {
         auto board = text::parse_datetime(state_.board_datetime_text);
-        in.pc_offset = board ? station_.clock().utc_offset_at(*board)
-                             : station_.clock().utc_offset_now();
+        in.pc_offset = board ? env_.clock.utc_offset_at(*board)
+                             : env_.clock.utc_offset_now();
     }
     state_.utc_offset = board_utc_offset(in);
 }
@@ -305,15 +304,15 @@ bool BoardClock::guarded(const std::function<void()>& send) {
         send();
         return true;
     } catch (const acquisition::StepFailure& failure) {
-        station_.report_step_failure(failure);
+        env_.report_step_failure(failure);
         return false;
     }
 }
 
 void BoardClock::pc_to_board(const text::DateTime& pc_now) {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     // An instrument whose seconds are the PC's has no clock to set (nor the commands).
-    if (station_.time_from_pc_clock()) return;
+    if (env_.time_from_pc_clock()) return;
     if (general.pc_sync != 1 || general.sync_every < 0 ||
         general.sync_every >= static_cast<int>(kSyncPeriodHours.size())) {
         return;
@@ -327,34 +326,34 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
     if (pc_second == last_pc_sync_second_) return;
     last_pc_sync_second_ = pc_second;
     if (!guarded([&] {
-            station_.board_commands().set_time(pc_now.hour, pc_now.minute, pc_now.second);
+            env_.board.set_time(pc_now.hour, pc_now.minute, pc_now.second);
         })) {
         return;
     }
     state_.time_source = BoardTimeSource::pc;
-    station_.AppendEventLog("A/D card syncronized with PC time at: " + text::format_time(pc_now));
+    env_.event_log("A/D card syncronized with PC time at: " + text::format_time(pc_now));
 }
 
 void BoardClock::board_to_pc(const text::DateTime& pc_now) {
-    const auto& general = station_.settings().general;
+    const auto& general = env_.settings.general;
     std::string pc_time = text::format_time(pc_now);
     // Never within two minutes of midnight, where the PC and the board may see other days.
     if (!(pc_time > "00:02:00" && pc_time < "23:58:00")) return;
     if (general.pc_rtc == 1 || general.pc_sync != 0 || pc_clock_off_) return;
-    if (station_.time_from_pc_clock()) {
+    if (env_.time_from_pc_clock()) {
         // Its time is the PC clock's own: setting the PC from it would only add the second
         // of every setting, frame after frame.
         pc_clock_off_ = true;
-        std::string board = station_.run().board_description;
+        std::string board = env_.run.board_description;
         while (!board.empty() && board.back() == ' ') board.pop_back();
-        station_.AppendEventLog("The PC clock is not set from " + board +
+        env_.event_log("The PC clock is not set from " + board +
                                 ": its time is the PC clock's own.");
         return;
     }
-    platform::PcClockSetter* setter = station_.devices().pc_clock;
+    platform::PcClockSetter* setter = env_.devices.pc_clock;
     if (!setter) {
         pc_clock_off_ = true;
-        station_.AppendEventLog(
+        env_.event_log(
             "The PC clock is not set from the A/D card time: start VELKANTOR with "
             "--set-pc-clock to allow it.");
         return;
@@ -375,15 +374,15 @@ void BoardClock::board_to_pc(const text::DateTime& pc_now) {
     auto result = setter->set_local_time(target);
     if (!result) {
         pc_clock_off_ = true;
-        station_.AppendEventLog("The PC clock cannot be set from the A/D card time: " +
+        env_.event_log("The PC clock cannot be set from the A/D card time: " +
                                 result.text);
     }
 }
 
 void BoardClock::RefreshPcTimestamp() {
-    auto now = station_.clock().now();
-    const platform::DateFormats& formats = station_.devices().date_formats
-                                               ? *station_.devices().date_formats
+    auto now = env_.clock.now();
+    const platform::DateFormats& formats = env_.devices.date_formats
+                                               ? *env_.devices.date_formats
                                                : kProgramFormats;
     std::string time = formats.short_time(now);
     state_.pc_now_text =
@@ -397,7 +396,7 @@ TimeWindowTexts BoardClock::time_window_texts() const {
     TimeWindowTexts texts;
     bool dcf = state_.sync_source_label == "DCF";
     texts.sync = (dcf ? "DCF77 Sync: " : "GPS   Sync: ") + state_.last_sync_text;
-    if (station_.run().lock_state == "N") {
+    if (env_.run.lock_state == "N") {
         texts.status = "Status: Not Locked";
         texts.hour_type = "...";
     } else {
@@ -424,24 +423,24 @@ void BoardClock::jump_check(bool corrected_now) {
         seconds_of_day(state_.board_time_text) - seconds_of_day(state_.previous_board_time);
     if (std::abs(difference) > 2 && state_.board_time_text != "00:00:00" &&
         state_.previous_board_time != "23:59:59") {
-        station_.AppendEventLog("Warning! Too much time difference:");
-        station_.AppendEventLog("Previous:" + state_.previous_board_time +
+        env_.event_log("Warning! Too much time difference:");
+        env_.event_log("Previous:" + state_.previous_board_time +
                                 " Received:" + state_.board_time_text);
     }
     state_.previous_board_time = state_.board_time_text;
 }
 
-void BoardClock::SetBoardClockFromPc() { send_clock(station_.clock().now()); }
+void BoardClock::SetBoardClockFromPc() { send_clock(env_.clock.now()); }
 
 void BoardClock::send_clock(const text::DateTime& time) {
     state_.time_source = BoardTimeSource::pc;
-    station_.board_commands().set_time(time.hour, time.minute, time.second);
-    station_.WaitSeconds(1);
-    station_.board_commands().set_time_zone(station_.settings().general.gmt_offset);
-    station_.WaitSeconds(1);
+    env_.board.set_time(time.hour, time.minute, time.second);
+    env_.wait(1);
+    env_.board.set_time_zone(env_.settings.general.gmt_offset);
+    env_.wait(1);
     // The date of the moment it is sent: a day that began during the pauses is the board's.
-    auto date = station_.clock().now();
-    station_.board_commands().set_date(date.year, date.month, date.day);
+    auto date = env_.clock.now();
+    env_.board.set_date(date.year, date.month, date.day);
 }
 
 }  // namespace velkantor::timekeeping

@@ -7,13 +7,17 @@
 #include <string>
 #include <string_view>
 
+#include "acquisition/board_commands.h"
+#include "acquisition/run_state.h"
+#include "acquisition/station_view.h"
+#include "config/settings.h"
+#include "platform/clock.h"
+#include "platform/devices.h"
+#include "platform/operator.h"
 #include "text/date_time.h"
 #include "timekeeping/housekeeping_view.h"
+#include "timekeeping/second_listener.h"
 #include "timekeeping/utc_offset.h"
-
-namespace velkantor::acquisition {
-class Station;
-}
 
 namespace velkantor::timekeeping {
 
@@ -70,7 +74,36 @@ class BoardClock {
 public:
     static constexpr std::array<double, 7> kSyncPeriodHours{1, 2, 3, 4, 6, 12, 24};
 
-    explicit BoardClock(acquisition::Station& station) : station_(station) {}
+    // What the board clock uses of the station: its settings and run, the clocks, the board's
+    // commands, the logs and views, and the few steps of the run it takes part in.
+    struct Environment {
+        const config::Settings& settings;
+        acquisition::RunState& run;
+        const platform::Clock& clock;
+        platform::Operator& op;
+        acquisition::BoardCommands& board;
+        // The station's devices (the PC clock setter, the date forms); set after construction.
+        const platform::Devices& devices;
+        // The views in place now (a window may take them over or give them back).
+        std::function<acquisition::StationView&()> view;
+        std::function<HousekeepingView&()> housekeeping_view;
+        std::function<SecondListener&()> second_listener;
+        std::function<void(std::string_view)> event_log;
+        std::function<void(std::string_view)> time_log;
+        // A pause of the run (STOP meanwhile ends it, as the station's pauses do).
+        std::function<void(double seconds)> wait;
+        // Throws away what the port holds (the datalog hears its stream was cut).
+        std::function<void()> discard_board_input;
+        std::function<void(const acquisition::StepFailure&)> report_step_failure;
+        // The board's time is the PC's (an instrument without a clock), and the PC second its
+        // driver dated the last time frame with.
+        std::function<bool()> time_from_pc_clock;
+        std::function<std::optional<int64_t>()> reading_second;
+        // A synchronisation by the time receiver (the trimming measures at each).
+        std::function<void()> synchronised;
+    };
+
+    explicit BoardClock(Environment environment) : env_(std::move(environment)) {}
 
     // Main window load: the sync source label, the PC's date forms, lock state "N".
     void load();
@@ -115,7 +148,7 @@ private:
     // Runs a write to the board; false when it failed (reported, the second goes on).
     bool guarded(const std::function<void()>& send);
 
-    acquisition::Station& station_;
+    Environment env_;
     BoardClockState state_;
     int64_t last_pc_sync_second_ = -1;  // PC second (epoch) of the last PC-to-board set
     bool pc_clock_off_ = false;  // the board-to-PC direction was refused; said once
