@@ -165,6 +165,33 @@ timekeeping::BoardClock::Environment Station::board_clock_environment() {
             }};
 }
 
+timekeeping::PeriodicTimer::Environment Station::timer_environment() {
+    return {settings_,
+            run_,
+            platform_.fs,
+            platform_.port,
+            folder_,
+            event_log_.path(),
+            ProgressMarker,
+            errors_,
+            alarms_,
+            detector_,
+            board_clock_,
+            devices_,
+            [this]() -> StationView& { return *view_; },
+            [this]() -> timekeeping::HousekeepingView& { return *housekeeping_view_; },
+            [this]() -> StationObserver& { return *observer_; },
+            [this](std::string_view line) { AppendEventLog(line); },
+            [this] { return in_run_; },
+            [this] { return starting_; },
+            [this](double seconds) { WaitSeconds(seconds); },
+            [this] { discard_board_input(); },
+            [this] {
+                return SecondsSinceLastData() > 30 &&
+                       SecondsSinceLastRestart() >= kRestartGraceSeconds;
+            }};
+}
+
 timekeeping::ClockTrim::Environment Station::trim_environment() {
     return {run_, settings_, platform_.op, *board_commands_,
             [this] { return in_run_ && run_.acquisition_running == 1; },

@@ -222,6 +222,7 @@ private:
     events::Alarms::Environment alarm_environment();
     timekeeping::ClockTrim::Environment trim_environment();
     timekeeping::BoardClock::Environment board_clock_environment();
+    timekeeping::PeriodicTimer::Environment timer_environment();
 
     class PortCommands;
     class Services;
@@ -273,8 +274,8 @@ private:
     double event_seconds(int ch, const events::EventSummary& event) const;
     timekeeping::BoardClock board_clock_{board_clock_environment()};
     timekeeping::ClockTrim clock_trim_{trim_environment()};
-    timekeeping::PeriodicTimer timer_{*this};
     events::Alarms alarms_{alarm_environment()};
+    timekeeping::PeriodicTimer timer_{timer_environment()};
 };
 
 }  // namespace velkantor::acquisition

@@ -1,6 +1,5 @@
 #include "timekeeping/periodic_timer.h"
 
-#include "acquisition/station.h"
 #include "datalog/datalog_reader.h"
 
 namespace velkantor::timekeeping {
@@ -19,20 +18,20 @@ std::optional<text::DateTime> datalog_file_date(std::string_view name) {
 }
 
 void PeriodicTimer::step(int marker, const std::function<void()>& body) {
-    station_.ProgressMarker = static_cast<int16_t>(marker);
+    env_.progress_marker = static_cast<int16_t>(marker);
     try {
         body();
     } catch (const acquisition::StepFailure& failure) {
-        if (station_.settings().general.service_mode != 0) {
+        if (env_.settings.general.service_mode != 0) {
             throw acquisition::FatalError(failure.what());
         }
-        station_.errors().ReportError({failure.number, failure.what()}, marker, "Timer 1");
+        env_.errors.ReportError({failure.number, failure.what()}, marker, "Timer 1");
     }
 }
 
 void PeriodicTimer::OnTimerTick() {
-    const int16_t remembered = station_.ProgressMarker;
-    auto& run = station_.run();
+    const int16_t remembered = env_.progress_marker;
+    auto& run = env_.run;
     step(200, [&] { channel_indicators(); });
     step(201, [&] { event_list_check(); });
     step(202, [&] { bad_frame_counter(); });
@@ -50,15 +49,15 @@ void PeriodicTimer::OnTimerTick() {
     step(209, [&] { autostart(); });
     step(210, [&] { buffer_guard(); });
     step(211, [&] { alarm_outputs(); });
-    station_.ProgressMarker = 212;
+    env_.progress_marker = 212;
     free_disk_space();
     step(213, [&] { purge(); });
-    station_.ProgressMarker = remembered;
+    env_.progress_marker = remembered;
 }
 
 void PeriodicTimer::channel_indicators() {
-    events::Detector& detector = station_.detector();
-    HousekeepingView& view = station_.housekeeping_view();
+    events::Detector& detector = env_.detector;
+    HousekeepingView& view = env_.housekeeping_view();
     detector.refresh_captions();
     for (int ch = 0; ch < config::kChannels; ++ch) {
         view.show_trigger_indicator(ch, detector.channel(ch).trigger_countdown > 0);
@@ -70,32 +69,32 @@ void PeriodicTimer::event_list_check() {
     if (++event_file_check_ticks_ <= 120) return;
     event_file_check_ticks_ = 0;
     // An emptied event list ends the event alarm.
-    auto size = station_.fs().file_size(station_.event_log().path());
-    if (size && *size < 20) station_.alarms().event_recorded = 0;
+    auto size = env_.fs.file_size(env_.event_log_path);
+    if (size && *size < 20) env_.alarms.event_recorded = 0;
 }
 
 void PeriodicTimer::bad_frame_counter() {
-    auto& run = station_.run();
+    auto& run = env_.run;
     if (++badrx_reset_ticks_ > 600 && run.bad_frames < 5) {
         badrx_reset_ticks_ = 0;
         run.bad_frames = 0;
-        station_.view().set_bad_frames(0);
+        env_.view().set_bad_frames(0);
     }
 }
 
 void PeriodicTimer::idle_time_display() {
-    BoardClock& clock = station_.board_clock();
+    BoardClock& clock = env_.board_clock;
     clock.RefreshPcTimestamp();
-    station_.housekeeping_view().show_pc_time(clock.state().pc_now_text +
+    env_.housekeeping_view().show_pc_time(clock.state().pc_now_text +
                                               clock.state().pc_fraction_text);
-    station_.housekeeping_view().show_time_window(clock.time_window_texts());
+    env_.housekeeping_view().show_time_window(clock.time_window_texts());
 }
 
 void PeriodicTimer::stop_button() {
-    if (station_.detector().any_recording()) {
-        station_.housekeeping_view().enable_stop_button(false);
-    } else if (station_.run().acquisition_running == 1) {
-        station_.housekeeping_view().enable_stop_button(true);
+    if (env_.detector.any_recording()) {
+        env_.housekeeping_view().enable_stop_button(false);
+    } else if (env_.run.acquisition_running == 1) {
+        env_.housekeeping_view().enable_stop_button(true);
     }
 }
 
@@ -103,34 +102,33 @@ void PeriodicTimer::restart_request() {
     // A silent board is restarted by the main loop. A board takes up to a second to send
     // after its start command, so a restart that has just been made is left to work a few
     // seconds: restarting it on every tick would close the port on its first frames.
-    auto& run = station_.run();
-    if (run.acquisition_running == 1 && station_.SecondsSinceLastData() > 30 &&
-        station_.SecondsSinceLastRestart() >= acquisition::Station::kRestartGraceSeconds) {
+    auto& run = env_.run;
+    if (run.acquisition_running == 1 && env_.restart_due()) {
         run.restart_request = 2;
     }
 }
 
 void PeriodicTimer::heartbeat() {
-    if (station_.settings().general.use_velkmon != 1) return;
-    std::string path = platform::join_path(station_.folder(), "velkant.dct");
-    if (auto written = station_.fs().replace_file(path, "doctor\r\n"); !written) {
+    if (env_.settings.general.use_velkmon != 1) return;
+    std::string path = platform::join_path(env_.folder, "velkant.dct");
+    if (auto written = env_.fs.replace_file(path, "doctor\r\n"); !written) {
         throw acquisition::StepFailure(75, path + ": " + written.error);
     }
 }
 
 void PeriodicTimer::watchdog() {
-    const auto& general = station_.settings().general;
-    HousekeepingView& view = station_.housekeeping_view();
+    const auto& general = env_.settings.general;
+    HousekeepingView& view = env_.housekeeping_view();
     if (general.watchdog_enabled != 1) {
         view.show_watchdog_bit(false);
         return;
     }
-    events::Alarms& alarms = station_.alarms();
+    events::Alarms& alarms = env_.alarms;
     watchdog_ticks_ += 1;
     if (watchdog_ticks_ == general.watchdog_period - 3) {
         alarms.LptWrite(general.lpt_port,
                         static_cast<int16_t>(alarms.LptRead(general.lpt_port) | 1));
-        station_.WaitSeconds(0.1);
+        env_.wait(0.1);
         alarms.LptWrite(general.lpt_port,
                         static_cast<int16_t>(alarms.LptRead(general.lpt_port) & 0xFE));
         watchdog_ticks_ += 1;
@@ -143,27 +141,27 @@ void PeriodicTimer::watchdog() {
 }
 
 void PeriodicTimer::serial_input() {
-    auto& run = station_.run();
+    auto& run = env_.run;
     if (run.acquisition_running != 1) {
-        station_.port().discard_input();
-    } else if (run.bad_frames > 5 && station_.port().bytes_waiting() < 20) {
-        station_.AppendEventLog("Noisy serial communications.");
+        env_.port.discard_input();
+    } else if (run.bad_frames > 5 && env_.port.bytes_waiting() < 20) {
+        env_.event_log("Noisy serial communications.");
         run.bad_frames = 0;
-        station_.view().set_bad_frames(0);
+        env_.view().set_bad_frames(0);
     }
 }
 
 void PeriodicTimer::autostart() {
     // Armed (2) by the load; START makes it 1, a refusal or a stop 0. START is pressed only
     // where it is enabled: not during a run, nor while START is still asking or waiting.
-    if (!station_.in_run() && !station_.starting() && station_.settings().general.autostart == 2) {
+    if (!env_.in_run() && !env_.starting() && env_.settings.general.autostart == 2) {
         start_requested_ = true;
     }
 }
 
 void PeriodicTimer::buffer_guard() {
-    auto& general = station_.settings().general;
-    auto& port = station_.port();
+    auto& general = env_.settings.general;
+    auto& port = env_.port;
     const size_t size = port.buffer_size();
     if (size > 0) {
         double load = static_cast<double>(port.bytes_waiting()) / static_cast<double>(size);
@@ -172,25 +170,25 @@ void PeriodicTimer::buffer_guard() {
             general.no_charting = 1;
             if (!buffer_warned_) {
                 buffer_warned_ = true;
-                station_.AppendEventLog("Serial buffer at 65%. Chart draw disabled");
+                env_.event_log("Serial buffer at 65%. Chart draw disabled");
             }
         } else {
             buffer_warned_ = false;
         }
         if (load > 0.95) {
-            station_.discard_board_input();
-            station_.AppendEventLog("Serial buffer overload. Buffer flushed.");
+            env_.discard_board_input();
+            env_.event_log("Serial buffer overload. Buffer flushed.");
         }
         if (!no_charts_box_ && general.no_charting > 0 && load < 0.25) general.no_charting = 0;
     }
-    station_.housekeeping_view().show_buffer_load(port.bytes_waiting(), size);
+    env_.housekeeping_view().show_buffer_load(port.bytes_waiting(), size);
 }
 
 void PeriodicTimer::alarm_outputs() {
-    events::Alarms& alarms = station_.alarms();
-    HousekeepingView& view = station_.housekeeping_view();
+    events::Alarms& alarms = env_.alarms;
+    HousekeepingView& view = env_.housekeeping_view();
     alarms.AlarmTick();
-    view.show_alarm_bit((alarms.LptRead(station_.settings().general.lpt_port) & 2) != 0);
+    view.show_alarm_bit((alarms.LptRead(env_.settings.general.lpt_port) & 2) != 0);
     if (alarms.event_recorded == 1) {
         events_blink_ = !events_blink_;
         view.show_events_blink(events_blink_);
@@ -201,29 +199,29 @@ void PeriodicTimer::alarm_outputs() {
 
 void PeriodicTimer::free_disk_space() {
     std::string fds = "FDS: N.A.";
-    if (const platform::DiskSpace* disk = station_.devices().disk_space) {
-        if (auto free = disk->free_bytes(station_.folder())) {
+    if (const platform::DiskSpace* disk = env_.devices.disk_space) {
+        if (auto free = disk->free_bytes(env_.folder)) {
             fds = "FDS: " + std::to_string(*free / 1000) + " Kb";
-            station_.observer().disk_space_checked(*free);
+            env_.observer().disk_space_checked(*free);
         }
     }
-    station_.housekeeping_view().show_free_disk_space(fds);
+    env_.housekeeping_view().show_free_disk_space(fds);
 }
 
 void PeriodicTimer::purge() {
-    const auto& general = station_.settings().general;
-    const auto& run = station_.run();
+    const auto& general = env_.settings.general;
+    const auto& run = env_.run;
     // Ages are counted from the board's date, the clock the files are named by. The PC's
     // date can be years off (a mistyped year, a wrong board date copied to the PC) and would
     // delete the whole datalog; until the run's first time frame there is no date to go by.
     if (general.never_purge != 0 || run.acquisition_running != 1 || run.board_epoch_second <= 0) {
         return;
     }
-    const std::string folder = platform::join_path(station_.folder(), "datalog");
+    const std::string folder = platform::join_path(env_.folder, "datalog");
     // One file per tick; the listing is taken again each time the index wraps.
     if (purge_index_ >= purge_list_.size()) {
         purge_index_ = 0;
-        purge_list_ = station_.fs().list_directory(folder);
+        purge_list_ = env_.fs.list_directory(folder);
         if (purge_list_.empty()) return;
     }
     const std::string name = purge_list_[purge_index_++];
@@ -236,7 +234,7 @@ void PeriodicTimer::purge() {
     // board clock itself may be the one that is wrong now.
     if (age < 0 || age <= general.purge_days) return;
     std::string path = platform::join_path(folder, name);
-    if (auto removed = station_.fs().remove(path); !removed && station_.fs().exists(path)) {
+    if (auto removed = env_.fs.remove(path); !removed && env_.fs.exists(path)) {
         throw acquisition::StepFailure(75, path + ": " + removed.error);
     }
 }

@@ -8,11 +8,20 @@
 #include <utility>
 #include <vector>
 
+#include "acquisition/run_errors.h"
+#include "acquisition/run_state.h"
+#include "acquisition/station_observer.h"
+#include "acquisition/station_view.h"
+#include "config/settings.h"
+#include "diagnostics/error_reporter.h"
+#include "events/alarms.h"
+#include "events/detector.h"
+#include "platform/devices.h"
+#include "platform/file_system.h"
+#include "platform/serial_port.h"
 #include "text/date_time.h"
-
-namespace velkantor::acquisition {
-class Station;
-}
+#include "timekeeping/board_clock.h"
+#include "timekeeping/housekeeping_view.h"
 
 namespace velkantor::timekeeping {
 
@@ -27,7 +36,37 @@ std::optional<text::DateTime> datalog_file_date(std::string_view name);
 // host calls OnTimerTick once a second, whether or not acquisition runs.
 class PeriodicTimer {
 public:
-    explicit PeriodicTimer(acquisition::Station& station) : station_(station) {}
+    // What the housekeeping uses of the station.
+    struct Environment {
+        // The buffer guard turns charting off and on again.
+        config::Settings& settings;
+        acquisition::RunState& run;
+        platform::FileSystem& fs;
+        platform::SerialPort& port;
+        std::string folder;
+        std::string event_log_path;
+        // The station's progress marker, which a failing step names.
+        int16_t& progress_marker;
+        diagnostics::ErrorReporter& errors;
+        events::Alarms& alarms;
+        // The trigger captions are refreshed here; the PC time is read while idle.
+        events::Detector& detector;
+        BoardClock& board_clock;
+        const platform::Devices& devices;
+        std::function<acquisition::StationView&()> view;
+        std::function<HousekeepingView&()> housekeeping_view;
+        std::function<acquisition::StationObserver&()> observer;
+        std::function<void(std::string_view)> event_log;
+        std::function<bool()> in_run;
+        std::function<bool()> starting;
+        std::function<void(double seconds)> wait;
+        std::function<void()> discard_board_input;
+        // The board has sent nothing for more than 30 s, and its last restart has had its
+        // few seconds to answer: the main loop is to restart it.
+        std::function<bool()> restart_due;
+    };
+
+    explicit PeriodicTimer(Environment environment) : env_(std::move(environment)) {}
 
     void OnTimerTick();
 
@@ -59,7 +98,7 @@ private:
     void free_disk_space();
     void purge();
 
-    acquisition::Station& station_;
+    Environment env_;
     int event_file_check_ticks_ = 0;
     int badrx_reset_ticks_ = 0;
     int watchdog_ticks_ = 0;
