@@ -125,10 +125,16 @@ try {
     if (!file) fail(`no datalog file holds ${header.chanCode} at ${header.startTime.toISO()}: ` + JSON.stringify((logged[channel] ?? []).map((f) => [new Date(f.start).toISOString(), f.samples.length])));
     const offset = (start - file.start) / 10;
     if (!Number.isInteger(offset)) fail(`start ${header.startTime.toISO()} is between samples`);
+    // A record runs on across a datalog period's end: its later samples are in the next file.
+    const sampleAt = (ms) => {
+      const f = (logged[channel] ?? []).find((g) => ms >= g.start && ms < g.start + g.samples.length * 10);
+      return f ? f.samples[(ms - f.start) / 10] : undefined;
+    };
     for (let i = 0; i < values.length; ++i) {
-      if (values[i] !== file.samples[offset + i]) {
+      const logged_value = sampleAt(start + i * 10);
+      if (values[i] !== logged_value) {
         fail(`${header.chanCode} sample ${i} of the record at ${header.startTime.toISO()}: ` +
-             `${values[i]} != ${file.samples[offset + i]}`);
+             `${values[i]} != ${logged_value}`);
       }
     }
     compared += values.length;
