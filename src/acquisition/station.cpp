@@ -29,43 +29,38 @@ class Station::PortCommands : public BoardCommands {
 public:
     explicit PortCommands(Station& station) : station_(station) {}
     void set_time(int hours, int minutes, int seconds) override {
-        send(driver().set_time_command(hours, minutes, seconds));
+        send([&](const BoardDriver& d) { return d.set_time_command(hours, minutes, seconds); });
     }
     void set_date(int year, int month, int day) override {
-        send(driver().set_date_command(year, month, day));
+        send([&](const BoardDriver& d) { return d.set_date_command(year, month, day); });
     }
     void set_time_zone(int gmt_offset) override {
-        send(driver().set_time_zone_command(gmt_offset));
+        send([&](const BoardDriver& d) { return d.set_time_zone_command(gmt_offset); });
     }
     void write_trim(const std::array<uint8_t, 4>& record) override {
-        send(driver().trim_write_command(record));
+        send([&](const BoardDriver& d) { return d.trim_write_command(record); });
     }
-    void read_memory(int address) override { send(driver().memory_read_command(address)); }
+    void read_memory(int address) override {
+        send([&](const BoardDriver& d) { return d.memory_read_command(address); });
+    }
 
 private:
-    // A board with no such command is sent nothing.
-    void send(const std::string& bytes) {
-        if (!bytes.empty()) station_.send(bytes);
+    // A board with no such command (or a type without a driver) is sent nothing.
+    void send(const std::function<std::string(const BoardDriver&)>& command) {
+        const BoardDriver* board = driver();
+        if (!board) return;
+        if (std::string bytes = command(*board); !bytes.empty()) station_.send(bytes);
     }
-    const BoardDriver& driver() {
-        if (station_.driver_) return *station_.driver_;
-        // Before the first START: the board the settings name. A type without a driver
-        // has no commands.
+    const BoardDriver* driver() {
+        if (station_.driver_) return station_.driver_.get();
+        // Before the first START: the board the settings name.
         const int16_t type = station_.settings_.general.ad_type;
-        if (!configured_ || configured_type_ != type) {
+        if (configured_type_ != type) {
             configured_ = make_board_driver(type);
             configured_type_ = type;
-            if (!configured_) configured_ = std::make_unique<NoCommands>();
         }
-        return *configured_;
+        return configured_.get();
     }
-    struct NoCommands : BoardDriver {
-        bool start_up(Station&) override { return false; }
-        bool send_start(Station&) override { return false; }
-        std::string stop_command() const override { return {}; }
-        void gather(Station&) override {}
-        int32_t decode(std::string_view, uint8_t) const override { return 0; }
-    };
 
     Station& station_;
     std::unique_ptr<BoardDriver> configured_;

@@ -185,15 +185,14 @@ void NetworkServices::start() {
             station_.log(line);
             page_.reset();
         } else {
+            auto url = [this](const std::string& host) {
+                return "http://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
+                       ":" + std::to_string(page_->port()) + "/";
+            };
             const std::string& host = web_settings_.listen.address;
-            started_.push_back("Web page on http://" +
-                               (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
-                               ":" + std::to_string(page_->port()) + "/");
+            started_.push_back("Web page on " + url(host));
             // On this machine a page listening on every address is reached through loopback.
-            std::string local = host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host;
-            page_address_ = "http://" +
-                            (local.find(':') != std::string::npos ? "[" + local + "]" : local) +
-                            ":" + std::to_string(page_->port()) + "/";
+            page_address_ = url(host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host);
         }
     }
     // The page's live trace takes the samples as the records do, where records are made.
