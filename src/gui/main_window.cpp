@@ -769,21 +769,13 @@ void MainWindow::show_idle_passes(double count) {
 }
 
 void MainWindow::show_sample_time(std::string_view text) {
-    // Every sample brings a time: the label is set at most once per tenth of a second (and
-    // at each new second), not thousands of times a second. The channels' times interleave,
-    // so within a second only a later tenth is shown.
-    std::string_view tenth = text.substr(0, 10);
-    std::string_view shown(sample_time_shown_);
-    bool new_second = shown.substr(0, 8) != tenth.substr(0, 8);
-    if (!new_second && tenth <= shown) return;
-    sample_time_shown_.assign(tenth);
+    // The station gives a time at most once per tenth of a second (and at each new second).
     utc_clock_->setText(q(text));
 }
 
 void MainWindow::clear_time_display() {
     // STOP: no figure of the ended run stays on show.
     utc_clock_->clear();
-    sample_time_shown_.clear();
     true_sps_->clear();
     donothing_->clear();
     second_counted_ = false;

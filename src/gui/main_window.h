@@ -167,7 +167,6 @@ private:
     std::array<double, 4> second_counts_{}, configured_rates_{};
     bool second_counted_ = false;
     // "HH:MM:SS.t" of the sample time on show.
-    std::string sample_time_shown_;
     int previous_rate_ = 0;
     std::vector<timekeeping::HousekeepingView*> listeners_;
     // The pens' positions at the last refresh: only the strip they swept is repainted.
