@@ -41,7 +41,8 @@ void BM_Decode(benchmark::State& state, const Family& family) {
     size_t samples_sent = 0;
     board->sample_listener = [&](int, double, int32_t) { ++samples_sent; };
     const std::string stream = board->advance_to(kSeconds);
-    double bytes_per_sample = static_cast<double>(stream.size()) / std::max<size_t>(1, samples_sent);
+    double bytes_per_sample =
+        static_cast<double>(stream.size()) / std::max<size_t>(1, samples_sent);
     double line_samples_per_second = family.baud / 10 / bytes_per_sample;
 
     double samples = 0;

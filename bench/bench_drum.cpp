@@ -33,9 +33,9 @@ double median_ms(int runs, const std::function<void()>& work) {
     for (int i = 0; i < runs; ++i) {
         auto start = std::chrono::steady_clock::now();
         work();
-        times.push_back(std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now() - start)
-                            .count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
@@ -55,7 +55,8 @@ void live_day(bool segment_per_sample) {
     display::BoardTime now{true, 0, 0, 0, "2026/12/05"};
     for (int s = 0; s < kSecondsPerDay; ++s) {
         now.hour = s / 3600, now.minute = s / 60 % 60, now.second = s % 60;
-        for (int k = 0; k < kRate; ++k) drums.DrawDrumSample(0, sample_at(s, k), settings, now, false);
+        for (int k = 0; k < kRate; ++k)
+            drums.DrawDrumSample(0, sample_at(s, k), settings, now, false);
         drums.flush();
     }
 }
@@ -66,9 +67,10 @@ int main() {
     const int runs = 3;
     double strokes = median_ms(runs, [] { live_day(false); });
     double segments = median_ms(runs, [] { live_day(true); });
-    std::printf("live drum, a day at %d/s: one stroke per second %.0f ms, one segment per sample "
-                "%.0f ms: %.1f times faster\n",
-                kRate, strokes, segments, segments / strokes);
+    std::printf(
+        "live drum, a day at %d/s: one stroke per second %.0f ms, one segment per sample "
+        "%.0f ms: %.1f times faster\n",
+        kRate, strokes, segments, segments / strokes);
 
     std::string d = bench::write_datalog_day("velkantor-bench-drum", kRate, sample_at);
     platform::StdFileSystem fs;
@@ -87,8 +89,9 @@ int main() {
             drawn += run.values.size() > 0 ? 0 : 1;
         }
     });
-    std::printf("drum from the datalog (%zu samples): %.0f ms, reading the same files %.0f ms: "
-                "%.2f times the reading (target: at most 3)\n",
-                drawn, offline, reading, offline / reading);
+    std::printf(
+        "drum from the datalog (%zu samples): %.0f ms, reading the same files %.0f ms: "
+        "%.2f times the reading (target: at most 3)\n",
+        drawn, offline, reading, offline / reading);
     return 0;
 }

@@ -65,9 +65,12 @@ void BM_EventFileWriting(benchmark::State& state) {
     acquisition::RunState run;
     events::Detector detector;
     diagnostics::BoundedLog log(fs, clock, dir + "/evtfile.dat", "x");
-    events::EventFiles files({fs, settings, run, detector, log,
-                              [](int, double) { return events::HeaderFacts{"2026/01/01 00:00:00", 100, "N", "DCF", "x"}; },
-                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
+    events::EventFiles files(
+        {fs, settings, run, detector, log,
+         [](int, double) {
+             return events::HeaderFacts{"2026/01/01 00:00:00", 100, "N", "DCF", "x"};
+         },
+         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
     auto values = signal(100);
     files.event_started(0, 1.7e9);
     for (auto _ : state) {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "config/settings_file.h"
-#include "datalog_day.h"
 #include "datalog/extraction.h"
-#include "events/event_file.h"
 #include "datalog/review_page.h"
+#include "datalog_day.h"
+#include "events/event_file.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/std_file_system.h"
 

@@ -87,7 +87,12 @@ void BM_PassFullChain(benchmark::State& state) {
     report(state, frames);
 }
 // Argument: the spectra's save mode (0: drawn, never saved; 3: a picture every 10 frames).
-BENCHMARK(BM_PassFullChain)->Arg(0)->Arg(3)->ArgName("spectrum_saves")->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_PassFullChain)
+    ->Arg(0)
+    ->Arg(3)
+    ->ArgName("spectrum_saves")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 }  // namespace
 

@@ -44,10 +44,12 @@ const std::vector<stream::MiniSeedRecord>& records() {
                     for (int k = 0; k < kRate; ++k) {
                         double t = s + static_cast<double>(k) / kRate;
                         double in_minute = std::fmod(t, 60);
-                        double quake = in_minute > 40 && in_minute < 48
-                                           ? 20000 * std::sin(t * 12) * std::exp(-(in_minute - 40) / 3)
-                                           : 0;
-                        second[static_cast<size_t>(k)] = static_cast<int32_t>(noise(random) + quake);
+                        double quake =
+                            in_minute > 40 && in_minute < 48
+                                ? 20000 * std::sin(t * 12) * std::exp(-(in_minute - 40) / 3)
+                                : 0;
+                        second[static_cast<size_t>(k)] =
+                            static_cast<int32_t>(noise(random) + quake);
                     }
                     feed.samples(ch, start + s, kRate, 'L', second, s > 0);
                 }
@@ -88,7 +90,11 @@ void BM_ServeRecords(benchmark::State& state) {
         benchmark::Counter(fed / kLineSamplesPerSecond, benchmark::Counter::kIsRate);
     state.counters["records"] = static_cast<double>(input.size());
 }
-BENCHMARK(BM_ServeRecords)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ServeRecords)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -70,10 +70,15 @@ void BM_BuildRecords(benchmark::State& state) {
         records += count.records;
     }
     state.counters["samples_per_s"] = benchmark::Counter(fed, benchmark::Counter::kIsRate);
-    state.counters["x_line"] = benchmark::Counter(fed / kLineSamplesPerSecond, benchmark::Counter::kIsRate);
+    state.counters["x_line"] =
+        benchmark::Counter(fed / kLineSamplesPerSecond, benchmark::Counter::kIsRate);
     state.counters["samples_per_record"] = fed / static_cast<double>(std::max(1L, records));
 }
-BENCHMARK(BM_BuildRecords)->Unit(benchmark::kMillisecond)->MinTime(1.0)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_BuildRecords)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

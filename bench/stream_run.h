@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "config/settings.h"
 #include "app/station_displays.h"
+#include "config/settings.h"
 #include "display/displays.h"
 #include "platform/fake/memory_station.h"
 #include "platform/real/qt_picture_codec.h"

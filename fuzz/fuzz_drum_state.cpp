@@ -28,8 +28,8 @@ std::vector<std::string> session(platform::MemoryFileSystem& fs, const config::S
     platform::ScriptedOperator op;
     display::DisplayView view;
     std::vector<std::string> reports;
-    display::DrumRecorder drums(
-        {fs, codec, op, view, "/st/drums", [&](const std::string& what) { reports.push_back(what); }});
+    display::DrumRecorder drums({fs, codec, op, view, "/st/drums",
+                                 [&](const std::string& what) { reports.push_back(what); }});
     for (int i = 0; i < 4; ++i) drums.DrawDrumSample(0, i * 1000, settings, now, i == 2);
     if (!drums.ready(0) || drums.picture(0) == nullptr) __builtin_trap();
     if (drums.drum_date(0) != now.date) __builtin_trap();

@@ -31,7 +31,8 @@ std::string read_then_write(std::string ini) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string first = read_then_write(std::string(reinterpret_cast<const char*>(data), size));
+    const std::string first =
+        read_then_write(std::string(reinterpret_cast<const char*>(data), size));
     const std::string second = read_then_write(first);
     if (second != first) __builtin_trap();
     return 0;

@@ -30,7 +30,8 @@ std::string encode_dataq_pair(int32_t sample, bool first_in_scan) {
     return {static_cast<char>(first), static_cast<char>(second)};
 }
 
-DataqBoard::DataqBoard(const BoardOptions& options) : InstrumentBoard(options, 10, kLineBytesPerSecond) {}
+DataqBoard::DataqBoard(const BoardOptions& options)
+    : InstrumentBoard(options, 10, kLineBytesPerSecond) {}
 
 void DataqBoard::apply(char what, char argument, double now) {
     switch (what) {

@@ -18,12 +18,12 @@ std::string encode_dataq_pair(int32_t sample, bool first_in_scan);
 // are taken and change nothing here. A scan of the chosen channels, two bytes each, is sent
 // 240, 120, 80 or 60 times a second for 1 to 4 channels.
 class DataqBoard : public InstrumentBoard {
-  public:
+public:
     explicit DataqBoard(const BoardOptions& options);
 
     int channel_mask() const { return mask_; }
 
-  private:
+private:
     void hear(std::string_view bytes, double now) override;
     std::string unit(int64_t tick) override;
     void apply(char what, char argument, double now);

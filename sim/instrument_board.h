@@ -22,7 +22,7 @@ namespace velkantor::sim {
 // go out one after another at the line's byte rate, as a UART sends them, so a host that
 // reads the port in batches sees them arrive as it would on a real line.
 class InstrumentBoard : public BoardModel {
-  public:
+public:
     void receive(std::string_view bytes, double now) override;
     std::string advance_to(double now) override;
     double next_send_time() const override;
@@ -32,7 +32,7 @@ class InstrumentBoard : public BoardModel {
     bool streaming() const { return streaming_; }
     int ticks_per_second() const { return ticks_per_second_; }
 
-  protected:
+protected:
     InstrumentBoard(const BoardOptions& options, int sample_bits, double bytes_per_second);
 
     // The station's bytes, heard while connected.
@@ -46,7 +46,7 @@ class InstrumentBoard : public BoardModel {
     void stop_streaming() { streaming_ = false; }
     int32_t value(int channel, int64_t tick) const;
 
-  private:
+private:
     void produce(double now);
     double tick_time(int64_t tick) const;
     void resume_after(double now);

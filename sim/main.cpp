@@ -193,8 +193,7 @@ std::optional<Arguments> parse_arguments(int argc, char** argv, std::string& err
         {"--reading-rate",
          [&](std::string_view v) {
              // The line carries a few hundred readings a second at most.
-             return parse_number(v, o.reading_rate) && o.reading_rate >= 1 &&
-                    o.reading_rate <= 200;
+             return parse_number(v, o.reading_rate) && o.reading_rate >= 1 && o.reading_rate <= 200;
          }},
         {"--garbage-after",
          [&](std::string_view v) {

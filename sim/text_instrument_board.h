@@ -29,10 +29,10 @@ std::string encode_reading(const TextInstrumentModel& model, int32_t value);
 // 32768 in six digits and "S"; "G0T1" starts it, "STBY" puts it in standby, "DONE" closes
 // the setup). One channel, 16 bits.
 class TextInstrumentBoard : public InstrumentBoard {
-  public:
+public:
     TextInstrumentBoard(const TextInstrumentModel& model, const BoardOptions& options);
 
-  private:
+private:
     void hear(std::string_view bytes, double now) override;
     std::string unit(int64_t tick) override;
 

@@ -167,9 +167,9 @@ private:
     std::vector<std::pair<double, double>> silent_streams_;  // board epoch seconds
     uint64_t garbage_bytes_ = 0;  // bytes the line has carried in garbage spans
 
-    std::vector<Slot> slots_;  // one board second of sending, in order
+    std::vector<Slot> slots_;          // one board second of sending, in order
     bool layout_each_second_ = false;  // a code that does not divide the second's ticks
-    int64_t next_second_ = 0;  // board second of the next slot to send
+    int64_t next_second_ = 0;          // board second of the next slot to send
     size_t next_slot_ = 0;
     double told_;  // latest PC time the board was told, or reached while producing
 

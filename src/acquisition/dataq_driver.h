@@ -21,7 +21,7 @@ int32_t sample_of(uint8_t first, uint8_t second);
 // DATAQ DI194RS: scans of the enabled channels at a base rate set by their number, two
 // bytes a channel, a channel slower than the base rate taken by decimation.
 class DataqDriver : public InstrumentDriver {
-  public:
+public:
     DataqDriver();
 
     // The rate rules, then the start script.
@@ -29,7 +29,7 @@ class DataqDriver : public InstrumentDriver {
     std::string stop_command() const override { return dataq::kStop; }
     void gather(Station& station) override;
 
-  private:
+private:
     bool rates_allowed(Station& station);
 
     // Channels scanned, in scan order, with their rates and decimation counters.

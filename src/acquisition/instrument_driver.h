@@ -32,7 +32,7 @@ struct InstrumentLine {
 };
 
 class InstrumentDriver : public BoardDriver {
-  public:
+public:
     explicit InstrumentDriver(const InstrumentLine& line) : line_(line) {}
 
     // "START with " + description, then the fixed line settings; no handshake.
@@ -45,7 +45,7 @@ class InstrumentDriver : public BoardDriver {
         return reading_second_;
     }
 
-  protected:
+protected:
     // How far from a second's boundary a unit may be placed on the other side of it.
     static constexpr double kBoundaryEdge = 0.1;
 
@@ -70,7 +70,7 @@ class InstrumentDriver : public BoardDriver {
     // A complete frame for the station to dispatch.
     static void emit(Station& station, std::string frame);
 
-  private:
+private:
     const InstrumentLine& line_;
     // Days since 1970 x 86400 + second of day: unlike the time of day alone, it tells a
     // midnight from a clock that went back. The reading second, and the PC second it was

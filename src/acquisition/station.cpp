@@ -112,7 +112,9 @@ private:
     Station& s_;
 };
 
-ServicePort& Station::services() { return *services_; }
+ServicePort& Station::services() {
+    return *services_;
+}
 
 Station::Station(StationPlatform platform, std::string folder)
     : platform_(platform),
@@ -188,13 +190,19 @@ timekeeping::PeriodicTimer::Environment Station::timer_environment() {
 }
 
 timekeeping::ClockTrim::Environment Station::trim_environment() {
-    return {run_, settings_, platform_.op, *board_commands_,
+    return {run_,
+            settings_,
+            platform_.op,
+            *board_commands_,
             [this] { return in_run_ && run_.acquisition_running == 1; },
             [this] { return board_clock_.state().last_sync_text; }};
 }
 
 events::Alarms::Environment Station::alarm_environment() {
-    return {platform_.fs, settings_, devices_, folder_,
+    return {platform_.fs,
+            settings_,
+            devices_,
+            folder_,
             [this] {
                 // Input line 2 is active low.
                 return (board_clock_.state().board_status & 0x10) == 0 &&
@@ -204,17 +212,15 @@ events::Alarms::Environment Station::alarm_environment() {
 }
 
 events::EventFiles::Environment Station::event_environment() {
-    events::EventFiles::Environment environment{
-        platform_.fs, settings_, run_, detector_, event_log_, nullptr, nullptr, nullptr,
-        nullptr, nullptr, nullptr, nullptr};
+    events::EventFiles::Environment environment{platform_.fs, settings_, run_,    detector_,
+                                                event_log_,   nullptr,   nullptr, nullptr,
+                                                nullptr,      nullptr,   nullptr, nullptr};
     environment.facts = [this](int ch, double start_epoch) {
         return events::HeaderFacts{text::format_datetime(text::from_epoch_seconds(start_epoch)),
                                    run_.configured_rate[static_cast<size_t>(ch)], lock_text(),
                                    time_reference(), run_.board_description};
     };
-    environment.report_error = [this](int, const std::string& what) {
-        report_write_failure(what);
-    };
+    environment.report_error = [this](int, const std::string& what) { report_write_failure(what); };
     environment.trace = [this](const std::string& line) {
         if (settings_.general.service_mode == 3 && trace) trace(line);
     };
@@ -266,7 +272,8 @@ void Station::board_second_done() {
     second.board_time = text::from_epoch_seconds(acquisition_second());
     second.lock = run_.lock_state == "L" ? 'L' : 'N';
     second.rates = run_.configured_rate;
-    second.exact_seconds = driver_ && !driver_->paced_by_pc_clock() && config::is_zeda(settings_.general.ad_type);
+    second.exact_seconds =
+        driver_ && !driver_->paced_by_pc_clock() && config::is_zeda(settings_.general.ad_type);
     second.utc_offset = board_clock_.state().utc_offset;
     datalog_.DatalogFlush(second, settings_,
                           [this](int, const std::string& what) { report_write_failure(what); });
@@ -301,9 +308,8 @@ void Station::log_filled_samples(bool run_end) {
 void Station::discard_board_input() {
     platform_.port.discard_input();
     if (in_run_) {
-        datalog_.samples_interrupted(settings_, [this](int, const std::string& what) {
-            report_write_failure(what);
-        });
+        datalog_.samples_interrupted(
+            settings_, [this](int, const std::string& what) { report_write_failure(what); });
     }
 }
 
@@ -314,7 +320,9 @@ double Station::acquisition_second() const {
 
 Station::~Station() = default;
 
-void Station::set_view(StationView* view) { view_ = view ? view : &default_view_; }
+void Station::set_view(StationView* view) {
+    view_ = view ? view : &default_view_;
+}
 
 void Station::set_consumers(SampleConsumers* consumers) {
     consumers_ = consumers ? consumers : &default_consumers_;
@@ -421,7 +429,9 @@ void Station::send(std::string_view bytes) {
     if (!platform_.port.write(bytes)) throw StepFailure(57, "Device I/O error");
 }
 
-BoardCommands& Station::board_commands() { return *board_commands_; }
+BoardCommands& Station::board_commands() {
+    return *board_commands_;
+}
 
 bool Station::open_port() {
     auto result = platform_.port.open();
@@ -515,17 +525,16 @@ bool Station::startup_checks() {
     }
     const std::string& events = settings_.general.events_folder;
     if (!platform_.fs.is_directory(events)) {
-        bool create = platform_.op.ask_yes_no(
-            "Warning!",
-            "The event folder " + events + kCrLf + " named on HW Setup doesn't exists!" + kCrLf +
-                "Do you want to create it?",
-            true);
+        bool create = platform_.op.ask_yes_no("Warning!",
+                                              "The event folder " + events + kCrLf +
+                                                  " named on HW Setup doesn't exists!" + kCrLf +
+                                                  "Do you want to create it?",
+                                              true);
         if (create) {
             if (auto made = platform_.fs.create_directories(events); !made) {
-                platform_.op.message("ERROR!",
-                                     "The event folder " + events + " cannot be created: " +
-                                         made.error,
-                                     platform::MessageIcon::critical);
+                platform_.op.message(
+                    "ERROR!", "The event folder " + events + " cannot be created: " + made.error,
+                    platform::MessageIcon::critical);
             }
         } else {
             platform_.op.message("ERROR!", "The program will crash at first event recording.",
@@ -954,8 +963,8 @@ void Station::exit_sequence() {
 void Station::common_exit() {
     const auto& general = settings_.general;
     bool unlocked = general.settings_locked == 0;
-    bool rates_editable = unlocked && general.ad_type != config::kInfiltec &&
-                          general.ad_type != config::kLx1500;
+    bool rates_editable =
+        unlocked && general.ad_type != config::kInfiltec && general.ad_type != config::kLx1500;
     view_->set_run_controls(false, unlocked, rates_editable);
     run_.acquisition_running = 0;
     in_run_ = false;

@@ -2,27 +2,27 @@
 
 #include <functional>
 #include <map>
-#include <vector>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "acquisition/board_commands.h"
 #include "acquisition/board_driver.h"
 #include "acquisition/conditioner.h"
 #include "acquisition/run_state.h"
-#include "acquisition/station_observer.h"
 #include "acquisition/sample_consumers.h"
 #include "acquisition/service_port.h"
+#include "acquisition/station_observer.h"
 #include "acquisition/station_view.h"
 #include "acquisition/version.h"
 #include "config/settings.h"
+#include "datalog/datalog_writer.h"
 #include "diagnostics/bounded_log.h"
 #include "diagnostics/diagnostic_file.h"
 #include "diagnostics/error_reporter.h"
 #include "events/alarms.h"
-#include "datalog/datalog_writer.h"
 #include "events/detector.h"
 #include "events/event_file.h"
 #include "platform/clock.h"

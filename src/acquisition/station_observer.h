@@ -12,7 +12,7 @@ namespace velkantor::acquisition {
 // in the middle of the sample chain or the tick, so an observer only notes what happened and
 // never waits. The default does nothing.
 class StationObserver {
-  public:
+public:
     virtual ~StationObserver() = default;
     // An event file was opened; `scheduled` when the channel records by the schedule.
     virtual void event_started(int /*ch*/, const std::string& /*file_name*/,

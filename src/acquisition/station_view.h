@@ -20,7 +20,7 @@ public:
     virtual void set_autostart_box(bool /*ticked*/) {}
     virtual void set_title(std::string_view /*title*/) {}
     virtual void set_status_text(std::string_view /*text*/) {}  // `lbl_service`
-    virtual void set_bad_frames(long /*count*/) {}               // `badrx`
+    virtual void set_bad_frames(long /*count*/) {}              // `badrx`
     virtual void set_lock_indicator(std::string_view /*state*/) {}
     virtual void set_busy(bool /*hourglass*/) {}
     virtual void show_idle_passes(double /*count*/) {}  // `donothing`, service mode

@@ -33,7 +33,7 @@ struct TextInstrument {
 // INFILTEC (ASCII numbers ended by CR) and N.E. LX1500 (numbers ended by "S" or "A"): one
 // channel, paced by the PC clock.
 class TextInstrumentDriver : public InstrumentDriver {
-  public:
+public:
     explicit TextInstrumentDriver(const TextInstrument& model)
         : InstrumentDriver(model.line), model_(model) {}
 
@@ -45,7 +45,7 @@ class TextInstrumentDriver : public InstrumentDriver {
     // Readings counted in the last whole PC second (the `true_sps` figure).
     int readings_per_second() const { return shown_rate_; }
 
-  private:
+private:
     const TextInstrument& model_;
     std::string line_buffer_;
     int counted_ = 0;

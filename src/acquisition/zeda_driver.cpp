@@ -36,12 +36,14 @@ const ZedaModel& zeda_model(int16_t ad_type) {
 
 namespace zeda {
 
-const std::string kWake = bytes({0x0F, 0xF0, 0x8A, 0x28, 0xF0, 0x28, 0x8A, 0x0F, 0x0F, 0xF0,
-                                 0x8A, 0x28, 0xF0, 0x28, 0x8A, 0x0F});
+const std::string kWake = bytes({0x0F, 0xF0, 0x8A, 0x28, 0xF0, 0x28, 0x8A, 0x0F, 0x0F, 0xF0, 0x8A,
+                                 0x28, 0xF0, 0x28, 0x8A, 0x0F});
 const std::string kStop = bytes({0x84, 0, 0, 0, 0, 0});
 const std::string kVersionRequest = bytes({0x81, 0, 0, 0, 0, 0});
 
-std::string memory_read(int address) { return bytes({0x86, address & 0xFF, 0, 0, 0, 0}); }
+std::string memory_read(int address) {
+    return bytes({0x86, address & 0xFF, 0, 0, 0, 0});
+}
 
 std::string format_version(const std::string& reply) {
     if (reply.size() < 2) return reply;
@@ -83,7 +85,9 @@ std::string set_date(int year, int month, int day) {
 
 bool ZedaDriver::send_start(Station& station) {
     const auto& run = station.run();
-    auto rate = [&](int c) { return static_cast<int>(run.configured_rate[static_cast<size_t>(c)]); };
+    auto rate = [&](int c) {
+        return static_cast<int>(run.configured_rate[static_cast<size_t>(c)]);
+    };
     // Boards with one converter clock run every channel at the same rate.
     if (model_->ad_type == config::kZeda20 || model_->ad_type == config::kZeda30) {
         int last = model_->ad_type == config::kZeda20 ? 2 : 3;
@@ -91,11 +95,12 @@ bool ZedaDriver::send_start(Station& station) {
         for (int c = 0; c <= last; ++c) {
             if (rate(c) == 0) continue;
             if (common != 0 && rate(c) != common) {
-                station.op().message("Warning!",
-                                     model_->ad_type == config::kZeda20
-                                         ? "The ZEDA20 board must work with same SPS on all channels"
-                                         : "The ZEDA30 board must work with same SPS on all channels",
-                                     platform::MessageIcon::warning);
+                station.op().message(
+                    "Warning!",
+                    model_->ad_type == config::kZeda20
+                        ? "The ZEDA20 board must work with same SPS on all channels"
+                        : "The ZEDA30 board must work with same SPS on all channels",
+                    platform::MessageIcon::warning);
                 return false;
             }
             common = rate(c);

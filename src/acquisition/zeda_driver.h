@@ -12,8 +12,8 @@ namespace velkantor::acquisition {
 // What tells the four ZEDA boards apart.
 struct ZedaModel {
     int16_t ad_type;
-    int data_frame_length;  // 5 for the 24-bit board, 4 for the others
-    int sample_bits;        // 16, 18 or 24
+    int data_frame_length;    // 5 for the 24-bit board, 4 for the others
+    int sample_bits;          // 16, 18 or 24
     bool channel_mask_start;  // the 16-channel board's start command
 };
 

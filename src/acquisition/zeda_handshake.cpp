@@ -27,7 +27,9 @@ bool is_eight_hex_digits(const std::string& text) {
 }
 
 // The reply time-outs are durations: a PC clock set meanwhile must not lengthen or cut them.
-double monotonic_now(const Station& station) { return station.clock().monotonic(); }
+double monotonic_now(const Station& station) {
+    return station.clock().monotonic();
+}
 
 // The notice of a firmware that says the board is another type than the one selected.
 std::string type_notice(int16_t ad_type) {
@@ -87,7 +89,8 @@ VersionVerdict judge_version(const std::string& version, int16_t selected_type,
     }
     VersionVerdict verdict{"1.xx", -1, ""};
     if (!no_version_warn) {
-        double number = text::leading_number(version.size() > 2 ? version.substr(2) : "").value_or(0);
+        double number =
+            text::leading_number(version.size() > 2 ? version.substr(2) : "").value_or(0);
         if (number > 1.4) {
             verdict.notice = "A/D board version is " + version + " it is unknow" + kCrLf +
                              "but seems to be a new version." + kCrLf +
@@ -252,8 +255,8 @@ bool ZedaDriver::check_identity(Station& station) {
         station.AppendEventLog("Clock trimming found altered (" + board_trim + ").");
         std::array<uint8_t, 4> trim{};
         for (size_t i = 0; i < 4; ++i) {
-            trim[i] = static_cast<uint8_t>(std::stoi(general.clock_trim_hex.substr(i * 2, 2),
-                                                     nullptr, 16));
+            trim[i] = static_cast<uint8_t>(
+                std::stoi(general.clock_trim_hex.substr(i * 2, 2), nullptr, 16));
         }
         const char* mark = "*";
         if (WriteClockTrim(station, trim)) {
@@ -314,11 +317,20 @@ bool ZedaDriver::start_up(Station& station) {
         if (!reply) return false;
         if (general.datekeeping != 0) {
             switch (general.ad_type) {
-                case config::kZeda10: reply = "V162"; break;
-                case config::kZeda18: reply = "V181"; break;
-                case config::kZeda20: reply = "V200"; break;
-                case config::kZeda30: reply = "V300"; break;
-                default: break;
+                case config::kZeda10:
+                    reply = "V162";
+                    break;
+                case config::kZeda18:
+                    reply = "V181";
+                    break;
+                case config::kZeda20:
+                    reply = "V200";
+                    break;
+                case config::kZeda30:
+                    reply = "V300";
+                    break;
+                default:
+                    break;
             }
         }
     } else {
@@ -335,7 +347,8 @@ bool ZedaDriver::start_up(Station& station) {
     }
 
     std::string version = zeda::format_version(*reply);
-    auto verdict = zeda::judge_version(version, general.ad_type, general.no_version_warn != 0, baud);
+    auto verdict =
+        zeda::judge_version(version, general.ad_type, general.no_version_warn != 0, baud);
     run.firmware_version = verdict.firmware_version;
     if (!verdict.notice.empty()) station.op().warn(verdict.notice);
     if (verdict.ad_type >= 0 && verdict.ad_type != general.ad_type) {

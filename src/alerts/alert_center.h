@@ -14,7 +14,7 @@ namespace velkantor::alerts {
 
 // A sender of alerts (MQTT, webhooks). Called on the engine's thread: it queues and returns.
 class AlertOutput {
-  public:
+public:
     virtual ~AlertOutput() = default;
     virtual void send(const Alert& alert) = 0;
     // The station's state, kept by the far side (retained) where it can.
@@ -26,7 +26,7 @@ class AlertOutput {
 // Turns what the station tells its observer into the alert messages, and keeps the state
 // message: sent at every change and at least once a minute.
 class AlertCenter : public acquisition::StationObserver {
-  public:
+public:
     // What the center reads of the station when it makes a message.
     struct Source {
         std::function<Moment()> moment;
@@ -55,7 +55,7 @@ class AlertCenter : public acquisition::StationObserver {
     StateFacts state_facts() const;
     std::string state_message() const { return state_json(source_.moment(), state_facts()); }
 
-  private:
+private:
     void send(Topic topic, std::string json);
     ChannelFacts channel(int ch) const;
 

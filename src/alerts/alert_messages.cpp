@@ -13,7 +13,7 @@ namespace {
 
 // Fields in the order written; values already JSON.
 class Object {
-  public:
+public:
     Object& add(std::string_view key, const std::string& json_value) {
         text_ += text_.empty() ? "{" : ",";
         text_ += json_string(key);
@@ -28,7 +28,7 @@ class Object {
     Object& flag(std::string_view key, bool value) { return add(key, value ? "true" : "false"); }
     std::string done() const { return text_.empty() ? "{}" : text_ + "}"; }
 
-  private:
+private:
     std::string text_;
 };
 

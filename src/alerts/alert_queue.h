@@ -21,7 +21,7 @@ struct Alert {
 // newest news matters most) and counted. Not thread-safe; a sender that runs on its own
 // thread guards it with a short lock.
 class AlertQueue {
-  public:
+public:
     explicit AlertQueue(size_t capacity) : capacity_(capacity ? capacity : 1) {}
 
     // True when the oldest was dropped to make room.
@@ -37,7 +37,7 @@ class AlertQueue {
     size_t capacity() const { return capacity_; }
     uint64_t dropped() const { return dropped_; }
 
-  private:
+private:
     size_t capacity_;
     std::deque<Alert> items_;
     uint64_t dropped_ = 0;

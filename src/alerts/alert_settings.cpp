@@ -121,7 +121,8 @@ AlertSettings ParseAlertSettings(const config::IniFile& ini, std::vector<std::st
     auto number = [](const config::IniValue& value, double low, double high, bool whole,
                      const char* what, auto& out) {
         double v = 0;
-        if (!parse_double(value.text(), v) || v < low || v > high || (whole && v != std::floor(v))) {
+        if (!parse_double(value.text(), v) || v < low || v > high ||
+            (whole && v != std::floor(v))) {
             value.refuse("\"" + value.text() + "\" is not " + what);
         } else {
             out = static_cast<std::remove_reference_t<decltype(out)>>(v);

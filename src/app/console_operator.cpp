@@ -35,8 +35,7 @@ void ConsoleOperator::warn(std::string_view text) {
 }
 
 std::string ConsoleOperator::input_text(std::string_view title, std::string_view prompt) {
-    out_ << "[" << plain(title) << "] " << plain(prompt) << " -> (no input, headless)"
-         << std::endl;
+    out_ << "[" << plain(title) << "] " << plain(prompt) << " -> (no input, headless)" << std::endl;
     return {};
 }
 

@@ -48,9 +48,9 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
         int16_t sps_index;  // a rate the board accepts on every channel
     };
     static const Demo kDemos[] = {
-        {"ZEDA10", config::kZeda10, 15}, {"ZEDA18", config::kZeda18, 15},
-        {"ZEDA20", config::kZeda20, 15}, {"ZEDA30", config::kZeda30, 15},
-        {"INFILTEC", config::kInfiltec, 7}, {"LX1500", config::kLx1500, 12},
+        {"ZEDA10", config::kZeda10, 15},      {"ZEDA18", config::kZeda18, 15},
+        {"ZEDA20", config::kZeda20, 15},      {"ZEDA30", config::kZeda30, 15},
+        {"INFILTEC", config::kInfiltec, 7},   {"LX1500", config::kLx1500, 12},
         {"DATAQ", config::kDataqDi194rs, 13},  // 4 x 60: the instrument's whole budget
     };
     const Demo* demo = &kDemos[1];

@@ -4,23 +4,22 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
-
 #include <iostream>
 
 #include "app/station_displays.h"
 #include "display/displays.h"
 #include "gui/display_windows.h"
 #include "gui/error_list_window.h"
-#include "gui/main_window.h"
 #include "gui/event_list_window.h"
 #include "gui/hardware_setup_window.h"
+#include "gui/main_window.h"
 #include "gui/review_window.h"
 #include "gui/scheduler_window.h"
 #include "gui/small_windows.h"
 #include "gui/time_set_window.h"
+#include "gui/tool_windows.h"
 #include "gui/trigger_window.h"
 #include "gui/trimming_window.h"
-#include "gui/tool_windows.h"
 
 namespace velkantor::app {
 
@@ -39,9 +38,7 @@ void add_tool_windows(gui::ToolWindows& tools, acquisition::Station& station,
     };
     tools.add("timeset", [&, listen] {
         return std::make_unique<gui::TimeSetWindow>(
-            station, gui::TimeSetWindow::Hooks{
-                         listen,
-                         [&tools] { tools.open("trimming"); }});
+            station, gui::TimeSetWindow::Hooks{listen, [&tools] { tools.open("trimming"); }});
     });
     tools.add("trimming", [&] { return std::make_unique<gui::TrimmingWindow>(station); });
     tools.add("ch_review", [&] { return std::make_unique<gui::ReviewWindow>(station); });
@@ -131,20 +128,21 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
 
     std::unique_ptr<gui::LogoWindow> logo;
     gui::ToolWindows tools;
-    gui::MainWindow panel(station, displays,
-                          {[&] { return host.start(); }, [&] { host.stop(); }, end_program,
-                           [&] {
-                               if (!logo) logo = std::make_unique<gui::LogoWindow>();
-                               logo->show();
-                               logo->raise();
-                           },
-                           [&](const std::string& button) { tools.open(button); },
-                           [&](int ch) {
-                               // An open trigger window follows the main window's channel.
-                               if (auto* w = dynamic_cast<gui::TriggerWindow*>(tools.find("set_triggers"))) {
-                                   w->select_channel(ch);
-                               }
-                           }});
+    gui::MainWindow panel(
+        station, displays,
+        {[&] { return host.start(); }, [&] { host.stop(); }, end_program,
+         [&] {
+             if (!logo) logo = std::make_unique<gui::LogoWindow>();
+             logo->show();
+             logo->raise();
+         },
+         [&](const std::string& button) { tools.open(button); },
+         [&](int ch) {
+             // An open trigger window follows the main window's channel.
+             if (auto* w = dynamic_cast<gui::TriggerWindow*>(tools.find("set_triggers"))) {
+                 w->select_channel(ch);
+             }
+         }});
     windows.set_anchor(&panel);
     add_tool_windows(tools, station, panel);
     panel.enable_window_buttons([&](const std::string& button) { return tools.has(button); });

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-
 #include <cmath>
 
 namespace velkantor::app {
@@ -17,9 +16,13 @@ DesktopHost::DesktopHost(const platform::Clock& clock, platform::SerialPort& por
 
 DesktopHost::~DesktopHost() = default;
 
-double DesktopHost::now_epoch() const { return text::to_epoch_seconds(clock_.now()); }
+double DesktopHost::now_epoch() const {
+    return text::to_epoch_seconds(clock_.now());
+}
 
-void DesktopHost::enable_timer() { timer1_.start(); }
+void DesktopHost::enable_timer() {
+    timer1_.start();
+}
 
 void DesktopHost::tick_if_due() {
     if (ticking_ || !station_) return;

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <chrono>
 #include <functional>
 #include <memory>

@@ -11,7 +11,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop_signal = 0;
 
-void on_stop_signal(int) { g_stop_signal = 1; }
+void on_stop_signal(int) {
+    g_stop_signal = 1;
+}
 
 }  // namespace
 
@@ -25,9 +27,13 @@ void HeadlessHost::install_signal_handlers() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-bool HeadlessHost::stop_requested() { return g_stop_signal != 0; }
+bool HeadlessHost::stop_requested() {
+    return g_stop_signal != 0;
+}
 
-double HeadlessHost::now_epoch() const { return text::to_epoch_seconds(clock_.now()); }
+double HeadlessHost::now_epoch() const {
+    return text::to_epoch_seconds(clock_.now());
+}
 
 void HeadlessHost::do_events() {
     if (ticking_ || !station_) return;

@@ -1,7 +1,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-
 #include <cstdlib>
 #include <iostream>
 
@@ -14,9 +13,9 @@
 #include "app/headless_host.h"
 #include "app/network_services.h"
 #include "app/sim_process.h"
+#include "app/station_displays.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
-#include "app/station_displays.h"
 #include "config/writable_paths.h"
 #include "display/displays.h"
 #include "platform/port_map.h"
@@ -39,10 +38,14 @@ namespace {
 int exit_status(acquisition::RunEnd end) {
     switch (end) {
         case acquisition::RunEnd::none:
-        case acquisition::RunEnd::stopped: return 0;
-        case acquisition::RunEnd::board_not_found: return 4;
-        case acquisition::RunEnd::refused_by_settings: return 5;
-        case acquisition::RunEnd::failed: return 6;
+        case acquisition::RunEnd::stopped:
+            return 0;
+        case acquisition::RunEnd::board_not_found:
+            return 4;
+        case acquisition::RunEnd::refused_by_settings:
+            return 5;
+        case acquisition::RunEnd::failed:
+            return 6;
     }
     return 6;
 }
@@ -113,7 +116,8 @@ int run_station(const app::Options& options, int argc, char** argv) {
     if (desktop) desktop_host->attach(&station);
     platform::QtPictureCodec codec;
     station.event_log().on_line = [](const std::string& line) { std::cout << line << std::endl; };
-    platform::CupsPrinter printer([&station](std::string_view text) { station.AppendEventLog(text); });
+    platform::CupsPrinter printer(
+        [&station](std::string_view text) { station.AppendEventLog(text); });
     station.set_printer(&printer);
     platform::LinuxParallelPort parallel_port;
     platform::LinuxSound sound;
@@ -134,10 +138,10 @@ int run_station(const app::Options& options, int argc, char** argv) {
         services.start();
     };
     if (desktop) {
-        return app::run_desktop(station, *desktop_host, *dialogs, codec,
-                                {options.simulate, options.for_seconds, options.screenshot,
-                                 options.open_windows, start_services,
-                                 [&services] { return services.page_address(); }});
+        return app::run_desktop(
+            station, *desktop_host, *dialogs, codec,
+            {options.simulate, options.for_seconds, options.screenshot, options.open_windows,
+             start_services, [&services] { return services.page_address(); }});
     }
 
     // The same drums and spectra as the desktop draws, saved without windows.

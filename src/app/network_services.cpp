@@ -8,11 +8,11 @@
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
+#include "platform/real/mqtt_alerts.h"
 #include "platform/real/record_worker.h"
 #include "platform/real/seedlink_server.h"
-#include "stream/event_miniseed.h"
-#include "platform/real/mqtt_alerts.h"
 #include "platform/real/webhook_alerts.h"
+#include "stream/event_miniseed.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
 #include "stream/stream_settings.h"
@@ -57,7 +57,9 @@ struct NetworkServices::Alerts {
 NetworkServices::NetworkServices(acquisition::ServicePort& station, const Options& options)
     : station_(station), options_(options) {}
 
-NetworkServices::~NetworkServices() { stop(); }
+NetworkServices::~NetworkServices() {
+    stop();
+}
 
 void NetworkServices::configure() {
     problems_.clear();
@@ -97,22 +99,25 @@ void NetworkServices::configure_streaming() {
 
 void NetworkServices::start_streaming() {
     auto& s = *streaming_;
-    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled && !s.settings.archive.event_mseed) {
+    if (!s.settings.seedlink.enabled && !s.settings.archive.enabled &&
+        !s.settings.archive.event_mseed) {
         return;
     }
-    s.feed = std::make_unique<stream::StreamFeed>(s.settings.codes, s.settings.seedlink.latency_seconds,
-                                                  station_.settings());
+    s.feed = std::make_unique<stream::StreamFeed>(
+        s.settings.codes, s.settings.seedlink.latency_seconds, station_.settings());
     s.feed->on_problem = [this](const std::string& line) { station_.log(line); };
     if (s.settings.archive.enabled) {
         std::string folder = s.settings.archive.folder;
         if (folder.front() != '/') folder = platform::join_path(station_.folder(), folder);
         // The archive's lines come from the worker's thread: they reach the event log each
         // second, on the engine's.
-        s.archive = std::make_unique<stream::SdsArchive>(
-            station_.fs(), folder, [&s](const std::string& line) {
-                if (s.archive_worker) s.archive_worker->tell(line);
-            });
-        s.archive_worker = std::make_unique<platform::RecordWorker>(*s.archive, kArchiveBacklogBytes);
+        s.archive = std::make_unique<stream::SdsArchive>(station_.fs(), folder,
+                                                         [&s](const std::string& line) {
+                                                             if (s.archive_worker)
+                                                                 s.archive_worker->tell(line);
+                                                         });
+        s.archive_worker =
+            std::make_unique<platform::RecordWorker>(*s.archive, kArchiveBacklogBytes);
         s.feed->add_output(s.archive_worker.get());
         started_.push_back("miniSEED archive in " + folder);
     }
@@ -154,18 +159,17 @@ void NetworkServices::start_event_miniseed() {
         auto text = fs.read_file(path, 256u << 20);
         if (!text) return;
         double rate = station_.run().configured_rate[static_cast<size_t>(ch)];
-        stream::StreamId id = streaming_->feed ? streaming_->feed->stream_id(ch, rate)
-                                               : stream::StreamId{};
+        stream::StreamId id =
+            streaming_->feed ? streaming_->feed->stream_id(ch, rate) : stream::StreamId{};
         // The event just ended: the board's zone now is the one its header's time is in.
-        auto converted = stream::EventFileToMiniSeed(
-            *text, id, station_.utc_offset());
+        auto converted = stream::EventFileToMiniSeed(*text, id, station_.utc_offset());
         std::string name = path + ".mseed";
         if (!converted.error.empty()) {
             station_.log("Event " + path.substr(path.rfind('/') + 1) +
-                                    ": no miniSEED copy: " + converted.error);
+                         ": no miniSEED copy: " + converted.error);
         } else if (auto written = fs.replace_file(name, converted.records); !written) {
             station_.log("Event " + path.substr(path.rfind('/') + 1) +
-                                    ": miniSEED copy not written: " + written.error);
+                         ": miniSEED copy not written: " + written.error);
         }
     });
 }
@@ -260,8 +264,8 @@ alerts::StationIdentity NetworkServices::station_identity() const {
 void NetworkServices::configure_alerts() {
     alerts_ = std::make_unique<Alerts>();
     auto& settings = alerts_->settings;
-    settings = alerts::ParseAlertSettings(ini_, problems_, station_identity(),
-                                          network_options(options_));
+    settings =
+        alerts::ParseAlertSettings(ini_, problems_, station_identity(), network_options(options_));
 }
 
 void NetworkServices::start_alerts() {
@@ -271,7 +275,7 @@ void NetworkServices::start_alerts() {
     alerts::AlertCenter::Source source;
     source.moment = [this, station_code] {
         return alerts::Moment{station_code, station_.acquisition_second(), station_.lock_text(),
-                             station_.utc_offset()};
+                              station_.utc_offset()};
     };
     source.seed = [this](int ch) -> std::string {
         if (!streaming_ || !streaming_->settings.codes_valid) return "";
@@ -308,7 +312,7 @@ void NetworkServices::start_alerts() {
                 o.password = password;
             } else {
                 station_.log("Alerts: the MQTT password file " + path +
-                                        " cannot be read; no MQTT alerts");
+                             " cannot be read; no MQTT alerts");
                 usable = false;
             }
         }
@@ -375,8 +379,7 @@ void NetworkServices::second_alerts() {
     if (a.mqtt && !a.unreachable_told && now - a.started_at >= 30 && !a.mqtt->ever_connected()) {
         a.unreachable_told = true;
         station_.log("Alerts: the MQTT broker " + a.settings.mqtt_host + ":" +
-                                std::to_string(a.settings.mqtt_port) +
-                                " cannot be reached; trying again");
+                     std::to_string(a.settings.mqtt_port) + " cannot be reached; trying again");
     }
     uint64_t drops =
         (a.mqtt ? a.mqtt->queue_dropped() : 0) + (a.webhooks ? a.webhooks->queue_dropped() : 0);
@@ -384,7 +387,7 @@ void NetworkServices::second_alerts() {
     if (drops > a.queue_drops_told &&
         (a.queue_drops_told_at < 0 || now - a.queue_drops_told_at >= 60)) {
         station_.log("Alerts: " + std::to_string(drops - a.queue_drops_told) +
-                                " alerts dropped, the senders being behind (queue full)");
+                     " alerts dropped, the senders being behind (queue full)");
         a.queue_drops_told = drops;
         a.queue_drops_told_at = now;
     }

@@ -43,13 +43,17 @@ struct SpanOptions {
             from_text = value();
         } else if (arg == "--minutes") {
             auto m = text::strict_number(value());
-            if (!m || *m <= 0 || *m > 60 * 24 * 31) error = "--minutes needs a number of minutes";
-            else minutes = *m;
+            if (!m || *m <= 0 || *m > 60 * 24 * 31)
+                error = "--minutes needs a number of minutes";
+            else
+                minutes = *m;
         } else if (arg == "--channels") {
             mask = 0;
             for (char c : value()) {
-                if (c >= '1' && c <= '4') mask |= 1 << (c - '1');
-                else if (c != ',' && c != ' ') error = "--channels takes channel numbers 1 to 4";
+                if (c >= '1' && c <= '4')
+                    mask |= 1 << (c - '1');
+                else if (c != ',' && c != ' ')
+                    error = "--channels takes channel numbers 1 to 4";
             }
         } else {
             return false;
@@ -151,10 +155,12 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     request.channel_mask = span.mask;
     platform::SystemClock clock;
     request.utc_offset = [&clock, utc_offset](double board_second) {
-        return utc_offset ? *utc_offset : clock.utc_offset_at(text::from_epoch_seconds(board_second));
+        return utc_offset ? *utc_offset
+                          : clock.utc_offset_at(text::from_epoch_seconds(board_second));
     };
     auto result = stream::ExportDatalog(fs, settings, request, [&](double fraction) {
-        if (show_progress) err << "\rExporting " << static_cast<int>(fraction * 100) << "%" << std::flush;
+        if (show_progress)
+            err << "\rExporting " << static_cast<int>(fraction * 100) << "%" << std::flush;
     });
     if (show_progress) err << "\n";
     if (result.record_count == 0) {
@@ -237,7 +243,8 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     request.channel_mask = span.mask;
     request.overwrite = overwrite;
     auto result = datalog::ExtractEventFile(fs, request, [&](double fraction) {
-        if (show_progress) err << "\rExtracting " << static_cast<int>(fraction * 100) << "%" << std::flush;
+        if (show_progress)
+            err << "\rExtracting " << static_cast<int>(fraction * 100) << "%" << std::flush;
     });
     if (show_progress) err << "\n";
     for (const auto& file : result.files) out << file << "\n";
@@ -332,8 +339,8 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
         rows ? rows : general.review_rows, general.review_chart_speed,
         y_scale > 0 ? y_scale : general.review_y_scale);
     platform::QImageCanvas canvas(1000, 600);
-    auto page = datalog::DrawReviewPage(canvas, reader, channel - 1, text::to_epoch_seconds(*from),
-                                        layout);
+    auto page =
+        datalog::DrawReviewPage(canvas, reader, channel - 1, text::to_epoch_seconds(*from), layout);
     if (!page.drawn()) {
         err << "[" << page.title << "] " << page.message << "\n";
         return 1;
@@ -444,7 +451,8 @@ int run_drum_command(const std::vector<std::string>& args, platform::FileSystem&
         auto type = display::drum_image_type(format);
         if (extension == "bmp") type = display::drum_image_type(0);
         if (extension == "gif") type = display::drum_image_type(1);
-        if ((extension == "jpg" || extension == "jpeg") && type.format != platform::ImageFormat::jpeg) {
+        if ((extension == "jpg" || extension == "jpeg") &&
+            type.format != platform::ImageFormat::jpeg) {
             type = display::drum_image_type(3);
         }
         std::string encoded = codec.encode(*picture, type.format, type.quality);

@@ -25,7 +25,8 @@ std::string picture_name(acquisition::ServicePort& station, const std::string& d
 
 }  // namespace
 
-web::StateSnapshot take_snapshot(acquisition::ServicePort& station, const web::WebSettings& settings) {
+web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
+                                 const web::WebSettings& settings) {
     const auto& general = station.settings().general;
     const auto& run = station.run();
     web::StateSnapshot s;
@@ -64,7 +65,8 @@ web::StateSnapshot take_snapshot(acquisition::ServicePort& station, const web::W
         c.number = ch + 1;
         double rate = run.configured_rate[static_cast<size_t>(ch)];
         c.seed_code = settings.channel_codes[static_cast<size_t>(ch)];
-        if (c.seed_code.empty()) c.seed_code = stream::default_channel_code(rate, station.settings().channels, ch);
+        if (c.seed_code.empty())
+            c.seed_code = stream::default_channel_code(rate, station.settings().channels, ch);
         c.configured_rate = rate;
         c.measured_rate = flowing ? run.last_second_count[static_cast<size_t>(ch)] : 0;
         c.event_extension = cs.event_extension;
@@ -110,8 +112,8 @@ void WebPage::second() {
     const bool exposed = web::events_folder_holds_station(*snapshot);
     if (exposed && !told_exposed_folder_) {
         station_.log("Web page: the events folder " + snapshot->events_folder +
-                                " is the station folder or holds it; no event file is served "
-                                "while it is");
+                     " is the station folder or holds it; no event file is served "
+                     "while it is");
     }
     told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();

@@ -19,13 +19,14 @@ class WebServer;
 namespace velkantor::app {
 
 // The station's state as the page shows it, read on the engine's thread.
-web::StateSnapshot take_snapshot(acquisition::ServicePort& station, const web::WebSettings& settings);
+web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
+                                 const web::WebSettings& settings);
 
 // The station's web page: the engine fills the snapshot and the trace once a second and the
 // server's thread answers from them. The hand-over is a pointer swap and a short lock; the
 // engine never waits for a visitor.
 class WebPage {
-  public:
+public:
     WebPage(acquisition::ServicePort& station, web::WebSettings settings);
     ~WebPage();
 
@@ -45,7 +46,7 @@ class WebPage {
     int port() const;
     const web::WebSettings& settings() const { return settings_; }
 
-  private:
+private:
     void trace_from_ring();
 
     acquisition::ServicePort& station_;

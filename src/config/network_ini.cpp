@@ -44,7 +44,9 @@ IniFile IniFile::parse(std::string_view text) {
             continue;
         }
         size_t equals = line.find('=');
-        std::string key = equals == std::string_view::npos ? "" : text::to_lower(text::trim(line.substr(0, equals)));
+        std::string key = equals == std::string_view::npos
+                              ? ""
+                              : text::to_lower(text::trim(line.substr(0, equals)));
         if (key.empty()) {
             file.bad_lines_.push_back({section, std::string(text::trim(raw)), number});
             continue;
@@ -85,14 +87,17 @@ void IniValue::refuse(std::string_view what) const {
                                : line(what));
 }
 
-void IniValue::warn(std::string_view what) const { problems_.push_back(line(what)); }
+void IniValue::warn(std::string_view what) const {
+    problems_.push_back(line(what));
+}
 
 std::string IniValue::line(std::string_view what) const {
     if (entry_) return ini_problem(section_.name, *entry_, what);
     return option_ + " " + shown_ + ": " + std::string(what);
 }
 
-bool read_section(const IniFile& ini, const IniSection& section, std::vector<std::string>& problems) {
+bool read_section(const IniFile& ini, const IniSection& section,
+                  std::vector<std::string>& problems) {
     bool refused = false;
     auto key_of = [&](std::string_view name) -> const IniKey* {
         for (const auto& key : section.keys) {
@@ -184,7 +189,8 @@ std::optional<std::array<uint8_t, 4>> parse_ipv4(std::string_view text) {
         if (end == std::string_view::npos) return std::nullopt;
         std::string_view digits = text.substr(at, end - at);
         if (digits.empty() || digits.size() > 3 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
         int value = std::stoi(std::string(digits));
@@ -216,7 +222,8 @@ std::optional<std::array<uint8_t, 16>> parse_ipv6(std::string_view text) {
     }
     while (at < text.size()) {
         size_t end = text.find(':', at);
-        std::string_view group = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
+        std::string_view group =
+            text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
         if (end == std::string_view::npos && group.find('.') != std::string_view::npos) {
             auto v4 = parse_ipv4(group);
             if (!v4) return std::nullopt;
@@ -279,7 +286,8 @@ std::optional<IpNetwork> parse_ip_network(std::string_view text) {
     if (slash != std::string_view::npos) {
         std::string_view digits = text.substr(slash + 1);
         if (digits.empty() || digits.size() > 3 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
             return std::nullopt;
         }
         prefix = std::stoi(std::string(digits));

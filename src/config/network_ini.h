@@ -78,8 +78,13 @@ private:
     friend bool read_section(const IniFile&, const IniSection&, std::vector<std::string>&);
     IniValue(std::string text, std::string option, std::string shown, const IniEntry* entry,
              const IniSection& section, std::vector<std::string>& problems, bool& refused)
-        : text_(std::move(text)), option_(std::move(option)), shown_(std::move(shown)),
-          entry_(entry), section_(section), problems_(problems), refused_(refused) {}
+        : text_(std::move(text)),
+          option_(std::move(option)),
+          shown_(std::move(shown)),
+          entry_(entry),
+          section_(section),
+          problems_(problems),
+          refused_(refused) {}
     std::string line(std::string_view what) const;
 
     std::string text_;
@@ -124,7 +129,8 @@ struct IniSection {
 
 // Reads every line of the section in file order with its key's reader (so a later line
 // overrides an earlier one), then the options' values. True when no value was refused.
-bool read_section(const IniFile& ini, const IniSection& section, std::vector<std::string>& problems);
+bool read_section(const IniFile& ini, const IniSection& section,
+                  std::vector<std::string>& problems);
 
 // A non-empty option value as the one value of an IniOption; none for an empty one.
 std::vector<std::string> given(const std::string& value);
@@ -140,8 +146,8 @@ std::optional<ListenAddress> parse_listen_address(std::string_view text,
 
 // The reader of a server's listen key: PORT alone listens on every address. A good value goes
 // into `listen` and sets `on`; a bad one is refused with what `bad` says of its text.
-std::function<void(const IniValue&)> listen_key(
-    ListenAddress& listen, bool& on, std::function<std::string(const std::string&)> bad);
+std::function<void(const IniValue&)> listen_key(ListenAddress& listen, bool& on,
+                                                std::function<std::string(const std::string&)> bad);
 
 }  // namespace velkantor::config
 

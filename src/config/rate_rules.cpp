@@ -19,8 +19,8 @@ bool one_of(double rate, std::initializer_list<double> rates) {
 RateChoice CheckRateChoice(int16_t ad_type, int sps_index) {
     double rate = nominal_rate(sps_index);
     bool off = sps_index == 0;
-    bool zeda = ad_type == kZeda10 || ad_type == kZeda18 || ad_type == kZeda20 ||
-                ad_type == kZeda30;
+    bool zeda =
+        ad_type == kZeda10 || ad_type == kZeda18 || ad_type == kZeda20 || ad_type == kZeda30;
     if (zeda && one_of(rate, {15, 30, 60, 80, 120, 240})) {
         return {false, "Errror", "Freq to be used only with DATAQ DI194RS a/d board"};
     }

@@ -56,8 +56,7 @@ constexpr Field<Model> integer(std::string_view key, int16_t Model::*member,
 }
 
 template <class Model>
-constexpr Field<Model> real(std::string_view key, double Model::*member,
-                            Form form = Form::kReal) {
+constexpr Field<Model> real(std::string_view key, double Model::*member, Form form = Form::kReal) {
     return {key, form, nullptr, member, nullptr};
 }
 
@@ -448,7 +447,8 @@ ReadReport ReadConfiguration(Settings& settings, platform::FileSystem& fs,
         report.created = true;
         report.write = WriteConfiguration(settings, fs, station_folder);
     }
-    if (auto bytes = fs.read_file(path, kMaxFileBytes)) ParseConfiguration(settings, *bytes, report);
+    if (auto bytes = fs.read_file(path, kMaxFileBytes))
+        ParseConfiguration(settings, *bytes, report);
     DecodeAll(settings);
     return report;
 }
@@ -470,8 +470,8 @@ ReadReport ReadConfigurationFile(Settings& settings, const platform::FileSystem&
 void ReadSchedule(Settings& settings, const platform::FileSystem& fs,
                   std::string_view station_folder) {
     for (auto& line : settings.schedule_lines) line.clear();
-    auto bytes = fs.read_file(platform::join_path(station_folder, kScheduleFileName),
-                              kMaxFileBytes);
+    auto bytes =
+        fs.read_file(platform::join_path(station_folder, kScheduleFileName), kMaxFileBytes);
     if (bytes) {
         LineReader lines(*bytes);
         for (auto& element : settings.schedule_lines) {

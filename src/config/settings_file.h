@@ -17,8 +17,8 @@ inline constexpr std::string_view kScheduleFileName = "velkant.sch";
 void SetDefaultConfiguration(Settings& settings, std::string_view station_folder);
 
 struct ReadReport {
-    bool created = false;          // the file was missing and the defaults were written
-    platform::IoResult write;      // result of that write
+    bool created = false;                   // the file was missing and the defaults were written
+    platform::IoResult write;               // result of that write
     std::vector<std::string> failed_lines;  // lines whose value could not be stored
     // Set when service_mode was non-zero at a failing line: reading stopped there.
     std::string fatal_error;

@@ -1,9 +1,8 @@
 #include "datalog/datalog_reader.h"
 
-#include <sstream>
-
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "text/number_text.h"
 
@@ -12,7 +11,8 @@ namespace velkantor::datalog {
 namespace {
 
 bool digits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -51,8 +51,8 @@ std::optional<DatalogFile> ParseDatalogName(std::string_view name) {
         for (size_t i = at; i < at + width; ++i) v = v * 10 + (name[i] - '0');
         return v;
     };
-    text::DateTime start{field(0, 4), field(4, 2), field(6, 2), field(9, 2), field(11, 2),
-                         field(13, 2), 0};
+    text::DateTime start{
+        field(0, 4), field(4, 2), field(6, 2), field(9, 2), field(11, 2), field(13, 2), 0};
     if (!text::is_valid(start)) return std::nullopt;
     auto rate = text::strict_number(rate_field);
     if (!rate || *rate <= 0) return std::nullopt;
@@ -85,8 +85,8 @@ std::vector<DatalogFile> DatalogReader::files(int ch) const {
     return found;
 }
 
-SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_epoch,
-                              size_t count, double rate) const {
+SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_epoch, size_t count,
+                              double rate) const {
     SampleRun run;
     run.values.reserve(count);
     run.sources.reserve(count);
@@ -187,10 +187,12 @@ SampleRun DatalogReader::read(const std::vector<DatalogFile>& list, double from_
         for (size_t i = 0; i < got; ++i) {
             uint32_t v = 0;
             for (int b = 0; b < bytes_per_sample_; ++b) {
-                v |= static_cast<uint32_t>(static_cast<uint8_t>((*bytes)[i * bytes_per_sample_ + b]))
-                     << (8 * b);
+                v |=
+                    static_cast<uint32_t>(static_cast<uint8_t>((*bytes)[i * bytes_per_sample_ + b]))
+                    << (8 * b);
             }
-            int32_t value = bytes_per_sample_ == 2 ? static_cast<int16_t>(v) : static_cast<int32_t>(v);
+            int32_t value =
+                bytes_per_sample_ == 2 ? static_cast<int16_t>(v) : static_cast<int32_t>(v);
             push(1, value, source);
         }
     }

@@ -20,7 +20,7 @@ struct DatalogFile {
     // 1 for "NAME"; N for "NAME.N", the Nth file of that name: the clock came back over
     // seconds already logged, and the writer never writes into a file that holds samples.
     int pass = 1;
-    uint64_t samples = 0;    // whole samples in the file when it was listed
+    uint64_t samples = 0;  // whole samples in the file when it was listed
 
     double end_epoch() const { return start_epoch + static_cast<double>(samples) / rate; }
 };

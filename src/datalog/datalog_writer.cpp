@@ -28,7 +28,8 @@ int RotationMinutes(int flush_period) {
 namespace {
 
 bool on_boundary(double second, int period) {
-    auto of_day = static_cast<int64_t>(text::seconds_since_midnight(text::from_epoch_seconds(second)));
+    auto of_day =
+        static_cast<int64_t>(text::seconds_since_midnight(text::from_epoch_seconds(second)));
     return of_day % period == 0;
 }
 
@@ -61,7 +62,8 @@ std::vector<int32_t> DatalogWriter::values_of(const std::string& buffer) const {
             bits |= static_cast<uint32_t>(static_cast<uint8_t>(buffer[at + i])) << (8 * i);
         }
         // Two-byte samples are the 16-bit values a reader of the file sees.
-        if (size == 2) bits = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)));
+        if (size == 2)
+            bits = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)));
         values.push_back(static_cast<int32_t>(bits));
     }
     return values;
@@ -70,7 +72,8 @@ std::vector<int32_t> DatalogWriter::values_of(const std::string& buffer) const {
 void DatalogWriter::AppendDatalogSample(int ch, int32_t value) {
     auto bits = static_cast<uint32_t>(value);
     auto& buffer = buffers_[static_cast<size_t>(ch)];
-    for (int i = 0; i < bytes_per_sample_; ++i) buffer += static_cast<char>((bits >> (8 * i)) & 0xFF);
+    for (int i = 0; i < bytes_per_sample_; ++i)
+        buffer += static_cast<char>((bits >> (8 * i)) & 0xFF);
 }
 
 size_t DatalogWriter::second_bytes(double rate) const {
@@ -205,8 +208,8 @@ void DatalogWriter::DatalogFlush(const Second& second, const config::Settings& s
                                              std::to_string(filled_samples) + "\r\n";
                     if (auto noted = fs_.append(path(ch) + std::string(kFilledSuffix), line);
                         !noted) {
-                        report(ch, "Datalog " + names_[c] + ": filled samples not noted: " +
-                                       noted.error);
+                        report(ch, "Datalog " + names_[c] +
+                                       ": filled samples not noted: " + noted.error);
                     }
                 }
             }
@@ -273,8 +276,8 @@ void DatalogWriter::stop(const config::Settings& settings,
     write_partial(settings, report, "last second lost");
 }
 
-void DatalogWriter::samples_interrupted(const config::Settings& settings,
-                                        const std::function<void(int, const std::string&)>& report) {
+void DatalogWriter::samples_interrupted(
+    const config::Settings& settings, const std::function<void(int, const std::string&)>& report) {
     write_partial(settings, report, "samples lost");
     cut_.fill(true);
 }

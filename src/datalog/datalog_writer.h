@@ -86,7 +86,9 @@ public:
     int bytes_per_sample() const { return bytes_per_sample_; }
 
 private:
-    std::string path(int ch) const { return platform::join_path(folder_, names_[static_cast<size_t>(ch)]); }
+    std::string path(int ch) const {
+        return platform::join_path(folder_, names_[static_cast<size_t>(ch)]);
+    }
     // Begins the channel's file for the second `start`; false when it could not. A file of
     // that name that already holds samples is never emptied nor appended to: the new one is
     // named after it with ".2" (".3", ...) added.
@@ -98,7 +100,8 @@ private:
     // The samples of a buffer as the file holds them (the sink's values).
     std::vector<int32_t> values_of(const std::string& buffer) const;
     void write_partial(const config::Settings& settings,
-                       const std::function<void(int, const std::string&)>& report, const char* what);
+                       const std::function<void(int, const std::string&)>& report,
+                       const char* what);
 
     platform::FileSystem& fs_;
     std::string folder_;

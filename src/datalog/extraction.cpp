@@ -29,10 +29,10 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
                                const std::function<void(double)>& progress) {
     ExtractResult result;
     const auto& settings = request.settings;
-    int bytes = (settings.general.ad_type == config::kZeda18 ||
-                 settings.general.ad_type == config::kZeda20)
-                    ? 4
-                    : 2;
+    int bytes =
+        (settings.general.ad_type == config::kZeda18 || settings.general.ad_type == config::kZeda20)
+            ? 4
+            : 2;
     DatalogReader reader(fs, request.datalog_folder, bytes);
     double from = text::to_epoch_seconds(request.from);
     double to = from + request.minutes * 60;
@@ -75,13 +75,13 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
             result.message = "The event file " + path + " exists already; it is not overwritten.";
             return result;
         }
-        events::HeaderFacts facts{text::format_datetime(request.from), rate,
-                                  std::string(1, lock), settings.general.sync_source ? "DCF" : "GPS",
+        events::HeaderFacts facts{text::format_datetime(request.from), rate, std::string(1, lock),
+                                  settings.general.sync_source ? "DCF" : "GPS",
                                   std::string(config::ad_type_name(settings.general.ad_type))};
         bool ascii = settings.general.event_format == 3;
-        std::string header = ascii ? events::AsciiHeader(settings, ch, facts)
-                                   : with_extract_comment(
-                                         events::PsnTextHeader(settings, ch, facts),
+        std::string header =
+            ascii ? events::AsciiHeader(settings, ch, facts)
+                  : with_extract_comment(events::PsnTextHeader(settings, ch, facts),
                                          "! Extract track " + request.datalog_folder + " - " +
                                              text::format_datetime(request.from) + " - " +
                                              text::format_datetime(text::from_epoch_seconds(to)));

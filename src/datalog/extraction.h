@@ -12,13 +12,13 @@
 namespace velkantor::datalog {
 
 struct ExtractRequest {
-    config::Settings settings;   // the configuration chosen for the station and sensor lines
+    config::Settings settings;  // the configuration chosen for the station and sensor lines
     std::string datalog_folder;
     std::string events_folder;
     text::DateTime from;
     double minutes = 1;
-    int channel_mask = 0;        // bit 0 for channel 1 ... bit 3 for channel 4
-    bool overwrite = false;      // an existing event file of the same name is replaced
+    int channel_mask = 0;    // bit 0 for channel 1 ... bit 3 for channel 4
+    bool overwrite = false;  // an existing event file of the same name is replaced
 };
 
 struct ExtractResult {

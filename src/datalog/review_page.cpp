@@ -9,10 +9,14 @@ namespace {
 
 platform::Color colour_of(SampleSource source) {
     switch (source) {
-        case SampleSource::locked: return platform::kChartColors[14];
-        case SampleSource::unlocked: return platform::kChartColors[4];
-        case SampleSource::past_end: return platform::kChartColors[2];
-        case SampleSource::missing: return platform::kChartColors[7];
+        case SampleSource::locked:
+            return platform::kChartColors[14];
+        case SampleSource::unlocked:
+            return platform::kChartColors[4];
+        case SampleSource::past_end:
+            return platform::kChartColors[2];
+        case SampleSource::missing:
+            return platform::kChartColors[7];
     }
     return platform::kChartColors[7];
 }
@@ -90,7 +94,8 @@ double ReviewCursorTime(const ReviewPage& page, const ReviewLayout& layout, int 
     int row = std::clamp(static_cast<int>(y / row_height), 0, layout.rows - 1);
     double per_row = std::max(1.0, std::floor(width / layout.step));
     if (page.rate <= 0) return page.begin_epoch;
-    return page.begin_epoch + (row * per_row + std::floor(std::max(0.0, x) / layout.step)) / page.rate;
+    return page.begin_epoch +
+           (row * per_row + std::floor(std::max(0.0, x) / layout.step)) / page.rate;
 }
 
 }  // namespace velkantor::datalog

@@ -12,7 +12,7 @@ namespace velkantor::datalog {
 // taken as 1.
 struct ReviewLayout {
     int rows = 6;
-    double step = 1;       // horizontal advance per sample, in pixels (chart speed / 50)
+    double step = 1;         // horizontal advance per sample, in pixels (chart speed / 50)
     double amplitude = 0.1;  // pixels per count (Y scale / 100)
 
     static ReviewLayout from_settings(int review_rows, double review_chart_speed,
@@ -21,9 +21,9 @@ struct ReviewLayout {
 
 struct ReviewPage {
     double begin_epoch = 0;
-    double end_epoch = 0;    // begin + rows x samples per row / rate
+    double end_epoch = 0;  // begin + rows x samples per row / rate
     double rate = 0;
-    std::string title;       // of the message, when the page could not be drawn
+    std::string title;  // of the message, when the page could not be drawn
     std::string message;
     double samples = 0;  // samples drawn from the datalog (not the zeros where none is)
     bool drawn() const { return message.empty(); }
@@ -38,8 +38,8 @@ ReviewPage DrawReviewPage(platform::Canvas& canvas, const DatalogReader& reader,
                           const std::function<bool()>& stop = nullptr);
 
 // The time under a point of the page (the cursor).
-double ReviewCursorTime(const ReviewPage& page, const ReviewLayout& layout, int width,
-                        int height, double x, double y);
+double ReviewCursorTime(const ReviewPage& page, const ReviewLayout& layout, int width, int height,
+                        double x, double y);
 // Where the previous page begins: as long before the current one as the current one lasts.
 inline double PreviousPageBegin(const ReviewPage& page) {
     return page.begin_epoch - (page.end_epoch - page.begin_epoch);

@@ -1,6 +1,5 @@
 #include "display/displays.h"
 
-
 namespace velkantor::display {
 
 Displays::Displays(Source source, platform::PictureCodec& codec, DisplayView& view)
@@ -8,8 +7,8 @@ Displays::Displays(Source source, platform::PictureCodec& codec, DisplayView& vi
       view_(view),
       drums_({source_.fs, codec, source_.op, view, platform::join_path(source_.folder, "drums"),
               [this](const std::string& text) { report(text); }}),
-      spectra_({source_.fs, codec, source_.op, view,
-                platform::join_path(source_.folder, "drums")}) {
+      spectra_(
+          {source_.fs, codec, source_.op, view, platform::join_path(source_.folder, "drums")}) {
     charts_.set_limits(source_.settings.general.ad_type);
     charts_.load_gains(source_.settings);
     if (source_.connect) connected_ = source_.connect(*this, *this);
@@ -58,8 +57,7 @@ void Displays::chart_draw(int ch, int32_t /*value*/) {
             triggers[static_cast<size_t>(k)] = {d.sl_ratio, d.lta_value, d.sta_value};
         }
     }
-    charts_.DrawChartSample(ch, source_.run.sample_value, source_.settings.general,
-                            triggers);
+    charts_.DrawChartSample(ch, source_.run.sample_value, source_.settings.general, triggers);
 }
 
 void Displays::drum(int ch, int32_t value) {
@@ -67,7 +65,9 @@ void Displays::drum(int ch, int32_t value) {
     drums_.DrawDrumSample(ch, value, source_.settings, board_time(), triggered);
 }
 
-void Displays::board_time_frame(std::string_view /*frame*/) { drums_.flush(); }
+void Displays::board_time_frame(std::string_view /*frame*/) {
+    drums_.flush();
+}
 
 void Displays::run_ended(int ch) {
     // The exit sequence calls every channel in turn; the drums close together.

@@ -149,7 +149,8 @@ void DrumPen::plot_second(platform::Canvas& picture, double x, const int32_t* va
     if (n == 0) return;
     plot(picture, x, row_centre + values[0] * scale, row_centre, color);
     if (segment_per_sample_) {
-        for (size_t i = 1; i < n; ++i) plot(picture, x, row_centre + values[i] * scale, row_centre, color);
+        for (size_t i = 1; i < n; ++i)
+            plot(picture, x, row_centre + values[i] * scale, row_centre, color);
         return;
     }
     // The rest of the second only widens its stroke.
@@ -192,7 +193,9 @@ std::string DrumRecorder::base_name(int ch) const {
     return platform::join_path(env_.drums_folder, "drum_" + std::to_string((ch & 3) + 1));
 }
 
-std::string DrumRecorder::dat_name(int ch) const { return base_name(ch) + ".dat"; }
+std::string DrumRecorder::dat_name(int ch) const {
+    return base_name(ch) + ".dat";
+}
 
 void DrumRecorder::set_segment_per_sample(bool on) {
     for (auto& channel : channels_) channel.pen.set_segment_per_sample(on);
@@ -265,8 +268,9 @@ void DrumRecorder::DrawDrumSample(int ch, int32_t sample, const config::Settings
             if (minute == 0 && channel.date != now.date) {
                 std::string day = drum_yymmdd(channel.date);
                 if (day.empty()) day = previous_day_yymmdd(now.date);
-                save(ch, platform::join_path(env_.drums_folder,
-                                             "drum_" + day + "_" + std::to_string((ch & 3) + 1)),
+                save(ch,
+                     platform::join_path(env_.drums_folder,
+                                         "drum_" + day + "_" + std::to_string((ch & 3) + 1)),
                      general.drum_format);
                 unload(ch);
             } else {
@@ -317,7 +321,8 @@ void DrumRecorder::set_up(int ch, const config::Settings& settings, const BoardT
     }
     // A drum of an earlier day that was never archived (the station was not running at its
     // midnight) is archived now, before the new day's drum takes its name.
-    if (!image.empty() && saved[0] != now.date) archive_earlier_day(ch, saved[0], general.drum_format);
+    if (!image.empty() && saved[0] != now.date)
+        archive_earlier_day(ch, saved[0], general.drum_format);
 
     DrawNewDrum(*channel.picture, geometry, drum_header(now.date, settings, ch));
     channel.date = now.date;
@@ -325,12 +330,11 @@ void DrumRecorder::set_up(int ch, const config::Settings& settings, const BoardT
     write_dat(ch, now.date, " " + std::to_string(geometry.hours_per_row));
 }
 
-void DrumRecorder::archive_earlier_day(int ch, const std::string& saved_date,
-                                       int16_t drum_format) {
+void DrumRecorder::archive_earlier_day(int ch, const std::string& saved_date, int16_t drum_format) {
     std::string day = drum_yymmdd(saved_date);
     if (day.empty()) return;
-    std::string archive = platform::join_path(
-        env_.drums_folder, "drum_" + day + "_" + std::to_string((ch & 3) + 1));
+    std::string archive =
+        platform::join_path(env_.drums_folder, "drum_" + day + "_" + std::to_string((ch & 3) + 1));
     if (!FindDrumImage(env_.fs, archive, drum_format).empty()) return;
     std::string image = FindDrumImage(env_.fs, base_name(ch), drum_format);
     auto bytes = env_.fs.read_file(image);
@@ -350,8 +354,8 @@ void DrumRecorder::CloseDrums(const config::Settings& settings) {
         }
         save(ch, base_name(ch), settings.general.drum_format);
         write_dat(ch, channel.date,
-                  " " + std::to_string(DrumGeometry::of(settings.general.drum_hours_per_row)
-                                           .hours_per_row));
+                  " " + std::to_string(
+                            DrumGeometry::of(settings.general.drum_hours_per_row).hours_per_row));
         unload(ch);
     }
 }

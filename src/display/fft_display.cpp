@@ -27,7 +27,9 @@ constexpr int kCursorAhead = 10;  // minutes between the newest column and the c
 // blanks every old column ahead of the current minute.
 constexpr double kCursorHeightHz = 200;
 
-std::string number_text(double value) { return text::shortest_real(value); }
+std::string number_text(double value) {
+    return text::shortest_real(value);
+}
 
 bool drawable(const SpectrumFrame& frame) {
     return frame.points >= 2 && std::isfinite(frame.rate) && frame.rate > 0 &&
@@ -37,16 +39,23 @@ bool drawable(const SpectrumFrame& frame) {
 
 // The scope axis's denominator |ln df| + ln nyq: the frame can be placed only when it is a
 // positive number (it is 0 for a two-point block of a slow channel, where df = nyq).
-double axis_span(double spacing, double nyq) { return std::fabs(std::log(spacing)) + std::log(nyq); }
+double axis_span(double spacing, double nyq) {
+    return std::fabs(std::log(spacing)) + std::log(nyq);
+}
 
 // fft_save_mode 1..4; "Never" (0) never saves, other values take the longest period.
 int save_period(int16_t mode) {
     switch (mode) {
-        case 0: return 0;
-        case 1: return 1;
-        case 2: return 2;
-        case 3: return 10;
-        default: return 100;
+        case 0:
+            return 0;
+        case 1:
+            return 1;
+        case 2:
+            return 2;
+        case 3:
+            return 10;
+        default:
+            return 100;
     }
 }
 
@@ -67,9 +76,13 @@ void add_failure(std::string& failures, const std::string& failure) {
 
 }  // namespace
 
-double SpectrumFrame::spacing() const { return rate / points; }
+double SpectrumFrame::spacing() const {
+    return rate / points;
+}
 
-double SpectrumFrame::bin_frequency(int bin) const { return FrequencyOfIndex(points, bin) * rate; }
+double SpectrumFrame::bin_frequency(int bin) const {
+    return FrequencyOfIndex(points, bin) * rate;
+}
 
 double BinLevel(double re, double im, int points) {
     const double n = points;
@@ -138,8 +151,8 @@ void SpectrumWindow::set_scale(double left, double top, double right, double bot
     picture_->set_scale(left, top, right, bottom);
 }
 
-bool SpectrumWindow::draw_scope(const SpectrumFrame& frame, int16_t scope_max,
-                                int16_t scope_min, bool noise_models) {
+bool SpectrumWindow::draw_scope(const SpectrumFrame& frame, int16_t scope_max, int16_t scope_min,
+                                bool noise_models) {
     if (!drawable(frame)) return false;
     const double nyq = frame.nyq;
     const double df = frame.spacing();
@@ -344,7 +357,8 @@ std::string Spectra::process_frame(int ch, Channel& channel, const config::Setti
     frame_.rate = rate;
     frame_.nyq = nyq;
     frame_.levels.resize(static_cast<size_t>(n / 2 + 1));
-    for (size_t i = 0; i < frame_.levels.size(); ++i) frame_.levels[i] = BinLevel(re_[i], im_[i], n);
+    for (size_t i = 0; i < frame_.levels.size(); ++i)
+        frame_.levels[i] = BinLevel(re_[i], im_[i], n);
 
     const auto& cs = settings.channels[static_cast<size_t>(ch)];
     bool drawn = false;
@@ -390,8 +404,8 @@ std::string Spectra::save_step(int ch, Channel& channel, const config::Settings&
     if (cs.fft_save_incrementing != 0) {
         // Without a board time the name would not say when the picture was taken.
         if (auto stamp = file_stamp(now)) {
-            add_failure(failures, ExportDrumImage(env_.fs, env_.codec, picture,
-                                                  base + "_" + *stamp, format));
+            add_failure(failures,
+                        ExportDrumImage(env_.fs, env_.codec, picture, base + "_" + *stamp, format));
         }
     }
     return failures;
@@ -403,11 +417,10 @@ std::string Spectra::cmd_save_spectra(int ch, const config::Settings& settings) 
     std::string failures;
     const std::string written = write_spec_bmp(w->picture());
     add_failure(failures, written);
-    add_failure(failures,
-                ExportDrumImage(env_.fs, env_.codec, w->picture(),
-                                platform::join_path(env_.drums_folder,
-                                                    "SPEC_" + std::to_string(ch + 1)),
-                                settings.general.drum_format));
+    add_failure(failures, ExportDrumImage(env_.fs, env_.codec, w->picture(),
+                                          platform::join_path(env_.drums_folder,
+                                                              "SPEC_" + std::to_string(ch + 1)),
+                                          settings.general.drum_format));
     if (written.empty()) {
         auto removed = env_.fs.remove(platform::join_path(env_.drums_folder, "spec.bmp"));
         if (!removed) add_failure(failures, "cannot delete spec.bmp: " + removed.error);

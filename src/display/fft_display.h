@@ -28,13 +28,13 @@ enum class SpectrumMode { none, scope, jtf };
 
 // The texts of the window's labels, as the last frame drawn left them.
 struct SpectrumLabels {
-    std::string spacing;  // bin spacing in Hz, "#.##"
-    std::string nyq;      // the highest frequency shown, Hz
-    std::string top;      // scope: the level at the top edge, dB
-    std::string bottom;   // scope: the level at the bottom edge, dB
+    std::string spacing;                                  // bin spacing in Hz, "#.##"
+    std::string nyq;                                      // the highest frequency shown, Hz
+    std::string top;                                      // scope: the level at the top edge, dB
+    std::string bottom;                                   // scope: the level at the bottom edge, dB
     std::string minute_start, minute_middle, minute_end;  // JTF: "0", "720", "1440"
-    std::string frequency_unit;  // "Hz"
-    std::string other_unit;      // scope "dB" (levels), JTF "min." (time of day)
+    std::string frequency_unit;                           // "Hz"
+    std::string other_unit;  // scope "dB" (levels), JTF "min." (time of day)
 };
 
 // What the labels `freq` and `level` show for a pointer over the picture.
@@ -50,8 +50,8 @@ struct SpectrumFrame {
     double nyq = 0;              // the highest frequency shown, Hz
     std::vector<double> levels;  // dB of bins 0 .. N / 2
 
-    double spacing() const;                 // rate / N
-    double bin_frequency(int bin) const;    // Hz
+    double spacing() const;               // rate / N
+    double bin_frequency(int bin) const;  // Hz
 };
 
 // The level of a transform output: 10 log10((re^2 + im^2) / N^2) dB; -180 dB for a bin with
@@ -90,7 +90,7 @@ public:
     // The picture is made by `codec`, kSpectrumPictureWidth x kSpectrumPictureHeight.
     SpectrumWindow(int ch, platform::PictureCodec& codec);
 
-    int channel() const { return ch_; }         // 0..3
+    int channel() const { return ch_; }                      // 0..3
     const std::string& caption() const { return caption_; }  // "FFT Channel " + (ch + 1)
     platform::Canvas& picture() { return *picture_; }        // `Picture1`
     const platform::Canvas& picture() const { return *picture_; }
@@ -186,11 +186,11 @@ public:
 private:
     struct Channel {
         std::unique_ptr<SpectrumWindow> window;
-        int block_points = 0;        // the N that `input` was laid out for
-        std::vector<double> input;   // `fft_input`: N + 1 values
-        int count = 0;               // `fft_count`
-        double previous = 0;         // `fft_previous`
-        int frames = 0;              // `fft_frames`
+        int block_points = 0;       // the N that `input` was laid out for
+        std::vector<double> input;  // `fft_input`: N + 1 values
+        int count = 0;              // `fft_count`
+        double previous = 0;        // `fft_previous`
+        int frames = 0;             // `fft_frames`
     };
 
     std::string process_frame(int ch, Channel& channel, const config::Settings& settings,

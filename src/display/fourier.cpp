@@ -6,7 +6,9 @@
 
 namespace velkantor::display {
 
-bool IsPowerOfTwo(int x) { return x >= 2 && (x & (x - 1)) == 0; }
+bool IsPowerOfTwo(int x) {
+    return x >= 2 && (x & (x - 1)) == 0;
+}
 
 int NumberOfBitsNeeded(int power_of_two) {
     auto bits = static_cast<unsigned>(power_of_two);
@@ -33,8 +35,8 @@ double FrequencyOfIndex(int num_samples, int index) {
     return -static_cast<double>(num_samples - index) / num_samples;
 }
 
-std::string Fourier(int num_samples, const double* real_in, const double* imag_in,
-                    double* real_out, double* imag_out, bool inverse) {
+std::string Fourier(int num_samples, const double* real_in, const double* imag_in, double* real_out,
+                    double* imag_out, bool inverse) {
     if (!IsPowerOfTwo(num_samples)) {
         return "Error in procedure Fourier:\r\n NumSamples is " + std::to_string(num_samples) +
                ", which is not a positive integer power of two.";

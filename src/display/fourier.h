@@ -29,7 +29,7 @@ double FrequencyOfIndex(int num_samples, int index);
 // Returns the operator's error text when num_samples is not a power of two of at least 2
 // (nothing is written then), else an empty text. The core has no dialogs: the caller shows
 // the text in a message box titled "Error!".
-std::string Fourier(int num_samples, const double* real_in, const double* imag_in,
-                    double* real_out, double* imag_out, bool inverse);
+std::string Fourier(int num_samples, const double* real_in, const double* imag_in, double* real_out,
+                    double* imag_out, bool inverse);
 
 }  // namespace velkantor::display

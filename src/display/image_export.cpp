@@ -6,11 +6,16 @@ namespace velkantor::display {
 
 DrumImageType drum_image_type(int16_t drum_format) {
     switch (drum_format) {
-        case 0: return {platform::ImageFormat::bmp, 100, ".BMP"};
-        case 1: return {platform::ImageFormat::gif, 100, ".GIF"};
-        case 2: return {platform::ImageFormat::jpeg, 40, ".JPG"};
-        case 4: return {platform::ImageFormat::jpeg, 90, ".JPG"};
-        default: return {platform::ImageFormat::jpeg, 75, ".JPG"};
+        case 0:
+            return {platform::ImageFormat::bmp, 100, ".BMP"};
+        case 1:
+            return {platform::ImageFormat::gif, 100, ".GIF"};
+        case 2:
+            return {platform::ImageFormat::jpeg, 40, ".JPG"};
+        case 4:
+            return {platform::ImageFormat::jpeg, 90, ".JPG"};
+        default:
+            return {platform::ImageFormat::jpeg, 75, ".JPG"};
     }
 }
 

@@ -10,8 +10,8 @@
 namespace velkantor::display {
 
 struct OfflineDrumResult {
-    std::string error;    // empty when a drum was drawn
-    size_t samples = 0;   // samples drawn
+    std::string error;   // empty when a drum was drawn
+    size_t samples = 0;  // samples drawn
     double rate = 0;
 };
 

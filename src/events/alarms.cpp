@@ -17,8 +17,12 @@ std::string command_line(const EventSummary& event, const char* ratio_label) {
 
 }  // namespace
 
-std::string sms_line(const EventSummary& event) { return command_line(event, " Max SLTA:"); }
-std::string mail_line(const EventSummary& event) { return command_line(event, " Max SLTA: "); }
+std::string sms_line(const EventSummary& event) {
+    return command_line(event, " Max SLTA:");
+}
+std::string mail_line(const EventSummary& event) {
+    return command_line(event, " Max SLTA: ");
+}
 
 void Alarms::alarm_request(int ch, int32_t sample_value) {
     if (ch < 0 || ch >= config::kChannels) return;
@@ -60,7 +64,7 @@ void Alarms::AlarmTick() {
 void Alarms::port_failed(int16_t port_index, const std::string& error) {
     if (!reported_ports_.insert(port_index).second) return;
     env_.log("LPT" + std::to_string(port_index) +
-                            " not available, alarm and watchdog bits not written: " + error);
+             " not available, alarm and watchdog bits not written: " + error);
 }
 
 int16_t Alarms::LptRead(int16_t port_index) {
@@ -111,13 +115,11 @@ bool Alarms::WriteCommandFiles(const EventSummary& event) {
     bool written = true;
     if (general.send_sms != 0) {
         written &= static_cast<bool>(platform::append_records(
-            env_.fs, platform::join_path(env_.folder, "sendsms.txt"),
-            sms_line(event) + "\r\n"));
+            env_.fs, platform::join_path(env_.folder, "sendsms.txt"), sms_line(event) + "\r\n"));
     }
     if (general.send_mail != 0) {
         written &= static_cast<bool>(platform::append_records(
-            env_.fs, platform::join_path(env_.folder, "sendmail.txt"),
-            mail_line(event) + "\r\n"));
+            env_.fs, platform::join_path(env_.folder, "sendmail.txt"), mail_line(event) + "\r\n"));
     }
     return written;
 }

@@ -37,8 +37,8 @@ void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSetti
             d.dc_previous = d.dc_average;
         }
     }
-    d.trigger_input = settings.auto_offset != 0 ? raw_sample - d.dc_average
-                                                : raw_sample + settings.dc_offset;
+    d.trigger_input =
+        settings.auto_offset != 0 ? raw_sample - d.dc_average : raw_sample + settings.dc_offset;
     double input = d.trigger_input;
     double magnitude = std::fabs(input);
 
@@ -53,7 +53,8 @@ void Detector::statistics(int ch, int32_t raw_sample, const config::ChannelSetti
     if (d.previous_input * input < 0) {
         d.last_half_wave_peak = d.half_wave_peak;
         d.half_wave_peak = 0;
-        if (d.last_half_wave_peak > d.max_half_wave_peak) d.max_half_wave_peak = d.last_half_wave_peak;
+        if (d.last_half_wave_peak > d.max_half_wave_peak)
+            d.max_half_wave_peak = d.last_half_wave_peak;
         d.peak_to_peak = std::fabs(d.negative_peak) + d.positive_peak;
         if (input >= 0) {
             d.positive_peak = 0;
@@ -139,7 +140,8 @@ void Detector::decide(int ch, int32_t sample_value, config::Settings& settings, 
             } else {
                 for (int k = 0; k < config::kChannels; ++k) {
                     if (k == ch || (s.and_channels & (1 << k)) == 0) continue;
-                    if (channels_[static_cast<size_t>(k)].trigger_countdown == 0) start_gate = false;
+                    if (channels_[static_cast<size_t>(k)].trigger_countdown == 0)
+                        start_gate = false;
                 }
             }
         }
@@ -149,7 +151,8 @@ void Detector::decide(int ch, int32_t sample_value, config::Settings& settings, 
             d.samples_written = 0;
             d.stop_caption = true;
             double start = std::floor(now_epoch) - 60 * s.pre_event_minutes + 1;
-            sink.event_started(ch, std::isfinite(start) ? std::floor(start) : std::floor(now_epoch));
+            sink.event_started(ch,
+                               std::isfinite(start) ? std::floor(start) : std::floor(now_epoch));
         }
         return;
     }

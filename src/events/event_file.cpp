@@ -42,7 +42,9 @@ std::string resolution_text(double resolution) {
 
 }  // namespace
 
-std::string SampleText(int32_t value) { return text::signed_form(value); }
+std::string SampleText(int32_t value) {
+    return text::signed_form(value);
+}
 
 std::string WholePicture(double value, int digits) {
     return picture(value, digits);
@@ -253,16 +255,17 @@ void EventFiles::event_started(int ch, double start_epoch) {
     names_[c] = FreeEventName(env_.fs, env_.settings.general.events_folder,
                               text::format_file_stamp(start), channel.event_extension);
     ascii_[c] = use_ascii();
-    std::string header = ascii_[c] ? AsciiHeader(env_.settings, ch, facts)
-                                   : PsnTextHeader(env_.settings, ch, facts);
+    std::string header =
+        ascii_[c] ? AsciiHeader(env_.settings, ch, facts) : PsnTextHeader(env_.settings, ch, facts);
     count_offset_[c] = header.find(kCountPlaceholder);
 
     int skip = part.skip;
     if (env_.trace) {
-        env_.trace("startime(" + std::to_string(ch) + ")=" + facts.start_text + " ad_timer$(" +
-                   std::to_string(ch) + ")=" +
-                   text::shortest_real(text::round_half_even(run.sample_fraction[c] * 1000) / 1000) +
-                   " xspsv=" + text::shortest_real(run.configured_rate[c]));
+        env_.trace(
+            "startime(" + std::to_string(ch) + ")=" + facts.start_text + " ad_timer$(" +
+            std::to_string(ch) + ")=" +
+            text::shortest_real(text::round_half_even(run.sample_fraction[c] * 1000) / 1000) +
+            " xspsv=" + text::shortest_real(run.configured_rate[c]));
         env_.trace("ncamp: " + std::to_string(skip) + " z1:" + std::to_string(part.oldest) +
                    " z2:" + std::to_string(n));
     }
@@ -283,8 +286,8 @@ void EventFiles::event_started(int ch, double start_epoch) {
         take(entry > n ? entry - n : entry);
     }
     if (env_.trace) {
-        env_.trace("l_evento(" + std::to_string(ch) + ")=" +
-                   text::shortest_real(detector.samples_written));
+        env_.trace("l_evento(" + std::to_string(ch) +
+                   ")=" + text::shortest_real(detector.samples_written));
     }
 
     if (!env_.fs.is_directory(env_.settings.general.events_folder)) {

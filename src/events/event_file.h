@@ -16,7 +16,7 @@ namespace velkantor::events {
 
 // Everything an event header says that is not a channel setting.
 struct HeaderFacts {
-    std::string start_text;       // "YYYY/MM/DD HH:MM:SS"
+    std::string start_text;  // "YYYY/MM/DD HH:MM:SS"
     double configured_rate = 0;
     std::string lock_text = "N";  // "N" or "L"
     std::string time_reference;   // "DCF" or "GPS"
@@ -109,8 +109,8 @@ public:
     std::function<void(int, const EventSummary&)> on_cut;
 
     void event_started(int ch, double start_epoch) override;  // OpenEvent
-    void event_sample(int ch, int32_t value) override;         // alarm test + WriteEventSample
-    void event_stopped(int ch) override;                       // CloseEvent
+    void event_sample(int ch, int32_t value) override;        // alarm test + WriteEventSample
+    void event_stopped(int ch) override;                      // CloseEvent
 
     // Writes what the channels recorded since the last flush (once per board second).
     void flush();

@@ -1,15 +1,14 @@
 #include "gui/display_windows.h"
 
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
+
 #include "display/displays.h"
 #include "display/drum.h"
 #include "gui/drum_window.h"
 #include "gui/fft_window.h"
 #include "platform/real/qimage_canvas.h"
-
-#include <QScreen>
-#include <QWidget>
-
-#include <algorithm>
 
 namespace velkantor::gui {
 
@@ -37,8 +36,10 @@ void DisplayWindows::place(QWidget& window, int k) {
     }
     // Otherwise cascaded from it, below its buttons and indicators, so that START, STOP and
     // the run's figures stay in sight and every window shows its title bar.
-    const int x = std::max(screen.left(), std::min(main.left() + 40 + k * kStep, screen.right() - 200));
-    const int y = std::max(screen.top(), std::min(main.top() + 140 + k * kStep, screen.bottom() - 200));
+    const int x =
+        std::max(screen.left(), std::min(main.left() + 40 + k * kStep, screen.right() - 200));
+    const int y =
+        std::max(screen.top(), std::min(main.top() + 140 + k * kStep, screen.bottom() - 200));
     // No part of the window below or beside the screen: its scroll bars stay in reach.
     window.resize(std::min(window.width(), screen.right() - x - 8),
                   std::min(window.height(), screen.bottom() - y - 40));
@@ -89,7 +90,9 @@ void DisplayWindows::drum_visible(int ch, bool shown) {
     }
 }
 
-void DisplayWindows::drum_unloaded(int ch) { drums_[static_cast<size_t>(ch & 3)].reset(); }
+void DisplayWindows::drum_unloaded(int ch) {
+    drums_[static_cast<size_t>(ch & 3)].reset();
+}
 
 bool DisplayWindows::spectrum_window_open(int ch) {
     auto& window = spectra_[static_cast<size_t>(ch & 3)];

@@ -27,7 +27,7 @@ constexpr int kVerticalLineStep = 20;
 
 // `drum_pic`: paints the part of the picture that the scroll bars select.
 class DrumWindow::Picture : public QWidget {
-  public:
+public:
     Picture(DrumWindow& owner, QWidget* parent) : QWidget(parent), owner_(owner) {
         setObjectName("drum_pic");
         // Every pixel is painted, the area beyond a small picture included.
@@ -38,7 +38,7 @@ class DrumWindow::Picture : public QWidget {
 
     QSize sizeHint() const override { return {kDefaultWidth, kDefaultHeight}; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         const QRect area = event->rect();
@@ -70,7 +70,7 @@ class DrumWindow::Picture : public QWidget {
         owner_.update_scroll_ranges();
     }
 
-  private:
+private:
     DrumWindow& owner_;
 };
 

@@ -19,7 +19,7 @@ inline constexpr int kDrumScrollStep = 100;
 // The picture is never scaled: the hour labels and the header are drawn in a small font that
 // would not survive it, and a trace scaled down loses its peaks.
 class DrumWindow : public QWidget {
-  public:
+public:
     // `picture` stays owned by the drum recorder; it must outlive the window or be replaced
     // first (set_picture, clear_picture). `on_clear_request` runs on a double click on the
     // picture; the recorder asks the operator at its next sample.
@@ -45,7 +45,7 @@ class DrumWindow : public QWidget {
     int horizontal_offset() const;
     int vertical_offset() const;
 
-  private:
+private:
     class Picture;
 
     void update_scroll_ranges();

@@ -24,7 +24,7 @@ namespace velkantor::gui {
 class ErrorListWindow : public QWidget, public diagnostics::ErrorListView {
     Q_OBJECT
 
-  public:
+public:
     // What the owner writes to the event log when the operator presses END, after closing the
     // serial port and the open files.
     static constexpr std::string_view kAbortedLogText = "VELKANTOR ABORTED from ERRORS Window";
@@ -39,10 +39,10 @@ class ErrorListWindow : public QWidget, public diagnostics::ErrorListView {
     void show() override;
     void lines_changed(const std::deque<std::string>& lines) override;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     void show_flow();
 
     diagnostics::ErrorReporter& reporter_;

@@ -1,5 +1,4 @@
 #include "gui/event_list_window.h"
-#include "gui/text_conversion.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -12,11 +11,11 @@
 
 #include "acquisition/station.h"
 #include "events/event_list_rules.h"
+#include "gui/text_conversion.h"
 
 namespace velkantor::gui {
 
 namespace {
-
 
 QPushButton* push_button(QWidget* parent, const char* name, const char* caption, const char* tip) {
     auto* b = new QPushButton(QString::fromUtf8(caption), parent);
@@ -136,10 +135,10 @@ void EventListWindow::view(int row) {
     // argument, and no shell sees any of it.
     std::vector<std::string> words = events::ViewerCommandWords(browser);
     if (words.empty()) {
-        station_.op().message(kViewTitle,
-                              browser.empty() ? kNoViewerText
-                                              : "The file viewer setting cannot be read: " + browser,
-                              platform::MessageIcon::warning);
+        station_.op().message(
+            kViewTitle,
+            browser.empty() ? kNoViewerText : "The file viewer setting cannot be read: " + browser,
+            platform::MessageIcon::warning);
         return;
     }
     std::string program = words.front();

@@ -20,7 +20,7 @@ namespace velkantor::gui {
 // event alarm). The list is the file as read when the window opened or was updated, plus
 // the lines the station logs while it is open.
 class EventListWindow : public QWidget {
-  public:
+public:
     // Starts `program` with `arguments` as a new process and does not wait for it; false
     // when it could not be started. No shell sees the arguments, so an event file name is
     // always one argument and never a command.
@@ -36,10 +36,10 @@ class EventListWindow : public QWidget {
     // `aggiorna` ("Update list"): the list read again from the log file.
     void reload();
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
 
-  private:
+private:
     void append_line(const std::string& line);
     std::optional<std::string> event_file_path(int row) const;
     int selected_row() const;

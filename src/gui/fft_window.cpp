@@ -72,7 +72,7 @@ void set_checked_quietly(QCheckBox* box, bool checked) {
 // `Picture1`: the core's picture stretched over the widget; the pointer's position goes to the
 // readout as a fraction of the widget, which is the same fraction of the picture.
 class FftWindow::Picture : public QWidget {
-  public:
+public:
     Picture(FftWindow& owner, QWidget* parent) : QWidget(parent), owner_(owner) {
         setObjectName("Picture1");
         setAttribute(Qt::WA_OpaquePaintEvent);
@@ -84,7 +84,7 @@ class FftWindow::Picture : public QWidget {
 
     QSize sizeHint() const override { return {kPictureWidth, kPictureHeight}; }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         // Once closed, the core window may already be gone.
@@ -109,7 +109,7 @@ class FftWindow::Picture : public QWidget {
         owner_.show_readout(fx, fy);
     }
 
-  private:
+private:
     FftWindow& owner_;
 };
 
@@ -332,8 +332,9 @@ void FftWindow::show_hint() {
     if (cs.fft_display_mode != 1 && cs.fft_display_mode != 2) {
         hint = "Nothing is drawn: no display mode is chosen. Choose Scope or JTF below.";
     } else if (cs.fft_display_mode == 1 && cs.fft_scope_max == 0 && cs.fft_scope_min == 0) {
-        hint = "The scope levels are 0/0 dB: set the upper and lower levels below to see the "
-               "spectrum.";
+        hint =
+            "The scope levels are 0/0 dB: set the upper and lower levels below to see the "
+            "spectrum.";
     }
     hint_->setText(hint);
     hint_->setVisible(!hint.isEmpty());

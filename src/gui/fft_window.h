@@ -30,7 +30,7 @@ namespace velkantor::gui {
 // The picture (1440 x 480) is scaled to the size of `Picture1`: a whole day of JTF columns or
 // the whole frequency axis is in view at once, which matters more than pixel-sharp grid lines.
 class FftWindow : public QWidget {
-  public:
+public:
     // `window` is owned by `spectra`; it must stay alive until the window is closed. After the
     // operator closes the window, nothing here touches `window` again, so the core may drop
     // it and make a new one at the next sample.
@@ -49,10 +49,10 @@ class FftWindow : public QWidget {
     bool closed() const { return closed_; }
     void set_on_closed(std::function<void()> on_closed);
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     class Picture;
     struct NumberField {
         QLineEdit* edit;

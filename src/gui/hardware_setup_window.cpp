@@ -1,6 +1,4 @@
 #include "gui/hardware_setup_window.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +19,8 @@
 #include "acquisition/board_calibration.h"
 #include "config/hardware_rules.h"
 #include "config/rates.h"
+#include "gui/text_conversion.h"
+#include "gui/widgets.h"
 #include "platform/file_system.h"
 #include "text/number_text.h"
 
@@ -507,7 +507,7 @@ namespace {
 // The busy cursor over a window that takes no clicks while it talks to the board: the waits
 // of the exchange let the event loop run.
 class BoardExchange {
-  public:
+public:
     BoardExchange(QWidget& window, bool& busy) : window_(window), busy_(busy) {
         busy_ = true;
         window_.setCursor(Qt::WaitCursor);
@@ -521,7 +521,7 @@ class BoardExchange {
     BoardExchange(const BoardExchange&) = delete;
     BoardExchange& operator=(const BoardExchange&) = delete;
 
-  private:
+private:
     QWidget& window_;
     bool& busy_;
 };

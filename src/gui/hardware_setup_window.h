@@ -22,7 +22,7 @@ namespace velkantor::gui {
 // clock calibration. The controls are filled from the settings each time the window opens;
 // only Apply and OK copy them back (nothing is saved here).
 class HardwareSetupWindow : public QWidget, public timekeeping::HousekeepingView {
-  public:
+public:
     struct Hooks {
         // Register (true) or unregister (false) the window for the indicators the engine
         // drives through the main window: it listens while it is open.
@@ -47,13 +47,13 @@ class HardwareSetupWindow : public QWidget, public timekeeping::HousekeepingView
     void show_watchdog_bit(bool first_colour) override;
     void show_alarm_bit(bool set) override;
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     QWidget* build_interface_frame();
     QWidget* build_ad_settings_frame();
     QWidget* build_reliability_frame();

@@ -1,6 +1,4 @@
 #include "gui/main_window.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,13 +13,14 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <utility>
 
 #include "config/rate_rules.h"
 #include "config/rates.h"
 #include "config/settings_file.h"
+#include "gui/text_conversion.h"
+#include "gui/widgets.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
@@ -35,17 +34,18 @@ constexpr int kZoomHeight = 4 * kChartHeight;
 constexpr int kDefaultWidth = 1260;
 constexpr int kDefaultHeight = 720;
 
-std::string indexed(const char* name, int i) { return std::string(name) + "(" + std::to_string(i) + ")"; }
+std::string indexed(const char* name, int i) {
+    return std::string(name) + "(" + std::to_string(i) + ")";
+}
 
-const char* const kChartTips[4] = {"Channel 1. Double click to zoom.",
-                                   "Channel 2. Double click to zoom",
-                                   "Channel 3. Double click to zoom",
-                                   "Channel 4. Double click to zoom"};
+const char* const kChartTips[4] = {
+    "Channel 1. Double click to zoom.", "Channel 2. Double click to zoom",
+    "Channel 3. Double click to zoom", "Channel 4. Double click to zoom"};
 
 }  // namespace
 
-MainWindow::MainWindow(acquisition::Station& station, display::Displays& displays,
-                       Actions actions, QWidget* parent)
+MainWindow::MainWindow(acquisition::Station& station, display::Displays& displays, Actions actions,
+                       QWidget* parent)
     : QWidget(parent), station_(station), displays_(displays), actions_(std::move(actions)) {
     setObjectName("panel");
     for (auto& picture : chart_pictures_) {
@@ -197,8 +197,8 @@ QWidget* MainWindow::build_buttons() {
     });
     connect(cmd_save_, &QPushButton::clicked, this, [this] {
         commit_text_fields();
-        auto written = config::WriteConfiguration(station_.settings(), station_.fs(),
-                                                  station_.folder());
+        auto written =
+            config::WriteConfiguration(station_.settings(), station_.fs(), station_.folder());
         if (!written) {
             station_.op().message("Error", "The settings could not be saved: " + written.error,
                                   platform::MessageIcon::critical);
@@ -400,8 +400,8 @@ QWidget* MainWindow::build_channel_frame() {
     alarm_soglia_ = text_box(frame_, "alarm_soglia", "Alarm threshold");
     all_trigger_ = check_box(frame_, "all_trigger", "Extend trigger to other channels",
                              "Extend trigger to other channels");
-    invert_data_ = check_box(frame_, "invert_data", "Invert signal polarity",
-                             "Invert signal polarity");
+    invert_data_ =
+        check_box(frame_, "invert_data", "Invert signal polarity", "Invert signal polarity");
     drum_ = check_box(frame_, "drum", "Generate a static drum",
                       "Select to enable drum graphics and bitmap image save");
     hide_drum_ = check_box(frame_, "hide_drum", "Hide drum", "Hide drum");
@@ -414,8 +414,8 @@ QWidget* MainWindow::build_channel_frame() {
     grid->addWidget(ch_enabled_, row++, 0, 1, 2);
     grid->addWidget(alarm_, row, 0);
     grid->addWidget(alarm_soglia_, row++, 1);
-    for (QCheckBox* box : {all_trigger_, invert_data_, drum_, hide_drum_, logging_, fft_enabled_,
-                           auto_offset_}) {
+    for (QCheckBox* box :
+         {all_trigger_, invert_data_, drum_, hide_drum_, logging_, fft_enabled_, auto_offset_}) {
         grid->addWidget(box, row++, 0, 1, 2);
     }
 
@@ -424,7 +424,8 @@ QWidget* MainWindow::build_channel_frame() {
     y_scale_->setObjectName("y_scale");
     y_scale_->setRange(0, 20);
     y_scale_->setToolTip("Y scale of the channel's chart");
-    zallch_ = check_box(frame_, "zallch", "All chs", "Apply the Y scale to all channel simultaneously");
+    zallch_ =
+        check_box(frame_, "zallch", "All chs", "Apply the Y scale to all channel simultaneously");
     scale->addWidget(new QLabel("Y scale:", frame_));
     scale->addWidget(y_scale_, 1);
     scale->addWidget(zallch_);
@@ -457,7 +458,8 @@ QWidget* MainWindow::build_channel_frame() {
         if (!loading_controls_) update_y_scale(k);
     });
     connect(zallch_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!loading_controls_) display::ScopeCharts::set_y_scale_all(station_.settings().general, on);
+        if (!loading_controls_)
+            display::ScopeCharts::set_y_scale_all(station_.settings().general, on);
     });
     for (QLineEdit* edit : {alarm_soglia_, dc_offset_, extension_}) {
         connect(edit, &QLineEdit::editingFinished, this, [this] { commit_text_fields(); });
@@ -555,7 +557,8 @@ void MainWindow::load_channel_controls() {
     logging_->setChecked(c.datalog_enabled != 0);
     fft_enabled_->setChecked(c.fft_enabled != 0);
     auto_offset_->setChecked(c.auto_offset != 0);
-    sps_select_->setCurrentIndex(c.sps_index >= 0 && c.sps_index < config::kRateEntries ? c.sps_index : 0);
+    sps_select_->setCurrentIndex(
+        c.sps_index >= 0 && c.sps_index < config::kRateEntries ? c.sps_index : 0);
     previous_rate_ = sps_select_->currentIndex();
     axis_select_->setCurrentIndex(c.sensor_axis >= 0 && c.sensor_axis <= 4 ? c.sensor_axis : 0);
     dc_offset_->setText(q(text::shortest_real(c.dc_offset)));
@@ -688,11 +691,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // STOP's exit sequence, which finishes every open event file, before the program.
         event->ignore();
         if (close_after_run_) return;
-        if (!station_.op().ask_yes_no(
-                "Warning!",
-                "Acquisition is running. Stop it and terminate VELKANTOR?\r\n"
-                "Events being recorded are closed now.",
-                false)) {
+        if (!station_.op().ask_yes_no("Warning!",
+                                      "Acquisition is running. Stop it and terminate VELKANTOR?\r\n"
+                                      "Events being recorded are closed now.",
+                                      false)) {
             return;
         }
         end_after_run();
@@ -739,7 +741,9 @@ void MainWindow::set_title(std::string_view title) {
     setWindowTitle(q(title));
 }
 
-void MainWindow::set_status_text(std::string_view text) { lbl_service_->setText(q(text)); }
+void MainWindow::set_status_text(std::string_view text) {
+    lbl_service_->setText(q(text));
+}
 
 void MainWindow::show_page_link(const std::string& url) {
     const QString address = q(url).toHtmlEscaped();
@@ -748,9 +752,13 @@ void MainWindow::show_page_link(const std::string& url) {
     page_link_->setVisible(!url.empty());
 }
 
-void MainWindow::set_bad_frames(long count) { badrx_->setText(QString::number(count)); }
+void MainWindow::set_bad_frames(long count) {
+    badrx_->setText(QString::number(count));
+}
 
-void MainWindow::set_lock_indicator(std::string_view state) { lock_->setText(q(state)); }
+void MainWindow::set_lock_indicator(std::string_view state) {
+    lock_->setText(q(state));
+}
 
 void MainWindow::set_busy(bool hourglass) {
     if (hourglass) {
@@ -823,7 +831,9 @@ void MainWindow::show_record_button(int ch, bool recording) {
                                                               : "background: #c0c0c0");
 }
 
-void MainWindow::enable_stop_button(bool enabled) { cmd_stop_->setEnabled(enabled); }
+void MainWindow::enable_stop_button(bool enabled) {
+    cmd_stop_->setEnabled(enabled);
+}
 
 void MainWindow::show_buffer_load(size_t count, size_t size) {
     bufferload_->setText(QString("Buffer %1/%2").arg(count).arg(size));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <array>
 #include <functional>
 #include <memory>
@@ -32,10 +31,10 @@ class MainWindow : public QWidget,
                    public timekeeping::HousekeepingView {
 public:
     struct Actions {
-        std::function<bool()> start;           // START
-        std::function<void()> stop;            // STOP
-        std::function<void()> exit_program;    // EXIT
-        std::function<void()> show_logo;       // the logo button
+        std::function<bool()> start;         // START
+        std::function<void()> stop;          // STOP
+        std::function<void()> exit_program;  // EXIT
+        std::function<void()> show_logo;     // the logo button
         // The settings and tool windows by their object names ("active", "set_triggers",
         // "timeset", "events", "ch_review" name the buttons; the windows are made by the host).
         std::function<void(const std::string& button)> open_window;
@@ -121,7 +120,9 @@ private:
     void show_chart_labels();
     void show_zoom();
     void show_true_sps();
-    config::ChannelSettings& channel() { return station_.settings().channels[static_cast<size_t>(selected_)]; }
+    config::ChannelSettings& channel() {
+        return station_.settings().channels[static_cast<size_t>(selected_)];
+    }
 
     acquisition::Station& station_;
     display::Displays& displays_;
@@ -147,22 +148,20 @@ private:
     QGroupBox* frame_ = nullptr;
     QLabel* ch_selected_ = nullptr;
     QCheckBox *ch_enabled_ = nullptr, *alarm_ = nullptr, *all_trigger_ = nullptr,
-              *invert_data_ = nullptr, *drum_ = nullptr, *hide_drum_ = nullptr,
-              *logging_ = nullptr, *fft_enabled_ = nullptr, *auto_offset_ = nullptr;
+              *invert_data_ = nullptr, *drum_ = nullptr, *hide_drum_ = nullptr, *logging_ = nullptr,
+              *fft_enabled_ = nullptr, *auto_offset_ = nullptr;
     QLineEdit *alarm_soglia_ = nullptr, *dc_offset_ = nullptr, *extension_ = nullptr;
     QComboBox *sps_select_ = nullptr, *axis_select_ = nullptr;
     QScrollBar* y_scale_ = nullptr;
     QScrollBar* chartspeed1_ = nullptr;
-    QCheckBox *autostart_ = nullptr, *nocharting_ = nullptr, *zallch_ = nullptr,
-              *ccc3_ = nullptr;
+    QCheckBox *autostart_ = nullptr, *nocharting_ = nullptr, *zallch_ = nullptr, *ccc3_ = nullptr;
     QLineEdit *location_ = nullptr, *coordinates_ = nullptr, *elevation_ = nullptr;
     QPushButton *cmd_start_ = nullptr, *cmd_stop_ = nullptr, *cmd_save_ = nullptr,
                 *cmd_exit_ = nullptr, *open_frame_ = nullptr, *badrx_ = nullptr;
     std::array<QPushButton*, 5> settings_windows_{};
     QLabel* page_link_ = nullptr;
-    QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr,
-           *bufferload_ = nullptr, *eventsblink_ = nullptr, *true_sps_ = nullptr,
-           *donothing_ = nullptr;
+    QLabel *lbl_service_ = nullptr, *lock_ = nullptr, *utc_clock_ = nullptr, *bufferload_ = nullptr,
+           *eventsblink_ = nullptr, *true_sps_ = nullptr, *donothing_ = nullptr;
     // The last board second's sample counts and configured rates, for `true_sps`.
     std::array<double, 4> second_counts_{}, configured_rates_{};
     bool second_counted_ = false;

@@ -19,7 +19,7 @@ namespace velkantor::gui {
 // sets a new password echoes on purpose: there is no second entry to catch a typing error, so
 // the operator must see what is about to be stored.
 class QtOperator : public platform::Operator {
-  public:
+public:
     // `dialog_parent` centres the dialogs over the main window (may be set later);
     // `warn_box` is a warning box owned elsewhere, or null for one of the operator's own,
     // made when the first warning comes (so the operator may exist before the application).
@@ -40,7 +40,7 @@ class QtOperator : public platform::Operator {
     // Cancel gives the empty text.
     std::string input_text(std::string_view title, std::string_view prompt) override;
 
-  private:
+private:
     QPointer<QWidget> dialog_parent_;
     QPointer<WarnBox> warn_box_;
     std::unique_ptr<WarnBox> owned_warn_box_;

@@ -1,5 +1,4 @@
 #include "gui/review_window.h"
-#include "gui/time_box.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -34,10 +33,11 @@
 #include "datalog/review_rules.h"
 #include "display/drum.h"
 #include "display/image_export.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 #include "gui/drum_window.h"
 #include "gui/picture_widget.h"
+#include "gui/text_conversion.h"
+#include "gui/time_box.h"
+#include "gui/widgets.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
@@ -88,7 +88,7 @@ QLabel* legend_swatch(QWidget* parent, const char* caption, platform::Color colo
 
 // While a page draws or an extraction runs: the window refuses a second one.
 class ReviewWindow::Busy {
-  public:
+public:
     explicit Busy(ReviewWindow& window) : window_(window) {
         window_.busy_ = true;
         window_.enable_actions();
@@ -100,7 +100,7 @@ class ReviewWindow::Busy {
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 
-  private:
+private:
     ReviewWindow& window_;
 };
 
@@ -115,7 +115,9 @@ ReviewWindow::ReviewWindow(acquisition::Station& station, QWidget* parent)
     resize(1320, 660);
 }
 
-ReviewWindow::~ReviewWindow() { release_focus(this); }
+ReviewWindow::~ReviewWindow() {
+    release_focus(this);
+}
 
 void ReviewWindow::build() {
     auto* root = new QHBoxLayout(this);

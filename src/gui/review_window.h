@@ -38,7 +38,7 @@ class PictureWidget;
 // they work, so the acquisition and "Stop draw" go on; while one of them runs, the buttons
 // that would start another are disabled and their handlers refuse to start.
 class ReviewWindow : public QWidget {
-  public:
+public:
     // The replay picture's size: its width in pixels sets the samples per row at a chart
     // speed of 50 (one pixel per sample); the proportions are a drum's.
     static constexpr int kReplayWidth = 960;
@@ -54,12 +54,12 @@ class ReviewWindow : public QWidget {
     // The window that shows a saved drum, once one has been shown.
     DrumWindow* drum_window() const { return drum_window_.get(); }
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-  private:
+private:
     class Busy;
 
     void build();

@@ -1,6 +1,4 @@
 #include "gui/scheduler_window.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -19,6 +17,8 @@
 #include "config/settings.h"
 #include "events/schedule.h"
 #include "events/schedule_rules.h"
+#include "gui/text_conversion.h"
+#include "gui/widgets.h"
 
 namespace velkantor::gui {
 

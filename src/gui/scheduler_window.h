@@ -21,17 +21,17 @@ namespace velkantor::gui {
 // Every time the window is shown it lists the schedule array afresh, so what cancel left
 // behind is never shown as if it were the schedule.
 class SchedulerWindow : public QWidget {
-  public:
+public:
     explicit SchedulerWindow(acquisition::Station& station, QWidget* parent = nullptr);
 
     // The list as the window holds it (not yet applied).
     std::vector<std::string> entries() const;
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-  private:
+private:
     void build();
     void load_list();
     // The selected entry's row, -1 when none is selected.

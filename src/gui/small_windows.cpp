@@ -56,10 +56,10 @@ QLabel* title_label(const QString& text, double scale) {
 // A short made-up seismogram: quiet ground, an arrival, a decaying coda. Drawn rather than
 // loaded so that the program carries no picture files of its own.
 class TraceStrip : public QWidget {
-  public:
+public:
     TraceStrip() { setMinimumSize(320, 70); }
 
-  protected:
+protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);

@@ -21,13 +21,13 @@ QString screen_text(std::string_view text);
 class WarnBox : public QWidget {
     Q_OBJECT
 
-  public:
+public:
     explicit WarnBox(QWidget* parent = nullptr);
     // Replaces the text and brings the box to the front; a warning that arrives while another
     // is still unread takes its place rather than opening a second box.
     void show_warning(std::string_view text);
 
-  private:
+private:
     QLabel* text_ = nullptr;
 };
 
@@ -36,10 +36,10 @@ class WarnBox : public QWidget {
 class LogoWindow : public QWidget {
     Q_OBJECT
 
-  public:
+public:
     explicit LogoWindow(QWidget* parent = nullptr);
 
-  protected:
+protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
@@ -47,7 +47,7 @@ class LogoWindow : public QWidget {
 class CreditsWindow : public QWidget {
     Q_OBJECT
 
-  public:
+public:
     explicit CreditsWindow(QWidget* parent = nullptr);
 };
 

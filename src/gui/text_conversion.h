@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <string>
 #include <string_view>
 
@@ -11,6 +10,8 @@ namespace velkantor::gui {
 inline QString q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-inline std::string s(const QString& text) { return text.toStdString(); }
+inline std::string s(const QString& text) {
+    return text.toStdString();
+}
 
 }  // namespace velkantor::gui

@@ -13,7 +13,7 @@ namespace velkantor::gui {
 // typed after a click on the minutes, or with its colons, lost its hours. Here the whole text
 // is selected when the box gets the focus, by mouse or by keyboard, so typing replaces it.
 class TimeBox : public QLineEdit {
-  public:
+public:
     explicit TimeBox(QWidget* parent = nullptr) : QLineEdit(parent) {
         setMaxLength(8);
         connect(this, &QLineEdit::textChanged, this, [this](const QString& typed) {
@@ -33,7 +33,7 @@ class TimeBox : public QLineEdit {
         return {};
     }
 
-  protected:
+protected:
     void focusInEvent(QFocusEvent* event) override {
         QLineEdit::focusInEvent(event);
         select_on_press_ = event->reason() == Qt::MouseFocusReason;
@@ -46,7 +46,7 @@ class TimeBox : public QLineEdit {
         select_on_press_ = false;
     }
 
-  private:
+private:
     QTime last_good_{0, 0, 0};
     bool select_on_press_ = false;
 };

@@ -1,6 +1,4 @@
 #include "gui/time_set_window.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,12 +14,13 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <string>
 
 #include "acquisition/zeda_driver.h"
 #include "config/rates.h"
+#include "gui/text_conversion.h"
+#include "gui/widgets.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
@@ -148,9 +147,9 @@ void TimeSetWindow::build() {
     auto* manual_grid = new QGridLayout(manual);
     const char* names[kFields] = {"v_day",     "v_month",   "v_year", "v_hours",
                                   "v_minutes", "v_seconds", "v_gmt"};
-    const char* tips[kFields] = {"Day (01..31)",      "Month (1..12)",  "Year (1990..2090)",
-                                 "Hour (00..23)",     "Minute (00..59)", "Second (00..59)",
-                                 "Insert time zone correction"};
+    const char* tips[kFields] = {
+        "Day (01..31)",    "Month (1..12)",   "Year (1990..2090)",          "Hour (00..23)",
+        "Minute (00..59)", "Second (00..59)", "Insert time zone correction"};
     const int lengths[kFields] = {2, 2, 4, 2, 2, 2, 3};
     for (size_t i = 0; i < kFields; ++i) {
         auto* edit = new QLineEdit(manual);
@@ -174,13 +173,13 @@ void TimeSetWindow::build() {
         return line;
     };
     manual_grid->addWidget(new QLabel("Date (DD/MM/YYYY):", manual), 0, 0);
-    manual_grid->addLayout(row({fields_[0], new QLabel("/", manual), fields_[1],
-                                new QLabel("/", manual), fields_[2]}),
-                           0, 1);
+    manual_grid->addLayout(
+        row({fields_[0], new QLabel("/", manual), fields_[1], new QLabel("/", manual), fields_[2]}),
+        0, 1);
     manual_grid->addWidget(new QLabel("Time (HH:MM:SS):", manual), 1, 0);
-    manual_grid->addLayout(row({fields_[3], new QLabel(":", manual), fields_[4],
-                                new QLabel(":", manual), fields_[5]}),
-                           1, 1);
+    manual_grid->addLayout(
+        row({fields_[3], new QLabel(":", manual), fields_[4], new QLabel(":", manual), fields_[5]}),
+        1, 1);
     manual_grid->addWidget(new QLabel("Time zone (GMT):", manual), 2, 0);
     manual_grid->addLayout(row({fields_[6], new QLabel("hours", manual)}), 2, 1);
     manual_grid->setColumnStretch(1, 1);
@@ -229,8 +228,8 @@ void TimeSetWindow::build() {
 
     auto* buttons = new QHBoxLayout;
     oktimeset_ = button(this, "oktimeset", "SET TIME", "Set the A/D Time and apply the Settings");
-    ok_time_ = button(this, "ok_time", "OK",
-                      "Accept PC-RTC and GMT setting ad close Time Set window");
+    ok_time_ =
+        button(this, "ok_time", "OK", "Accept PC-RTC and GMT setting ad close Time Set window");
     notimeset_ = button(this, "notimeset", "cancel", "Close Time Set window without changes");
     trimming_ = button(this, "trimming_open", "Trimming...", "Open the clock trimming window");
     trimming_->setVisible(static_cast<bool>(hooks_.open_trimming));
@@ -304,7 +303,8 @@ void TimeSetWindow::apply_enables() {
     const bool board_clock = config::is_zeda(general.ad_type);
     option_sync1_->setEnabled(editable);
     option_sync2_->setEnabled(editable);
-    for (QCheckBox* box : {pc_sync_, pc_rtc_, set_pc_time_}) box->setEnabled(editable && board_clock);
+    for (QCheckBox* box : {pc_sync_, pc_rtc_, set_pc_time_})
+        box->setEnabled(editable && board_clock);
     sync_every_->setEnabled(pc_sync_->isEnabled() && pc_sync_->isChecked());
     for (QLineEdit* field : fields_) field->setEnabled(editable);
     ok_time_->setEnabled(editable);
@@ -324,7 +324,9 @@ std::optional<int> TimeSetWindow::checked(TimeField field) {
     return std::nullopt;
 }
 
-bool TimeSetWindow::dcf_selected() const { return option_sync1_->isChecked(); }
+bool TimeSetWindow::dcf_selected() const {
+    return option_sync1_->isChecked();
+}
 
 void TimeSetWindow::store_source(int gmt_field) {
     auto& general = station_.settings().general;
@@ -355,8 +357,8 @@ void TimeSetWindow::set_time() {
         if (!value) return;
         values[i] = *value;
     }
-    auto when = timekeeping::manual_date_time(values[2], values[1], values[0], values[3],
-                                              values[4], values[5]);
+    auto when = timekeeping::manual_date_time(values[2], values[1], values[0], values[3], values[4],
+                                              values[5]);
     if (!when) {
         // Nothing goes to the board or the PC with a day that does not exist.
         station_.op().message(kTitle, "Date not valid.", platform::MessageIcon::warning);
@@ -460,8 +462,8 @@ void TimeSetWindow::set_board_clock(const text::DateTime& when, int gmt_field) {
         }
     } catch (const acquisition::StepFailure& failure) {
         close_if_opened();
-        station_.op().message("Error", std::string("The A/D card clock was not set: ") +
-                                           failure.what(),
+        station_.op().message("Error",
+                              std::string("The A/D card clock was not set: ") + failure.what(),
                               platform::MessageIcon::critical);
     }
 }
@@ -488,7 +490,9 @@ void TimeSetWindow::refresh() {
     dcfchart_->update();
 }
 
-void TimeSetWindow::show_pc_time(std::string_view text) { realtime_->setText(q(text)); }
+void TimeSetWindow::show_pc_time(std::string_view text) {
+    realtime_->setText(q(text));
+}
 
 void TimeSetWindow::show_time_window(const timekeeping::TimeWindowTexts& texts) {
     if (!station_.board_clock().state().last_sync_text.empty()) lastsync_->setText(q(texts.sync));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <array>
 #include <functional>
 #include <optional>
@@ -84,8 +83,8 @@ private:
     QCheckBox *pc_sync_ = nullptr, *pc_rtc_ = nullptr, *set_pc_time_ = nullptr;
     QComboBox* sync_every_ = nullptr;
     std::array<QLineEdit*, kFields> fields_{};
-    QLabel *realtime_ = nullptr, *ad_clock_ = nullptr, *lastsync_ = nullptr,
-           *dcf77sync_ = nullptr, *timestatus_ = nullptr, *hour_type_ = nullptr;
+    QLabel *realtime_ = nullptr, *ad_clock_ = nullptr, *lastsync_ = nullptr, *dcf77sync_ = nullptr,
+           *timestatus_ = nullptr, *hour_type_ = nullptr;
     QWidget* dcfchart_ = nullptr;
     QPushButton *ok_time_ = nullptr, *oktimeset_ = nullptr, *notimeset_ = nullptr,
                 *trimming_ = nullptr;

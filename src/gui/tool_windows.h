@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,7 +14,9 @@ class ToolWindows {
 public:
     using Factory = std::function<std::unique_ptr<QWidget>()>;
 
-    void add(const std::string& button, Factory factory) { factories_[button] = std::move(factory); }
+    void add(const std::string& button, Factory factory) {
+        factories_[button] = std::move(factory);
+    }
     bool has(const std::string& button) const { return factories_.count(button) != 0; }
     // Shows the window (made now if needed) and brings it to the front.
     QWidget* open(const std::string& button);

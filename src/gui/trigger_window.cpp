@@ -1,5 +1,4 @@
 #include "gui/trigger_window.h"
-#include "gui/text_conversion.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,6 +20,7 @@
 
 #include "acquisition/run_state.h"
 #include "acquisition/station.h"
+#include "gui/text_conversion.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
@@ -34,8 +34,6 @@ constexpr const char* kFrozenColour = "background: #ff0000";
 constexpr const char* kGreyColour = "background: #c0c0c0";
 constexpr int kBoxWidth = 90;
 constexpr int kReadoutWidth = 130;
-
-
 
 QString indexed(const char* name, int i) {
     return QString("%1(%2)").arg(name).arg(i);
@@ -78,11 +76,11 @@ QPushButton* push_button(QWidget* parent, const char* name, const char* caption,
 // A label that answers a click (`max_noise` resets the noise peak, `lbl_data_output`
 // recomputes the calibration).
 class TriggerWindow::ClickLabel : public QLabel {
-  public:
+public:
     using QLabel::QLabel;
     std::function<void()> on_click;
 
-  protected:
+protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
         if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
             on_click) {

@@ -25,7 +25,7 @@ namespace velkantor::gui {
 // through Apply or OK; the AND-channel boxes, the event format and the two calibration lists
 // act at once. Nothing here writes the settings file (SAVE of the main window does).
 class TriggerWindow : public QWidget {
-  public:
+public:
     struct Links {
         // The main window's selected channel (0..3): the window shows it when it opens.
         std::function<int()> main_channel;
@@ -49,12 +49,12 @@ class TriggerWindow : public QWidget {
     // `trigger_window_open`.
     bool is_open() const { return open_; }
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-  private:
+private:
     class ClickLabel;
 
     void build();

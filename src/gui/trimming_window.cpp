@@ -1,6 +1,4 @@
 #include "gui/trimming_window.h"
-#include "gui/text_conversion.h"
-#include "gui/widgets.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/text_conversion.h"
+#include "gui/widgets.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
@@ -44,15 +44,17 @@ TrimmingWindow::TrimmingWindow(acquisition::Station& station, QWidget* parent)
     build();
 }
 
-TrimmingWindow::~TrimmingWindow() { closed(); }
+TrimmingWindow::~TrimmingWindow() {
+    closed();
+}
 
 void TrimmingWindow::build() {
     auto* layout = new QVBoxLayout(this);
 
     auto* measure = new QGroupBox("Drift measurement", this);
     auto* grid = new QGridLayout(measure);
-    first_timing_ = shown_text(measure, "txt_first_timing",
-                               "First synchronisation of the measurement", 19);
+    first_timing_ =
+        shown_text(measure, "txt_first_timing", "First synchronisation of the measurement", 19);
     last_timing_ = shown_text(measure, "txt_last_timing", "Latest synchronisation", 19);
     samples_ = shown_text(measure, "txt_samples",
                           "Samples of channel 1 since the first synchronisation", 12);
@@ -97,8 +99,8 @@ void TrimmingWindow::build() {
     board_grid->setColumnStretch(3, 1);
     auto* buttons = new QHBoxLayout;
     eeread_ = button(board, "eeread", "Read Trim Data", "Read the trimming record from the board");
-    set_trim_data_ = button(board, "set_trim_data", "Set Trim Data",
-                            "Write the measured trimming to the board");
+    set_trim_data_ =
+        button(board, "set_trim_data", "Set Trim Data", "Write the measured trimming to the board");
     nulltrimm_ = button(board, "nulltrimm", "Null Trimm.", "Write the record of no trimming");
     cmd_manual_trim_ = button(board, "cmd_manual_trim", "Manual Trim",
                               "Write the record of the Record field to the board");

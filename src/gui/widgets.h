@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
-
 #include <string_view>
 
 // The controls every window makes: named (tests and the settings lock find them by name),

@@ -14,7 +14,9 @@ struct [[nodiscard]] IoResult {
     std::string error;
     explicit operator bool() const { return error.empty(); }
     static IoResult ok() { return {}; }
-    static IoResult fail(std::string text) { return {text.empty() ? "I/O error" : std::move(text)}; }
+    static IoResult fail(std::string text) {
+        return {text.empty() ? "I/O error" : std::move(text)};
+    }
 };
 
 // The files and folders of the station. Paths use "/". Every write the core makes goes

@@ -25,7 +25,7 @@ public:
     virtual ~SerialPort() = default;
 
     // Settings take effect at the next open.
-    virtual void set_port_number(int com_port) = 0;      // COM n, 1..16
+    virtual void set_port_number(int com_port) = 0;                 // COM n, 1..16
     virtual void set_line_settings(std::string_view settings) = 0;  // "115200,n,8,1"
     virtual void set_input_length(int bytes) = 0;
     virtual void set_input_mode(InputMode mode) = 0;
@@ -36,8 +36,8 @@ public:
     virtual void close() = 0;
     virtual bool is_open() const = 0;
 
-    virtual size_t bytes_waiting() = 0;  // InBufferCount
-    virtual void discard_input() = 0;    // InBufferCount = 0
+    virtual size_t bytes_waiting() = 0;      // InBufferCount
+    virtual void discard_input() = 0;        // InBufferCount = 0
     virtual size_t buffer_size() const = 0;  // InBufferSize
     // At most the input length; empty when nothing waits.
     virtual std::string read() = 0;

@@ -28,10 +28,10 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
                            const ExportRequest& request,
                            const std::function<void(double)>& progress) {
     ExportResult result;
-    const int bytes = (settings.general.ad_type == config::kZeda18 ||
-                       settings.general.ad_type == config::kZeda20)
-                          ? 4
-                          : 2;
+    const int bytes =
+        (settings.general.ad_type == config::kZeda18 || settings.general.ad_type == config::kZeda20)
+            ? 4
+            : 2;
     datalog::DatalogReader reader(fs, request.datalog_folder, bytes);
     const double span = request.minutes * 60;
     int channels = 0;
@@ -97,13 +97,16 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
                                             run.values.begin() + static_cast<std::ptrdiff_t>(end));
                 const auto time = static_cast<MicroTime>(std::llround(
                     (request.from_epoch + static_cast<double>(at + k) / rate - zone) * 1e6));
-                builder.add(time, rate, run.sources[k] == datalog::SampleSource::locked, values, !in_gap);
+                builder.add(time, rate, run.sources[k] == datalog::SampleSource::locked, values,
+                            !in_gap);
                 result.samples[static_cast<size_t>(ch)] += static_cast<long>(values.size());
                 in_gap = false;
                 k = end;
             }
             if (progress && channels > 0) {
-                progress((done_channels + static_cast<double>(at + piece) / static_cast<double>(total)) / channels);
+                progress(
+                    (done_channels + static_cast<double>(at + piece) / static_cast<double>(total)) /
+                    channels);
             }
         }
         builder.end_segment();

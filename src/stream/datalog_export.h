@@ -26,7 +26,7 @@ struct ExportResult {
     long record_count = 0;
     std::array<long, config::kChannels> samples{};
     std::array<long, config::kChannels> gaps{};  // stretches the datalog does not cover
-    std::string message;  // why nothing could be exported
+    std::string message;                         // why nothing could be exported
 };
 
 // The datalog of a span as miniSEED: the same records the station streams, from the files it

@@ -37,8 +37,7 @@ struct Append : RecordSink {
 
 }  // namespace
 
-EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id,
-                                  int utc_offset) {
+EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& id, int utc_offset) {
     EventMiniSeed result;
     auto lines = lines_of(event_file);
     std::optional<text::DateTime> start;
@@ -47,7 +46,8 @@ EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& i
     size_t data = 0;  // the first sample line
     if (!lines.empty() && lines[0].substr(0, 1) == "!") {
         for (size_t i = 0; i < lines.size() && data == 0; ++i) {
-            if (auto v = after(lines[i], "Start Time: "); !v.empty()) start = text::parse_datetime(v.substr(0, 19));
+            if (auto v = after(lines[i], "Start Time: "); !v.empty())
+                start = text::parse_datetime(v.substr(0, 19));
             if (auto v = after(lines[i], "SPS: "); !v.empty()) rate = text::leading_number(v);
             if (auto v = after(lines[i], "Lock Indicator: "); !v.empty()) locked = v == "L";
             if (lines[i] == "Data:") data = i + 1;
@@ -57,7 +57,8 @@ EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& i
         std::string_view header = lines[0];
         start = text::parse_datetime(header.substr(0, 19));
         size_t at = header.find(' ', 20);
-        std::string_view rest = at == std::string_view::npos ? std::string_view{} : header.substr(at);
+        std::string_view rest =
+            at == std::string_view::npos ? std::string_view{} : header.substr(at);
         while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
         size_t count_end = rest.find(' ');
         if (count_end != std::string_view::npos) {

@@ -23,11 +23,11 @@ struct StreamId {
 // One finished miniSEED 2.4 data record (512 bytes, Steim-2, blockettes 1000 and 1001).
 struct MiniSeedRecord {
     StreamId id;
-    MicroTime start = 0;     // the first sample's time
-    MicroTime end = 0;       // the last sample's time
+    MicroTime start = 0;  // the first sample's time
+    MicroTime end = 0;    // the last sample's time
     int samples = 0;
     double rate = 0;
-    std::string bytes;       // exactly kRecordLength bytes
+    std::string bytes;  // exactly kRecordLength bytes
 };
 
 // Where finished records go (the day archive, the SeedLink server's ring). Called on the

@@ -109,7 +109,8 @@ void RecordBuilder::pack(bool flush_all) {
     msr_->sequence_number = sequence;
     if (keep > 0) {
         int32_t last = 0;
-        for (char c : trial_[keep - 1].substr(0, 6)) last = last * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
+        for (char c : trial_[keep - 1].substr(0, 6))
+            last = last * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
         msr_->sequence_number = last >= 999999 ? 1 : last + 1;
     }
     done = std::min(done, pending_.size());

@@ -34,9 +34,7 @@ public:
     bool pending() const { return !pending_.empty(); }
     bool open() const { return open_; }
     // The time the segment's next sample would have, counted on from its start at the rate.
-    MicroTime next_time() const {
-        return time_of(packed_ + static_cast<int64_t>(pending_.size()));
-    }
+    MicroTime next_time() const { return time_of(packed_ + static_cast<int64_t>(pending_.size())); }
     // The time of the oldest sample not yet in a record.
     MicroTime oldest_pending() const { return time_of(packed_); }
     const StreamId& id() const { return id_; }

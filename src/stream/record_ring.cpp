@@ -10,8 +10,8 @@ constexpr size_t kPacketOverhead = 128;
 
 size_t packet_bytes(const RingPacket& packet) {
     const auto& id = packet.record.id;
-    return packet.record.bytes.size() + id.network.size() + id.station.size() +
-           id.location.size() + id.channel.size() + kPacketOverhead;
+    return packet.record.bytes.size() + id.network.size() + id.station.size() + id.location.size() +
+           id.channel.size() + kPacketOverhead;
 }
 }  // namespace
 

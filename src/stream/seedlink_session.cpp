@@ -40,10 +40,9 @@ std::string format_time(MicroTime time) {
     const int64_t y = yoe + era * 400 + (m <= 2);
     char text[128];
     std::snprintf(text, sizeof text, "%04lld/%02lld/%02lld %02lld:%02lld:%02lld.%04lld",
-                  static_cast<long long>(y), static_cast<long long>(m),
-                  static_cast<long long>(d), static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60),
-                  static_cast<long long>(micro / 100));
+                  static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                  static_cast<long long>(rest % 60), static_cast<long long>(micro / 100));
     return text;
 }
 
@@ -51,10 +50,18 @@ std::string xml_escape(std::string_view text) {
     std::string result;
     for (char c : text) {
         switch (c) {
-            case '&': result += "&amp;"; break;
-            case '<': result += "&lt;"; break;
-            case '>': result += "&gt;"; break;
-            case '"': result += "&quot;"; break;
+            case '&':
+                result += "&amp;";
+                break;
+            case '<':
+                result += "&lt;";
+                break;
+            case '>':
+                result += "&gt;";
+                break;
+            case '"':
+                result += "&quot;";
+                break;
             default:
                 // Control characters have no place in an attribute.
                 result += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
@@ -293,8 +300,9 @@ void SeedLinkSession::handle(std::string_view line) {
         // Once the transfer runs only INFO and BYE mean anything.
         error();
     } else if (verb == "STATION" && (args.size() == 1 || args.size() == 2)) {
-        bool ours = text::to_upper(args[0]) == text::to_upper(identity_.station) &&
-                    (args.size() == 1 || text::to_upper(args[1]) == text::to_upper(identity_.network));
+        bool ours =
+            text::to_upper(args[0]) == text::to_upper(identity_.station) &&
+            (args.size() == 1 || text::to_upper(args[1]) == text::to_upper(identity_.network));
         if (ours) {
             station_chosen_ = true;
             pending_.reset();

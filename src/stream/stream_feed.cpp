@@ -64,8 +64,7 @@ void StreamFeed::samples(int ch, double second, double rate, char lock,
     // the rate's spacing its samples drift from their seconds. Once the running position is
     // more than half a sample from the second's own time, the record ends and the stream
     // goes on from that time.
-    if (continues && builder->open() &&
-        std::llabs(builder->next_time() - first) * rate > 500000) {
+    if (continues && builder->open() && std::llabs(builder->next_time() - first) * rate > 500000) {
         builder->end_segment();
         continues = false;
     }

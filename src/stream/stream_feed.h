@@ -28,8 +28,8 @@ public:
     std::function<void(const std::string&)> on_problem;
 
     // datalog::SecondSink
-    void samples(int ch, double second, double rate, char lock,
-                 const std::vector<int32_t>& values, bool continues) override;
+    void samples(int ch, double second, double rate, char lock, const std::vector<int32_t>& values,
+                 bool continues) override;
     void cut() override;
     // Once a second of the PC clock: a record whose channel has sent nothing for the latency
     // (a silent board) goes out with what it holds, without waiting for the restart.
@@ -44,7 +44,6 @@ public:
     void record(const MiniSeedRecord& record) override;
 
 private:
-
     StationCodes codes_;
     MicroTime latency_;
     const config::Settings& settings_;

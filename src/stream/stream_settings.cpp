@@ -15,7 +15,8 @@ namespace {
 bool seed_code(const std::string& text, size_t min, size_t max) {
     return text.size() >= min && text.size() <= max &&
            std::all_of(text.begin(), text.end(), [](char c) {
-               return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c));
+               return std::isupper(static_cast<unsigned char>(c)) ||
+                      std::isdigit(static_cast<unsigned char>(c));
            });
 }
 
@@ -24,9 +25,8 @@ std::optional<double> number(const config::IniValue& value, double low, double h
     auto parsed = text::strict_number(value.text());
     if (!parsed || *parsed < low || *parsed > high ||
         (whole && *parsed != static_cast<long>(*parsed))) {
-        value.refuse("\"" + value.text() + "\" is not " +
-                     (whole ? "a whole number" : "a number") + " from " +
-                     text::shortest_real(low) + " to " + text::shortest_real(high));
+        value.refuse("\"" + value.text() + "\" is not " + (whole ? "a whole number" : "a number") +
+                     " from " + text::shortest_real(low) + " to " + text::shortest_real(high));
         return std::nullopt;
     }
     return parsed;
@@ -62,10 +62,14 @@ std::string default_channel_code(
     const auto& channel = channels[static_cast<size_t>(ch)];
     std::string code{band_code(rate), channel.sensor_type == kAcceleration ? 'N' : 'H'};
     switch (channel.sensor_axis) {
-        case 1: return code + 'N';
-        case 2: return code + 'E';
-        case 3: return code + 'Z';
-        default: break;
+        case 1:
+            return code + 'N';
+        case 2:
+            return code + 'E';
+        case 3:
+            return code + 'Z';
+        default:
+            break;
     }
     // SEED names three further orientations, 1 to 3, for axes that are not N, E or Z.
     int before = 0;
@@ -77,7 +81,7 @@ std::string default_channel_code(
 }
 
 StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::string>& problems,
-                                  const config::NetworkOptions& options) {
+                                   const config::NetworkOptions& options) {
     StreamSettings settings;
     auto& codes = settings.codes;
     // A SEED code read into `out` in upper case; `what` says what it must be.
@@ -96,37 +100,40 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
     settings.codes_valid = config::read_section(
         ini,
         {.name = "station",
-         .keys = {{"network", code(codes.network, 1, 2, "a network code of 1 or 2 letters or digits")},
-          {"station", code(codes.station, 1, 5, "a station code of 1 to 5 letters or digits")},
-          {"location", code(codes.location, 0, 2, "a location code of 0 to 2 letters or digits")},
-          {"channels",
-           [&](const config::IniValue& value) {
-               auto parts = text::split(value.text());
-               if (parts.size() > config::kChannels) {
-                   value.refuse("more than " + std::to_string(config::kChannels) + " channel codes");
-               }
-               for (size_t c = 0; c < parts.size() && c < config::kChannels; ++c) {
-                   std::string upper = text::to_upper(parts[c]);
-                   if (upper.empty() || seed_code(upper, 3, 3)) {
-                       codes.channels[c] = upper;
-                   } else {
-                       value.refuse("\"" + parts[c] + "\" (channel " + std::to_string(c + 1) +
-                                    ") is not a channel code of 3 letters or digits");
+         .keys =
+             {{"network", code(codes.network, 1, 2, "a network code of 1 or 2 letters or digits")},
+              {"station", code(codes.station, 1, 5, "a station code of 1 to 5 letters or digits")},
+              {"location",
+               code(codes.location, 0, 2, "a location code of 0 to 2 letters or digits")},
+              {"channels",
+               [&](const config::IniValue& value) {
+                   auto parts = text::split(value.text());
+                   if (parts.size() > config::kChannels) {
+                       value.refuse("more than " + std::to_string(config::kChannels) +
+                                    " channel codes");
                    }
-               }
-           }},
-          {"description",
-           [&](const config::IniValue& value) {
-               const std::string& text = value.text();
-               bool printable = std::all_of(text.begin(), text.end(),
-                                            [](char c) { return c >= 32 && c < 127; });
-               if (printable && text.size() <= 100) {
-                   description = text;
-               } else {
-                   // A name clients see: not worth leaving the station unstreamed.
-                   value.warn("the description must be at most 100 printable ASCII characters");
-               }
-           }}}},
+                   for (size_t c = 0; c < parts.size() && c < config::kChannels; ++c) {
+                       std::string upper = text::to_upper(parts[c]);
+                       if (upper.empty() || seed_code(upper, 3, 3)) {
+                           codes.channels[c] = upper;
+                       } else {
+                           value.refuse("\"" + parts[c] + "\" (channel " + std::to_string(c + 1) +
+                                        ") is not a channel code of 3 letters or digits");
+                       }
+                   }
+               }},
+              {"description",
+               [&](const config::IniValue& value) {
+                   const std::string& text = value.text();
+                   bool printable = std::all_of(text.begin(), text.end(),
+                                                [](char c) { return c >= 32 && c < 127; });
+                   if (printable && text.size() <= 100) {
+                       description = text;
+                   } else {
+                       // A name clients see: not worth leaving the station unstreamed.
+                       value.warn("the description must be at most 100 printable ASCII characters");
+                   }
+               }}}},
         problems);
     codes.description = description ? *description : "VELKANTOR station " + codes.station;
 
@@ -164,23 +171,25 @@ StreamSettings ParseStreamSettings(const config::IniFile& ini, std::vector<std::
         ini,
         {.name = "archive",
          .keys = {{"folder",
-           [&](const config::IniValue& value) {
-               if (value.text().empty() || value.text().find('\0') != std::string::npos) {
-                   value.refuse("the folder is empty; the archive stays off");
-               } else {
-                   archive.folder = value.text();
-                   archive.enabled = true;
-               }
-           }},
-          {"event_mseed",
-           [&](const config::IniValue& value) {
-               if (value.text() == "0" || value.text() == "1") {
-                   archive.event_mseed = value.text() == "1";
-               } else {
-                   value.refuse("\"" + value.text() + "\" is not 0 or 1");
-               }
-           }}},
-         .options = {{.key = "folder", .name = "--archive", .values = config::given(options.archive)}}},
+                   [&](const config::IniValue& value) {
+                       if (value.text().empty() || value.text().find('\0') != std::string::npos) {
+                           value.refuse("the folder is empty; the archive stays off");
+                       } else {
+                           archive.folder = value.text();
+                           archive.enabled = true;
+                       }
+                   }},
+                  {"event_mseed",
+                   [&](const config::IniValue& value) {
+                       if (value.text() == "0" || value.text() == "1") {
+                           archive.event_mseed = value.text() == "1";
+                       } else {
+                           value.refuse("\"" + value.text() + "\" is not 0 or 1");
+                       }
+                   }}},
+         .options = {{.key = "folder",
+                      .name = "--archive",
+                      .values = config::given(options.archive)}}},
         problems);
     return settings;
 }

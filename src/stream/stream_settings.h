@@ -59,6 +59,7 @@ char band_code(double rate);
 // accelerometer, H for the rest), orientation from the channel's axis (Z, N, E). Channels
 // without one of those axes get 1, 2 and 3 in channel order; a fourth such channel has no
 // valid code: the answer is empty, and it is not streamed until network.ini names it.
-std::string default_channel_code(double rate, const std::array<config::ChannelSettings, config::kChannels>& channels, int ch);
+std::string default_channel_code(
+    double rate, const std::array<config::ChannelSettings, config::kChannels>& channels, int ch);
 
 }  // namespace velkantor::stream

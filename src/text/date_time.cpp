@@ -77,7 +77,9 @@ std::string format_time(const DateTime& t) {
     return zero_padded(t.hour, 2) + ":" + zero_padded(t.minute, 2) + ":" + zero_padded(t.second, 2);
 }
 
-std::string format_datetime(const DateTime& t) { return format_date(t) + " " + format_time(t); }
+std::string format_datetime(const DateTime& t) {
+    return format_date(t) + " " + format_time(t);
+}
 
 std::string format_file_stamp(const DateTime& t) {
     return zero_padded(t.year, 4) + zero_padded(t.month, 2) + zero_padded(t.day, 2) + "_" +

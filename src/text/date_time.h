@@ -33,11 +33,11 @@ DateTime from_epoch_seconds(double seconds);
 
 double seconds_since_midnight(const DateTime& t);
 
-std::string format_datetime(const DateTime& t);  // "YYYY/MM/DD HH:MM:SS"
-std::string format_date(const DateTime& t);      // "YYYY/MM/DD"
-std::string format_time(const DateTime& t);      // "HH:MM:SS"
+std::string format_datetime(const DateTime& t);    // "YYYY/MM/DD HH:MM:SS"
+std::string format_date(const DateTime& t);        // "YYYY/MM/DD"
+std::string format_time(const DateTime& t);        // "HH:MM:SS"
 std::string format_file_stamp(const DateTime& t);  // "YYYYMMDD_HHMMSS"
-std::string format_dmy(const DateTime& t);       // "DD/MM/YYYY HH:MM:SS"
+std::string format_dmy(const DateTime& t);         // "DD/MM/YYYY HH:MM:SS"
 
 // Reads "YYYY/MM/DD HH:MM:SS" (also "YYYY-MM-DD" and "T"); nullopt unless valid.
 std::optional<DateTime> parse_datetime(std::string_view text);

@@ -11,7 +11,9 @@ namespace velkantor::timekeeping {
 
 namespace {
 
-std::string two_digits(int value) { return text::zero_padded(value, 2); }
+std::string two_digits(int value) {
+    return text::zero_padded(value, 2);
+}
 
 std::optional<text::DateTime> parse_date(const std::string& date) {
     return text::parse_datetime(date + " 00:00:00");
@@ -61,16 +63,15 @@ std::string normalise_pc_now(std::string text) {
 void BoardClock::load() {
     const auto& general = env_.settings.general;
     state_.sync_source_label = general.sync_source != 0 ? "DCF" : "GPS";
-    const platform::DateFormats& formats = env_.devices.date_formats
-                                               ? *env_.devices.date_formats
-                                               : kProgramFormats;
+    const platform::DateFormats& formats =
+        env_.devices.date_formats ? *env_.devices.date_formats : kProgramFormats;
     SystemDateFormats found = probe_date_formats(formats);
     state_.system_date_format = found.date_format;
     state_.system_time_format = found.time_format;
     if (general.no_version_warn == 0 && !found.expected) {
         auto now = env_.clock.now();
-        env_.op.warn(date_format_warning(found, general.service_mode,
-                                               formats.short_date(now), formats.short_time(now)));
+        env_.op.warn(date_format_warning(found, general.service_mode, formats.short_date(now),
+                                         formats.short_time(now)));
     }
     env_.run.lock_state = "N";
 }
@@ -83,7 +84,9 @@ void BoardClock::run_started() {
     pc_clock_off_ = false;
 }
 
-void BoardClock::board_restarted() { clear_board_time(); }
+void BoardClock::board_restarted() {
+    clear_board_time();
+}
 
 void BoardClock::clear_board_time() {
     state_.board_seconds = 0;
@@ -108,8 +111,8 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     SecondListener& listener = env_.second_listener();
     if (!decode(frame)) return false;
 
-    bool time_valid = state_.board_seconds <= 59 && state_.board_minutes <= 59 &&
-                      state_.board_hours <= 23;
+    bool time_valid =
+        state_.board_seconds <= 59 && state_.board_minutes <= 59 && state_.board_hours <= 23;
     bool corrected = !time_valid || !parse_date(state_.board_date_text);
     if (corrected) correct_bad_time();
 
@@ -129,14 +132,13 @@ bool BoardClock::ProcessBoardTimeFrame(std::string_view frame) {
     count_samples();
     listener.board_time_of_day(state_.board_second_of_day);
     listener.show_measured_rate(run.measured_rate);
-    env_.housekeeping_view().show_second_sample_counts(run.last_second_count,
-                                                           run.configured_rate);
+    env_.housekeeping_view().show_second_sample_counts(run.last_second_count, run.configured_rate);
 
     synchronisation();
     update_lock();
     update_utc_offset();
     env_.housekeeping_view().show_input_lines((state_.board_status & 0x08) != 0,
-                                                  (state_.board_status & 0x10) != 0);
+                                              (state_.board_status & 0x10) != 0);
     auto pc_now = env_.clock.now();
     pc_to_board(pc_now);
     board_to_pc(pc_now);
@@ -190,7 +192,7 @@ bool BoardClock::decode(std::string_view frame) {
 
 void BoardClock::correct_bad_time() {
     env_.event_log("Warning! Bad time from A/D card: " + state_.board_date_text + " " +
-                            state_.board_time_text);
+                   state_.board_time_text);
     auto pc = env_.clock.now();
     state_.board_hours = static_cast<int16_t>(pc.hour);
     state_.board_minutes = static_cast<int16_t>(pc.minute);
@@ -224,8 +226,7 @@ void BoardClock::count_samples() {
             if (run.second_check_count[ch] == run.configured_rate[ch]) continue;
             long count = ++state_.xerror[ch];
             env_.housekeeping_view().show_sample_count_errors(static_cast<int>(ch), count);
-            env_.event_log("Xerror " + std::to_string(count) + " AT " +
-                                    state_.board_time_text);
+            env_.event_log("Xerror " + std::to_string(count) + " AT " + state_.board_time_text);
         }
     }
     run.second_check_count.fill(0);
@@ -247,9 +248,8 @@ void BoardClock::synchronisation() {
     state_.last_sync_board_time = state_.board_datetime_text;
     state_.time_source = BoardTimeSource::receiver;
     const auto& general = env_.settings.general;
-    env_.time_log("SYNC:" + state_.last_sync_text + " TPS:" + state_.raw_time_frame +
-                           " PCRTC:" + std::to_string(general.pc_rtc) +
-                           " PCSYN:" + std::to_string(general.pc_sync));
+    env_.time_log("SYNC:" + state_.last_sync_text + " TPS:" + state_.raw_time_frame + " PCRTC:" +
+                  std::to_string(general.pc_rtc) + " PCSYN:" + std::to_string(general.pc_sync));
     env_.synchronised();
 }
 
@@ -291,8 +291,7 @@ void BoardClock::update_utc_offset() {
     in.dcf_daylight = (state_.board_status & 0x40) != 0;
     if (in.source == BoardTimeSource::pc) {
         auto board = text::parse_datetime(state_.board_datetime_text);
-        in.pc_offset = board ? env_.clock.utc_offset_at(*board)
-                             : env_.clock.utc_offset_now();
+        in.pc_offset = board ? env_.clock.utc_offset_at(*board) : env_.clock.utc_offset_now();
     }
     state_.utc_offset = board_utc_offset(in);
 }
@@ -317,17 +316,15 @@ void BoardClock::pc_to_board(const text::DateTime& pc_now) {
         general.sync_every >= static_cast<int>(kSyncPeriodHours.size())) {
         return;
     }
-    auto period = static_cast<int64_t>(kSyncPeriodHours[static_cast<size_t>(general.sync_every)] *
-                                       3600);
+    auto period =
+        static_cast<int64_t>(kSyncPeriodHours[static_cast<size_t>(general.sync_every)] * 3600);
     int64_t second_of_day = pc_now.hour * 3600 + pc_now.minute * 60 + pc_now.second;
     if (second_of_day % period != 0) return;
     // Two board frames can fall in the same PC second: the board is set once.
     auto pc_second = static_cast<int64_t>(std::floor(text::to_epoch_seconds(pc_now)));
     if (pc_second == last_pc_sync_second_) return;
     last_pc_sync_second_ = pc_second;
-    if (!guarded([&] {
-            env_.board.set_time(pc_now.hour, pc_now.minute, pc_now.second);
-        })) {
+    if (!guarded([&] { env_.board.set_time(pc_now.hour, pc_now.minute, pc_now.second); })) {
         return;
     }
     state_.time_source = BoardTimeSource::pc;
@@ -347,7 +344,7 @@ void BoardClock::board_to_pc(const text::DateTime& pc_now) {
         std::string board = env_.run.board_description;
         while (!board.empty() && board.back() == ' ') board.pop_back();
         env_.event_log("The PC clock is not set from " + board +
-                                ": its time is the PC clock's own.");
+                       ": its time is the PC clock's own.");
         return;
     }
     platform::PcClockSetter* setter = env_.devices.pc_clock;
@@ -374,16 +371,14 @@ void BoardClock::board_to_pc(const text::DateTime& pc_now) {
     auto result = setter->set_local_time(target);
     if (!result) {
         pc_clock_off_ = true;
-        env_.event_log("The PC clock cannot be set from the A/D card time: " +
-                                result.text);
+        env_.event_log("The PC clock cannot be set from the A/D card time: " + result.text);
     }
 }
 
 void BoardClock::RefreshPcTimestamp() {
     auto now = env_.clock.now();
-    const platform::DateFormats& formats = env_.devices.date_formats
-                                               ? *env_.devices.date_formats
-                                               : kProgramFormats;
+    const platform::DateFormats& formats =
+        env_.devices.date_formats ? *env_.devices.date_formats : kProgramFormats;
     std::string time = formats.short_time(now);
     state_.pc_now_text =
         normalise_pc_now(formats.short_date(now) + (time.empty() ? "" : " " + time));
@@ -425,12 +420,14 @@ void BoardClock::jump_check(bool corrected_now) {
         state_.previous_board_time != "23:59:59") {
         env_.event_log("Warning! Too much time difference:");
         env_.event_log("Previous:" + state_.previous_board_time +
-                                " Received:" + state_.board_time_text);
+                       " Received:" + state_.board_time_text);
     }
     state_.previous_board_time = state_.board_time_text;
 }
 
-void BoardClock::SetBoardClockFromPc() { send_clock(env_.clock.now()); }
+void BoardClock::SetBoardClockFromPc() {
+    send_clock(env_.clock.now());
+}
 
 void BoardClock::send_clock(const text::DateTime& time) {
     state_.time_source = BoardTimeSource::pc;

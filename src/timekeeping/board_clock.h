@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -151,7 +151,7 @@ private:
     Environment env_;
     BoardClockState state_;
     int64_t last_pc_sync_second_ = -1;  // PC second (epoch) of the last PC-to-board set
-    bool pc_clock_off_ = false;  // the board-to-PC direction was refused; said once
+    bool pc_clock_off_ = false;         // the board-to-PC direction was refused; said once
     bool skip_next_jump_check_ = false;
 };
 

@@ -100,8 +100,8 @@ void ClockTrim::MeasureTrim() {
     display_.trim = text::shortest_real(trim_value_);
     TrimRecord record = trim_record(static_cast<int64_t>(text::round_half_even(trim_value_)));
     record[3] = trim_value_ < 0 ? 0x00 : 0x01;
-    display_.record = text::hex2(record[0]) + " " + text::hex2(record[1]) + " " +
-                      text::hex2(record[2]);
+    display_.record =
+        text::hex2(record[0]) + " " + text::hex2(record[1]) + " " + text::hex2(record[2]);
     display_.manual_trim = trim_record_text(record);
 }
 
@@ -182,9 +182,9 @@ bool ClockTrim::cmd_manual_trim() {
     if (!record) {
         // A typing slip must not reach the board's memory.
         env_.op.message("Time trimming",
-                              "The trimming record must read XX b1 b2 b3 S XX XX XX XX "
-                              "(hexadecimal bytes).",
-                              platform::MessageIcon::warning);
+                        "The trimming record must read XX b1 b2 b3 S XX XX XX XX "
+                        "(hexadecimal bytes).",
+                        platform::MessageIcon::warning);
         return false;
     }
     write_record(*record);

@@ -12,7 +12,6 @@
 #include "config/settings.h"
 #include "platform/operator.h"
 
-
 namespace velkantor::timekeeping {
 
 // The board's trimming record: the low 24 bits of the trim value N (least significant byte
@@ -40,12 +39,12 @@ public:
     struct Display {
         std::string first_timing;  // "YYYY/MM/DD HH:MM:SS" of the first synchronisation
         std::string last_timing;
-        std::string samples;        // channel-1 samples counted since the first timing
-        std::string interval;       // whole seconds from the first to the last timing
-        std::string trim;           // "Need trim of 1/100 every" value, or "Wait..."
-        std::string record;         // "b1 b2 b3"
-        std::string manual_trim;    // `txt_manual_trim`
-        std::string memory;         // the board memory read, two hex digits per byte
+        std::string samples;      // channel-1 samples counted since the first timing
+        std::string interval;     // whole seconds from the first to the last timing
+        std::string trim;         // "Need trim of 1/100 every" value, or "Wait..."
+        std::string record;       // "b1 b2 b3"
+        std::string manual_trim;  // `txt_manual_trim`
+        std::string memory;       // the board memory read, two hex digits per byte
     };
 
     static constexpr const char* kNeedsRun =
@@ -80,10 +79,10 @@ public:
 
     // The window's buttons. Each returns false when its precondition refused (the message
     // has been shown).
-    bool eeread();          // "Read Trim Data"
-    bool set_trim_data();   // "Set Trim Data"
-    bool nulltrimm();       // "Null Trimm."
-    bool cmd_manual_trim(); // "Manual Trim"
+    bool eeread();           // "Read Trim Data"
+    bool set_trim_data();    // "Set Trim Data"
+    bool nulltrimm();        // "Null Trimm."
+    bool cmd_manual_trim();  // "Manual Trim"
     // `txt_error` + ENTER: the record for a known error, into the manual field.
     void error_entered(double seconds_per_day);
 

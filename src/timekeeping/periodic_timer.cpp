@@ -86,7 +86,7 @@ void PeriodicTimer::idle_time_display() {
     BoardClock& clock = env_.board_clock;
     clock.RefreshPcTimestamp();
     env_.housekeeping_view().show_pc_time(clock.state().pc_now_text +
-                                              clock.state().pc_fraction_text);
+                                          clock.state().pc_fraction_text);
     env_.housekeeping_view().show_time_window(clock.time_window_texts());
 }
 

@@ -16,7 +16,9 @@ constexpr std::array<TimeFieldRule, 7> kRules = {{
     {-23, 23, "Check GMT Value", "Insert a valid GMT correction (-23..+23)"},
 }};
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 }  // namespace
 
@@ -54,13 +56,13 @@ int gmt_offset_from_field(int field, int sync_source) {
 }
 
 std::array<std::string, 6> time_field_texts(const text::DateTime& t) {
-    return {text::zero_padded(t.day, 2),  text::zero_padded(t.month, 2),
-            text::zero_padded(t.year, 4), text::zero_padded(t.hour, 2),
+    return {text::zero_padded(t.day, 2),    text::zero_padded(t.month, 2),
+            text::zero_padded(t.year, 4),   text::zero_padded(t.hour, 2),
             text::zero_padded(t.minute, 2), text::zero_padded(t.second, 2)};
 }
 
-std::optional<text::DateTime> manual_date_time(int year, int month, int day, int hours,
-                                               int minutes, int seconds) {
+std::optional<text::DateTime> manual_date_time(int year, int month, int day, int hours, int minutes,
+                                               int seconds) {
     text::DateTime t{year, month, day, hours, minutes, seconds, 0};
     if (!text::is_valid(t)) return std::nullopt;
     return t;

@@ -37,7 +37,7 @@ int gmt_offset_from_field(int field, int sync_source);
 std::array<std::string, 6> time_field_texts(const text::DateTime& t);
 
 // The date and time the fields give; nullopt for a date that does not exist (31 April).
-std::optional<text::DateTime> manual_date_time(int year, int month, int day, int hours,
-                                               int minutes, int seconds);
+std::optional<text::DateTime> manual_date_time(int year, int month, int day, int hours, int minutes,
+                                               int seconds);
 
 }  // namespace velkantor::timekeeping

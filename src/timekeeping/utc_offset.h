@@ -15,8 +15,8 @@ enum class BoardTimeSource {
 
 struct UtcOffsetInputs {
     BoardTimeSource source = BoardTimeSource::pc;
-    int sync_source = 1;       // non-zero: DCF77, 0: GPS
-    int gmt_offset = 0;        // the time-zone correction, whole hours, as stored
+    int sync_source = 1;        // non-zero: DCF77, 0: GPS
+    int gmt_offset = 0;         // the time-zone correction, whole hours, as stored
     bool dcf_daylight = false;  // the time frame's 0x40 bit: DCF77 sends summer time
     int pc_offset = 0;          // the PC's zone for that second, seconds
 };

@@ -55,7 +55,8 @@ bool is_mseed_name(std::string_view name) {
 const ChannelState* channel_of(const StateSnapshot& state, std::string_view file) {
     std::string ext = extension_of(file);
     for (const auto& c : state.channels) {
-        if (!c.event_extension.empty() && text::equal_ignoring_case(c.event_extension, ext)) return &c;
+        if (!c.event_extension.empty() && text::equal_ignoring_case(c.event_extension, ext))
+            return &c;
     }
     return nullptr;
 }
@@ -165,9 +166,8 @@ std::string events_json(const std::vector<EventEntry>& events, const StateSnapsh
     std::string out = "{\"board_time\":";
     out += state.board_time > 0 ? json_string(board_time_text(state.board_time)) : "null";
     out += ",\"utc_time\":";
-    out += state.board_time > 0
-               ? json_string(iso_time(state.board_time - state.utc_offset) + "Z")
-               : "null";
+    out += state.board_time > 0 ? json_string(iso_time(state.board_time - state.utc_offset) + "Z")
+                                : "null";
     out += ",\"clock_locked\":";
     out += state.lock == "L" ? "true" : "false";
     out += ",\"events\":[";

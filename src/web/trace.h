@@ -15,7 +15,7 @@ namespace velkantor::web {
 // however far the trace is thinned. Fed once per board second per channel with the
 // datalog's conditioned values and time positions.
 class TraceBuffer {
-  public:
+public:
     explicit TraceBuffer(double keep_seconds = 300, int points_per_second = 10);
 
     void second(int ch, int64_t first_sample_time_us, double rate,
@@ -36,7 +36,7 @@ class TraceBuffer {
 
     const std::deque<Point>& points(int ch) const { return channels_[static_cast<size_t>(ch & 3)]; }
 
-  private:
+private:
     double keep_seconds_;
     int points_per_second_;
     size_t max_points_;

@@ -35,16 +35,16 @@ WebSettings read_web_settings(const config::IniFile& ini, const config::NetworkO
                                                 [](const std::string&) {
                                                     return std::string("not [ADDRESS:]PORT");
                                                 })},
-          {"title",
-           [&](const config::IniValue& value) {
-               if (value.text().size() > 200) {
-                   value.refuse("longer than 200 characters");
-               } else {
-                   settings.title = value.text();
-               }
-           }},
-          {"events", whole(settings.events)},
-          {"connections", whole(settings.connections)}},
+                  {"title",
+                   [&](const config::IniValue& value) {
+                       if (value.text().size() > 200) {
+                           value.refuse("longer than 200 characters");
+                       } else {
+                           settings.title = value.text();
+                       }
+                   }},
+                  {"events", whole(settings.events)},
+                  {"connections", whole(settings.connections)}},
          .options = {{.key = "listen", .name = "--web", .values = config::given(options.web)}},
          .unknown_refused = true,
          .unknown_text = "unknown key"},

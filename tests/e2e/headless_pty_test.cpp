@@ -2,8 +2,8 @@
 // --headless acquires from it for a few seconds of wall time.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -141,7 +141,8 @@ bool wait_for(int fd, std::string& text, const std::function<bool()>& done, doub
 }
 
 bool wait_for_text(int fd, std::string& text, std::string_view wanted, double seconds) {
-    return wait_for(fd, text, [&] { return text.find(wanted) != std::string::npos; }, seconds);
+    return wait_for(
+        fd, text, [&] { return text.find(wanted) != std::string::npos; }, seconds);
 }
 
 // The answer of a loopback HTTP server to "GET PATH", as far as it came in `seconds`.
@@ -159,7 +160,8 @@ std::string http_get(int port, const std::string& path, double seconds) {
         if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
             static_cast<ssize_t>(request.size())) {
             // Until the server closes: the whole answer or what came before the deadline.
-            wait_for(fd, answer, [] { return false; }, seconds);
+            wait_for(
+                fd, answer, [] { return false; }, seconds);
         }
     }
     ::close(fd);
@@ -325,8 +327,8 @@ TEST_F(HeadlessOverPty, MissingDeviceIsCommPortNotValid) {
 // Settings that START refuses end with their own status, which a service manager does not
 // restart: two channels with one event file extension.
 TEST_F(HeadlessOverPty, StartRefusedBySettingsHasItsOwnExitStatus) {
-    Child seed = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(),
-                        "--for", "1"});
+    Child seed = spawn(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "1"});
     ASSERT_GT(seed.pid, 0);
     drain(seed.out, 30);
     drain(seed.err, 1);
@@ -342,8 +344,8 @@ TEST_F(HeadlessOverPty, StartRefusedBySettingsHasItsOwnExitStatus) {
     text.replace(at, 7, "EXT=CH1");
     std::ofstream(ini, std::ios::binary) << text;
 
-    Child refused = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station",
-                           station.string(), "--for", "5"});
+    Child refused = spawn(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "5"});
     ASSERT_GT(refused.pid, 0);
     std::string out = drain(refused.out, 30);
     std::string err = drain(refused.err, 1);
@@ -354,8 +356,8 @@ TEST_F(HeadlessOverPty, StartRefusedBySettingsHasItsOwnExitStatus) {
 // A new station folder with the simulated board is seeded like the demo station: it records
 // and logs, and the board it finds is the one registered, trimming included.
 TEST_F(HeadlessOverPty, SimulateRunsTheDemoBoardItself) {
-    Child station_process = spawn({VELKANTOR_BIN, "--headless", "--simulate", "--station",
-                                   station.string(), "--for", "3"});
+    Child station_process = spawn(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "3"});
     ASSERT_GT(station_process.pid, 0);
     std::string out = drain(station_process.out, 30);
     std::string err = drain(station_process.err, 1);
@@ -393,8 +395,8 @@ TEST_F(HeadlessOverPty, SimulateRunsTheDemoBoardItself) {
 // has loaded (their lines follow STARTING in the event log), and at the stop the records
 // still pending reach the archive.
 TEST_F(HeadlessOverPty, FirstSimulatedRunServesThePageOnLoopback) {
-    Child run = start({VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(),
-                       "--for", "60"});
+    Child run = start(
+        {VELKANTOR_BIN, "--headless", "--simulate", "--station", station.string(), "--for", "60"});
     ASSERT_GT(run.pid, 0);
     std::string out;
     const auto told = [&] {
@@ -417,9 +419,8 @@ TEST_F(HeadlessOverPty, FirstSimulatedRunServesThePageOnLoopback) {
                      "--web", "127.0.0.1:" + std::to_string(page_port), "--for", "60"});
         ASSERT_GT(run.pid, 0);
         out.clear();
-        ASSERT_TRUE(wait_for_text(run.out, out,
-                                  "Web page on http://127.0.0.1:" + std::to_string(page_port) + "/",
-                                  30))
+        ASSERT_TRUE(wait_for_text(
+            run.out, out, "Web page on http://127.0.0.1:" + std::to_string(page_port) + "/", 30))
             << out;
     }
     std::string answer = http_get(page_port, "/", 10);
@@ -434,8 +435,8 @@ TEST_F(HeadlessOverPty, FirstSimulatedRunServesThePageOnLoopback) {
     const std::string log = read_text(station / "evtfile.dat");
     const auto starting = log.find("STARTING VELKANTOR...");
     ASSERT_NE(starting, std::string::npos) << log;
-    for (const std::string& line :
-         {std::string("SeedLink server"), "miniSEED archive in " + (station / "archive").string()}) {
+    for (const std::string& line : {std::string("SeedLink server"),
+                                    "miniSEED archive in " + (station / "archive").string()}) {
         const auto at = log.find(line);
         EXPECT_NE(at, std::string::npos) << line << "\n" << log;
         EXPECT_GT(at, starting) << line << " before the station loaded\n" << log;
@@ -489,7 +490,8 @@ TEST_F(HeadlessOverPty, DesktopSimulateAcquiresAndExits) {
     setenv("HOME", station.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     fs::path shot = station / "shot.png";
-    Child desktop = spawn({VELKANTOR_BIN, "--simulate", "--for", "8", "--screenshot", shot.string()});
+    Child desktop =
+        spawn({VELKANTOR_BIN, "--simulate", "--for", "8", "--screenshot", shot.string()});
     setenv("HOME", home.c_str(), 1);
     ASSERT_GT(desktop.pid, 0);
     std::string out = drain(desktop.out, 60);
@@ -530,7 +532,7 @@ TEST_P(BoardRestart, RestartsTheBoardWhenTheSimulatorWasKilledAndStartedAgain) {
     // Long enough for the silence, the restart and a few seconds of data after it.
     const auto began = Clock::now();
     std::vector<std::string> args = {VELKANTOR_BIN, "--station", station.string(), "--port", link,
-                                     "--for", "45"};
+                                     "--for",       "45"};
     if (!host.desktop) args.insert(args.begin() + 1, "--headless");
     std::string home = getenv("HOME") ? getenv("HOME") : "";
     if (host.desktop) {
@@ -542,7 +544,9 @@ TEST_P(BoardRestart, RestartsTheBoardWhenTheSimulatorWasKilledAndStartedAgain) {
     ASSERT_GT(velkantor.pid, 0);
     std::string out;
     const fs::path datalog = station / "datalog";
-    ASSERT_TRUE(wait_for(velkantor.out, out, [&] { return bytes_under(datalog) > 0; }, 30)) << out;
+    ASSERT_TRUE(wait_for(
+        velkantor.out, out, [&] { return bytes_under(datalog) > 0; }, 30))
+        << out;
 
     kill(first_board.pid, SIGKILL);
     finish(first_board.pid);
@@ -553,8 +557,10 @@ TEST_P(BoardRestart, RestartsTheBoardWhenTheSimulatorWasKilledAndStartedAgain) {
 
     ASSERT_TRUE(wait_for_text(velkantor.out, out, "Warning! A/D card restarted.", 60)) << out;
     const uintmax_t before = bytes_under(datalog);
-    EXPECT_TRUE(wait_for(velkantor.out, out, [&] { return bytes_under(datalog) > before; }, 20))
-        << "no data after the restart\n" << out;
+    EXPECT_TRUE(wait_for(
+        velkantor.out, out, [&] { return bytes_under(datalog) > before; }, 20))
+        << "no data after the restart\n"
+        << out;
     out += drain(velkantor.out, 30);
     std::string err = drain(velkantor.err, 1);
     rusage usage{};
@@ -604,8 +610,16 @@ TEST_F(HeadlessOverPty, PcPacedInstrumentsAtTheirExactRateLoseNoSample) {
     };
     std::vector<Run> runs = {
         {"DATAQ", config::kDataqDi194rs, {16, 13, 0, 0}, {120, 60, 0, 0}, {}, {}, {}, {}, {}, {}},
-        {"INFILTEC", config::kInfiltec, {12, 0, 0, 0}, {50, 0, 0, 0}, {"--reading-rate", "50"},
-         {}, {}, {}, {}, {}},
+        {"INFILTEC",
+         config::kInfiltec,
+         {12, 0, 0, 0},
+         {50, 0, 0, 0},
+         {"--reading-rate", "50"},
+         {},
+         {},
+         {},
+         {},
+         {}},
     };
     for (Run& run : runs) {
         run.folder = station / run.model;
@@ -699,9 +713,9 @@ TEST_F(HeadlessOverPty, SigtermDuringAnEventFinishesTheEventFile) {
         auto& first = s.channels[0];
         first.sps_index = 9;  // 20 samples a second
         first.record_enabled = 1;
-        first.trigger_mode = 0;                    // amplitude: a quake reaches 20,000 counts
+        first.trigger_mode = 0;                     // amplitude: a quake reaches 20,000 counts
         first.start_params = "2000,2,0.05,1,30,3";  // 3 s before the trigger
-        first.stop_params = "1800,1,3,5";          // ends a minute after the shaking
+        first.stop_params = "1800,1,3,5";           // ends a minute after the shaking
     });
     auto [board, device] =
         start_simulator({"--serial", app::kDemoBoardSerial, "--quake-every", "5"});

@@ -21,8 +21,8 @@
 #include "config/settings.h"
 #include "display/display_view.h"
 #include "display/drum.h"
-#include "display/image_export.h"
 #include "display/fft_display.h"
+#include "display/image_export.h"
 #include "gui/drum_window.h"
 #include "gui/fft_window.h"
 #include "platform/fake/memory_file_system.h"
@@ -43,7 +43,7 @@ T* child(QWidget& window, const char* name) {
 // --- drum windows ---------------------------------------------------------------------
 
 class DrumWindowTest : public ::testing::Test {
-  protected:
+protected:
     static constexpr int kCh = 2;
 
     DrumWindowTest() { window.show(); }
@@ -114,7 +114,7 @@ TEST_F(DrumWindowTest, ScrollingShiftsThePictureLeft) {
 // --- spectrum windows -----------------------------------------------------------------
 
 class FftWindowTest : public ::testing::Test {
-  protected:
+protected:
     static constexpr int kCh = 1;  // not the first channel: a handler must use its own
     static constexpr double kRate = 20;
 

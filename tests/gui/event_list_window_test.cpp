@@ -21,7 +21,7 @@ constexpr const char* kViewer = "/usr/bin/event-viewer";
 // The event list on a loaded station that has recorded one event; the viewer's starts are
 // recorded instead of run.
 class EventListWindowTest : public ::testing::Test {
-  protected:
+protected:
     struct Start {
         std::string program;
         std::vector<std::string> arguments;
@@ -130,12 +130,18 @@ TEST_F(EventListWindowTest, ViewerSettingIsSplitAndAFailureIsReported) {
     };
     const Case cases[] = {
         {"gedit --new-window", {"gedit", "--new-window", kEventPath}, true, nullptr},
-        {"'/opt/my viewer/view' -t \"a b\"", {"/opt/my viewer/view", "-t", "a b", kEventPath},
-         true, nullptr},
+        {"'/opt/my viewer/view' -t \"a b\"",
+         {"/opt/my viewer/view", "-t", "a b", kEventPath},
+         true,
+         nullptr},
         {"", {}, true, "File View: No file viewer is set: name one in Setup (the event browser)."},
-        {"gedit 'unclosed", {}, true,
+        {"gedit 'unclosed",
+         {},
+         true,
          "File View: The file viewer setting cannot be read: gedit 'unclosed"},
-        {"no-such-viewer -x", {"no-such-viewer", "-x", kEventPath}, false,
+        {"no-such-viewer -x",
+         {"no-such-viewer", "-x", kEventPath},
+         false,
          "File View: The file viewer could not be started: no-such-viewer"},
     };
     for (const auto& c : cases) {

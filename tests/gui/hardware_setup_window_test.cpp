@@ -157,9 +157,11 @@ TEST_F(HardwareSetupWindowTest, OpeningShowsTheSettingsApplyCopiesThemCancelDoes
 
 TEST_F(HardwareSetupWindowTest, OnlySingleChannelInstrumentsMoveTheMainSelection) {
     window->show();
-    const std::pair<int16_t, int> cases[] = {
-        {config::kZeda18, 0}, {config::kInfiltec, 1}, {config::kLx1500, 1},
-        {config::kDataqDi194rs, 0}, {config::kZeda30, 0}};
+    const std::pair<int16_t, int> cases[] = {{config::kZeda18, 0},
+                                             {config::kInfiltec, 1},
+                                             {config::kLx1500, 1},
+                                             {config::kDataqDi194rs, 0},
+                                             {config::kZeda30, 0}};
     for (const auto& [ad_type, moves] : cases) {
         SCOPED_TRACE(ad_type);
         reselected = 0;

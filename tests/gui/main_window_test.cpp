@@ -7,22 +7,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 
+#include "app/station_displays.h"
 #include "config/rates.h"
 #include "config/settings_file.h"
-#include "app/station_displays.h"
 #include "display/displays.h"
+#include "events/event_file.h"
 #include "gui/display_windows.h"
 #include "gui/drum_window.h"
 #include "gui/fft_window.h"
 #include "gui/hardware_setup_window.h"
 #include "platform/real/qt_picture_codec.h"
-#include "events/event_file.h"
 #include "support/station_rig.h"
-
-#include <QRegularExpression>
 
 namespace velkantor::testing {
 namespace {
@@ -33,8 +32,12 @@ protected:
     MainWindowTest()
         : displays(app::display_source(rig.station), codec, windows),
           panel(rig.station, displays,
-                {[this] { return rig.station.start(); }, [this] { rig.station.stop(); },
-                 [this] { exited = true; }, {}, {}, {}}) {
+                {[this] { return rig.station.start(); },
+                 [this] { rig.station.stop(); },
+                 [this] { exited = true; },
+                 {},
+                 {},
+                 {}}) {
         windows.attach(&displays, &rig.station.settings());
     }
 
@@ -230,15 +233,13 @@ TEST_F(MainWindowTest, TextFieldsAreClampedWhenLeft) {
         const char* typed;
         const char* shown;
     };
-    const Case cases[] = {{"dc_offset", "9000000", "8300000"},
-                          {"dc_offset", "-12.5abc", "-12.5"},
-                          {"dc_offset", "nonsense", "0"},
-                          {"alarm_soglia", "-40", "0"},
-                          {"alarm_soglia", "99999", "32767"},
-                          {"extension", "ABCDEF", "ABC"}};
+    const Case cases[] = {{"dc_offset", "9000000", "8300000"}, {"dc_offset", "-12.5abc", "-12.5"},
+                          {"dc_offset", "nonsense", "0"},      {"alarm_soglia", "-40", "0"},
+                          {"alarm_soglia", "99999", "32767"},  {"extension", "ABCDEF", "ABC"}};
     for (const auto& c : cases) {
         type(c.field, c.typed);
-        EXPECT_EQ(find<QLineEdit>(c.field)->text().toStdString(), c.shown) << c.field << " " << c.typed;
+        EXPECT_EQ(find<QLineEdit>(c.field)->text().toStdString(), c.shown)
+            << c.field << " " << c.typed;
     }
     const auto& channel = rig.station.settings().channels[0];
     EXPECT_EQ(channel.alarm_threshold, 32767);
@@ -551,9 +552,8 @@ TEST_F(MainWindowTest, DisplayWindowsLeaveTheMainWindowsButtonsInSight) {
     std::vector<QWidget*> opened;
     for (int ch = 0; ch < 4; ++ch) opened.push_back(windows.drum_window(ch));
     opened.push_back(windows.fft_window(0));
-    const int buttons_bottom =
-        find<QPushButton>("cmd_start")->mapTo(&panel, QPoint(0, 0)).y() +
-        find<QPushButton>("cmd_start")->height() + panel.geometry().top();
+    const int buttons_bottom = find<QPushButton>("cmd_start")->mapTo(&panel, QPoint(0, 0)).y() +
+                               find<QPushButton>("cmd_start")->height() + panel.geometry().top();
     std::vector<QPoint> corners;
     for (QWidget* window : opened) {
         ASSERT_NE(window, nullptr);
@@ -607,8 +607,8 @@ TEST_F(MainWindowTest, TheSettingsLockCanBeSaved) {
     ASSERT_EQ(panel.load(), "");
     gui::HardwareSetupWindow setup(rig.station);
     setup.show();
-    QTest::mouseClick(setup.findChild<QCheckBox*>("lock_settings"), Qt::LeftButton,
-                      {}, QPoint(6, 6));
+    QTest::mouseClick(setup.findChild<QCheckBox*>("lock_settings"), Qt::LeftButton, {},
+                      QPoint(6, 6));
     ASSERT_EQ(rig.station.settings().general.settings_locked, 1);
     setup.close();
     panel.show();

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <functional>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -17,14 +16,15 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "display/drum.h"
 #include "gui/drum_window.h"
 #include "gui/picture_widget.h"
-#include "platform/real/qt_picture_codec.h"
 #include "gui/window_test.h"
+#include "platform/real/qt_picture_codec.h"
 
 namespace velkantor::testing {
 namespace {
@@ -34,7 +34,7 @@ using platform::kChartColors;
 // The review window of a loaded station on 2026/03/01 12:00, whose datalog is written by
 // hand: 2-byte samples.
 class ReviewWindowTest : public WindowTest<gui::ReviewWindow> {
-  protected:
+protected:
     ReviewWindowTest() {
         auto& general = rig.station.settings().general;
         general.ad_type = config::kZeda10;
@@ -46,8 +46,8 @@ class ReviewWindowTest : public WindowTest<gui::ReviewWindow> {
     std::string label(const char* name) { return find<QLabel>(name)->text().toStdString(); }
     void set_start(const text::DateTime& t) {
         find<QDateEdit>("startviewdate")->setDate(QDate(t.year, t.month, t.day));
-        find<QLineEdit>("startviewtime")->setText(
-            QTime(t.hour, t.minute, t.second).toString("HH:mm:ss"));
+        find<QLineEdit>("startviewtime")
+            ->setText(QTime(t.hour, t.minute, t.second).toString("HH:mm:ss"));
     }
     std::string start() {
         return (find<QDateEdit>("startviewdate")->date().toString("yyyy/MM/dd") + " " +

@@ -17,7 +17,7 @@ namespace velkantor::testing {
 namespace {
 
 class SchedulerWindowTest : public WindowTest<gui::SchedulerWindow> {
-  protected:
+protected:
     void fill(const char* date, const char* time, const char* channel) {
         find<QLineEdit>("start_date")->setText(date);
         find<QLineEdit>("start_time")->setText(time);

@@ -47,7 +47,7 @@ struct OperatorTurnHost : platform::Host {
 };
 
 class ErrorListTest : public ::testing::Test {
-  public:
+public:
     void report(int number = 6, const std::string& text = "Overflow") {
         reporter.ReportError(ErrorInfo{number, text}, 312, "START");
     }

@@ -1,3 +1,5 @@
+#include "gui/time_set_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -7,14 +9,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "acquisition/zeda_driver.h"
-#include "gui/time_set_window.h"
 #include "sim/zeda_board.h"
 #include "support/station_rig.h"
 
@@ -268,7 +268,8 @@ TEST(TimeSetWindow, SetTimeAsksTheBoardAndSetsItsClock) {
         const std::string& written = t.rig.port.written();
         EXPECT_NE(written.find(zeda::kVersionRequest), std::string::npos);
         EXPECT_TRUE(t.written_ends_with(clock_commands(when, c.gmt_offset)));
-        EXPECT_EQ(written.substr(written.size() - 5), std::string(5, static_cast<char>(c.zone_byte)));
+        EXPECT_EQ(written.substr(written.size() - 5),
+                  std::string(5, static_cast<char>(c.zone_byte)));
         EXPECT_FALSE(t.rig.port.is_open()) << "the port is left as it was found";
         EXPECT_TRUE(t.logged("Time manually set at 10:20:30"));
         EXPECT_EQ(t.rig.station.settings().general.gmt_offset, c.gmt_offset);

@@ -26,7 +26,7 @@ const char* const kPreEventLimit =
 
 // The trigger window on a loaded station, with the main window's side of its links recorded.
 class TriggerWindowTest : public ::testing::Test {
-  protected:
+protected:
     TriggerWindowTest() {
         rig.load();
         window = std::make_unique<gui::TriggerWindow>(

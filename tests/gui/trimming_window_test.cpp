@@ -1,14 +1,14 @@
+#include "gui/trimming_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-
 #include <string>
 #include <vector>
 
-#include "gui/trimming_window.h"
 #include "text/number_text.h"
 #include "timekeeping/clock_trim.h"
 #include "unit/timekeeping_station.h"
@@ -94,7 +94,7 @@ TEST(TrimmingWindow, ButtonsAndTheirPreconditions) {
     struct Case {
         bool running;
         const char* button;
-        const char* typed;  // into the record field first (nullptr: nothing typed)
+        const char* typed;    // into the record field first (nullptr: nothing typed)
         std::string written;  // empty: nothing
         std::string message;  // empty: none
         std::string field_after;

@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QString>
 #include <QTest>
-
 #include <memory>
 #include <string>
 

@@ -55,7 +55,7 @@ struct HeardMoments : acquisition::StationObserver {
 };
 
 class AlertObserver : public ::testing::Test {
-  protected:
+protected:
     StationRig rig;
     HeardMoments heard{rig.station};
     acquisition::Registration observing;

@@ -139,11 +139,17 @@ TEST(DatalogRun, EverySecondReadBackAfterTheBoardClockGoesBack) {
         int seconds;
     };
     const Case cases[] = {
-        {"two minutes back, 30 s after a boundary", {2026, 3, 1, 11, 57, 0, 0},
-         {2026, 3, 1, 12, 0, 30, 0}, -120},
-        {"an hour back, 5 s after a boundary", {2026, 3, 1, 10, 59, 0, 0},
-         {2026, 3, 1, 12, 0, 5, 0}, -3600},
-        {"an hour back on a boundary", {2026, 3, 1, 10, 59, 0, 0}, {2026, 3, 1, 12, 0, 0, 0},
+        {"two minutes back, 30 s after a boundary",
+         {2026, 3, 1, 11, 57, 0, 0},
+         {2026, 3, 1, 12, 0, 30, 0},
+         -120},
+        {"an hour back, 5 s after a boundary",
+         {2026, 3, 1, 10, 59, 0, 0},
+         {2026, 3, 1, 12, 0, 5, 0},
+         -3600},
+        {"an hour back on a boundary",
+         {2026, 3, 1, 10, 59, 0, 0},
+         {2026, 3, 1, 12, 0, 0, 0},
          -3600},
     };
     // The run lasts until the second pass is past the step's period.

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-
 #include <map>
 #include <sstream>
 
+#include "app/station_displays.h"
 #include "app/tools.h"
 #include "config/settings_file.h"
-#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qimage_canvas.h"
 #include "platform/real/qt_picture_codec.h"
@@ -119,7 +118,7 @@ TEST(SpectrumRun, EveryFrameSavesEverySecondFrame) {
     first.fft_points = 128;
     first.fft_display_mode = 2;  // JTF
     first.jtf_base = -120;
-    first.fft_save_mode = 1;     // "Every frame"
+    first.fft_save_mode = 1;  // "Every frame"
     first.fft_save_updating = 1;
     first.fft_save_incrementing = 1;
     ASSERT_TRUE(d.rig.host.run_for(30));
@@ -209,15 +208,15 @@ TEST(DrumRun, RebuiltFromTheDatalog) {
     EXPECT_EQ(differing, 0);
     // The default name is the day's archive, which is never overwritten.
     d.rig.fs.put(std::string(kStation) + "/drums/drum_260301_1.BMP", "kept");
-    EXPECT_EQ(app::run_drum_command({"--station", kStation, "--channel", "1", "--date",
-                                     "2026/03/01"},
-                                    d.rig.fs, out, err),
-              1);
+    EXPECT_EQ(
+        app::run_drum_command({"--station", kStation, "--channel", "1", "--date", "2026/03/01"},
+                              d.rig.fs, out, err),
+        1);
     EXPECT_EQ(d.rig.file("drums/drum_260301_1.BMP"), "kept");
-    EXPECT_EQ(app::run_drum_command({"--station", kStation, "--channel", "1", "--date",
-                                     "2026/02/30"},
-                                    d.rig.fs, out, err),
-              2);
+    EXPECT_EQ(
+        app::run_drum_command({"--station", kStation, "--channel", "1", "--date", "2026/02/30"},
+                              d.rig.fs, out, err),
+        2);
 }
 
 }  // namespace

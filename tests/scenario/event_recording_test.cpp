@@ -126,11 +126,11 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
     ASSERT_TRUE(rig.host.run_for(300));
     auto names = event_files();
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(names[0], text::format_file_stamp(text::from_epoch_seconds(t0 + 200 - 30 + 1)) +
-                            ".CH2");
+    EXPECT_EQ(names[0],
+              text::format_file_stamp(text::from_epoch_seconds(t0 + 200 - 30 + 1)) + ".CH2");
     // A normally closed event is announced to the outside sender and marked as recorded.
-    EXPECT_NE(rig.file("sendsms.txt").find(
-                  text::format_datetime(text::from_epoch_seconds(t0 + 200 - 30 + 1))),
+    EXPECT_NE(rig.file("sendsms.txt")
+                  .find(text::format_datetime(text::from_epoch_seconds(t0 + 200 - 30 + 1))),
               std::string::npos)
         << rig.file("sendsms.txt");
     EXPECT_EQ(rig.station.alarms().event_recorded, 1);
@@ -213,7 +213,6 @@ TEST_F(EventRecording, AnEventSoonAfterAResetHoldsOnlyRecordedSamples) {
     }
 }
 
-
 // A board clock that jumps over the entry's second never starts that recording.
 TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     StationRig rig;
@@ -229,8 +228,10 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     config::DecodeStopParams(settings.channels[0]);
     config::UpdateDerivedCounts(settings.channels[0]);
     double t0 = rig.clock.epoch_seconds();
-    settings.schedule_lines[0] = text::format_datetime(text::from_epoch_seconds(t0 + 100)) + " Ch:1";
-    settings.schedule_lines[1] = text::format_datetime(text::from_epoch_seconds(t0 + 150)) + " Ch:1";
+    settings.schedule_lines[0] =
+        text::format_datetime(text::from_epoch_seconds(t0 + 100)) + " Ch:1";
+    settings.schedule_lines[1] =
+        text::format_datetime(text::from_epoch_seconds(t0 + 150)) + " Ch:1";
     config::DecodeSchedule(settings);
     sim::BoardOptions options;
     options.clock.jumps.push_back({text::from_epoch_seconds(t0 + 98), 5});
@@ -245,7 +246,6 @@ TEST(ScheduledRecording, ASkippedSecondNeverFires) {
     EXPECT_EQ(names[0].substr(0, 15),
               text::format_file_stamp(text::from_epoch_seconds(t0 + 150 - 120 + 1)).substr(0, 15));
 }
-
 
 // A new station's settings with recording switched on: each event lasts at least its pre-
 // and post-event time. (Its stop field gave a maximum length of 0: every event ended right
@@ -276,7 +276,6 @@ TEST(NewStationRecording, EventsAreNotCutToTheirPreEventPart) {
     }
     EXPECT_EQ(files, 1);
 }
-
 
 // Auto offset on a running station: for its first 5 s the detector's DC level is the last
 // raw sample, then it follows the signal with a time constant of 5 LTAs (here 5 x 30 s x 100

@@ -122,7 +122,7 @@ struct InstrumentStation {
     // What the station and the instrument call into outlives them.
     Recorder recorder;
     std::vector<Sent> heard;
-    std::map<int, std::vector<int32_t>> sent;  // per channel, as the instrument sent them
+    std::map<int, std::vector<int32_t>> sent;    // per channel, as the instrument sent them
     std::map<int, std::vector<double>> sent_at;  // and when (its clock is the PC's here)
     StationRig rig;
 };
@@ -302,10 +302,9 @@ TEST(InstrumentRun, InstrumentThatNeverSentIsNotFound) {
         EXPECT_FALSE(run.rig.station.in_run());
         EXPECT_EQ(run.rig.station.run_end(), acquisition::RunEnd::board_not_found);
         auto log = run.rig.event_log_messages();
-        EXPECT_TRUE(
-            logged_in_order(log, {std::string("START with ") + instrument.description,
-                                  "Warning! A/D card restarted.", instrument.not_found_log,
-                                  "STOP"}));
+        EXPECT_TRUE(logged_in_order(
+            log, {std::string("START with ") + instrument.description,
+                  "Warning! A/D card restarted.", instrument.not_found_log, "STOP"}));
         EXPECT_EQ(log.back(), "STOP");
         ASSERT_FALSE(run.rig.op.shown.empty());
         EXPECT_EQ(run.rig.op.shown.back().kind, "warning");
@@ -325,7 +324,7 @@ TEST(InstrumentRun, APcClockSetBackDatesTheRestOfTheRunRight) {
         text::DateTime start;
         double step;  // seconds, after 20 s
     };
-    for (const auto& c : {Case{{2026, 3, 2, 0, 0, 0, 0}, -60},           // 00:00:20 -> 23:59:20
+    for (const auto& c : {Case{{2026, 3, 2, 0, 0, 0, 0}, -60},               // 00:00:20 -> 23:59:20
                           Case{{2026, 3, 2, 14, 0, 0, 0}, -13 * 3600.0}}) {  // 14:00 -> 01:00
         SCOPED_TRACE(c.step);
         InstrumentStation run(kInstruments[0], c.start);
@@ -335,8 +334,8 @@ TEST(InstrumentRun, APcClockSetBackDatesTheRestOfTheRunRight) {
         run.rig.clock.step_pc_clock(c.step);
         run.rig.host.run_until(t0 + 50);
         const double pc_now = text::to_epoch_seconds(run.rig.clock.now());
-        EXPECT_NEAR(run.rig.station.run().board_epoch_second, pc_now, 3)
-            << text::format_datetime(text::from_epoch_seconds(run.rig.station.run().board_epoch_second));
+        EXPECT_NEAR(run.rig.station.run().board_epoch_second, pc_now, 3) << text::format_datetime(
+            text::from_epoch_seconds(run.rig.station.run().board_epoch_second));
         run.rig.station.stop();
         while (run.rig.station.in_run()) run.rig.station.pass();
     }

@@ -271,7 +271,7 @@ TEST(RunBoundaries, AFailedWriteToTheBoardLosesNothingOfItsSecond) {
     BoardStation s(kZeda18, {2026, 3, 1, 12, 59, 45, 0});
     auto& station = s.rig.station;
     auto& general = station.settings().general;
-    general.pc_sync = 1;    // the board is set from the PC...
+    general.pc_sync = 1;     // the board is set from the PC...
     general.sync_every = 0;  // ...every hour, at 13:00:00
     ASSERT_TRUE(station.start());
     double t0 = s.now();

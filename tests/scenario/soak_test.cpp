@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
-#include <array>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "app/station_displays.h"
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
-#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qt_picture_codec.h"
 #include "support/station_rig.h"
@@ -116,7 +116,8 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
         options.faults.garbage.push_back(
             {board_time(day + 3 * 3600), board_time(day + 4 * 3600), 0.01, 0.0});
         faults.push_back({day + 3 * 3600 - 5, day + 4 * 3600 + 60, "garbage"});
-        options.clock.bad_times.push_back({board_time(day + 5.5 * 3600), sim::BadTime::Field::hours});
+        options.clock.bad_times.push_back(
+            {board_time(day + 5.5 * 3600), sim::BadTime::Field::hours});
         faults.push_back({day + 5.5 * 3600 - 5, day + 5.5 * 3600 + 5, "bad time"});
         options.clock.receiver_lost.push_back(
             {board_time(day + 14 * 3600), board_time(day + 16 * 3600)});
@@ -125,7 +126,8 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
             options.quakes.push_back({board_time(q), 30, 20000});
             quakes.push_back(q);
         }
-        for (int h : {1, 7, 13, 19}) faults.push_back({day + h * 3600 - 2, day + h * 3600 + 150, "unplug"});
+        for (int h : {1, 7, 13, 19})
+            faults.push_back({day + h * 3600 - 2, day + h * 3600 + 150, "unplug"});
     }
     // Once, in the first day, so that the default length meets every kind of fault.
     const double jump = at(t0, 0, 12);
@@ -172,8 +174,10 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
         }
         rig.fs.set_full(now >= full_from && now < full_from + 600);
         if (lose_over_midnight) {
-            if (now >= lost_midnight - 40 && now < lost_midnight - 39) rig.line->set_connected(false);
-            if (now >= lost_midnight + 40 && now < lost_midnight + 41) rig.line->set_connected(true);
+            if (now >= lost_midnight - 40 && now < lost_midnight - 39)
+                rig.line->set_connected(false);
+            if (now >= lost_midnight + 40 && now < lost_midnight + 41)
+                rig.line->set_connected(true);
         }
     };
 
@@ -218,15 +222,16 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
                 double second = hour + s;
                 const SecondSums* board_sent = sent_at(ch, second);
                 // The board sends nothing before the handshake or while unplugged.
-                if (!board_sent || board_sent->count == 0 || in_fault(second) ||
-                    second < t0 + 60 || second > end - 5) {
+                if (!board_sent || board_sent->count == 0 || in_fault(second) || second < t0 + 60 ||
+                    second > end - 5) {
                     continue;
                 }
                 int64_t sum = 0;
                 int count = 0;
                 for (int k = 0; k < kRate; ++k) {
                     size_t i = static_cast<size_t>(s * kRate + k);
-                    if (i >= run.values.size() || run.sources[i] == datalog::SampleSource::missing ||
+                    if (i >= run.values.size() ||
+                        run.sources[i] == datalog::SampleSource::missing ||
                         run.sources[i] == datalog::SampleSource::past_end) {
                         continue;
                     }
@@ -328,7 +333,8 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
                 static_cast<unsigned long long>(event_log));
     std::printf("  %-44s %12llu\n", "time log bytes", static_cast<unsigned long long>(time_log));
     if (memory_day1 > 0) {
-        std::printf("  %-44s %9.1f MB\n", "heap besides files, after the first day", memory_day1 / 1e6);
+        std::printf("  %-44s %9.1f MB\n", "heap besides files, after the first day",
+                    memory_day1 / 1e6);
         std::printf("  %-44s %9.1f MB\n", "heap besides files, at the end", memory_end / 1e6);
     }
     std::string first_loss;
@@ -337,7 +343,8 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
         std::printf("  wrong: channel %d from %s for %.0f s (first second: %d of %d samples)\n",
                     w.ch + 1, text::format_datetime(text::from_epoch_seconds(w.from)).c_str(),
                     w.to - w.from, w.found, w.sent);
-        if (first_loss.empty()) first_loss = text::format_datetime(text::from_epoch_seconds(w.from));
+        if (first_loss.empty())
+            first_loss = text::format_datetime(text::from_epoch_seconds(w.from));
     }
 
     EXPECT_GT(compared, static_cast<long>(hours * 3600 * 3));
@@ -441,9 +448,10 @@ TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
             ++first_pass_changed;
         }
     }
-    std::printf("\n  soak: %.0f hours, DATAQ at 120 + 60 samples per second, PC clock set back "
-                "%zu times, %d STARTs\n",
-                hours, steps.size(), starts);
+    std::printf(
+        "\n  soak: %.0f hours, DATAQ at 120 + 60 samples per second, PC clock set back "
+        "%zu times, %d STARTs\n",
+        hours, steps.size(), starts);
     long lost = 0;
     for (size_t c = 0; c < 2; ++c) {
         long missing = counter.appended[c] - static_cast<long>(logged[c]);
@@ -457,7 +465,8 @@ TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
     }
     std::printf("  %-44s %12d\n", "files of seconds that came again", repeated_files);
     std::printf("  %-44s %12d\n", "first-pass files written after the step", first_pass_changed);
-    std::printf("  %-44s %12llu\n", "longest file (seconds)", static_cast<unsigned long long>(longest));
+    std::printf("  %-44s %12llu\n", "longest file (seconds)",
+                static_cast<unsigned long long>(longest));
 
     EXPECT_EQ(lost, 0);
     EXPECT_GE(repeated_files, steps.empty() ? 0 : 1);
@@ -559,7 +568,7 @@ TEST(Soak, PcPacedInstrumentInBatchesKeepsEverySampleThroughSilences) {
         return sum;
     };
     long compared = 0, lost = 0;  // lost: seconds not holding their count
-    std::map<int, long> shifts;  // seconds by how far they were shifted (99: none matched)
+    std::map<int, long> shifts;   // seconds by how far they were shifted (99: none matched)
     std::string first_wrong;
     for (double hour = t0; hour < end; hour += 3600) {
         auto run = reader.read(0, hour, 3600 * kReadings, kReadings);
@@ -616,9 +625,9 @@ TEST(Soak, PcPacedInstrumentInBatchesKeepsEverySampleThroughSilences) {
                 static_cast<unsigned long long>(in_files));
     std::printf("  %-44s %12ld\n", "samples filled", rig.station.datalog().filled()[0]);
     for (const auto& [shift, n] : shifts) {
-        const std::string what =
-            shift == 99 ? "seconds not matching what was sent"
-                        : "seconds shifted by " + std::to_string(shift) + " samples";
+        const std::string what = shift == 99
+                                     ? "seconds not matching what was sent"
+                                     : "seconds shifted by " + std::to_string(shift) + " samples";
         std::printf("  %-44s %12ld\n", what.c_str(), n);
     }
     std::printf("  %-44s %12ld\n", "samples cut over the rate", over_rate[0]);

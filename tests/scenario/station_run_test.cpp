@@ -21,7 +21,7 @@ std::string bytes(std::initializer_list<int> values) {
 // Takes what the main loop hands out, in order.
 struct Recorder : SampleConsumers {
     std::vector<std::pair<int, int32_t>> samples;  // per data frame reaching the trigger step
-    std::vector<std::string> calls;                 // the chain's order, for the first frame
+    std::vector<std::string> calls;                // the chain's order, for the first frame
     int time_frames = 0;
     int ended = 0;
 
@@ -89,9 +89,9 @@ TEST_F(StationRun, HandshakeFramesAndStopOnASimulatedBoard) {
     EXPECT_EQ(per_channel.count(3), 0u);
     EXPECT_NEAR(per_channel[0], per_channel[2], 1);
 
-    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"chart_pacing", "datalog", "detector",
-                                                        "spectrum", "trigger", "chart_draw",
-                                                        "drum"}));
+    EXPECT_EQ(recorder.calls,
+              (std::vector<std::string>{"chart_pacing", "datalog", "detector", "spectrum",
+                                        "trigger", "chart_draw", "drum"}));
     EXPECT_EQ(recorder.ended, 4);
     EXPECT_FALSE(rig.port.is_open());
     EXPECT_EQ(rig.station.settings().general.autostart, 0);
@@ -134,9 +134,8 @@ TEST_F(StationRun, SilentBoardIsNotFound) {
     // Four identity attempts of four version requests each, half a second apart.
     EXPECT_EQ(rig.port.written().size(), 4 * 4 * 28u);
     auto log = rig.event_log_messages();
-    EXPECT_EQ(std::count(log.begin(), log.end(),
-                         "A/D card not found at startup check. Comm1 38400"),
-              4);
+    EXPECT_EQ(
+        std::count(log.begin(), log.end(), "A/D card not found at startup check. Comm1 38400"), 4);
     EXPECT_EQ(log.back(), "Board not correctly initialized; Com1 38400 START continue...");
 }
 

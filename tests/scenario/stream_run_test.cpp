@@ -65,7 +65,8 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
     ASSERT_TRUE(rig.host.run_for(30));
 
     const double midnight = text::to_epoch_seconds({2026, 3, 2, 0, 0, 0, 0});
-    const auto garbled = static_cast<int64_t>(text::to_epoch_seconds(options.faults.short_frames[0]));
+    const auto garbled =
+        static_cast<int64_t>(text::to_epoch_seconds(options.faults.short_frames[0]));
     std::map<std::pair<int, int64_t>, int32_t> streamed;
     std::map<std::string, std::string> by_day_file;
     bool locked_after = false;
@@ -78,7 +79,8 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
             if (feed.stream_id(c, 100) == r.id) ch = c;
         }
         ASSERT_GE(ch, 0) << r.id.text();
-        const bool crosses = d.start < midnight * 1e6 && d.time_of(d.values.size() - 1) >= midnight * 1e6;
+        const bool crosses =
+            d.start < midnight * 1e6 && d.time_of(d.values.size() - 1) >= midnight * 1e6;
         EXPECT_FALSE(crosses) << "a record crosses midnight";
         if ((d.io_flags & 0x20) != 0) {
             if (first_locked == 0) first_locked = d.start;
@@ -89,12 +91,14 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
         for (size_t k = 0; k < d.values.size(); ++k) {
             int64_t ms = (d.time_of(k) + 500) / 1000;
             auto it = sent.find({ch, ms});
-            ASSERT_NE(it, sent.end()) << r.id.text() << " holds a sample the board never sent, at ms " << ms;
+            ASSERT_NE(it, sent.end())
+                << r.id.text() << " holds a sample the board never sent, at ms " << ms;
             // The garbled frame's sample is the station's stand-in for it, as in the datalog.
             if (ms / 1000 != garbled) {
                 ASSERT_EQ(d.values[k], it->second) << r.id.text() << " at ms " << ms;
             }
-            ASSERT_TRUE(streamed.emplace(std::make_pair(ch, ms), d.values[k]).second) << "a sample twice";
+            ASSERT_TRUE(streamed.emplace(std::make_pair(ch, ms), d.values[k]).second)
+                << "a sample twice";
         }
         by_day_file[stream::SdsPath(r.id, r.start)] += r.bytes;
     }
@@ -124,7 +128,8 @@ TEST(StreamRun, RecordsHoldWhatTheBoardSentAtItsTime) {
             ASSERT_EQ(it->second, run.values[k]) << "channel " << ch << " sample " << k;
         }
         EXPECT_GT(logged, 260u * 100);
-        EXPECT_EQ(missing, static_cast<size_t>(rig.station.datalog().filled()[static_cast<size_t>(ch)]))
+        EXPECT_EQ(missing,
+                  static_cast<size_t>(rig.station.datalog().filled()[static_cast<size_t>(ch)]))
             << "channel " << ch;
     }
     // The channel without a datalog is streamed as fully as a logged one.

@@ -111,8 +111,14 @@ TEST(TimekeepingRun, LockedBySynchronisationUnlockedAfterTheTimeOut) {
 // ones such a board sends, fed to the main loop.
 TEST(TimekeepingRun, MidnightWithTheFirmwaresThatLag) {
     auto frame = [](int day, int h, int m, int s) {
-        return std::string{static_cast<char>(0x81), 26, 3, static_cast<char>(day),
-                           static_cast<char>(s), static_cast<char>(m), static_cast<char>(h), 0,
+        return std::string{static_cast<char>(0x81),
+                           26,
+                           3,
+                           static_cast<char>(day),
+                           static_cast<char>(s),
+                           static_cast<char>(m),
+                           static_cast<char>(h),
+                           0,
                            static_cast<char>(0xF0)};
     };
     const std::string frames = frame(1, 23, 59, 58) + frame(1, 23, 59, 59) + frame(1, 0, 0, 0) +
@@ -121,8 +127,8 @@ TEST(TimekeepingRun, MidnightWithTheFirmwaresThatLag) {
         std::string firmware;
         std::string at_midnight;
     };
-    for (const Case& c : std::vector<Case>{{"2.10", "2026/03/02 00:00:00"},
-                                           {"3.00", "2026/03/01 00:00:00"}}) {
+    for (const Case& c :
+         std::vector<Case>{{"2.10", "2026/03/02 00:00:00"}, {"3.00", "2026/03/01 00:00:00"}}) {
         SCOPED_TRACE(c.firmware);
         StationRig rig({2026, 3, 1, 23, 59, 57, 0});
         rig.load();
@@ -137,10 +143,9 @@ TEST(TimekeepingRun, MidnightWithTheFirmwaresThatLag) {
         size_t mark = rig.event_log_messages().size();
         rig.port.deliver(frames + std::string(4, '\0'));
         for (int i = 0; i < 40; ++i) rig.station.pass();
-        EXPECT_EQ(recorder.seen,
-                  (std::vector<std::string>{"2026/03/01 23:59:58", "2026/03/01 23:59:59",
-                                            c.at_midnight, "2026/03/02 00:00:01",
-                                            "2026/03/02 00:00:02"}));
+        EXPECT_EQ(recorder.seen, (std::vector<std::string>{
+                                     "2026/03/01 23:59:58", "2026/03/01 23:59:59", c.at_midnight,
+                                     "2026/03/02 00:00:01", "2026/03/02 00:00:02"}));
         auto log = rig.event_log_messages();
         EXPECT_EQ(log.size(), mark) << "no warning: " << log.back();
     }
@@ -218,10 +223,10 @@ TEST(TimekeepingRun, BoardClockJumpsAreLoggedOncePerJump) {
             warnings.push_back(m);
         }
     }
-    EXPECT_EQ(warnings, (std::vector<std::string>{"Warning! Too much time difference:",
-                                                  "Previous:12:00:19 Received:12:00:25",
-                                                  "Warning! Too much time difference:",
-                                                  "Previous:12:00:39 Received:12:00:30"}));
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "Warning! Too much time difference:", "Previous:12:00:19 Received:12:00:25",
+                  "Warning! Too much time difference:", "Previous:12:00:39 Received:12:00:30"}));
 }
 
 }  // namespace

@@ -129,9 +129,8 @@ TEST(TimerRun, PurgeCountsDaysFromTheBoardDateNotThePcDate) {
     const std::string folder = std::string(kStation) + "/datalog/";
     const std::vector<std::string> old = {"20260115_120000_0005N.LG0",
                                           "20260115_120000_0005N.LG0.2"};  // 45 days
-    const std::vector<std::string> recent = {"20260215_120000_0005N.LG0",
-                                             "20260215_120000_0005N.LG0.2",
-                                             "20260301_000000_0005N.LG0"};
+    const std::vector<std::string> recent = {
+        "20260215_120000_0005N.LG0", "20260215_120000_0005N.LG0.2", "20260301_000000_0005N.LG0"};
     for (const auto& name : old) rig.fs.put(folder + name, "xy");
     for (const auto& name : recent) rig.fs.put(folder + name, "xy");
     sim::BoardOptions options;

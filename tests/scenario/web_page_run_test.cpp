@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "app/station_displays.h"
 #include "app/web_page.h"
 #include "config/settings_file.h"
-#include "app/station_displays.h"
 #include "display/displays.h"
 #include "platform/real/qt_picture_codec.h"
 #include "support/station_rig.h"
@@ -43,7 +43,8 @@ struct WebPageRig {
     }
     // What the server sends: the body, or the bytes of the file the answer names.
     std::string bytes(const web::Response& response) const {
-        return response.file.empty() ? response.body : rig.fs.read_file(response.file, 64u << 20).value_or("");
+        return response.file.empty() ? response.body
+                                     : rig.fs.read_file(response.file, 64u << 20).value_or("");
     }
     std::string json(std::string_view target) const {
         web::Response response = get(target);
@@ -78,7 +79,8 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     EXPECT_TRUE(has(state, "\"firmware\":" + web::json_string(run.firmware_version)));
     EXPECT_TRUE(has(state, "\"board\":" + web::json_string(run.board_description)));
     EXPECT_TRUE(has(state, "\"lock\":\"" + r.rig.station.services().lock_text() + "\""));
-    EXPECT_TRUE(has(state, "\"time_source\":\"" + r.rig.station.services().time_reference() + "\""));
+    EXPECT_TRUE(
+        has(state, "\"time_source\":\"" + r.rig.station.services().time_reference() + "\""));
     // The snapshot is of the last tick: the board time then, to the second.
     double board = run.board_epoch_second;
     EXPECT_TRUE(has(state, "\"board_time\":\"" + web::board_time_text(board) + "\"") ||

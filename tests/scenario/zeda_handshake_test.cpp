@@ -18,7 +18,7 @@ TEST(ZedaVersionTable, FirmwareTypeAndNotice) {
         int16_t selected;
         bool no_warn;
         const char* firmware;
-        int16_t type;  // -1: unchanged
+        int16_t type;              // -1: unchanged
         const char* notice_start;  // "" for none
     };
     const Case cases[] = {
@@ -70,7 +70,8 @@ protected:
     // The board's memory at four addresses as 8 hexadecimal digits.
     std::string memory_hex(int first) const {
         std::string out;
-        for (int a = first; a < first + 4; ++a) out += text::hex2(board->memory(static_cast<uint8_t>(a)));
+        for (int a = first; a < first + 4; ++a)
+            out += text::hex2(board->memory(static_cast<uint8_t>(a)));
         return out;
     }
     config::GeneralSettings& general() { return rig.station.settings().general; }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "acquisition/station.h"
-#include "config/settings_file.h"
 #include "app/virtual_host.h"
+#include "config/settings_file.h"
 #include "platform/fake/fake_devices.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/memory_serial_port.h"
@@ -68,7 +68,8 @@ struct StationRig {
 
 // A channel recording events at 100 samples per second with a trigger that a simulated quake
 // sets off and background noise does not (`stop_ratio` is the STA/LTA that ends an event).
-inline void record_events(config::ChannelSettings& channel, const char* stop_params = "1800,0.5,2,4") {
+inline void record_events(config::ChannelSettings& channel,
+                          const char* stop_params = "1800,0.5,2,4") {
     channel.sps_index = 15;
     channel.record_enabled = 1;
     channel.start_params = "2000,2,0.5,1,30,3";

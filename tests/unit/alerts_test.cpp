@@ -229,7 +229,7 @@ TEST(AlertMessages, EachKindAsJson) {
     EXPECT_EQ(
         event_end_json(m, {ch3, "F.CH3", "2026/06/11 00:01:13", 18.1004, 19436, 3.84, 1810, false}),
         R"({"type":"event_end","station":"VELK","time":"2026-06-11T00:02:13Z",)"
-              R"("board_time":"2026-06-11T02:02:13+02:00",)"
+        R"("board_time":"2026-06-11T02:02:13+02:00",)"
         R"("lock":"L","channel":3,"seed":"XX.VELK..HHZ","start":"2026-06-11T00:01:13+02:00",)"
         R"("file":"F.CH3","duration":18.1,"peak":19436,"max_ratio":3.8,"samples":1810,)"
         R"("at_stop":false})");

@@ -19,8 +19,8 @@ TEST(PortMap, NamesTheDeviceOfAComPort) {
 }
 
 TEST(CommandLine, Options) {
-    auto o = app::parse_command_line(
-        {"--headless", "--station", "/s", "--port=/dev/pts/3", "--for", "2.5", "--simulate=ZEDA10"});
+    auto o = app::parse_command_line({"--headless", "--station", "/s", "--port=/dev/pts/3", "--for",
+                                      "2.5", "--simulate=ZEDA10"});
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_TRUE(o.headless);
     EXPECT_EQ(o.station, "/s");

@@ -170,7 +170,7 @@ const WriterCase kWriterCases[] = {
 };
 
 class AppendContract : public ::testing::TestWithParam<bool> {
-  protected:
+protected:
     void SetUp() override {
         if (GetParam()) {
             char pattern[] = "/tmp/velkantor-append-XXXXXX";

@@ -49,7 +49,7 @@ TEST_F(ConditionerTest, OffsetClippingAndInversion) {
         {32766, 0, 0, 40000, 32766},
         {32766, 0, 1, 40000, -32766},
         {32766, 0, 0, -40000, -32766},
-        {32766, 100.5, 0, 10, 110},  // the offset is rounded half to even
+        {32766, 100.5, 0, 10, 110},       // the offset is rounded half to even
         {131070, -1e300, 0, 5, -131070},  // a wild offset clips instead of overflowing
         {131070, 0, 1, -131072, 131070},
     };

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/real/cups_printer.h"
+
+#include <gtest/gtest.h>
 
 namespace velkantor::platform {
 namespace {

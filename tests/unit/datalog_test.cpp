@@ -6,14 +6,15 @@
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
 #include "datalog/datalog_writer.h"
-#include "stream/datalog_export.h"
 #include "platform/fake/memory_file_system.h"
+#include "stream/datalog_export.h"
 
 namespace velkantor::datalog {
 namespace {
 
 TEST(DatalogNames, Fields) {
-    EXPECT_EQ(DatalogFileName({2026, 12, 5, 16, 15, 0, 0}, 20, 'N', 0), "20261205_161500_0020N.LG0");
+    EXPECT_EQ(DatalogFileName({2026, 12, 5, 16, 15, 0, 0}, 20, 'N', 0),
+              "20261205_161500_0020N.LG0");
     EXPECT_EQ(RateField(100), "0100");
     EXPECT_EQ(RateField(0.5), "00.5");
     EXPECT_EQ(RateField(1200), "1200");
@@ -26,9 +27,9 @@ TEST(DatalogNames, Fields) {
     EXPECT_EQ(parsed->lock, 'L');
     EXPECT_EQ(parsed->channel, 3);
     EXPECT_EQ(parsed->start_epoch, text::to_epoch_seconds({2026, 12, 5, 16, 15, 0, 0}));
-    for (const char* foreign : {"20261205_161500_0020L.LG4", "20261305_161500_0020L.LG0",
-                                "evtfile.dat", "20261205_161500_0000L.LG0",
-                                "20261205-161500_0020L.LG0", "20261205_161500_0020L.LG01"}) {
+    for (const char* foreign :
+         {"20261205_161500_0020L.LG4", "20261305_161500_0020L.LG0", "evtfile.dat",
+          "20261205_161500_0000L.LG0", "20261205-161500_0020L.LG0", "20261205_161500_0020L.LG01"}) {
         EXPECT_FALSE(ParseDatalogName(foreign)) << foreign;
     }
 }
@@ -41,16 +42,11 @@ TEST(DatalogNames, FilesOfSecondsThatCameAgain) {
         int pass;  // 0: not a datalog name
     };
     const Case cases[] = {
-        {"20261205_161500_0020L.LG3", 1},
-        {"20261205_161500_0020L.LG3.2", 2},
-        {"20261205_161500_0020L.LG3.10", 10},
-        {"20261205_161500_0020L.LG3.", 0},
-        {"20261205_161500_0020L.LG3.1", 0},
-        {"20261205_161500_0020L.LG3.02", 0},
-        {"20261205_161500_0020L.LG3.2x", 0},
-        {"20261205_161500_0020L.LG3.2.3", 0},
-        {"20261205_161500_0020L.LG3_2", 0},
-        {"20261205_161500_0020L.LG3.99999999999", 0},
+        {"20261205_161500_0020L.LG3", 1},     {"20261205_161500_0020L.LG3.2", 2},
+        {"20261205_161500_0020L.LG3.10", 10}, {"20261205_161500_0020L.LG3.", 0},
+        {"20261205_161500_0020L.LG3.1", 0},   {"20261205_161500_0020L.LG3.02", 0},
+        {"20261205_161500_0020L.LG3.2x", 0},  {"20261205_161500_0020L.LG3.2.3", 0},
+        {"20261205_161500_0020L.LG3_2", 0},   {"20261205_161500_0020L.LG3.99999999999", 0},
         {"20261205_161500_0020X.LG3", 0},  // no such lock letter
         {"20261205_161500_1e+1L.LG3", 0},  // the writer's rate fields are digits and a point
     };
@@ -159,7 +155,8 @@ TEST_F(DatalogTest, OneSecondAtMostAndRotationOnTheBoundary) {
     writer.start(0);
     writer.DatalogFlush(second(12, 14, 58), settings, report);
     std::string first = writer.file_name(0);
-    EXPECT_EQ(first, "20261205_121458_0020N.LG0") << "the run's first file begins at its first frame";
+    EXPECT_EQ(first, "20261205_121458_0020N.LG0")
+        << "the run's first file begins at its first frame";
     for (int i = 0; i < 21; ++i) writer.AppendDatalogSample(0, i);  // 42 bytes at 20 per second
     writer.DatalogFlush(second(12, 14, 59), settings, report);
     EXPECT_EQ(data(first).size(), 40u);
@@ -230,8 +227,8 @@ TEST_F(DatalogTest, FullDiskLosesThatSecondOnly) {
 TEST_F(DatalogTest, SamplesStayAtTheirSecondThroughLineFaults) {
     constexpr int kRate = 20;
     struct BoardSecond {
-        int true_second;   // from 12:14:50
-        int frame_says;    // the time its frame told (garbled or not)
+        int true_second;  // from 12:14:50
+        int frame_says;   // the time its frame told (garbled or not)
         int samples = kRate;
         int cut_after = -1;  // the stream is cut after this many samples
         int skip = -1;       // this sample is lost on the line
@@ -260,8 +257,7 @@ TEST_F(DatalogTest, SamplesStayAtTheirSecondThroughLineFaults) {
         {"a garbled time on the boundary", with(steady(0, 16), 10, {10, 10 - 3600}), 0},
         {"a clock step forward", join(steady(0, 4), steady(9, 14)), 0},
         {"a restart: the head of the cut second is kept, its tail dropped",
-         join(with(steady(0, 4), 3, {3, 3, kRate, 7}), join({{29, 29, 5}}, steady(30, 33))),
-         5},
+         join(with(steady(0, 4), 3, {3, 3, kRate, 7}), join({{29, 29, 5}}, steady(30, 33))), 5},
         // Which sample of the second was lost is not known: the ones after it move up a
         // place and the last is repeated, but the seconds after it stay where they were.
         {"a sample lost on the line", with(steady(0, 5), 2, {2, 2, kRate, -1, 10}), 9},
@@ -358,11 +354,11 @@ TEST_F(DatalogTest, ReaderPlacesSamplesByTimeAndMarksGaps) {
     double t = text::to_epoch_seconds({2026, 12, 5, 11, 59, 59, 0});
     auto run = reader.read(0, t, 80);
     ASSERT_EQ(run.values.size(), 80u);
-    EXPECT_EQ(run.sources[0], SampleSource::missing);   // before any file
-    EXPECT_EQ(run.sources[10], SampleSource::locked);   // 12:00:00.0
+    EXPECT_EQ(run.sources[0], SampleSource::missing);  // before any file
+    EXPECT_EQ(run.sources[10], SampleSource::locked);  // 12:00:00.0
     EXPECT_EQ(run.values[15], 5);
-    EXPECT_EQ(run.sources[30], SampleSource::past_end); // 12:00:02, the first file ended
-    EXPECT_EQ(run.sources[60], SampleSource::unlocked); // 12:00:05
+    EXPECT_EQ(run.sources[30], SampleSource::past_end);  // 12:00:02, the first file ended
+    EXPECT_EQ(run.sources[60], SampleSource::unlocked);  // 12:00:05
     EXPECT_EQ(run.values[61], -1);
     EXPECT_EQ(run.sources[70], SampleSource::past_end);
     EXPECT_FALSE(run.rate_mismatch);
@@ -452,8 +448,12 @@ TEST_F(DatalogTest, ReaderTakesEachSecondFromTheFirstPassThatHoldsIt) {
         std::string got;
         for (size_t k = 0; k < run.values.size(); ++k) {
             switch (run.sources[k]) {
-                case SampleSource::missing: got += '.'; break;
-                case SampleSource::past_end: got += '-'; break;
+                case SampleSource::missing:
+                    got += '.';
+                    break;
+                case SampleSource::past_end:
+                    got += '-';
+                    break;
                 default: {
                     const int file = run.values[k] / 1000;
                     got += static_cast<char>('a' + file);

@@ -1,9 +1,10 @@
+#include "events/detector.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "config/settings_file.h"
-#include "events/detector.h"
 #include "text/date_time.h"
 
 namespace velkantor::events {
@@ -56,8 +57,8 @@ TEST_F(DetectorTest, AmplitudeNeedsMoreThanStartSamplesAboveTheThreshold) {
     };
     const Case cases[] = {
         {{2500, 2600, 2700}, 1},
-        {{2500, 2000, 2600}, 0},   // 2000 is not above the threshold: the count resets
-        {{-2500, -2600, 2700}, 1}, // magnitudes count
+        {{2500, 2000, 2600}, 0},    // 2000 is not above the threshold: the count resets
+        {{-2500, -2600, 2700}, 1},  // magnitudes count
         {{2500, 2600}, 0},
     };
     for (const auto& c : cases) {
@@ -98,7 +99,7 @@ TEST_F(DetectorTest, StaLtaComparisonsAreStrict) {
 TEST_F(DetectorTest, CoincidenceWindowOfTheOtherChannel) {
     settings.channels[0].and_channels = 1 << 1;  // needs channel 2 (index 1)
     settings.channels[1].trigger_window = 5;
-    settings.channels[1].record_enabled = 0;      // counts for coincidence, records nothing
+    settings.channels[1].record_enabled = 0;  // counts for coincidence, records nothing
     auto trigger = [&](int ch) {
         detector.channel(ch).sl_ratio = 10;
         detector.decide(ch, 0, settings, now, sink);
@@ -180,7 +181,7 @@ TEST_F(DetectorTest, EventStartTimeIsThePreEventBeforeThisSecondPlusOne) {
 TEST_F(DetectorTest, FrozenLtaKeepsTheRatioOfALongEvent) {
     settings.channels[0].freeze_lta = 1;
     for (auto& c : settings.channels) {
-        c.stop_ratio = 0;     // only the manual start and nothing else
+        c.stop_ratio = 0;  // only the manual start and nothing else
         c.start_ratio = 1e9;
     }
     for (int i = 0; i < 3000; ++i) {
@@ -210,7 +211,8 @@ TEST_F(DetectorTest, FlatZeroSignalKeepsTheRatio) {
 
 TEST_F(DetectorTest, HalfWavePeaksAndPeakToPeak) {
     settings.channels[0].dc_offset = 0;
-    for (int32_t v : {10, 30, 20, -5, -40, -10, 15}) detector.statistics(0, v, settings.channels[0]);
+    for (int32_t v : {10, 30, 20, -5, -40, -10, 15})
+        detector.statistics(0, v, settings.channels[0]);
     const auto& d = detector.channel(0);
     EXPECT_EQ(d.max_half_wave_peak, 40);
     EXPECT_EQ(d.last_half_wave_peak, 40);

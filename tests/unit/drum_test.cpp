@@ -1,11 +1,11 @@
+#include "display/drum.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
-
 #include <cstdlib>
 #include <random>
 
-#include "display/drum.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/scripted_operator.h"
 #include "platform/real/qimage_canvas.h"
@@ -21,8 +21,8 @@ TEST(DrumGeometry, HoursPerRowRowsAndPositions) {
         int rows;
     };
     // Outside 2..8 the drum has 3 hours per row; rows are 24 / H rounded half to even.
-    const Case cases[] = {{0, 3, 8}, {1, 3, 8}, {2, 2, 12}, {3, 3, 8}, {4, 4, 6}, {5, 5, 5},
-                          {6, 6, 4}, {7, 7, 3}, {8, 8, 3}, {9, 3, 8}, {100, 3, 8}, {-4, 3, 8}};
+    const Case cases[] = {{0, 3, 8}, {1, 3, 8}, {2, 2, 12}, {3, 3, 8}, {4, 4, 6},   {5, 5, 5},
+                          {6, 6, 4}, {7, 7, 3}, {8, 8, 3},  {9, 3, 8}, {100, 3, 8}, {-4, 3, 8}};
     for (const auto& c : cases) {
         auto g = DrumGeometry::of(c.setting);
         EXPECT_EQ(g.hours_per_row, c.hours) << c.setting;
@@ -81,7 +81,8 @@ protected:
         return {true, h, m, s, std::move(date)};
     }
     void samples(const BoardTime& now, int n = 10, int32_t value = 1000, bool triggered = false) {
-        for (int i = 0; i < n; ++i) drums.DrawDrumSample(0, i % 2 ? value : -value, settings, now, triggered);
+        for (int i = 0; i < n; ++i)
+            drums.DrawDrumSample(0, i % 2 ? value : -value, settings, now, triggered);
     }
     std::string file(const std::string& name) { return fs.contents("/st/drums/" + name); }
     QImage image(const std::string& name) {
@@ -96,8 +97,8 @@ protected:
     DisplayView view;
     std::vector<std::string> reports;
     config::Settings settings;
-    DrumRecorder drums{{fs, codec, op, view, "/st/drums",
-                        [this](const std::string& t) { reports.push_back(t); }}};
+    DrumRecorder drums{
+        {fs, codec, op, view, "/st/drums", [this](const std::string& t) { reports.push_back(t); }}};
 };
 
 TEST_F(DrumRecorderTest, NewDrumMatchesTheGoldenPicture) {

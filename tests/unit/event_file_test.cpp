@@ -1,3 +1,5 @@
+#include "events/event_file.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -5,7 +7,6 @@
 #include <sstream>
 
 #include "config/settings_file.h"
-#include "events/event_file.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/virtual_clock.h"
 #include "text/date_time.h"
@@ -76,8 +77,8 @@ TEST_F(EventFilesTest, PsnTextHeaderGolden) {
     settings.channels[1].resolution = 0.25;
     settings.channels[1].sensor_type = 1;
     settings.channels[1].measure_unit = 3;
-    std::string header = PsnTextHeader(
-        settings, 1, {"2026/03/01 11:58:01", 100, "N", "DCF", "ZEDA V.1.81"});
+    std::string header =
+        PsnTextHeader(settings, 1, {"2026/03/01 11:58:01", 100, "N", "DCF", "ZEDA V.1.81"});
     EXPECT_EQ(header, golden("event_psn_text_header.txt"));
     EXPECT_EQ(header.find(kCountPlaceholder), 93u);
     auto lines = lines_of(header);
@@ -97,17 +98,14 @@ TEST_F(EventFilesTest, PsnTextLinesThatDependOnTheSettings) {
         const char* expected;
     };
     const Case cases[] = {
-        {1, "L", 100, 4, "Lock Indicator: L"},
-        {1, "N", 5, 3, "SPS: 05"},
-        {5, "N", 100, 7, "A/D Converter Bits: 24 "},
-        {5, "N", 100, 9, "Data Maximum: +8388607"},
-        {0, "N", 100, 8, "Data Minimum: -32768"},
-        {1, "N", 100, 9, "Data Maximum: 131071"},
+        {1, "L", 100, 4, "Lock Indicator: L"},       {1, "N", 5, 3, "SPS: 05"},
+        {5, "N", 100, 7, "A/D Converter Bits: 24 "}, {5, "N", 100, 9, "Data Maximum: +8388607"},
+        {0, "N", 100, 8, "Data Minimum: -32768"},    {1, "N", 100, 9, "Data Maximum: 131071"},
     };
     for (const auto& c : cases) {
         settings.general.ad_type = c.ad_type;
-        auto lines = lines_of(PsnTextHeader(settings, 0, {"2026/03/01 11:58:01", c.rate, c.lock,
-                                                          "GPS", "x"}));
+        auto lines = lines_of(
+            PsnTextHeader(settings, 0, {"2026/03/01 11:58:01", c.rate, c.lock, "GPS", "x"}));
         EXPECT_EQ(lines[c.line], c.expected);
     }
 }
@@ -304,8 +302,7 @@ TEST_F(EventFilesTest, UnsupportedFormatIsWrittenAsPsnTextWithANotice) {
     files->event_started(0, start);
     files->event_stopped(0);
     EXPECT_EQ(file("20260301_115801.CH1").rfind("! PSN ASCII Event File Format 2.0 \r\n", 0), 0u);
-    EXPECT_NE(fs.contents("/s/evtfile.dat").find("Event format not supported"),
-              std::string::npos);
+    EXPECT_NE(fs.contents("/s/evtfile.dat").find("Event format not supported"), std::string::npos);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
+#include "datalog/extraction.h"
+
 #include <gtest/gtest.h>
 
 #include "config/settings_file.h"
-#include "datalog/extraction.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace velkantor::datalog {
@@ -23,7 +24,7 @@ public:
 
     void SetUp() override {
         config::SetDefaultConfiguration(request.settings, "/s");
-        request.settings.general.ad_type = config::kZeda10;  // 2-byte samples
+        request.settings.general.ad_type = config::kZeda10;         // 2-byte samples
         for (auto& c : request.settings.channels) c.sps_index = 7;  // 10 per second
         request.datalog_folder = "/s/datalog";
         request.events_folder = "/s/events";
@@ -32,7 +33,8 @@ public:
         // Channel 1: 12:00:00 for 3 s locked, then nothing until 12:00:05 (unlocked, 2 s).
         std::string a, b;
         for (int i = 1; i <= 30; ++i) a += std::string{static_cast<char>(i), 0};
-        for (int i = 1; i <= 20; ++i) b += std::string{static_cast<char>(-i), static_cast<char>(-1)};
+        for (int i = 1; i <= 20; ++i)
+            b += std::string{static_cast<char>(-i), static_cast<char>(-1)};
         fs.put("/s/datalog/20261205_120000_0010L.LG0", a);
         fs.put("/s/datalog/20261205_120005_0010N.LG0", b);
         request.from = {2026, 12, 5, 12, 0, 1, 0};
@@ -44,7 +46,8 @@ public:
 TEST_F(ExtractionTest, PeriodWithAGapInTheMiddle) {
     std::vector<double> progress;
     auto result = ExtractEventFile(fs, request, [&](double f) { progress.push_back(f); });
-    ASSERT_EQ(result.files, std::vector<std::string>{"/s/events/20261205_120001.CH1"}) << result.message;
+    ASSERT_EQ(result.files, std::vector<std::string>{"/s/events/20261205_120001.CH1"})
+        << result.message;
     auto lines = lines_of(fs.contents(result.files[0]));
     ASSERT_EQ(lines.size(), 29u + 60);
     EXPECT_EQ(lines[1], "Start Time: 2026/12/05 12:00:01.000 ");
@@ -116,7 +119,7 @@ TEST_F(ExtractionTest, CommandLineToolWritesAndRefuses) {
     settings.general.ad_type = config::kZeda10;
     fs.put("/s/velkant.ini", config::ConfigurationText(settings));
     std::ostringstream out, err;
-    std::vector<std::string> args = {"--station", "/s", "--from", "2026/12/05 12:00:01",
+    std::vector<std::string> args = {"--station", "/s",  "--from",     "2026/12/05 12:00:01",
                                      "--minutes", "0.1", "--channels", "1"};
     EXPECT_EQ(app::run_extract_command(args, fs, out, err, false), 0) << err.str();
     EXPECT_EQ(out.str(), "/s/events/20261205_120001.CH1\n");

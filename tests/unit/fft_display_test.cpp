@@ -1,3 +1,5 @@
+#include "display/fft_display.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 
 #include "display/fourier.h"
 #include "display/noise_models.h"
-#include "display/fft_display.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/recording_canvas.h"
 #include "platform/fake/recording_picture_codec.h"
@@ -73,9 +74,9 @@ TEST(Fourier, IndexHelpers) {
         int n, index;
         double expected;
     };
-    for (const auto& c : {Frequency{8, 0, 0}, Frequency{8, 1, 0.125}, Frequency{8, 4, 0.5},
-                          Frequency{8, 5, -0.375}, Frequency{8, 7, -0.125}, Frequency{8, 8, 0},
-                          Frequency{8, 20, 0}, Frequency{0, -1, 0}}) {
+    for (const auto& c :
+         {Frequency{8, 0, 0}, Frequency{8, 1, 0.125}, Frequency{8, 4, 0.5}, Frequency{8, 5, -0.375},
+          Frequency{8, 7, -0.125}, Frequency{8, 8, 0}, Frequency{8, 20, 0}, Frequency{0, -1, 0}}) {
         EXPECT_DOUBLE_EQ(FrequencyOfIndex(c.n, c.index), c.expected) << c.n << "," << c.index;
     }
 }
@@ -140,9 +141,9 @@ TEST(SpectrumLevels, BinLevelsAndTheScopeRange) {
         int16_t max, min;
         double top, bottom;
     };
-    for (const auto& c : {Range{-145, -150, -45, -150}, Range{-150, -150, -50, -150},
-                          Range{-140, -150, -140, -150}, Range{0, -150, 0, -150},
-                          Range{-150, -141, -50, -141}}) {
+    for (const auto& c :
+         {Range{-145, -150, -45, -150}, Range{-150, -150, -50, -150}, Range{-140, -150, -140, -150},
+          Range{0, -150, 0, -150}, Range{-150, -141, -50, -141}}) {
         auto r = ScopeLevelRange(c.max, c.min);
         EXPECT_EQ(r.top, c.top) << c.max << "," << c.min;
         EXPECT_EQ(r.bottom, c.bottom) << c.max << "," << c.min;
@@ -179,9 +180,9 @@ TEST(SpectrumLevels, NumberPictures) {
         const char* spacing;
         const char* one_decimal;
     };
-    for (const auto& c : {Case{0.078125, ".08", "0.1"}, Case{7.8125, "7.81", "7.8"},
-                          Case{2, "2.", "2.0"}, Case{1.5, "1.5", "1.5"},
-                          Case{-87.36, "-87.36", "-87.4"}, Case{0.96, ".96", "1.0"}}) {
+    for (const auto& c :
+         {Case{0.078125, ".08", "0.1"}, Case{7.8125, "7.81", "7.8"}, Case{2, "2.", "2.0"},
+          Case{1.5, "1.5", "1.5"}, Case{-87.36, "-87.36", "-87.4"}, Case{0.96, ".96", "1.0"}}) {
         EXPECT_EQ(SpacingText(c.value), c.spacing) << c.value;
         EXPECT_EQ(OneDecimalText(c.value), c.one_decimal) << c.value;
     }
@@ -213,12 +214,12 @@ TEST(NoiseModels, PointsAtTheBreakpoints) {
         double level;
     };
     const Point points[] = {
-        {&low, 0, -5, -346.88 + 48.75 * 5},        // 100000 s, on the last piece
-        {&low, 1, -4, -346.88 + 48.75 * 4},        // 10000 s
-        {&low, 21, 1, -162.36 - 5.64},             // 0.10 s
-        {&high, 0, -5, -206.66 + 31.63 * 5},       // 100000 s
+        {&low, 0, -5, -346.88 + 48.75 * 5},          // 100000 s, on the last piece
+        {&low, 1, -4, -346.88 + 48.75 * 4},          // 10000 s
+        {&low, 21, 1, -162.36 - 5.64},               // 0.10 s
+        {&high, 0, -5, -206.66 + 31.63 * 5},         // 100000 s
         {&high, 1, -std::log10(30000.0), -65.0487},  // 30000 s
-        {&high, 13, 1, -108.73 + 17.23},           // 0.10 s
+        {&high, 13, 1, -108.73 + 17.23},             // 0.10 s
     };
     for (const auto& p : points) {
         const auto& point = (*p.model)[p.index];
@@ -285,7 +286,8 @@ protected:
         return failures;
     }
     std::string feed_zeros(int n, double rate = 20) {
-        return feed(n, [](int) { return 0; }, rate);
+        return feed(
+            n, [](int) { return 0; }, rate);
     }
 
     const platform::RecordingCanvas& picture() {
@@ -303,7 +305,8 @@ protected:
 TEST_F(SpectraTest, FrameOf256At20SpsEvery257Samples) {
     // 1000 counts at 2.5 Hz: bin 32 of 256 at 20 per second.
     const auto wave = [](int i) {
-        return static_cast<int32_t>(std::lround(1000 * std::cos(2 * std::numbers::pi * 32 * i / 256)));
+        return static_cast<int32_t>(
+            std::lround(1000 * std::cos(2 * std::numbers::pi * 32 * i / 256)));
     };
     feed(256, wave);
     EXPECT_EQ(settings.channels[1].fft_points, 256);  // 0 became 256 and is kept
@@ -387,9 +390,9 @@ TEST_F(SpectraTest, ScopeGridAndReadout) {
         const char* freq;
         const char* level_text;
     };
-    for (const auto& c : {Case{5, -87.36, "Freq:5.0", "Level:-87.4"},
-                          Case{0.26, 3, "Freq:0.3", "Level:3.0"},
-                          Case{df, 0, "Freq:0.1", "Level:0.0"}}) {
+    for (const auto& c :
+         {Case{5, -87.36, "Freq:5.0", "Level:-87.4"}, Case{0.26, 3, "Freq:0.3", "Level:3.0"},
+          Case{df, 0, "Freq:0.1", "Level:0.0"}}) {
         auto r = w.readout(ScopeX(c.frequency, df, 10), c.level);
         EXPECT_EQ(r.freq, c.freq);
         EXPECT_EQ(r.level, c.level_text);
@@ -474,9 +477,8 @@ TEST_F(SpectraTest, RatesWithoutAnAxisDrawNothing) {
         bool drawn;
     };
     const Case cases[] = {
-        {0, 256, false},  {-20, 256, false}, {std::nan(""), 256, false},
-        {1, 256, true},   // nyq 0.5
-        {2, 2, false},    // df = nyq = 1 Hz: the axis has no span
+        {0, 256, false}, {-20, 256, false}, {std::nan(""), 256, false}, {1, 256, true},  // nyq 0.5
+        {2, 2, false},  // df = nyq = 1 Hz: the axis has no span
         {2, 4, true},
     };
     for (const auto& c : cases) {

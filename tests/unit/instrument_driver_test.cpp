@@ -132,11 +132,9 @@ TEST(InstrumentTime, ReadingSecondIsThePcSecondLessTheBufferLag) {
     // Before any reading has been counted, 424 characters are one second of text; the text
     // that waits goes back from 12:34:56.700 by its time on the line, to the millisecond.
     const Case cases[] = {
-        {0, time_frame(12, 34, 56)},
-        {296, time_frame(12, 34, 56)},  // 0.698 s
-        {300, time_frame(12, 34, 55)},  // 0.708 s
-        {720, time_frame(12, 34, 55)},
-        {722, time_frame(12, 34, 54)},
+        {0, time_frame(12, 34, 56)},   {296, time_frame(12, 34, 56)},  // 0.698 s
+        {300, time_frame(12, 34, 55)},                                 // 0.708 s
+        {720, time_frame(12, 34, 55)}, {722, time_frame(12, 34, 54)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.waiting);

@@ -24,11 +24,13 @@ struct Collect : RecordSink {
 };
 
 constexpr MicroTime kSecond = 1000000;
-const MicroTime kNoon = static_cast<MicroTime>(text::to_epoch_seconds({2026, 3, 1, 12, 0, 0, 0})) * kSecond;
+const MicroTime kNoon =
+    static_cast<MicroTime>(text::to_epoch_seconds({2026, 3, 1, 12, 0, 0, 0})) * kSecond;
 
 std::vector<int32_t> ramp(int from, int count) {
     std::vector<int32_t> v;
-    for (int i = 0; i < count; ++i) v.push_back(static_cast<int32_t>(((from + i) * 7919) % 4001 - 2000));
+    for (int i = 0; i < count; ++i)
+        v.push_back(static_cast<int32_t>(((from + i) * 7919) % 4001 - 2000));
     return v;
 }
 
@@ -63,13 +65,26 @@ struct BuilderCase {
 
 TEST(RecordBuilder, RecordsHoldEverySampleAtItsTimeAndNeverSpanAGap) {
     const std::vector<BuilderCase> cases = {
-        {"one long stretch", {{0, 100, false}, {1, 100, true}, {2, 100, true}, {3, 100, true}, {4, 100, true},
-                              {5, 100, true}, {6, 100, true}, {7, 100, true}, {8, 100, true}, {9, 100, true}},
+        {"one long stretch",
+         {{0, 100, false},
+          {1, 100, true},
+          {2, 100, true},
+          {3, 100, true},
+          {4, 100, true},
+          {5, 100, true},
+          {6, 100, true},
+          {7, 100, true},
+          {8, 100, true},
+          {9, 100, true}},
          {{0, 1000}}},
-        {"a second that never came", {{0, 100, false}, {1, 100, true}, {3, 100, false}}, {{0, 200}, {3, 100}}},
-        {"a short second ends its segment", {{0, 100, false}, {1, 60, true}, {2, 100, false}},
+        {"a second that never came",
+         {{0, 100, false}, {1, 100, true}, {3, 100, false}},
+         {{0, 200}, {3, 100}}},
+        {"a short second ends its segment",
+         {{0, 100, false}, {1, 60, true}, {2, 100, false}},
          {{0, 160}, {2, 100}}},
-        {"the lock changes: new record, same segment", {{0, 100, false}, {1, 100, true, true}},
+        {"the lock changes: new record, same segment",
+         {{0, 100, false}, {1, 100, true, true}},
          {{0, 100}, {1, 100}}},
     };
     for (const auto& c : cases) {
@@ -81,7 +96,9 @@ TEST(RecordBuilder, RecordsHoldEverySampleAtItsTimeAndNeverSpanAGap) {
             int n = 0;
             for (const auto& s : c.seconds) {
                 auto values = ramp(n, s.count);
-                for (int k = 0; k < s.count; ++k) fed.emplace_back(kNoon + s.at * kSecond + k * 10000, values[static_cast<size_t>(k)]);
+                for (int k = 0; k < s.count; ++k)
+                    fed.emplace_back(kNoon + s.at * kSecond + k * 10000,
+                                     values[static_cast<size_t>(k)]);
                 n += s.count;
                 builder.add(kNoon + s.at * kSecond, 100, s.locked, values, s.continues);
             }
@@ -113,7 +130,8 @@ TEST(RecordBuilder, SecondsFillTheirRecords) {
     Collect out;
     {
         RecordBuilder builder({"XX", "VELK", "", "HHZ"}, out);
-        for (int s = 0; s < 120; ++s) builder.add(kNoon + s * kSecond, 100, false, ramp(s * 100, 100), s > 0);
+        for (int s = 0; s < 120; ++s)
+            builder.add(kNoon + s * kSecond, 100, false, ramp(s * 100, 100), s > 0);
     }
     ASSERT_GT(out.records.size(), 3u);
     int most = 0;
@@ -121,9 +139,12 @@ TEST(RecordBuilder, SecondsFillTheirRecords) {
     for (size_t i = 0; i + 1 < out.records.size(); ++i) {
         EXPECT_GT(out.records[i].samples, most * 9 / 10) << "record " << i;
     }
-    auto fixed_header_number = [](const std::string& bytes) { return std::stoi(bytes.substr(0, 6)); };
+    auto fixed_header_number = [](const std::string& bytes) {
+        return std::stoi(bytes.substr(0, 6));
+    };
     for (size_t i = 0; i < out.records.size(); ++i) {
-        EXPECT_EQ(fixed_header_number(out.records[i].bytes), static_cast<int>(i + 1)) << "numbered as sent";
+        EXPECT_EQ(fixed_header_number(out.records[i].bytes), static_cast<int>(i + 1))
+            << "numbered as sent";
     }
 }
 
@@ -233,14 +254,20 @@ TEST(StreamSettings, BadValuesAreNamedAndTurnTheirServiceOff) {
     };
     const std::vector<Case> cases = {
         {"", false, false, true, ""},
-        {"[station]\nnetwork = xx\nstation = velk1\nlocation = 00\nchannels = HHZ,,EHE\n[seedlink]\nlisten = 18000\n[archive]\nfolder = arc\n",
+        {"[station]\nnetwork = xx\nstation = velk1\nlocation = 00\nchannels = "
+         "HHZ,,EHE\n[seedlink]\nlisten = 18000\n[archive]\nfolder = arc\n",
          true, true, true, ""},
-        {"[seedlink]\nlisten = 127.0.0.1:99999\n", false, false, true, "[seedlink] listen (line 2)"},
-        {"[seedlink]\nlisten = 18000\nclients = 2.5\n", false, false, true, "[seedlink] clients (line 3)"},
-        {"[seedlink]\nlisten = 18000\nallow = 10.0.0.0/8, nonsense\n", false, false, true, "\"nonsense\""},
-        {"[station]\nstation = TOOLONG\n[seedlink]\nlisten = 1\n", true, false, false, "[station] station (line 2)"},
+        {"[seedlink]\nlisten = 127.0.0.1:99999\n", false, false, true,
+         "[seedlink] listen (line 2)"},
+        {"[seedlink]\nlisten = 18000\nclients = 2.5\n", false, false, true,
+         "[seedlink] clients (line 3)"},
+        {"[seedlink]\nlisten = 18000\nallow = 10.0.0.0/8, nonsense\n", false, false, true,
+         "\"nonsense\""},
+        {"[station]\nstation = TOOLONG\n[seedlink]\nlisten = 1\n", true, false, false,
+         "[station] station (line 2)"},
         {"[station]\nchannels = HHZ,H\n", false, false, false, "(channel 2)"},
-        {"[archive]\nfolder = a\nevent_mseed = yes\n", false, true, true, "[archive] event_mseed (line 3)"},
+        {"[archive]\nfolder = a\nevent_mseed = yes\n", false, true, true,
+         "[archive] event_mseed (line 3)"},
         {"[seedlink]\nlisten = 1\nlatncy = 5\n", true, false, true, "latncy (line 3): unknown key"},
     };
     for (const auto& c : cases) {
@@ -275,9 +302,13 @@ TEST(NetworkIni, ListenAddressesAndClientNetworks) {
         const char* address;  // nullptr: refused
         int port;
     };
-    for (auto c : std::vector<Case>{{"18000", "0.0.0.0", 18000}, {"127.0.0.1:8080", "127.0.0.1", 8080},
-                                     {"[::1]:18000", "::1", 18000}, {"host:0", nullptr, 0},
-                                     {"::1:18000", nullptr, 0}, {"a:b", nullptr, 0}, {"", nullptr, 0}}) {
+    for (auto c : std::vector<Case>{{"18000", "0.0.0.0", 18000},
+                                    {"127.0.0.1:8080", "127.0.0.1", 8080},
+                                    {"[::1]:18000", "::1", 18000},
+                                    {"host:0", nullptr, 0},
+                                    {"::1:18000", nullptr, 0},
+                                    {"a:b", nullptr, 0},
+                                    {"", nullptr, 0}}) {
         auto parsed = config::parse_listen_address(c.text, "0.0.0.0");
         ASSERT_EQ(parsed.has_value(), c.address != nullptr) << c.text;
         if (parsed) {
@@ -293,7 +324,8 @@ TEST(NetworkIni, ListenAddressesAndClientNetworks) {
     auto loop6 = config::parse_ip_network("::1");
     ASSERT_TRUE(loop6);
     EXPECT_TRUE(loop6->contains(*config::parse_ip_address("0:0:0:0:0:0:0:1")));
-    for (const char* bad : {"300.1.1.1", "10.0.0.0/33", "1.2.3", "::1::2", "fe80::/129", "1.2.3.4/"}) {
+    for (const char* bad :
+         {"300.1.1.1", "10.0.0.0/33", "1.2.3", "::1::2", "fe80::/129", "1.2.3.4/"}) {
         EXPECT_FALSE(config::parse_ip_network(bad)) << bad;
     }
 }
@@ -304,12 +336,16 @@ TEST(SdsArchive, DayFilesInTheSdsLayoutAndOneLineWhenWritingFails) {
     SdsArchive archive(fs, "/st/archive", [&](const std::string& l) { lines.push_back(l); });
     MiniSeedRecord r;
     r.id = {"XX", "VELK", "", "HHZ"};
-    r.start = static_cast<MicroTime>(text::to_epoch_seconds({2026, 12, 31, 23, 59, 58, 0})) * kSecond;
+    r.start =
+        static_cast<MicroTime>(text::to_epoch_seconds({2026, 12, 31, 23, 59, 58, 0})) * kSecond;
     r.bytes = std::string(512, 'a');
     archive.record(r);
     archive.record(r);
-    EXPECT_EQ(fs.contents("/st/archive/2026/XX/VELK/HHZ.D/XX.VELK..HHZ.D.2026.365"), std::string(1024, 'a'));
-    EXPECT_EQ(SdsPath({"AB", "S", "00", "BHN"}, static_cast<MicroTime>(text::to_epoch_seconds({2024, 2, 29, 0, 0, 0, 0})) * kSecond),
+    EXPECT_EQ(fs.contents("/st/archive/2026/XX/VELK/HHZ.D/XX.VELK..HHZ.D.2026.365"),
+              std::string(1024, 'a'));
+    EXPECT_EQ(SdsPath({"AB", "S", "00", "BHN"},
+                      static_cast<MicroTime>(text::to_epoch_seconds({2024, 2, 29, 0, 0, 0, 0})) *
+                          kSecond),
               "2024/AB/S/BHN.D/AB.S.00.BHN.D.2024.060");
     fs.set_full(true);
     archive.record(r);
@@ -338,7 +374,8 @@ struct Heard : SecondSink {
     };
     std::vector<Call> calls;
     int cuts = 0;
-    void samples(int ch, double second, double, char, const std::vector<int32_t>& values, bool continues) override {
+    void samples(int ch, double second, double, char, const std::vector<int32_t>& values,
+                 bool continues) override {
         calls.push_back({ch, second, values, continues});
     }
     void cut() override { ++cuts; }
@@ -388,7 +425,8 @@ TEST(DatalogSink, RealSamplesOnlyAndAGapAfterAShortSecond) {
     EXPECT_EQ(heard.cuts, 1);
     EXPECT_EQ(writer.filled()[0], 1);
     EXPECT_EQ(writer.filled()[1], 0);
-    EXPECT_EQ(fs.file_size("/st/datalog/20260301_120000_0004N.LG0").value_or(0), 4u * (4 + 4 + 4 + 1));
+    EXPECT_EQ(fs.file_size("/st/datalog/20260301_120000_0004N.LG0").value_or(0),
+              4u * (4 + 4 + 4 + 1));
 }
 
 }  // namespace

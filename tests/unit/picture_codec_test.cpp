@@ -86,11 +86,16 @@ TEST(GifCodec, ManyColoursStayRecognisable) {
     RgbPicture ramp{1280, 1, {}};
     for (int c = 0; c < 1280; ++c) {
         int r = 0, g = 0, b = 0;
-        if (c < 256) b = c;
-        else if (c < 512) g = c - 256, b = 255;
-        else if (c < 768) g = 255, b = 255 - (c - 512);
-        else if (c < 1024) r = c - 768, g = 255;
-        else r = 255, g = 255 - (c - 1024);
+        if (c < 256)
+            b = c;
+        else if (c < 512)
+            g = c - 256, b = 255;
+        else if (c < 768)
+            g = 255, b = 255 - (c - 512);
+        else if (c < 1024)
+            r = c - 768, g = 255;
+        else
+            r = 255, g = 255 - (c - 1024);
         ramp.pixels.push_back(static_cast<uint32_t>(r << 16 | g << 8 | b));
     }
     auto back = decode_gif(encode_gif(ramp));

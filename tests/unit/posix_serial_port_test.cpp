@@ -1,16 +1,16 @@
 // The real serial port on the device end of a pseudo-terminal, the test holding the board's
 // end, reached through a symbolic link as a station reaches `velkantor-sim --link`.
+#include "platform/real/posix_serial_port.h"
+
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
-#include "platform/real/posix_serial_port.h"
 #include "sim/pty_device.h"
 
 namespace velkantor {

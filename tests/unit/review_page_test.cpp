@@ -1,6 +1,7 @@
+#include "datalog/review_page.h"
+
 #include <gtest/gtest.h>
 
-#include "datalog/review_page.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/recording_canvas.h"
 
@@ -16,7 +17,8 @@ TEST(ReviewLayout, ClampsRowsAndZeroScales) {
         double step;
         double amplitude;
     };
-    const Case cases[] = {{1, 50, 10, 2, 1, 0.1}, {12, 100, 0, 8, 2, 0.01}, {6, 0, 200, 6, 0.02, 2}};
+    const Case cases[] = {
+        {1, 50, 10, 2, 1, 0.1}, {12, 100, 0, 8, 2, 0.01}, {6, 0, 200, 6, 0.02, 2}};
     for (const auto& c : cases) {
         auto l = ReviewLayout::from_settings(c.rows, c.speed, c.scale);
         EXPECT_EQ(l.rows, c.expected_rows);
@@ -30,7 +32,7 @@ protected:
     platform::MemoryFileSystem fs;
     DatalogReader reader{fs, "/d", 2};
     ReviewLayout layout = ReviewLayout::from_settings(2, 50, 100);  // 2 rows, 1 px per sample
-    platform::RecordingCanvas canvas{100, 200};                   // 100 samples per row
+    platform::RecordingCanvas canvas{100, 200};                     // 100 samples per row
     double noon = text::to_epoch_seconds({2026, 12, 5, 12, 0, 0, 0});
 
     std::string samples(int n, int value) {
@@ -85,7 +87,8 @@ TEST_F(ReviewPageTest, MessagesAndCursor) {
     ReviewPage page{noon, noon + 20, 10, "", ""};
     EXPECT_EQ(ReviewCursorTime(page, layout, 100, 200, 50, 150), noon + 10 + 5);
     // A page across midnight is as long backwards as it is forwards.
-    ReviewPage late{noon + 11 * 3600 + 50 * 60, noon + 12 * 3600 + 10 * 60, 10, "", ""};  // 23:50 to 00:10
+    ReviewPage late{noon + 11 * 3600 + 50 * 60, noon + 12 * 3600 + 10 * 60, 10, "",
+                    ""};  // 23:50 to 00:10
     EXPECT_EQ(late.end_epoch - PreviousPageBegin(late), 2 * 20 * 60);
 }
 
@@ -93,7 +96,6 @@ TEST_F(ReviewPageTest, MessagesAndCursor) {
 }  // namespace velkantor::datalog
 
 #include <QImage>
-
 #include <filesystem>
 #include <sstream>
 

@@ -11,9 +11,9 @@ TEST(ScheduleRules, ChannelTextIsTheDigitTheTriggerReadsOrNothing) {
         const char* stored;  // nullptr: refused
     };
     const Case cases[] = {
-        {"2", "2"},      {" 3 ", "3"},   {"02", "2"},  {"2.0", "2"},     {"0", "0"},
-        {"4", "4"},      {"2abc", nullptr}, {"abc", nullptr}, {"5", nullptr}, {"9", nullptr},
-        {"-1", nullptr}, {"1.5", nullptr}, {"", nullptr}, {"   ", nullptr}, {"1e999", nullptr},
+        {"2", "2"},      {" 3 ", "3"},      {"02", "2"},      {"2.0", "2"},     {"0", "0"},
+        {"4", "4"},      {"2abc", nullptr}, {"abc", nullptr}, {"5", nullptr},   {"9", nullptr},
+        {"-1", nullptr}, {"1.5", nullptr},  {"", nullptr},    {"   ", nullptr}, {"1e999", nullptr},
     };
     for (const auto& c : cases) {
         auto stored = ScheduleChannelText(c.typed);

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "events/schedule.h"
+
+#include <gtest/gtest.h>
 
 namespace velkantor::events {
 namespace {

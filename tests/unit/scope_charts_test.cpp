@@ -1,3 +1,5 @@
+#include "display/scope_charts.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "display/scope_charts.h"
 #include "platform/fake/recording_canvas.h"
 
 namespace velkantor::display {
@@ -36,14 +37,15 @@ struct Drawn {
 
 void PrintTo(const Drawn& d, std::ostream* os) {
     static const char* const kinds[] = {"clear", "line", "box", "point", "label"};
-    *os << kinds[d.kind] << " (" << d.x1 << "," << d.y1 << ")-(" << d.x2 << "," << d.y2
-        << ") rgb(" << int(d.color.r) << "," << int(d.color.g) << "," << int(d.color.b) << ")"
+    *os << kinds[d.kind] << " (" << d.x1 << "," << d.y1 << ")-(" << d.x2 << "," << d.y2 << ") rgb("
+        << int(d.color.r) << "," << int(d.color.g) << "," << int(d.color.b) << ")"
         << (d.style == LineStyle::dotted ? " dotted" : "");
 }
 
-Drawn box(double x1, double x2) { return {Op::box, x1, kBottom, x2, kTop, kBg}; }
-Drawn line(double x1, double y1, double x2, double y2, Color c,
-           LineStyle s = LineStyle::solid) {
+Drawn box(double x1, double x2) {
+    return {Op::box, x1, kBottom, x2, kTop, kBg};
+}
+Drawn line(double x1, double y1, double x2, double y2, Color c, LineStyle s = LineStyle::solid) {
     return {Op::line, x1, y1, x2, y2, c, s};
 }
 
@@ -268,9 +270,9 @@ TEST_F(ScopeChartsTest, TimeMarksDrawThresholdsSecondsAndNewMinutes) {
     charts.double_click_chart(0);
     const double a = 1000 * charts.chart_gain(0);
     const double b = 800 * charts.chart_gain(0);
-    const std::vector<Drawn> ticks = {
-        line(200, a, 202, a, kLightGreen), line(200, -a, 202, -a, kLightGreen),
-        line(200, b, 202, b, kRed), line(200, -b, 202, -b, kRed)};
+    const std::vector<Drawn> ticks = {line(200, a, 202, a, kLightGreen),
+                                      line(200, -a, 202, -a, kLightGreen),
+                                      line(200, b, 202, b, kRed), line(200, -b, 202, -b, kRed)};
     // The per-second tick: 3 % of the height up from the lower edge.
     const Drawn second =
         line(200, kBottom, 200, kBottom + 0.03 * (kTop - kBottom), kBlue, LineStyle::dotted);

@@ -1,20 +1,21 @@
 // The SeedLink server on 127.0.0.1 with in-test clients: the socket side of what the
 // session tests check in memory (greeting, live packets, INFO as a barrier, WebSocket
 // framing, refusals and their log lines).
+#include "platform/real/seedlink_server.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <memory>
 #include <utility>
 
-#include "platform/real/seedlink_server.h"
 #include "unit/seedlink_records.h"
 
 namespace velkantor::platform {
@@ -64,8 +65,8 @@ struct RawClient {
         std::string data;
         char buffer[4096];
         while (data.size() < n) {
-            ssize_t got = ::recv(socket.native_handle(), buffer,
-                                 std::min(sizeof buffer, n - data.size()), 0);
+            ssize_t got =
+                ::recv(socket.native_handle(), buffer, std::min(sizeof buffer, n - data.size()), 0);
             if (got <= 0) break;
             data.append(buffer, static_cast<size_t>(got));
         }

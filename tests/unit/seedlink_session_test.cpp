@@ -1,10 +1,11 @@
+#include "stream/seedlink_session.h"
+
 #include <gtest/gtest.h>
 #include <libmseed.h>
 
 #include <cstdio>
 #include <set>
 
-#include "stream/seedlink_session.h"
 #include "unit/seedlink_records.h"
 
 namespace velkantor::stream {
@@ -162,7 +163,8 @@ TEST_F(SeedLinkSessionTest, LinesArriveInPiecesAndTooLongOnesAreForgotten) {
 
 TEST_F(SeedLinkSessionTest, ALineEndInTheDescriptionDoesNotEndTheGreeting) {
     identity.description = "Hill\r\nstation";
-    EXPECT_EQ(send("HELLO\r"), "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nHill  station\r\n");
+    EXPECT_EQ(send("HELLO\r"),
+              "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nHill  station\r\n");
 }
 
 TEST_F(SeedLinkSessionTest, ByeAndTooManyCommandsEndTheConversation) {
@@ -193,8 +195,9 @@ TEST_F(SeedLinkSessionTest, UniStationDataStartsAtOnceWithTheNextNewPacket) {
 
 TEST_F(SeedLinkSessionTest, MultiStationTransferStartsOnEnd) {
     add_records(6);
-    EXPECT_EQ(send("HELLO\rSTATION  VELK XX\rSELECT 00HHZ\rDATA 0x11\r"),
-              "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nTest station\r\nOK\r\nOK\r\nOK\r\n");
+    EXPECT_EQ(
+        send("HELLO\rSTATION  VELK XX\rSELECT 00HHZ\rDATA 0x11\r"),
+        "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nTest station\r\nOK\r\nOK\r\nOK\r\n");
     EXPECT_FALSE(session.streaming());
     EXPECT_EQ(send("END\r"), "");
     // From 000011 on, the HHZ records only: 000013 (the fourth record).

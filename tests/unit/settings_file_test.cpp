@@ -21,11 +21,11 @@ constexpr const char* kSchPath = "/station/velkant.sch";
 
 class SettingsFileTest : public ::testing::Test {
 protected:
-  void SetUp() override { ASSERT_TRUE(fs.create_directories(kStation)); }
+    void SetUp() override { ASSERT_TRUE(fs.create_directories(kStation)); }
 
-  ReadReport read(std::string ini) {
-      fs.put(kIniPath, std::move(ini));
-      return ReadConfiguration(settings, fs, kStation);
+    ReadReport read(std::string ini) {
+        fs.put(kIniPath, std::move(ini));
+        return ReadConfiguration(settings, fs, kStation);
     }
 
     platform::MemoryFileSystem fs;
@@ -128,9 +128,12 @@ using Getter = std::function<std::string(const Settings&)>;
 
 template <class T>
 std::string show(const T& value) {
-    if constexpr (std::is_same_v<T, std::string>) return value;
-    else if constexpr (std::is_floating_point_v<T>) return text::shortest_real(value);
-    else return std::to_string(value);
+    if constexpr (std::is_same_v<T, std::string>)
+        return value;
+    else if constexpr (std::is_floating_point_v<T>)
+        return text::shortest_real(value);
+    else
+        return std::to_string(value);
 }
 
 template <class T>
@@ -155,61 +158,121 @@ TEST_F(SettingsFileTest, ReaderQuirks) {
     using C = ChannelSettings;
     using G = GeneralSettings;
     const std::vector<ReadCase> cases = {
-        {"lower-case channel key", "[CHANNEL2]\nsps= 2 \n", channel_field(1, &C::sps_index), "2",
+        {"lower-case channel key",
+         "[CHANNEL2]\nsps= 2 \n",
+         channel_field(1, &C::sps_index),
+         "2",
          {}},
-        {"lower-case general key ignored", "[GENERAL]\nloc=Home\n[END GENERAL]\n",
-         general_field(&G::location), "Location", {}},
-        {"general header compared upper-cased", "[general]\nLOC=Home\n",
-         general_field(&G::location), "Home", {}},
-        {"general key outside the section ignored", "LOC=Home\n", general_field(&G::location),
-         "Location", {}},
-        {"EXT keeps 3 characters", "EXT=ABCDEF\n", channel_field(0, &C::event_extension), "ABC",
+        {"lower-case general key ignored",
+         "[GENERAL]\nloc=Home\n[END GENERAL]\n",
+         general_field(&G::location),
+         "Location",
          {}},
-        {"i16 overflow keeps the earlier value", "ALV= 1234 \nALV= 40000 \n",
-         channel_field(0, &C::alarm_threshold), "1234", {"ALV= 40000 "}},
+        {"general header compared upper-cased",
+         "[general]\nLOC=Home\n",
+         general_field(&G::location),
+         "Home",
+         {}},
+        {"general key outside the section ignored",
+         "LOC=Home\n",
+         general_field(&G::location),
+         "Location",
+         {}},
+        {"EXT keeps 3 characters",
+         "EXT=ABCDEF\n",
+         channel_field(0, &C::event_extension),
+         "ABC",
+         {}},
+        {"i16 overflow keeps the earlier value",
+         "ALV= 1234 \nALV= 40000 \n",
+         channel_field(0, &C::alarm_threshold),
+         "1234",
+         {"ALV= 40000 "}},
         {"i16 rounds halves to even", "ALV=2.5\n", channel_field(0, &C::alarm_threshold), "2", {}},
         {"leading parse stops at junk", "DCO=2x\n", channel_field(0, &C::dc_offset), "2", {}},
         {"leading parse of nothing is 0", "SPS=\n", channel_field(0, &C::sps_index), "0", {}},
-        {"strict real rejects junk", "DRS=2x\n", channel_field(0, &C::drum_scale), "2",
-         {"DRS=2x"}},
+        {"strict real rejects junk", "DRS=2x\n", channel_field(0, &C::drum_scale), "2", {"DRS=2x"}},
         {"strict real rejects nothing", "DRS=\n", channel_field(0, &C::drum_scale), "2", {"DRS="}},
-        {"strict real accepts blanks and exponent", "DRS= 1.5e-3 \n",
-         channel_field(0, &C::drum_scale), "0.0015", {}},
-        {"strict i16 rounds halves to even", "STY=2.5\n", channel_field(0, &C::sensor_type), "2",
+        {"strict real accepts blanks and exponent",
+         "DRS= 1.5e-3 \n",
+         channel_field(0, &C::drum_scale),
+         "0.0015",
          {}},
-        {"strict i16 out of range fails", "[GENERAL]\nCOM=70000\n", general_field(&G::comm_port),
-         "1", {"COM=70000"}},
+        {"strict i16 rounds halves to even",
+         "STY=2.5\n",
+         channel_field(0, &C::sensor_type),
+         "2",
+         {}},
+        {"strict i16 out of range fails",
+         "[GENERAL]\nCOM=70000\n",
+         general_field(&G::comm_port),
+         "1",
+         {"COM=70000"}},
         {"ADU is hexadecimal", "[GENERAL]\nADU=A\n", general_field(&G::baud_index), "10", {}},
-        {"ADU 10 reads as sixteen", "[GENERAL]\nADU=10\n", general_field(&G::baud_index), "16",
+        {"ADU 10 reads as sixteen", "[GENERAL]\nADU=10\n", general_field(&G::baud_index), "16", {}},
+        {"keys before a header go to channel 1",
+         "SPS= 7 \n[CHANNEL3]\nSPS= 9 \n",
+         channel_field(0, &C::sps_index),
+         "7",
          {}},
-        {"keys before a header go to channel 1", "SPS= 7 \n[CHANNEL3]\nSPS= 9 \n",
-         channel_field(0, &C::sps_index), "7", {}},
-        {"header selects its channel", "SPS= 7 \n[CHANNEL3]\nSPS= 9 \n",
-         channel_field(2, &C::sps_index), "9", {}},
-        {"channel 9 lines fail", "[CHANNEL9]\nSPS= 9 \nVAX= 2 \n", channel_field(0, &C::sps_index),
-         "4", {"SPS= 9 ", "VAX= 2 "}},
-        {"channel 0 lines fail", "[CHANNEL0]\nSPS= 9 \n", channel_field(0, &C::sps_index), "4",
+        {"header selects its channel",
+         "SPS= 7 \n[CHANNEL3]\nSPS= 9 \n",
+         channel_field(2, &C::sps_index),
+         "9",
+         {}},
+        {"channel 9 lines fail",
+         "[CHANNEL9]\nSPS= 9 \nVAX= 2 \n",
+         channel_field(0, &C::sps_index),
+         "4",
+         {"SPS= 9 ", "VAX= 2 "}},
+        {"channel 0 lines fail",
+         "[CHANNEL0]\nSPS= 9 \n",
+         channel_field(0, &C::sps_index),
+         "4",
          {"SPS= 9 "}},
-        {"a bad header does not stop the next good one", "[CHANNEL]\nSPS= 9 \n[CHANNEL4]\nSPS= 8 \n",
-         channel_field(3, &C::sps_index), "8", {"SPS= 9 "}},
-        {"general section runs to the end of file", "[GENERAL]\nLOC=Home\nSPS= 9 \n",
-         general_field(&G::location), "Home", {}},
-        {"channel keys ignored inside the general section", "[GENERAL]\nSPS= 9 \n",
-         channel_field(0, &C::sps_index), "4", {}},
+        {"a bad header does not stop the next good one",
+         "[CHANNEL]\nSPS= 9 \n[CHANNEL4]\nSPS= 8 \n",
+         channel_field(3, &C::sps_index),
+         "8",
+         {"SPS= 9 "}},
+        {"general section runs to the end of file",
+         "[GENERAL]\nLOC=Home\nSPS= 9 \n",
+         general_field(&G::location),
+         "Home",
+         {}},
+        {"channel keys ignored inside the general section",
+         "[GENERAL]\nSPS= 9 \n",
+         channel_field(0, &C::sps_index),
+         "4",
+         {}},
         {"channel keys count again after the general section",
-         "[CHANNEL2]\n[GENERAL]\n[END GENERAL]\nSPS= 9 \n", channel_field(1, &C::sps_index), "9",
+         "[CHANNEL2]\n[GENERAL]\n[END GENERAL]\nSPS= 9 \n",
+         channel_field(1, &C::sps_index),
+         "9",
          {}},
         {"last occurrence wins", "SPS= 5 \nSPS= 6 \n", channel_field(0, &C::sps_index), "6", {}},
         {"blank before a key", " SPS= 7 \n", channel_field(0, &C::sps_index), "4", {}},
-        {"blank before a general key", "[GENERAL]\n LOC=Home\n", general_field(&G::location),
-         "Location", {}},
+        {"blank before a general key",
+         "[GENERAL]\n LOC=Home\n",
+         general_field(&G::location),
+         "Location",
+         {}},
         {"fourth character not examined", "SPS: 7\n", channel_field(0, &C::sps_index), "7", {}},
-        {"CR LF stripped from texts", "[GENERAL]\r\nLOC=Home\r\n[END GENERAL]\r\n",
-         general_field(&G::location), "Home", {}},
-        {"only one CR stripped", "[GENERAL]\nPSW=pw\r\r\n", general_field(&G::settings_password),
-         "pw\r", {}},
-        {"text value kept with its blanks", "[GENERAL]\nPSW= a b \n",
-         general_field(&G::settings_password), " a b ", {}},
+        {"CR LF stripped from texts",
+         "[GENERAL]\r\nLOC=Home\r\n[END GENERAL]\r\n",
+         general_field(&G::location),
+         "Home",
+         {}},
+        {"only one CR stripped",
+         "[GENERAL]\nPSW=pw\r\r\n",
+         general_field(&G::settings_password),
+         "pw\r",
+         {}},
+        {"text value kept with its blanks",
+         "[GENERAL]\nPSW= a b \n",
+         general_field(&G::settings_password),
+         " a b ",
+         {}},
     };
 
     for (const ReadCase& c : cases) {
@@ -381,7 +444,8 @@ TEST(SettingsMagnitudeCorrection, Cases) {
     const std::vector<Case> cases = {
         {"1,2,3", "1,2,3", {"0", "0", "0", "0", "0"}},
         {"200;-300;1;2;3", "100;-100;1;2;3", {"100", "-100", "1", "2", "3"}},
-        {"0.001,0.001,0.001,0.001,0.001", "0.001;0.001;0.001;0.001;0.001",
+        {"0.001,0.001,0.001,0.001,0.001",
+         "0.001;0.001;0.001;0.001;0.001",
          {"0.001", "0.001", "0.001", "0.001", "0.001"}},
         // Overflowed: the list comes back empty, the entries as far as they were filled.
         {"1;2;3;4;5;6", "", {"1", "2", "3", "4", "5"}},
@@ -398,34 +462,31 @@ TEST(SettingsMagnitudeCorrection, Cases) {
 
 // Every stored field, plus what is decoded from them.
 auto channel_tuple(const ChannelSettings& c) {
-    return std::tie(c.sps_index, c.sensor_axis, c.dc_offset, c.y_scale, c.trigger_mode,
-                    c.start_params, c.stop_params, c.invert, c.record_enabled, c.alarm_enabled,
-                    c.alarm_threshold, c.datalog_enabled, c.auto_offset, c.extend_trigger,
-                    c.event_extension, c.drum_enabled, c.drum_hidden, c.magnitude_correction,
-                    c.fft_enabled, c.drum_scale, c.sensor_type, c.sensor_sensitivity,
-                    c.amplifier_gain, c.ad_bits, c.ad_range, c.resolution, c.measure_unit,
-                    c.filter_delay, c.period_extender, c.freeze_lta, c.fft_save_mode,
-                    c.fft_save_updating, c.fft_save_incrementing, c.jtf_base, c.jtf_max,
-                    c.jtf_min, c.fft_scope_min, c.fft_scope_max, c.fft_points,
-                    c.fft_display_mode, c.and_channels, c.trigger_window, c.start_amplitude,
-                    c.start_samples, c.pre_event_minutes, c.sta_seconds, c.lta_seconds,
-                    c.start_ratio, c.stop_amplitude, c.post_event_minutes, c.stop_ratio,
-                    c.max_event_minutes, c.mag_corr, c.pre_event_samples, c.post_event_samples,
-                    c.max_event_samples);
+    return std::tie(
+        c.sps_index, c.sensor_axis, c.dc_offset, c.y_scale, c.trigger_mode, c.start_params,
+        c.stop_params, c.invert, c.record_enabled, c.alarm_enabled, c.alarm_threshold,
+        c.datalog_enabled, c.auto_offset, c.extend_trigger, c.event_extension, c.drum_enabled,
+        c.drum_hidden, c.magnitude_correction, c.fft_enabled, c.drum_scale, c.sensor_type,
+        c.sensor_sensitivity, c.amplifier_gain, c.ad_bits, c.ad_range, c.resolution, c.measure_unit,
+        c.filter_delay, c.period_extender, c.freeze_lta, c.fft_save_mode, c.fft_save_updating,
+        c.fft_save_incrementing, c.jtf_base, c.jtf_max, c.jtf_min, c.fft_scope_min, c.fft_scope_max,
+        c.fft_points, c.fft_display_mode, c.and_channels, c.trigger_window, c.start_amplitude,
+        c.start_samples, c.pre_event_minutes, c.sta_seconds, c.lta_seconds, c.start_ratio,
+        c.stop_amplitude, c.post_event_minutes, c.stop_ratio, c.max_event_minutes, c.mag_corr,
+        c.pre_event_samples, c.post_event_samples, c.max_event_samples);
 }
 
 auto general_tuple(const GeneralSettings& g) {
-    return std::tie(g.elevation, g.location, g.coordinates, g.chart_speed, g.comm_port,
-                    g.autostart, g.event_browser, g.events_folder, g.pc_rtc, g.pc_sync,
-                    g.sync_every, g.gmt_offset, g.lpt_port, g.watchdog_enabled,
-                    g.watchdog_period, g.use_velkmon, g.drum_update, g.drum_hours_per_row,
-                    g.flush_period, g.purge_days, g.never_purge, g.hw_alarm, g.alarm_on_l2,
-                    g.alarm_on_events, g.send_sms, g.send_mail, g.review_y_scale, g.review_rows,
-                    g.review_chart_speed, g.datalog_folder, g.event_format, g.no_charting,
-                    g.service_mode, g.no_version_warn, g.no_logo, g.settings_password,
-                    g.settings_locked, g.extract_channels, g.ad_type, g.baud_index,
-                    g.print_quake, g.drum_format, g.alarm_wav, g.sync_source, g.y_scale_all,
-                    g.clock_trim_hex, g.board_serial, g.blind_start, g.set_board_time_at_start);
+    return std::tie(
+        g.elevation, g.location, g.coordinates, g.chart_speed, g.comm_port, g.autostart,
+        g.event_browser, g.events_folder, g.pc_rtc, g.pc_sync, g.sync_every, g.gmt_offset,
+        g.lpt_port, g.watchdog_enabled, g.watchdog_period, g.use_velkmon, g.drum_update,
+        g.drum_hours_per_row, g.flush_period, g.purge_days, g.never_purge, g.hw_alarm,
+        g.alarm_on_l2, g.alarm_on_events, g.send_sms, g.send_mail, g.review_y_scale, g.review_rows,
+        g.review_chart_speed, g.datalog_folder, g.event_format, g.no_charting, g.service_mode,
+        g.no_version_warn, g.no_logo, g.settings_password, g.settings_locked, g.extract_channels,
+        g.ad_type, g.baud_index, g.print_quake, g.drum_format, g.alarm_wav, g.sync_source,
+        g.y_scale_all, g.clock_trim_hex, g.board_serial, g.blind_start, g.set_board_time_at_start);
 }
 
 // Every field away from its default and unlike its neighbours, so a key stored into the
@@ -437,13 +498,14 @@ Settings unusual_settings() {
     for (size_t k = 0; k < s.channels.size(); ++k) {
         ChannelSettings& c = s.channels[k];
         for (int16_t* field :
-             {&c.sps_index, &c.sensor_axis, &c.trigger_mode, &c.invert, &c.record_enabled,
-              &c.alarm_enabled, &c.alarm_threshold, &c.datalog_enabled, &c.auto_offset,
-              &c.extend_trigger, &c.drum_enabled, &c.drum_hidden, &c.fft_enabled, &c.sensor_type,
-              &c.measure_unit, &c.period_extender, &c.freeze_lta, &c.fft_save_mode,
-              &c.fft_save_updating, &c.fft_save_incrementing, &c.jtf_base, &c.jtf_max, &c.jtf_min,
-              &c.fft_scope_min, &c.fft_scope_max, &c.fft_points, &c.fft_display_mode,
-              &c.and_channels, &c.trigger_window}) {
+             {&c.sps_index,      &c.sensor_axis,    &c.trigger_mode,      &c.invert,
+              &c.record_enabled, &c.alarm_enabled,  &c.alarm_threshold,   &c.datalog_enabled,
+              &c.auto_offset,    &c.extend_trigger, &c.drum_enabled,      &c.drum_hidden,
+              &c.fft_enabled,    &c.sensor_type,    &c.measure_unit,      &c.period_extender,
+              &c.freeze_lta,     &c.fft_save_mode,  &c.fft_save_updating, &c.fft_save_incrementing,
+              &c.jtf_base,       &c.jtf_max,        &c.jtf_min,           &c.fft_scope_min,
+              &c.fft_scope_max,  &c.fft_points,     &c.fft_display_mode,  &c.and_channels,
+              &c.trigger_window}) {
             *field = next++;
         }
         c.sps_index = 17;
@@ -467,15 +529,43 @@ Settings unusual_settings() {
         DecodeMagnitudeCorrection(c);
     }
     GeneralSettings& g = s.general;
-    for (int16_t* field :
-         {&g.chart_speed, &g.comm_port, &g.autostart, &g.pc_rtc, &g.pc_sync, &g.sync_every,
-          &g.gmt_offset, &g.lpt_port, &g.watchdog_enabled, &g.watchdog_period, &g.use_velkmon,
-          &g.drum_update, &g.drum_hours_per_row, &g.flush_period, &g.purge_days, &g.never_purge,
-          &g.hw_alarm, &g.alarm_on_l2, &g.alarm_on_events, &g.send_sms, &g.send_mail,
-          &g.review_rows, &g.event_format, &g.no_charting, &g.service_mode, &g.no_version_warn,
-          &g.no_logo, &g.settings_locked, &g.extract_channels, &g.ad_type, &g.print_quake,
-          &g.drum_format, &g.alarm_wav, &g.sync_source, &g.y_scale_all, &g.blind_start,
-          &g.set_board_time_at_start}) {
+    for (int16_t* field : {&g.chart_speed,
+                           &g.comm_port,
+                           &g.autostart,
+                           &g.pc_rtc,
+                           &g.pc_sync,
+                           &g.sync_every,
+                           &g.gmt_offset,
+                           &g.lpt_port,
+                           &g.watchdog_enabled,
+                           &g.watchdog_period,
+                           &g.use_velkmon,
+                           &g.drum_update,
+                           &g.drum_hours_per_row,
+                           &g.flush_period,
+                           &g.purge_days,
+                           &g.never_purge,
+                           &g.hw_alarm,
+                           &g.alarm_on_l2,
+                           &g.alarm_on_events,
+                           &g.send_sms,
+                           &g.send_mail,
+                           &g.review_rows,
+                           &g.event_format,
+                           &g.no_charting,
+                           &g.service_mode,
+                           &g.no_version_warn,
+                           &g.no_logo,
+                           &g.settings_locked,
+                           &g.extract_channels,
+                           &g.ad_type,
+                           &g.print_quake,
+                           &g.drum_format,
+                           &g.alarm_wav,
+                           &g.sync_source,
+                           &g.y_scale_all,
+                           &g.blind_start,
+                           &g.set_board_time_at_start}) {
         *field = next++;
     }
     g.comm_port = -3;
@@ -571,26 +661,52 @@ TEST_F(SettingsFileTest, GarbageKeepsFieldsAndDoesNotCrash) {
     const std::string megabyte_of_blanks(1 << 20, ' ');
 
     const std::vector<ReadCase> cases = {
-        {"binary line between good lines", "SPS= 7 \n" + binary + "\nVAX= 3 \n",
-         channel_field(0, &C::sps_index), "7", {}},
-        {"binary value of a strict key", "DRS= 3 \nDRS=" + binary + "\n",
-         channel_field(0, &C::drum_scale), "3", {("DRS=" + binary).substr(0, 200)}},
-        {"1 MB number too large for i16", "ALV=" + megabyte_of_nines + "\n",
-         channel_field(0, &C::alarm_threshold), "5000",
+        {"binary line between good lines",
+         "SPS= 7 \n" + binary + "\nVAX= 3 \n",
+         channel_field(0, &C::sps_index),
+         "7",
+         {}},
+        {"binary value of a strict key",
+         "DRS= 3 \nDRS=" + binary + "\n",
+         channel_field(0, &C::drum_scale),
+         "3",
+         {("DRS=" + binary).substr(0, 200)}},
+        {"1 MB number too large for i16",
+         "ALV=" + megabyte_of_nines + "\n",
+         channel_field(0, &C::alarm_threshold),
+         "5000",
          {("ALV=" + megabyte_of_nines).substr(0, 200)}},
-        {"1 MB number too large for a double", "DCO=" + megabyte_of_nines + "\n",
-         channel_field(0, &C::dc_offset), "0", {("DCO=" + megabyte_of_nines).substr(0, 200)}},
-        {"1 MB of blanks", "SPS=" + megabyte_of_blanks + "7\n", channel_field(0, &C::sps_index),
-         "7", {}},
-        {"1 MB list decodes clamped", "STA=" + megabyte_of_nines + "\n",
-         channel_field(0, &C::start_amplitude), "8300000", {}},
-        {"NUL ends a number", std::string("SPS= 7\0 9\n", 10), channel_field(0, &C::sps_index),
-         "7", {}},
-        {"NUL kept in a text", std::string("[GENERAL]\nLOC=Ho\0me\n", 20),
-         general_field(&G::location), std::string("Ho\0me", 5), {}},
+        {"1 MB number too large for a double",
+         "DCO=" + megabyte_of_nines + "\n",
+         channel_field(0, &C::dc_offset),
+         "0",
+         {("DCO=" + megabyte_of_nines).substr(0, 200)}},
+        {"1 MB of blanks",
+         "SPS=" + megabyte_of_blanks + "7\n",
+         channel_field(0, &C::sps_index),
+         "7",
+         {}},
+        {"1 MB list decodes clamped",
+         "STA=" + megabyte_of_nines + "\n",
+         channel_field(0, &C::start_amplitude),
+         "8300000",
+         {}},
+        {"NUL ends a number",
+         std::string("SPS= 7\0 9\n", 10),
+         channel_field(0, &C::sps_index),
+         "7",
+         {}},
+        {"NUL kept in a text",
+         std::string("[GENERAL]\nLOC=Ho\0me\n", 20),
+         general_field(&G::location),
+         std::string("Ho\0me", 5),
+         {}},
         {"no line end at all", "[CHANNEL2]\nSPS= 7 ", channel_field(1, &C::sps_index), "7", {}},
-        {"lone CRs do not end lines", "SPS= 7 \rVAX= 3 \r\n", channel_field(0, &C::sensor_axis),
-         "1", {}},
+        {"lone CRs do not end lines",
+         "SPS= 7 \rVAX= 3 \r\n",
+         channel_field(0, &C::sensor_axis),
+         "1",
+         {}},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -31,16 +31,18 @@ using error_code = boost::system::error_code;
 class LineConnection : public TcpConnection {
 public:
     LineConnection(TcpService& service, tcp::socket socket, TcpPeer peer, bool evictable)
-        : TcpConnection(service, std::move(peer)), socket_(std::move(socket)), evictable_(evictable) {}
+        : TcpConnection(service, std::move(peer)),
+          socket_(std::move(socket)),
+          evictable_(evictable) {}
 
     void begin(bool over_limit) override {
         auto self = shared_from_this();
         write(over_limit ? "full\n" : "hi\n", [this, over_limit] {
             if (!over_limit) return read_line();
-            socket_.async_read_some(asio::buffer(byte_), [this, self = shared_from_this()](
-                                                               error_code ec, size_t) {
-                close(ec ? "closed by the client" : "said something");
-            });
+            socket_.async_read_some(asio::buffer(byte_),
+                                    [this, self = shared_from_this()](error_code ec, size_t) {
+                                        close(ec ? "closed by the client" : "said something");
+                                    });
         });
     }
 
@@ -160,26 +162,78 @@ TEST(TcpService, AdmitsByAllowListLimitsAndEviction) {
         int log_count;
     };
     const Case cases[] = {
-        {"total limit", 2, 0, nullptr, 0, false,
-         {"127.0.0.1>hi", "127.0.0.2>hi", "127.0.0.3>"}, "pp",
-         "Test client 127.0.0.3:", 1},
-        {"total limit's line", 1, 0, nullptr, 0, false, {"127.0.0.1>hi", "127.0.0.1>"}, "p",
-         "refused: the limit of 1 clients is reached", 1},
-        {"per address", 4, 2, nullptr, 0, false,
-         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>", "127.0.0.2>hi"}, "ppp",
-         "refused: the limit of 2 clients from one address is reached", 1},
-        {"allow list", 4, 0, "127.0.0.2/32", 0, false,
-         {"127.0.0.1>", "127.0.0.2>hi", "127.0.0.3>"}, "p", "refused: not in the allow list", 2},
-        {"over the limit told so, then closed", 1, 0, nullptr, 1, false,
-         {"127.0.0.1>hi", "127.0.0.1>full", "127.0.0.1>"}, "p",
-         "refused: the limit of 1 clients is reached", 2},
+        {"total limit",
+         2,
+         0,
+         nullptr,
+         0,
+         false,
+         {"127.0.0.1>hi", "127.0.0.2>hi", "127.0.0.3>"},
+         "pp",
+         "Test client 127.0.0.3:",
+         1},
+        {"total limit's line",
+         1,
+         0,
+         nullptr,
+         0,
+         false,
+         {"127.0.0.1>hi", "127.0.0.1>"},
+         "p",
+         "refused: the limit of 1 clients is reached",
+         1},
+        {"per address",
+         4,
+         2,
+         nullptr,
+         0,
+         false,
+         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>", "127.0.0.2>hi"},
+         "ppp",
+         "refused: the limit of 2 clients from one address is reached",
+         1},
+        {"allow list",
+         4,
+         0,
+         "127.0.0.2/32",
+         0,
+         false,
+         {"127.0.0.1>", "127.0.0.2>hi", "127.0.0.3>"},
+         "p",
+         "refused: not in the allow list",
+         2},
+        {"over the limit told so, then closed",
+         1,
+         0,
+         nullptr,
+         1,
+         false,
+         {"127.0.0.1>hi", "127.0.0.1>full", "127.0.0.1>"},
+         "p",
+         "refused: the limit of 1 clients is reached",
+         2},
         // Idle connections make room for newcomers, the one waiting longest first.
-        {"eviction", 2, 0, nullptr, 0, true,
-         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>hi"}, "--pp",
-         "disconnected: its slot went to a newcomer", 2},
+        {"eviction",
+         2,
+         0,
+         nullptr,
+         0,
+         true,
+         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>hi"},
+         "--pp",
+         "disconnected: its slot went to a newcomer",
+         2},
         // Never over the allow list or the address's own limit.
-        {"eviction within the rules", 2, 2, "127.0.0.1/32", 0, true,
-         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>", "127.0.0.2>"}, "pp", " refused: ", 2},
+        {"eviction within the rules",
+         2,
+         2,
+         "127.0.0.1/32",
+         0,
+         true,
+         {"127.0.0.1>hi", "127.0.0.1>hi", "127.0.0.1>", "127.0.0.2>"},
+         "pp",
+         " refused: ",
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,9 +336,8 @@ TEST(TcpService, ReportsAnAddressItCannotListenOn) {
     auto config = test_config();
     config.listen.port = first->port();
     auto second = make_service(config);
-    EXPECT_EQ(second->start().rfind("cannot listen on 127.0.0.1:" + std::to_string(first->port()) +
-                                        ": ",
-                                    0),
+    EXPECT_EQ(second->start().rfind(
+                  "cannot listen on 127.0.0.1:" + std::to_string(first->port()) + ": ", 0),
               0u);
     EXPECT_FALSE(second->running());
     EXPECT_EQ(second->port(), 0);
@@ -332,8 +385,9 @@ TEST(ClientLog, KeepsAMinutesRateAndCountsTheRest) {
     // The count comes out when the minute is over, even with no new line to bring it.
     for (int i = 0; i < 4; ++i) log.add("again", t0 + seconds(70));
     EXPECT_EQ(log.take(t0 + seconds(80)).size(), 3u);  // 2 new ones and the notice
-    EXPECT_EQ(log.take(t0 + seconds(125)),
-              (std::vector<std::string>{"Test server: 2 client lines left out in the last minute"}));
+    EXPECT_EQ(
+        log.take(t0 + seconds(125)),
+        (std::vector<std::string>{"Test server: 2 client lines left out in the last minute"}));
     // Kept lines have a bound of their own when nobody takes them.
     ClientLog unbounded("Test", 1 << 20);
     for (size_t i = 0; i < ClientLog::kCapacity + 10; ++i) unbounded.add("x", t0);

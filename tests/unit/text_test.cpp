@@ -13,8 +13,11 @@ TEST(Strings, TrimCaseAndSplit) {
     struct TrimCase {
         std::string_view text, trimmed;
     };
-    for (const auto& c : std::vector<TrimCase>{{"  a b \t\r\n", "a b"}, {"\v\f", ""}, {"", ""},
-                                                {"x", "x"}, {" \xC3\xA9 ", "\xC3\xA9"}}) {
+    for (const auto& c : std::vector<TrimCase>{{"  a b \t\r\n", "a b"},
+                                               {"\v\f", ""},
+                                               {"", ""},
+                                               {"x", "x"},
+                                               {" \xC3\xA9 ", "\xC3\xA9"}}) {
         EXPECT_EQ(trim(c.text), c.trimmed) << '"' << c.text << '"';
     }
     EXPECT_EQ(trim("--a--", "-"), "a");
@@ -32,10 +35,10 @@ TEST(Strings, TrimCaseAndSplit) {
         List pieces;
     };
     for (const auto& c : std::vector<SplitCase>{{"HHZ,,EHE", {"HHZ", "", "EHE"}},
-                                                 {" a , b ", {"a", "b"}},
-                                                 {"", {""}},
-                                                 {",", {"", ""}},
-                                                 {"10.0.0.0/8", {"10.0.0.0/8"}}}) {
+                                                {" a , b ", {"a", "b"}},
+                                                {"", {""}},
+                                                {",", {"", ""}},
+                                                {"10.0.0.0/8", {"10.0.0.0/8"}}}) {
         EXPECT_EQ(split(c.text), c.pieces) << '"' << c.text << '"';
     }
     EXPECT_EQ(split("a;b", ';'), (List{"a", "b"}));
@@ -49,10 +52,9 @@ TEST(LeadingNumber, ReadsWhatAStationFileHolds) {
         std::optional<double> value;
     };
     const Case cases[] = {
-        {" 4 ", 4},       {"-1 ", -1},      {"1 2 3", 123},   {"2x", 2},
-        {"", 0},          {"abc", 0},       {"-.5", -0.5},    {"1.5.6", 1.5},
-        {"1e3", 1000},    {"2D2", 200},     {"1e", 1},        {"+7", 7},
-        {"1e999", std::nullopt},            {"1e-999", 0},    {"- 3", -3},
+        {" 4 ", 4}, {"-1 ", -1},   {"1 2 3", 123},          {"2x", 2},     {"", 0},
+        {"abc", 0}, {"-.5", -0.5}, {"1.5.6", 1.5},          {"1e3", 1000}, {"2D2", 200},
+        {"1e", 1},  {"+7", 7},     {"1e999", std::nullopt}, {"1e-999", 0}, {"- 3", -3},
     };
     for (const auto& c : cases) EXPECT_EQ(leading_number(c.text), c.value) << '"' << c.text << '"';
 }

@@ -1,10 +1,10 @@
+#include "timekeeping/time_set_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "timekeeping/time_set_rules.h"
 
 namespace velkantor::timekeeping {
 namespace {

@@ -38,8 +38,8 @@ TEST(Alarms, RequestBeyondTheThreshold) {
         int16_t pending;
     };
     const std::vector<Case> cases = {
-        {1, 5000, 5001, 1},  {1, 5000, 5000, 0},     {1, 5000, -5001, 1},
-        {0, 5000, 9999, 0},  {1, 0, INT32_MIN, 1},   {1, 5000, -5000, 0},
+        {1, 5000, 5001, 1}, {1, 5000, 5000, 0},   {1, 5000, -5001, 1},
+        {0, 5000, 9999, 0}, {1, 0, INT32_MIN, 1}, {1, 5000, -5000, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.enabled) + " " + std::to_string(c.value));
@@ -64,11 +64,19 @@ TEST(Alarms, ToneEverySecondTickAndTheBitWithIt) {
     };
     const std::vector<Case> cases = {
         // The speaker stays told to be off until the next alarm.
-        {"single sample", 0, {true, false, false},
-         {{"tone 1566"}, {"off"}, {"off"}}, {true, false, false}},
-        {"continuing", 0, {true, true, true, true},
-         {{"tone 1566"}, {"off"}, {"tone 1566"}, {"off"}}, {true, true, true, true}},
-        {"sound file", 1, {true, true, true, false},
+        {"single sample",
+         0,
+         {true, false, false},
+         {{"tone 1566"}, {"off"}, {"off"}},
+         {true, false, false}},
+        {"continuing",
+         0,
+         {true, true, true, true},
+         {{"tone 1566"}, {"off"}, {"tone 1566"}, {"off"}},
+         {true, true, true, true}},
+        {"sound file",
+         1,
+         {true, true, true, false},
          {{"play /station/alarm.wav"}, {}, {"play /station/alarm.wav"}, {}},
          {true, true, true, false}},
     };
@@ -94,8 +102,8 @@ TEST(Alarms, PortBitFollowsLineTwoAndTheEventFlagOnlyWithTheHardwareAlarm) {
         int16_t hw_alarm;
         int16_t on_l2;
         int16_t on_events;
-        int status;          // board status: 0x10 is line 2 high (idle)
-        int16_t recorded;    // event_recorded
+        int status;        // board status: 0x10 is line 2 high (idle)
+        int16_t recorded;  // event_recorded
         bool bit;
     };
     const std::vector<Case> cases = {
@@ -146,24 +154,28 @@ TEST(Alarms, OtherBitsOfTheRegisterAreKept) {
 TEST(Alarms, MissingPortIsSaidOnceAndNothingElseHappens) {
     struct Case {
         std::string name;
-        bool driver;   // a parallel port driver at all
+        bool driver;  // a parallel port driver at all
         int16_t lpt;
         std::vector<std::string> said;
     };
     const std::vector<Case> cases = {
         {"no port chosen", true, 0, {}},
-        {"device missing", true, 1,
+        {"device missing",
+         true,
+         1,
          {"LPT1 not available, alarm and watchdog bits not written: /dev/parport0: No such "
           "device"}},
-        {"no driver", false, 3,
+        {"no driver",
+         false,
+         3,
          {"LPT3 not available, alarm and watchdog bits not written: no parallel port driver"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         AlarmStation st;
         st.lpt.missing = true;
-        st.rig.station.set_devices({.parallel_port = c.driver ? &st.lpt : nullptr,
-                                    .sound = &st.sound});
+        st.rig.station.set_devices(
+            {.parallel_port = c.driver ? &st.lpt : nullptr, .sound = &st.sound});
         st.general().lpt_port = c.lpt;
         size_t mark = st.rig.event_log_messages().size();
         for (int tick = 0; tick < 3; ++tick) {

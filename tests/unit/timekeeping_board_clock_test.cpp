@@ -6,9 +6,9 @@
 #include "app/command_line.h"
 #include "platform/fake/fake_devices.h"
 #include "support/station_rig.h"
-#include "timekeeping_station.h"
 #include "timekeeping/board_clock.h"
 #include "timekeeping/date_format_check.h"
+#include "timekeeping_station.h"
 
 namespace velkantor::testing {
 namespace {
@@ -66,8 +66,8 @@ TEST(BoardClock, FramesWithoutADateTurnTheDayWithTheirTime) {
             return c.short_frames ? frame6(h, m, s) : frame9(2000, 1, 1, h, m, s);
         };
         std::vector<std::string> seen;
-        for (auto [h, m, s] : std::vector<std::array<int, 3>>{{23, 59, 58}, {23, 59, 59},
-                                                             {0, 0, 0}, {0, 0, 1}}) {
+        for (auto [h, m, s] :
+             std::vector<std::array<int, 3>>{{23, 59, 58}, {23, 59, 59}, {0, 0, 0}, {0, 0, 1}}) {
             ASSERT_TRUE(st.feed(frame(h, m, s)));
             seen.push_back(st.state().board_datetime_text);
         }
@@ -138,9 +138,8 @@ TEST(BoardClock, BoardIsDatedWithTheDayOnWhichTheDateIsSent) {
 
 TEST(BoardClock, MidnightDateFixOnlyForTheFirmwaresThatNeedIt) {
     // Those firmwares send the first second of a day with the day before.
-    const std::vector<std::string> frames = {frame9(2026, 3, 1, 23, 59, 59),
-                                             frame9(2026, 3, 1, 0, 0, 0),
-                                             frame9(2026, 3, 2, 0, 0, 1)};
+    const std::vector<std::string> frames = {
+        frame9(2026, 3, 1, 23, 59, 59), frame9(2026, 3, 1, 0, 0, 0), frame9(2026, 3, 2, 0, 0, 1)};
     struct Case {
         std::string firmware;
         std::vector<std::string> seen;
@@ -230,10 +229,9 @@ TEST(BoardClock, LockHoldsForTheTimeOutAfterTheLastSynchronisation) {
         ASSERT_TRUE(st.feed(frame_at((c.locked_minutes + 1) * 60.0 + 1)));
 
         EXPECT_EQ(after(st.time_log(), time_mark),
-                  (std::vector<std::string>{"SYNC:2026/03/01 11:59:59 TPS:" + sync_frame +
-                                                " PCRTC:0 PCSYN:0",
-                                            c.label + " Status:Locked",
-                                            c.label + " Status:Unlocked"}));
+                  (std::vector<std::string>{
+                      "SYNC:2026/03/01 11:59:59 TPS:" + sync_frame + " PCRTC:0 PCSYN:0",
+                      c.label + " Status:Locked", c.label + " Status:Unlocked"}));
         std::vector<std::string> events;
         for (const auto& m : after(st.events(), events_mark)) {
             if (m.rfind("Time ", 0) == 0) events.push_back(m);
@@ -261,9 +259,9 @@ TEST(BoardClock, PcSetsTheBoardAtMidnightAndEveryPeriod) {
         bool sets;
     };
     const std::vector<Case> cases = {
-        {3, {2026, 3, 2, 0, 0, 0}, true},   {3, {2026, 3, 2, 4, 0, 0}, true},
-        {3, {2026, 3, 2, 8, 0, 0}, true},   {3, {2026, 3, 2, 6, 0, 0}, false},
-        {3, {2026, 3, 2, 4, 0, 1}, false},  {0, {2026, 3, 2, 13, 0, 0}, true},
+        {3, {2026, 3, 2, 0, 0, 0}, true},    {3, {2026, 3, 2, 4, 0, 0}, true},
+        {3, {2026, 3, 2, 8, 0, 0}, true},    {3, {2026, 3, 2, 6, 0, 0}, false},
+        {3, {2026, 3, 2, 4, 0, 1}, false},   {0, {2026, 3, 2, 13, 0, 0}, true},
         {0, {2026, 3, 2, 13, 30, 0}, false}, {6, {2026, 3, 3, 0, 0, 0}, true},
         {6, {2026, 3, 3, 12, 0, 0}, false},
     };
@@ -344,8 +342,9 @@ TEST(BoardClock, PcClockWithoutPermissionIsSaidOnceAndLeftAlone) {
          "The PC clock is not set from the A/D card time: start VELKANTOR with --set-pc-clock "
          "to allow it.",
          0},
-        {true, platform::PcClockResult{platform::PcClockResult::Status::not_permitted,
-                                       "Operation not permitted"},
+        {true,
+         platform::PcClockResult{platform::PcClockResult::Status::not_permitted,
+                                 "Operation not permitted"},
          "The PC clock cannot be set from the A/D card time: Operation not permitted", 1},
     };
     for (const Case& c : cases) {
@@ -406,11 +405,17 @@ TEST(BoardClock, TimeWindowTexts) {
         timekeeping::TimeWindowTexts texts;
     };
     const std::vector<Case> cases = {
-        {"DCF", 0x20 | 0x40, true,
+        {"DCF",
+         0x20 | 0x40,
+         true,
          {"DCF77 Sync: 2026/03/01 11:59:59", "Status: Locked", "DCF tx daylight time", true, 720}},
-        {"DCF", 0x20, true,
+        {"DCF",
+         0x20,
+         true,
          {"DCF77 Sync: 2026/03/01 11:59:59", "Status: Locked", "DCF tx solar time", true, 720}},
-        {"GPS", 0x20, true,
+        {"GPS",
+         0x20,
+         true,
          {"GPS   Sync: 2026/03/01 11:59:59", "Status: Locked", "GPS tx UTC time", true, 720}},
         {"DCF", 0x40, false, {"DCF77 Sync: ", "Status: Not Locked", "...", false, 720}},
     };
@@ -431,7 +436,7 @@ TEST(BoardClock, TimeWindowTexts) {
 TEST(BoardClock, PcTimestampTexts) {
     const std::vector<std::pair<std::string, std::string>> forms = {
         {"2026/03/01 12:34:56", "2026/03/01 12:34:56"},
-        {"2026/03/01 7:12:34", "2026/03/01 07:12:34"},  // no leading zero
+        {"2026/03/01 7:12:34", "2026/03/01 07:12:34"},   // no leading zero
         {"2026/03/01 07.12.34", "2026/03/01 07:12:34"},  // dots
         {"2026/03/01 7.12.34", "2026/03/01 07:12:34"},
         {"2026/03/01", "2026/03/01 00:00:00"},  // midnight shows the date alone

@@ -43,7 +43,9 @@ struct TimerStation {
 
     TimerStation() {
         rig.load();
-        rig.station.set_devices({.parallel_port = &lpt, .sound = &sound, .disk_space = &disk,
+        rig.station.set_devices({.parallel_port = &lpt,
+                                 .sound = &sound,
+                                 .disk_space = &disk,
                                  .pc_clock = &rig.pc_clock});
         rig.station.set_housekeeping_view(&view);
     }
@@ -154,7 +156,7 @@ TEST(PeriodicTimer, SerialBufferGuard) {
         {size * 60 / 100, {}, 0, size * 60 / 100},
         {size * 66 / 100, {shed}, 1, size * 66 / 100},
         {size * 66 / 100, {}, 1, size * 66 / 100},
-        {size * 30 / 100, {}, 1, size * 30 / 100},  // between 25 % and 65 %: still shed
+        {size * 30 / 100, {}, 1, size * 30 / 100},      // between 25 % and 65 %: still shed
         {size * 70 / 100, {shed}, 1, size * 70 / 100},  // a new excursion
         {size * 96 / 100, {flushed}, 1, 0},
         {0, {}, 0, 0},  // below 25 %: the charts come back
@@ -272,9 +274,9 @@ TEST(PeriodicTimer, FreeDiskSpaceInTheTitle) {
             EXPECT_EQ(st.disk.asked.back(), "/station");
         }
     }
-    EXPECT_EQ(timekeeping::title_with_free_space("VELKANTOR 2.28 ZEDA V.1.81 - FDS:",
-                                                 "FDS: 123456 Kb"),
-              "VELKANTOR 2.28 ZEDA V.1.81 - FDS: 123456 Kb");
+    EXPECT_EQ(
+        timekeeping::title_with_free_space("VELKANTOR 2.28 ZEDA V.1.81 - FDS:", "FDS: 123456 Kb"),
+        "VELKANTOR 2.28 ZEDA V.1.81 - FDS: 123456 Kb");
     EXPECT_EQ(timekeeping::title_with_free_space("VELKANTOR 2.28 - FDS: 99 Kb", "FDS: N.A."),
               "VELKANTOR 2.28 - FDS: N.A.");
 }
@@ -299,7 +301,7 @@ TEST(PeriodicTimer, PurgeDeletesOldDatalogFilesOnlyOnePerTick) {
         "20260129_235959_0100N.LG2",      // 31 days
         "20260130_000000_0100L.LG1",      // 30 days: kept
         "20260215_120000_00.5N.LG3",
-        "20260302_000000_0100N.LG0",      // after the board's day
+        "20260302_000000_0100N.LG0",  // after the board's day
         "START_20250101.lg1",
         "notes.txt",
     };
@@ -321,7 +323,11 @@ TEST(PeriodicTimer, PurgeDeletesOldDatalogFilesOnlyOnePerTick) {
         {"not running", 0, false, true, 30, 14, {}},
         {"no time frame yet: no date to count from", 0, true, false, 30, 14, {}},
         {"every day up to the board's, none after it",
-         0, true, true, -1, 14,
+         0,
+         true,
+         true,
+         -1,
+         14,
          {"20260101_120000_0100N.LG0", "20260101_120000_0100N.LG0.2", "20260129_235959_0100N.LG2",
           "20260130_000000_0100L.LG1", "20260215_120000_00.5N.LG3"}},
     };
@@ -334,8 +340,8 @@ TEST(PeriodicTimer, PurgeDeletesOldDatalogFilesOnlyOnePerTick) {
         if (c.running) st.start();
         if (c.running && c.time_frame) {
             st.rig.station.run().firmware_version = "1.81";
-            ASSERT_TRUE(st.rig.station.board_clock().ProcessBoardTimeFrame(
-                frame9(2026, 3, 1, 12, 0, 0)));
+            ASSERT_TRUE(
+                st.rig.station.board_clock().ProcessBoardTimeFrame(frame9(2026, 3, 1, 12, 0, 0)));
         }
         for (int t = 0; t < c.ticks; ++t) st.rig.station.tick();
         std::vector<std::string> deleted;
@@ -353,8 +359,8 @@ TEST(PeriodicTimer, PurgeTakesTheReadersDatalogNames) {
          {"20260101_120000_0100N.LG0", "20260101_120000_0100N.LG0.2",
           "20260101_120000_0100N.LG0.12", "20260101_120000_0100N.LG0.1",
           "20260101_120000_0100N.LG0.0", "20260101_120000_0100N.LG0.02",
-          "20260101_120000_0100N.LG0.2.3", "20260101_120000_0100X.LG0",
-          "20260101_120000_0000N.LG0", "20260101_120000_1e+1N.LG0", "20260230_120000_0100N.LG0"}) {
+          "20260101_120000_0100N.LG0.2.3", "20260101_120000_0100X.LG0", "20260101_120000_0000N.LG0",
+          "20260101_120000_1e+1N.LG0", "20260230_120000_0100N.LG0"}) {
         EXPECT_EQ(timekeeping::datalog_file_date(name).has_value(),
                   datalog::ParseDatalogName(name).has_value())
             << name;

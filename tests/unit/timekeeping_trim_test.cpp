@@ -18,10 +18,8 @@ TEST(TrimRecord, WholeValuesAndKnownErrors) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {7200, "XX 20 1C 00 01 XX XX XX XX"},
-        {-7200, "XX E0 E3 FF 00 XX XX XX XX"},
-        {86400, "XX 80 51 01 01 XX XX XX XX"},
-        {-43200, "XX 40 57 FF 00 XX XX XX XX"},
+        {7200, "XX 20 1C 00 01 XX XX XX XX"},      {-7200, "XX E0 E3 FF 00 XX XX XX XX"},
+        {86400, "XX 80 51 01 01 XX XX XX XX"},     {-43200, "XX 40 57 FF 00 XX XX XX XX"},
         {20000000, "XX FF FF FF 01 XX XX XX XX"},   // capped at 16,777,215
         {-20000000, "XX 01 00 00 00 XX XX XX XX"},  // -16,777,215
     };
@@ -31,8 +29,7 @@ TEST(TrimRecord, WholeValuesAndKnownErrors) {
     }
 
     const std::vector<std::pair<double, int64_t>> errors = {
-        {1, 86400},   {-2, -43200}, {0, 16777215}, {7, 12343},
-        {0.001, 16777215}, {-0.004, -16777215},
+        {1, 86400}, {-2, -43200}, {0, 16777215}, {7, 12343}, {0.001, 16777215}, {-0.004, -16777215},
     };
     for (auto [error, trim] : errors) EXPECT_EQ(timekeeping::trim_from_error(error), trim) << error;
 }
@@ -62,8 +59,8 @@ struct TrimStation : RunningStation {
     ClockTrim& trim() { return rig.station.clock_trim(); }
     void sync_at(double seconds_after_noon, double samples_total) {
         rig.station.run().channel0_sample_total = samples_total;
-        text::DateTime t = text::from_epoch_seconds(
-            text::to_epoch_seconds({2026, 3, 1, 12, 0, 0}) + seconds_after_noon);
+        text::DateTime t = text::from_epoch_seconds(text::to_epoch_seconds({2026, 3, 1, 12, 0, 0}) +
+                                                    seconds_after_noon);
         ASSERT_TRUE(feed(frame9(t.year, t.month, t.day, t.hour, t.minute, t.second, 0x20)));
         // The flag must fall before the next synchronisation counts.
         t = text::from_epoch_seconds(text::to_epoch_seconds(t) + 1);
@@ -115,11 +112,20 @@ TEST(ClockTrim, CommandsWriteTheRecord) {
         std::string manual_after;
     };
     const std::vector<Case> cases = {
-        {[](ClockTrim& t) { t.set_trim_value(7200); return t.set_trim_data(); },
+        {[](ClockTrim& t) {
+             t.set_trim_value(7200);
+             return t.set_trim_data();
+         },
          bytes({0x85, 0x20, 0x1C, 0x00, 0x01, 0}), ""},
-        {[](ClockTrim& t) { t.set_trim_value(-7200); return t.set_trim_data(); },
+        {[](ClockTrim& t) {
+             t.set_trim_value(-7200);
+             return t.set_trim_data();
+         },
          bytes({0x85, 0xE0, 0xE3, 0xFF, 0x00, 0}), ""},
-        {[](ClockTrim& t) { t.set_trim_value(0); return t.set_trim_data(); },
+        {[](ClockTrim& t) {
+             t.set_trim_value(0);
+             return t.set_trim_data();
+         },
          bytes({0x85, 0, 0, 0, 0x02, 0}), ""},
         {[](ClockTrim& t) { return t.nulltrimm(); }, bytes({0x85, 0xFF, 0xFF, 0xFF, 0x02, 0}),
          "XX FF FF FF 02 XX XX XX XX"},

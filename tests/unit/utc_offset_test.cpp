@@ -1,3 +1,5 @@
+#include "timekeeping/utc_offset.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 #include <string>
 
 #include "platform/real/system_clock.h"
-#include "timekeeping/utc_offset.h"
 
 namespace velkantor::timekeeping {
 namespace {

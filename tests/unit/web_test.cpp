@@ -45,7 +45,8 @@ struct WebFixture : ::testing::Test {
     }
     // What the server sends: the body, or the bytes of the file the answer names.
     std::string bytes(const Response& response) const {
-        return response.file.empty() ? response.body : fs.read_file(response.file, 64u << 20).value_or("");
+        return response.file.empty() ? response.body
+                                     : fs.read_file(response.file, 64u << 20).value_or("");
     }
     platform::MemoryFileSystem fs;
     StateSnapshot state;

@@ -1,8 +1,9 @@
+#include "acquisition/zeda_driver.h"
+
 #include <gtest/gtest.h>
 
-#include "acquisition/zeda_driver.h"
-#include "platform/fake/memory_station.h"
 #include "config/settings.h"
+#include "platform/fake/memory_station.h"
 
 namespace velkantor::acquisition {
 namespace {
@@ -151,9 +152,9 @@ TEST(BoardCommands, EachBoardGetsItsOwnFormOrNothing) {
         int16_t ad_type;
         bool has_commands;
     };
-    const Case cases[] = {{config::kZeda10, true},    {config::kZeda18, true},
-                          {config::kZeda20, true},    {config::kZeda30, true},
-                          {config::kInfiltec, false}, {config::kLx1500, false},
+    const Case cases[] = {{config::kZeda10, true},       {config::kZeda18, true},
+                          {config::kZeda20, true},       {config::kZeda30, true},
+                          {config::kInfiltec, false},    {config::kLx1500, false},
                           {config::kDataqDi194rs, false}};
     for (const auto& c : cases) {
         platform::MemoryStation rig;

@@ -31,8 +31,8 @@ public:
     }
     void point(double x, double y, Color color) override { add(Op::point, x, y, x, y, color); }
     void text(int px, int py, std::string_view text, Color color) override {
-        ops.push_back({Op::label, double(px), double(py), 0, 0, color, LineStyle::solid,
-                       std::string(text)});
+        ops.push_back(
+            {Op::label, double(px), double(py), 0, 0, color, LineStyle::solid, std::string(text)});
     }
 
     std::vector<Op> ops;

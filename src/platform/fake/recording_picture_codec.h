@@ -25,7 +25,13 @@ public:
     bool decode(std::string_view bytes, Canvas& canvas) override {
         if (bytes.substr(0, 8) != "picture ") return false;
         auto& picture = dynamic_cast<RecordingCanvas&>(canvas);
-        picture.ops.push_back({RecordingCanvas::Op::label, 0, 0, 0, 0, {}, LineStyle::solid,
+        picture.ops.push_back({RecordingCanvas::Op::label,
+                               0,
+                               0,
+                               0,
+                               0,
+                               {},
+                               LineStyle::solid,
                                "decoded " + std::string(bytes)});
         return true;
     }

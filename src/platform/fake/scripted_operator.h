@@ -30,7 +30,9 @@ public:
         answers.pop_front();
         return answer;
     }
-    void warn(std::string_view text) override { shown.push_back({"warning", "", std::string(text)}); }
+    void warn(std::string_view text) override {
+        shown.push_back({"warning", "", std::string(text)});
+    }
     std::string input_text(std::string_view title, std::string_view prompt) override {
         shown.push_back({"input", std::string(title), std::string(prompt)});
         if (inputs.empty()) return {};

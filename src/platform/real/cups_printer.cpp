@@ -54,8 +54,8 @@ void CupsPrinter::end_page() {
     }
     std::string printer = dest->name;
     cupsFreeDests(count, dests);
-    int job = cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), "VELKANTOR event report", 0,
-                            nullptr);
+    int job =
+        cupsCreateJob(CUPS_HTTP_DEFAULT, printer.c_str(), "VELKANTOR event report", 0, nullptr);
     bool sent = job > 0 &&
                 cupsStartDocument(CUPS_HTTP_DEFAULT, printer.c_str(), job, "events",
                                   CUPS_FORMAT_POSTSCRIPT, 1) == HTTP_STATUS_CONTINUE &&
@@ -63,8 +63,7 @@ void CupsPrinter::end_page() {
                     HTTP_STATUS_CONTINUE &&
                 cupsFinishDocument(CUPS_HTTP_DEFAULT, printer.c_str()) == IPP_STATUS_OK;
     if (!sent) {
-        say_once("The event report was not printed on " + printer + ": " +
-                 cupsLastErrorString());
+        say_once("The event report was not printed on " + printer + ": " + cupsLastErrorString());
     }
 }
 

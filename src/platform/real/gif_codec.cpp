@@ -88,8 +88,8 @@ Palette make_palette(const RgbPicture& picture) {
 }
 
 int write_to_string(GifFileType* gif, const GifByteType* bytes, int length) {
-    static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(bytes),
-                                                      static_cast<size_t>(length));
+    static_cast<std::string*>(gif->UserData)
+        ->append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
     return length;
 }
 
@@ -100,7 +100,8 @@ struct Reader {
 
 int read_from_view(GifFileType* gif, GifByteType* buffer, int length) {
     auto* reader = static_cast<Reader*>(gif->UserData);
-    size_t n = std::min(static_cast<size_t>(std::max(length, 0)), reader->bytes.size() - reader->at);
+    size_t n =
+        std::min(static_cast<size_t>(std::max(length, 0)), reader->bytes.size() - reader->at);
     std::memcpy(buffer, reader->bytes.data() + reader->at, n);
     reader->at += n;
     return static_cast<int>(n);
@@ -136,8 +137,7 @@ std::string encode_gif(const RgbPicture& picture) {
     }
     bool ok = EGifPutScreenDesc(gif, picture.width, picture.height, map->BitsPerPixel, 0, map) ==
                   GIF_OK &&
-              EGifPutImageDesc(gif, 0, 0, picture.width, picture.height, false, nullptr) ==
-                  GIF_OK;
+              EGifPutImageDesc(gif, 0, 0, picture.width, picture.height, false, nullptr) == GIF_OK;
     for (int y = 0; ok && y < picture.height; ++y) {
         ok = EGifPutLine(gif, palette.indices.data() + static_cast<size_t>(y) * picture.width,
                          picture.width) == GIF_OK;
@@ -155,8 +155,8 @@ std::optional<RgbPicture> decode_gif(std::string_view bytes) {
     // Record by record rather than slurping the file: the sizes are checked before anything
     // is allocated, so a damaged file cannot ask for gigabytes.
     std::optional<RgbPicture> result;
-    bool ok = gif->SWidth > 0 && gif->SHeight > 0 && gif->SWidth <= kMaxSide &&
-              gif->SHeight <= kMaxSide;
+    bool ok =
+        gif->SWidth > 0 && gif->SHeight > 0 && gif->SWidth <= kMaxSide && gif->SHeight <= kMaxSide;
     while (ok && !result) {
         GifRecordType type = TERMINATE_RECORD_TYPE;
         if (DGifGetRecordType(gif, &type) != GIF_OK) break;
@@ -198,7 +198,8 @@ std::optional<RgbPicture> decode_gif(std::string_view bytes) {
             if (y < 0 || y >= picture.height) continue;
             for (int x = 0; x < desc.Width; ++x) {
                 int px = desc.Left + x;
-                if (px < 0 || px >= picture.width || line[static_cast<size_t>(x)] >= map->ColorCount) {
+                if (px < 0 || px >= picture.width ||
+                    line[static_cast<size_t>(x)] >= map->ColorCount) {
                     continue;
                 }
                 const GifColorType& c = map->Colors[line[static_cast<size_t>(x)]];

@@ -64,8 +64,8 @@ pid_t LinuxSound::spawn_player(const char* const* args, int input) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    int failed = posix_spawnp(&pid, "aplay", &actions, nullptr, const_cast<char* const*>(args),
-                              environ);
+    int failed =
+        posix_spawnp(&pid, "aplay", &actions, nullptr, const_cast<char* const*>(args), environ);
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0 ? pid : -1;
 }
@@ -99,8 +99,8 @@ void LinuxSound::tone_on(double hertz) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
     std::string rate = std::to_string(kToneRate);
-    const char* args[] = {"aplay", "-q", "-t", "raw", "-f", "U8", "-c", "1", "-r", rate.c_str(),
-                          "-", nullptr};
+    const char* args[] = {"aplay", "-q", "-t", "raw",        "-f", "U8",
+                          "-c",    "1",  "-r", rate.c_str(), "-",  nullptr};
     tone_player_ = spawn_player(args, ends[1]);
     ::close(ends[1]);
     if (tone_player_ > 0) {

@@ -17,7 +17,7 @@ namespace velkantor::platform {
 // the network thread takes them while connected, QoS 1, at most a few unacknowledged at a
 // time. `<prefix>/state` is retained and the last will sets it to offline.
 class MqttAlerts : public alerts::AlertOutput {
-  public:
+public:
     struct Options {
         std::string host;
         int port = 1883;
@@ -57,7 +57,7 @@ class MqttAlerts : public alerts::AlertOutput {
     // `send` and `state`, and each second, which also covers a connection made meanwhile.
     void pump();
 
-  private:
+private:
     static constexpr int kInFlight = 8;
 
     Options options_;

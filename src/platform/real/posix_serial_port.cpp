@@ -8,8 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,15 +19,24 @@ namespace {
 
 speed_t speed_of(long baud) {
     switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B0;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B0;
     }
 }
 
@@ -36,7 +45,8 @@ speed_t speed_of(long baud) {
 OpenResult PosixSerialPort::open() {
     if (fd_ >= 0) return {OpenError::busy, "Port already open"};
     device_ = map_.device_for(port_number_);
-    if (device_.empty()) return {OpenError::invalid_port, "no device for COM" + std::to_string(port_number_)};
+    if (device_.empty())
+        return {OpenError::invalid_port, "no device for COM" + std::to_string(port_number_)};
     long baud = std::strtol(line_settings_.c_str(), nullptr, 10);
     speed_t speed = speed_of(baud);
     if (speed == B0) return {OpenError::other, "unsupported line settings " + line_settings_};

@@ -1,11 +1,10 @@
 #include "platform/real/qimage_canvas.h"
 
 #include <QImage>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/real/canvas_font.h"
@@ -14,7 +13,9 @@ namespace velkantor::platform {
 
 namespace {
 
-uint32_t argb(Color c) { return 0xFF000000u | (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b; }
+uint32_t argb(Color c) {
+    return 0xFF000000u | (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
+}
 
 // The pixel that holds a position; the far edge of the scale belongs to the last pixel.
 int pixel_index(double v, int size) {
@@ -55,8 +56,8 @@ bool clip(double& x1, double& y1, double& x2, double& y2, double lo_x, double lo
 }  // namespace
 
 QImageCanvas::QImageCanvas(int width, int height)
-    : image_(std::make_unique<QImage>(std::max(width, 1), std::max(height, 1),
-                                      QImage::Format_RGB32)),
+    : image_(
+          std::make_unique<QImage>(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32)),
       right_(std::max(width, 1)),
       bottom_(std::max(height, 1)) {
     image_->fill(0xFF000000u);
@@ -64,16 +65,24 @@ QImageCanvas::QImageCanvas(int width, int height)
 
 QImageCanvas::~QImageCanvas() = default;
 
-int QImageCanvas::width() const { return image_->width(); }
-int QImageCanvas::height() const { return image_->height(); }
+int QImageCanvas::width() const {
+    return image_->width();
+}
+int QImageCanvas::height() const {
+    return image_->height();
+}
 
 void QImageCanvas::set_scale(double left, double top, double right, double bottom) {
     if (!(right != left) || !(bottom != top) || !std::isfinite(left + top + right + bottom)) return;
     left_ = left, top_ = top, right_ = right, bottom_ = bottom;
 }
 
-double QImageCanvas::to_px(double x) const { return (x - left_) / (right_ - left_) * width(); }
-double QImageCanvas::to_py(double y) const { return (y - top_) / (bottom_ - top_) * height(); }
+double QImageCanvas::to_px(double x) const {
+    return (x - left_) / (right_ - left_) * width();
+}
+double QImageCanvas::to_py(double y) const {
+    return (y - top_) / (bottom_ - top_) * height();
+}
 
 void QImageCanvas::put(int x, int y, uint32_t rgb) {
     if (x < 0 || y < 0 || x >= width() || y >= height()) return;
@@ -86,10 +95,11 @@ Color QImageCanvas::pixel(int x, int y) const {
     return {static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
 }
 
-void QImageCanvas::clear(Color color) { image_->fill(argb(color)); }
+void QImageCanvas::clear(Color color) {
+    image_->fill(argb(color));
+}
 
-void QImageCanvas::line(double x1, double y1, double x2, double y2, Color color,
-                        LineStyle style) {
+void QImageCanvas::line(double x1, double y1, double x2, double y2, Color color, LineStyle style) {
     double ax = to_px(x1), ay = to_py(y1), bx = to_px(x2), by = to_py(y2);
     if (!std::isfinite(ax + ay + bx + by)) return;
     if (!clip(ax, ay, bx, by, -1, -1, width() + 1, height() + 1)) return;

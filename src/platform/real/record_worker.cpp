@@ -5,7 +5,9 @@ namespace velkantor::platform {
 RecordWorker::RecordWorker(stream::RecordSink& target, size_t max_bytes)
     : target_(target), max_bytes_(max_bytes), thread_([this] { run(); }) {}
 
-RecordWorker::~RecordWorker() { stop(); }
+RecordWorker::~RecordWorker() {
+    stop();
+}
 
 void RecordWorker::record(const stream::MiniSeedRecord& record) {
     {
@@ -14,8 +16,9 @@ void RecordWorker::record(const stream::MiniSeedRecord& record) {
         if (bytes_ + record.bytes.size() > max_bytes_) {
             ++dropped_;
             if (!full_) {
-                lines_.push_back("miniSEED archive falls behind its writes: records are not "
-                                 "archived until it catches up (the datalog keeps the samples)");
+                lines_.push_back(
+                    "miniSEED archive falls behind its writes: records are not "
+                    "archived until it catches up (the datalog keeps the samples)");
             }
             full_ = true;
             return;

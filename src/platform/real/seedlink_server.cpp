@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <utility>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -13,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/real/tcp_service.h"
 #include "stream/record_ring.h"
@@ -351,7 +351,7 @@ void SeedLinkServer::Impl::drain() {
     }
     if (lost > 0) {
         service.log("SeedLink server: " + std::to_string(lost) +
-            " records lost in the hand-over from the station (the server fell behind)");
+                    " records lost in the hand-over from the station (the server fell behind)");
     }
     const stream::MicroTime arrived = steady_now();
     for (auto& record : batch) ring->add(std::move(record), arrived);
@@ -372,7 +372,9 @@ void SeedLinkServer::Impl::schedule_tick() {
 
 SeedLinkServer::SeedLinkServer(Config config) : impl_(std::make_unique<Impl>(std::move(config))) {}
 
-SeedLinkServer::~SeedLinkServer() { stop(); }
+SeedLinkServer::~SeedLinkServer() {
+    stop();
+}
 
 std::string SeedLinkServer::start() {
     Impl& i = *impl_;
@@ -397,7 +399,9 @@ void SeedLinkServer::stop() {
     i.service.stop();
 }
 
-int SeedLinkServer::port() const { return impl_->service.port(); }
+int SeedLinkServer::port() const {
+    return impl_->service.port();
+}
 
 void SeedLinkServer::record(const stream::MiniSeedRecord& record) {
     Impl& i = *impl_;

@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-IoResult from_errno() { return IoResult::fail(std::strerror(errno)); }
+IoResult from_errno() {
+    return IoResult::fail(std::strerror(errno));
+}
 
 // Writes all bytes to an open descriptor, retrying short writes.
 IoResult write_all(int fd, std::string_view bytes) {
@@ -109,8 +111,7 @@ IoResult StdFileSystem::replace_file(const std::string& path, std::string_view b
     return result;
 }
 
-IoResult StdFileSystem::write_at(const std::string& path, uint64_t offset,
-                                 std::string_view bytes) {
+IoResult StdFileSystem::write_at(const std::string& path, uint64_t offset, std::string_view bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return from_errno();
     IoResult result = IoResult::ok();

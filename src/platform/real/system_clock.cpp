@@ -1,7 +1,8 @@
 #include "platform/real/system_clock.h"
-#include "platform/real/civil_tm.h"
 
 #include <cmath>
+
+#include "platform/real/civil_tm.h"
 
 namespace velkantor::platform {
 
@@ -11,8 +12,13 @@ text::DateTime SystemClock::now() const {
     if (ts.tv_sec != cached_second_) {
         tm local{};
         localtime_r(&ts.tv_sec, &local);
-        cached_ = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                   local.tm_min,         local.tm_sec > 59 ? 59 : local.tm_sec, 0};
+        cached_ = {local.tm_year + 1900,
+                   local.tm_mon + 1,
+                   local.tm_mday,
+                   local.tm_hour,
+                   local.tm_min,
+                   local.tm_sec > 59 ? 59 : local.tm_sec,
+                   0};
         cached_offset_ = local.tm_gmtoff;
         cached_second_ = ts.tv_sec;
     }

@@ -1,9 +1,10 @@
 #include "platform/real/system_pc_clock.h"
-#include "platform/real/civil_tm.h"
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+
+#include "platform/real/civil_tm.h"
 
 namespace velkantor::platform {
 

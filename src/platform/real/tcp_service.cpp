@@ -111,7 +111,9 @@ TcpService::TcpService(Config config, Factory factory)
       factory_(std::move(factory)),
       log_(config_.name, config_.log_lines_per_minute) {}
 
-TcpService::~TcpService() { stop(); }
+TcpService::~TcpService() {
+    stop();
+}
 
 std::string TcpService::where() const {
     return bracketed(bare(config_.listen.address)) + ":" + std::to_string(config_.listen.port);
@@ -134,9 +136,10 @@ std::string TcpService::start() {
             endpoints.push_back(entry.endpoint());
         }
     }
-    const bool both_families =
-        std::any_of(endpoints.begin(), endpoints.end(), [](auto& e) { return e.address().is_v4(); }) &&
-        std::any_of(endpoints.begin(), endpoints.end(), [](auto& e) { return e.address().is_v6(); });
+    const bool both_families = std::any_of(endpoints.begin(), endpoints.end(),
+                                           [](auto& e) { return e.address().is_v4(); }) &&
+                               std::any_of(endpoints.begin(), endpoints.end(),
+                                           [](auto& e) { return e.address().is_v6(); });
     acceptors_.clear();
     unsigned short port = static_cast<unsigned short>(config_.listen.port);
     for (auto endpoint : endpoints) {
@@ -228,7 +231,8 @@ void TcpService::admit(tcp::socket socket) {
     bool over_limit = false;
     std::string why = refusal(peer, over_limit);
     if (!why.empty()) log_client(peer.text + " refused: " + why);
-    if (!why.empty() && !(over_limit && static_cast<int>(over_limit_.size()) < config_.answer_full)) {
+    if (!why.empty() &&
+        !(over_limit && static_cast<int>(over_limit_.size()) < config_.answer_full)) {
         socket.close(ec);
         return;
     }

@@ -54,7 +54,7 @@ struct Shared {
 };
 
 class Session : public TcpConnection {
-  public:
+public:
     Session(TcpService& service, tcp::socket socket, TcpPeer peer, Shared& shared)
         : TcpConnection(service, std::move(peer)),
           stream_(std::move(socket)),
@@ -82,7 +82,7 @@ class Session : public TcpConnection {
         room_timer_.cancel();
     }
 
-  private:
+private:
     std::shared_ptr<Session> self() {
         return std::static_pointer_cast<Session>(shared_from_this());
     }
@@ -176,13 +176,12 @@ class Session : public TcpConnection {
         if (!head) message->body() = std::move(response.body);
         message->content_length(length);
         stream_.expires_after(shared_.limits.idle);
-        http::async_write(
-            stream_, *message,
-            [self = self(), message, keep_alive](beast::error_code error, size_t) {
-                if (error) return self->close(error.message());
-                if (!keep_alive) return self->close("answered");
-                self->read();
-            });
+        http::async_write(stream_, *message,
+                          [self = self(), message, keep_alive](beast::error_code error, size_t) {
+                              if (error) return self->close(error.message());
+                              if (!keep_alive) return self->close("answered");
+                              self->read();
+                          });
     }
 
     // The file is opened here, not by name twice: a symbolic link put in its place, a folder

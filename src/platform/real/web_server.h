@@ -19,7 +19,7 @@ namespace velkantor::platform {
 // longest for a request is closed to let a newcomer in: idle connections never lock the
 // page; only connections busy answering make a newcomer hear 503.
 class WebServer {
-  public:
+public:
     struct Limits {
         int connections = 32;
         size_t header_bytes = 8192;
@@ -49,7 +49,7 @@ class WebServer {
     // Any thread.
     Stats stats() const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

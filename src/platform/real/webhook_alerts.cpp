@@ -29,7 +29,7 @@ struct Outcome {
 
 // One address: its queue and the thread that posts from it.
 class WebhookAlerts::Sender {
-  public:
+public:
     Sender(std::string url, const Options& options)
         : url_(std::move(url)),
           shown_(alerts::webhook_for_log(url_)),
@@ -71,7 +71,7 @@ class WebhookAlerts::Sender {
         log_lines_.clear();
     }
 
-  private:
+private:
     void run() {
         for (;;) {
             alerts::Alert alert;

@@ -17,7 +17,7 @@ namespace velkantor::platform {
 // which names the address by scheme, host and port only. The engine only puts alerts into
 // the queues.
 class WebhookAlerts : public alerts::AlertOutput {
-  public:
+public:
     struct Options {
         std::vector<std::string> urls;
         double timeout_seconds = 5;
@@ -40,7 +40,7 @@ class WebhookAlerts : public alerts::AlertOutput {
     uint64_t queue_dropped() const;
     std::vector<std::string> take_log_lines();
 
-  private:
+private:
     class Sender;
     Options options_;  // the senders share it
     std::vector<std::unique_ptr<Sender>> senders_;
