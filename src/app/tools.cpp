@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "config/settings_file.h"
+#include "datalog/datalog_writer.h"
 #include "datalog/extraction.h"
 #include "datalog/review_page.h"
 #include "display/drum.h"
@@ -333,8 +334,8 @@ int run_review_command(const std::vector<std::string>& args, platform::FileSyste
         return 1;
     }
     const auto& general = settings.general;
-    int bytes = (general.ad_type == config::kZeda18 || general.ad_type == config::kZeda20) ? 4 : 2;
-    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"), bytes);
+    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"),
+                                  datalog::DatalogSampleBytes(general.ad_type));
     auto layout = datalog::ReviewLayout::from_settings(
         rows ? rows : general.review_rows, general.review_chart_speed,
         y_scale > 0 ? y_scale : general.review_y_scale);
@@ -428,8 +429,8 @@ int run_drum_command(const std::vector<std::string>& args, platform::FileSystem&
         }
     }
 
-    int bytes = (general.ad_type == config::kZeda18 || general.ad_type == config::kZeda20) ? 4 : 2;
-    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"), bytes);
+    datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"),
+                                  datalog::DatalogSampleBytes(general.ad_type));
     platform::QtPictureCodec codec;
     auto picture = codec.make_canvas(display::kDrumWidth, display::kDrumHeight);
     auto drawn = display::DrawDrumFromDatalog(*picture, reader, channel - 1, date, settings);
