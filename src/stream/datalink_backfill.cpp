@@ -30,7 +30,8 @@ BackfillStep ArchiveReader::next(const StreamId& id, MicroTime after, MicroTime 
         const uint64_t size = fs_.file_size(path).value_or(0);
         const uint64_t whole = size - size % kRecordLength;
         while (offset_ < whole) {
-            const uint64_t length = std::min<uint64_t>(whole - offset_, kChunkRecords * kRecordLength);
+            const uint64_t length =
+                std::min<uint64_t>(whole - offset_, kChunkRecords * kRecordLength);
             auto chunk = fs_.read_range(path, offset_, length);
             if (!chunk || chunk->size() < kRecordLength) break;
             const size_t count = chunk->size() / kRecordLength;

@@ -30,7 +30,8 @@ std::optional<long long> whole_number(std::string_view text) {
 }
 
 uint16_t be16(std::string_view b, size_t at) {
-    return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) | static_cast<uint8_t>(b[at + 1]));
+    return static_cast<uint16_t>((static_cast<uint8_t>(b[at]) << 8) |
+                                 static_cast<uint8_t>(b[at + 1]));
 }
 
 int16_t be16s(std::string_view b, size_t at) {
@@ -198,10 +199,10 @@ std::optional<MiniSeedRecord> parse_record_header(std::string_view bytes) {
     if (multiplier > 0) rate *= multiplier;
     if (multiplier < 0) rate /= -multiplier;
     record.rate = rate;
-    int64_t micro = ((days_to_new_year(year) + day - 1) * 86400 + hour * 3600 + minute * 60 +
-                     second) *
-                        1000000LL +
-                    tenth_ms * 100LL;
+    int64_t micro =
+        ((days_to_new_year(year) + day - 1) * 86400 + hour * 3600 + minute * 60 + second) *
+            1000000LL +
+        tenth_ms * 100LL;
     // Blockette 1001's microseconds, if the chain of blockettes holds one.
     size_t next = be16(bytes, 46);
     for (int hops = 0; next >= 48 && next + 4 <= bytes.size() && hops < 8; ++hops) {

@@ -56,9 +56,9 @@ private:
 struct DataLinkReply {
     enum class Kind { Ok, Error, Id, Other };
     Kind kind = Kind::Other;
-    long long value = 0;    // OK: the packet id; ERROR: the error value
-    std::string message;    // the data part (ERROR's reason)
-    std::string server;     // ID: "DataLink 2018.078"
+    long long value = 0;                    // OK: the packet id; ERROR: the error value
+    std::string message;                    // the data part (ERROR's reason)
+    std::string server;                     // ID: "DataLink 2018.078"
     std::vector<std::string> capabilities;  // ID: "DLPROTO:1.0", "PACKETSIZE:512", "WRITE", ...
     bool can_write() const;
 };

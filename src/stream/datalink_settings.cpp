@@ -50,8 +50,9 @@ DataLinkSettings ParseDataLinkSettings(const config::IniFile& ini,
                        if (plain) {
                            s.client_id = text;
                        } else {
-                           value.refuse("the client id must be 1 to 64 printable characters "
-                                        "without blanks or \":\"");
+                           value.refuse(
+                               "the client id must be 1 to 64 printable characters "
+                               "without blanks or \":\"");
                        }
                    }},
                   {"backfill",

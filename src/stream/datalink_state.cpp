@@ -110,8 +110,8 @@ std::string DeliveryState::format() const {
                       std::to_string(since_) + "\n";
     for (const auto& [stream, spans] : streams_) {
         for (const auto& span : spans) {
-            out += stream + " " + std::to_string(span.first) + " " + std::to_string(span.last) +
-                   "\n";
+            out +=
+                stream + " " + std::to_string(span.first) + " " + std::to_string(span.last) + "\n";
         }
     }
     return out;

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <utility>
 #include <boost/asio.hpp>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "stream/datalink_backfill.h"
 #include "stream/datalink_protocol.h"
@@ -34,6 +34,8 @@ constexpr size_t kMaxInFlight = 256;
 // The archive not written up to a gap's end this long: the records missing are taken as lost
 // to the archive (it was full or failing) and the gap as closed.
 constexpr auto kArchiveWait = std::chrono::minutes(5);
+// What the stop waits at most for the last records' acknowledgements.
+constexpr auto kStopGrace = std::chrono::seconds(3);
 
 constexpr const char* kArchitecture =
 #if defined(__x86_64__)
@@ -110,6 +112,8 @@ struct DataLinkSender::Impl {
     void schedule_tick();
     void schedule_backfill(Steady::time_point at);
     void shutdown();
+    // Stopping: ends once what was written is acknowledged (or the grace is over).
+    void finish_if_done();
 
     Config config;
     FileSystem& fs;
@@ -117,6 +121,8 @@ struct DataLinkSender::Impl {
     asio::io_context context{1};
     std::thread thread;
     bool running = false;
+    bool stopping = false;
+    asio::steady_timer grace_timer{context};
 
     // The hand-over from the engine.
     mutable std::mutex mutex;
@@ -225,8 +231,7 @@ void DataLinkSender::Impl::connect() {
                     phase_since = Steady::now();
                     replies = stream::DataLinkReader();
                     unwritten += stream::datalink_frame(stream::datalink_id(
-                        config.program, config.user, static_cast<long>(::getpid()),
-                        kArchitecture));
+                        config.program, config.user, static_cast<long>(::getpid()), kArchitecture));
                     flush();
                     read();
                 });
@@ -272,6 +277,7 @@ void DataLinkSender::Impl::fail(const std::string& reason) {
         log("the server " + where() + " cannot be reached (" + reason + "); trying again");
     }
     save_state();
+    if (stopping) return shutdown();
     retry_timer.expires_after(retry_pause);
     retry_pause = std::min(retry_pause * 2, config.last_retry);
     retry_timer.async_wait([this](error_code ec) {
@@ -306,8 +312,9 @@ void DataLinkSender::Impl::received(const stream::DataLinkPacket& packet) {
     if (phase == Phase::Identifying) {
         if (reply->kind != Kind::Id) return fail("no ID in answer to ours");
         if (!reply->can_write()) {
-            return fail("the server does not take records from this station (no WRITE in "
-                        "its capabilities)");
+            return fail(
+                "the server does not take records from this station (no WRITE in "
+                "its capabilities)");
         }
         phase = Phase::Ready;
         phase_since = Steady::now();
@@ -332,12 +339,13 @@ void DataLinkSender::Impl::received(const stream::DataLinkPacket& packet) {
         acknowledged();
         retry_pause = config.first_retry;
         pump();
+        finish_if_done();
         return;
     }
     if (reply->kind == Kind::Error) {
         std::string what = in_flight.empty() ? std::string("nothing") : in_flight.front().stream;
-        return fail("the server refused a record of " + what + ": " +
-                    std::to_string(reply->value) + " " + reply->message);
+        return fail("the server refused a record of " + what + ": " + std::to_string(reply->value) +
+                    " " + reply->message);
     }
     fail("an unexpected \"" + reply->message + "\"");
 }
@@ -397,7 +405,7 @@ void DataLinkSender::Impl::pump() {
 }
 
 void DataLinkSender::Impl::backfill() {
-    if (!backfill_on) return;
+    if (!backfill_on || stopping) return;
     for (;;) {
         if (late_in_flight >= static_cast<size_t>(std::max(1, config.backfill_window)) ||
             gap_exhausted || unwritten.size() >= kMaxUnwritten ||
@@ -406,8 +414,13 @@ void DataLinkSender::Impl::backfill() {
         }
         if (late_in_flight == 0) {
             gap = state.oldest_gap();
+            // A stream's records after its last acknowledged one are owed until a live record
+            // of this connection closes the gap behind them.
+            const bool tails_closed = std::all_of(
+                state.streams().begin(), state.streams().end(),
+                [this](const auto& entry) { return live_acknowledged.count(entry.first) > 0; });
             if (!gap) {
-                if (late_told > 0) {
+                if (late_told > 0 && tails_closed) {
                     log("caught up: " + std::to_string(late_told) +
                         " records sent late from the archive");
                     late_told = 0;
@@ -513,8 +526,20 @@ void DataLinkSender::Impl::schedule_tick() {
     });
 }
 
+void DataLinkSender::Impl::finish_if_done() {
+    if (!stopping || !running) return;
+    bool waiting = false;
+    {
+        std::lock_guard lock(mutex);
+        waiting = !queue.empty();
+    }
+    if (phase != Phase::Ready || (!waiting && in_flight.empty())) shutdown();
+}
+
 void DataLinkSender::Impl::shutdown() {
+    if (!running) return;
     running = false;
+    grace_timer.cancel();
     ++attempt;
     error_code ignored;
     resolver.cancel();
@@ -558,7 +583,17 @@ void DataLinkSender::start() {
 void DataLinkSender::stop() {
     Impl& i = *impl_;
     if (!i.thread.joinable()) return;
-    asio::post(i.context, [&i] { i.shutdown(); });
+    // The last records, handed over as the station stopped, get a short grace to be written
+    // and acknowledged; a server that does not answer does not hold the stop up longer.
+    asio::post(i.context, [&i] {
+        i.stopping = true;
+        i.grace_timer.expires_after(kStopGrace);
+        i.grace_timer.async_wait([&i](error_code ec) {
+            if (!ec) i.shutdown();
+        });
+        i.pump();
+        i.finish_if_done();
+    });
     i.thread.join();
 }
 

@@ -31,9 +31,9 @@ public:
         // The day archive's folder, and the state file; the backfill is off without both.
         std::string archive_folder;
         std::string state_path;
-        double backfill_rate = 20;      // records per second sent late, at most
-        int backfill_window = 4;        // late records written and not yet acknowledged
-        double timeout_seconds = 30;    // no acknowledgement this long: the server is gone
+        double backfill_rate = 20;    // records per second sent late, at most
+        int backfill_window = 4;      // late records written and not yet acknowledged
+        double timeout_seconds = 30;  // no acknowledgement this long: the server is gone
         std::chrono::milliseconds first_retry{2000};
         std::chrono::milliseconds last_retry{60000};
         size_t queue_bytes = 1u << 20;  // live records waiting to be written
