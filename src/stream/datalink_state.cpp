@@ -73,12 +73,10 @@ void DeliveryState::late_acknowledged(const std::string& stream, MicroTime start
     auto after = std::upper_bound(spans.begin(), spans.end(), start,
                                   [](MicroTime t, const DeliveredSpan& s) { return t < s.first; });
     if (after == spans.begin()) return;
+    // The backfill never sends a record of a span, so the next span stays apart until the
+    // gap is closed.
     auto span = std::prev(after);
     span->last = std::max(span->last, start);
-    if (after != spans.end() && span->last >= after->first) {
-        span->last = std::max(span->last, after->last);
-        spans.erase(after);
-    }
 }
 
 void DeliveryState::gap_closed(const DeliveryGap& gap) {
