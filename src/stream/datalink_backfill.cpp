@@ -30,13 +30,24 @@ BackfillStep ArchiveReader::next(const StreamId& id, MicroTime after, MicroTime 
         const uint64_t size = fs_.file_size(path).value_or(0);
         const uint64_t whole = size - size % kRecordLength;
         while (offset_ < whole) {
-            const uint64_t length =
-                std::min<uint64_t>(whole - offset_, kChunkRecords * kRecordLength);
-            auto chunk = fs_.read_range(path, offset_, length);
-            if (!chunk || chunk->size() < kRecordLength) break;
-            const size_t count = chunk->size() / kRecordLength;
+            // Day files only grow (a torn end is cut at a start, before anything reads it).
+            const bool cached = chunk_path_ == path && offset_ >= chunk_offset_ &&
+                                offset_ + kRecordLength <= chunk_offset_ + chunk_.size();
+            if (!cached) {
+                const uint64_t length =
+                    std::min<uint64_t>(whole - offset_, kChunkRecords * kRecordLength);
+                auto read = fs_.read_range(path, offset_, length);
+                if (!read || read->size() < kRecordLength) break;
+                chunk_path_ = path;
+                chunk_offset_ = offset_;
+                chunk_ = std::move(*read);
+                chunk_.resize(chunk_.size() - chunk_.size() % kRecordLength);
+            }
+            const std::string_view chunk =
+                std::string_view(chunk_).substr(static_cast<size_t>(offset_ - chunk_offset_));
+            const size_t count = chunk.size() / kRecordLength;
             for (size_t i = 0; i < count; ++i) {
-                std::string_view bytes(chunk->data() + i * kRecordLength, kRecordLength);
+                std::string_view bytes = chunk.substr(i * kRecordLength, kRecordLength);
                 ++records_read_;
                 auto record = parse_record_header(bytes);
                 if (!record || !(record->id == id)) continue;

@@ -47,6 +47,10 @@ private:
     MicroTime day_ = 0;
     uint64_t offset_ = 0;
     bool placed_ = false;
+    // The last chunk read: the next records usually come out of it without another read.
+    std::string chunk_path_;
+    uint64_t chunk_offset_ = 0;
+    std::string chunk_;
     uint64_t records_read_ = 0;
 };
 
