@@ -1,5 +1,5 @@
-// Any bytes as network.ini (with [datalink]), as an address or network of the allow list, and as an event file
-// turned into miniSEED: nothing may crash, and every setting that is taken must hold up.
+// Any bytes as network.ini (with [datalink]), as an address or network of the allow list, and as an
+// event file turned into miniSEED: nothing may crash, and every setting that is taken must hold up.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,11 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     }
     auto datalink = stream::ParseDataLinkSettings(config::IniFile::parse(text), problems);
-    if (datalink.enabled &&
-        (datalink.host.empty() || datalink.port < 1 || datalink.port > 65535 ||
-         datalink.backfill_rate < 1 || datalink.backfill_rate > 1000 ||
-         datalink.timeout_seconds < 5 || datalink.timeout_seconds > 600 ||
-         datalink.client_id.find(':') != std::string::npos)) {
+    if (datalink.enabled && (datalink.host.empty() || datalink.port < 1 || datalink.port > 65535 ||
+                             datalink.backfill_rate < 1 || datalink.backfill_rate > 1000 ||
+                             datalink.timeout_seconds < 5 || datalink.timeout_seconds > 600 ||
+                             datalink.client_id.find(':') != std::string::npos)) {
         __builtin_trap();
     }
     if (auto network = config::parse_ip_network(text)) {

@@ -51,8 +51,7 @@ TEST(DataLinkProtocol, WritesNameTheStreamTimesFlagAndSize) {
     record.start = 1'700'000'000'123'456;
     record.end = 1'700'000'004'113'456;
     record.bytes.assign(kRecordLength, 'x');
-    const std::string header =
-        "WRITE XX_VELK__HHZ/MSEED 1700000000123456 1700000004113456 A 512";
+    const std::string header = "WRITE XX_VELK__HHZ/MSEED 1700000000123456 1700000004113456 A 512";
     EXPECT_EQ(datalink_write(record, true), frame(header, record.bytes));
     record.id.location = "00";
     EXPECT_EQ(datalink_write(record, false).substr(3, 30), "WRITE XX_VELK_00_HHZ/MSEED 170");
@@ -196,7 +195,10 @@ TEST(DeliveryState, SpansFollowAcknowledgementsAndGapsCloseOldestFirst) {
          {{999, 5000}, {9000, 9000}},
          DeliveryGap{"N", 3000, 4000}},
         {"a gap closed twice, or one that is not there, changes nothing",
-         {{Step::Live, "Z", 5000}, {Step::Close, "Z", 5000}, {Step::Close, "Z", 5000}, {Step::Close, "Q", 1}},
+         {{Step::Live, "Z", 5000},
+          {Step::Close, "Z", 5000},
+          {Step::Close, "Z", 5000},
+          {Step::Close, "Q", 1}},
          {{999, 5000}},
          std::nullopt},
     };
@@ -207,7 +209,8 @@ TEST(DeliveryState, SpansFollowAcknowledgementsAndGapsCloseOldestFirst) {
             switch (step.what) {
                 case Step::Live:
                 case Step::LiveFollows:
-                    state.live_acknowledged(step.stream, step.start, step.what == Step::LiveFollows);
+                    state.live_acknowledged(step.stream, step.start,
+                                            step.what == Step::LiveFollows);
                     break;
                 case Step::Late:
                     state.late_acknowledged(step.stream, step.start);
