@@ -218,7 +218,10 @@ std::optional<MiniSeedRecord> parse_record_header(std::string_view bytes) {
     record.start = micro;
     record.end = micro;
     if (rate > 0 && record.samples > 1) {
-        record.end = micro + static_cast<int64_t>((record.samples - 1) * 1e6 / rate + 0.5);
+        // A rate so low that the record would last beyond a year is no record of a station.
+        const double span = (record.samples - 1) * 1e6 / rate;
+        if (!(span < 366.0 * 86400e6)) return std::nullopt;
+        record.end = micro + static_cast<int64_t>(span + 0.5);
     }
     record.bytes.assign(bytes);
     return record;

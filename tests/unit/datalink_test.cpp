@@ -144,6 +144,10 @@ TEST(DataLinkProtocol, RecordHeadersGiveTheTimesTheBuilderGaveToTheMicrosecond) 
     torn = records[0].bytes;
     torn[22] = 0x7f;  // day 32000 of the year
     EXPECT_FALSE(parse_record_header(torn));
+    torn = records[0].bytes;
+    torn[32] = torn[34] = static_cast<char>(0x80);  // a sample every 34 years
+    torn[33] = torn[35] = 0;
+    EXPECT_FALSE(parse_record_header(torn));
 }
 
 // Spans of acknowledged records as the sender's acknowledgements shape them.
