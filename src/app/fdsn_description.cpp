@@ -21,8 +21,7 @@ web::fdsn::MicroTime settings_changed(const std::string& folder) {
     auto written = std::filesystem::last_write_time(path, error);
     if (error) return system_now();
     auto system = std::chrono::file_clock::to_sys(written);
-    return std::chrono::duration_cast<std::chrono::microseconds>(system.time_since_epoch())
-        .count();
+    return std::chrono::duration_cast<std::chrono::microseconds>(system.time_since_epoch()).count();
 }
 
 std::string sensor_text(const config::ChannelSettings& channel,
@@ -68,7 +67,8 @@ std::shared_ptr<const web::fdsn::StationInfo> describe_station(acquisition::Serv
         if (cs.sps_index <= 0 || !(rate > 0)) continue;
         web::fdsn::ChannelInfo channel;
         std::string code = settings.channel_codes[c];
-        if (code.empty()) code = stream::default_channel_code(rate, station.settings().channels, ch);
+        if (code.empty())
+            code = stream::default_channel_code(rate, station.settings().channels, ch);
         if (code.empty()) continue;
         channel.id = {settings.network, settings.station, settings.location, code};
         channel.rate = rate;

@@ -82,8 +82,7 @@ std::vector<ArchivedRecord> FindArchivedRecords(const platform::FileSystem& fs,
             auto chunk = fs.read_range(file, offset, kChunkRecords * kRecordLength);
             if (!chunk) break;
             for (size_t at = 0; at + kRecordLength <= chunk->size(); at += kRecordLength) {
-                auto header =
-                    ParseRecordHeader(std::string_view(*chunk).substr(at, kRecordLength));
+                auto header = ParseRecordHeader(std::string_view(*chunk).substr(at, kRecordLength));
                 if (!header || !(header->id == id)) continue;
                 if (header->start > end || header->end < begin) continue;
                 if (found.size() >= max_records) return found;

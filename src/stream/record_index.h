@@ -39,8 +39,7 @@ struct ArchivedRecord {
 // after `max_records` (the caller says a request is too large).
 std::vector<ArchivedRecord> FindArchivedRecords(const platform::FileSystem& fs,
                                                 const std::string& folder, const StreamId& id,
-                                                MicroTime begin, MicroTime end,
-                                                size_t max_records);
+                                                MicroTime begin, MicroTime end, size_t max_records);
 
 // The first and the last record of a day file (none when it holds no whole record).
 std::optional<std::pair<RecordHeader, RecordHeader>> DayFileEnds(const platform::FileSystem& fs,

@@ -90,13 +90,14 @@ struct Parameter {
     std::string_view type = "xsd:string";
 };
 
-constexpr int bit(Service s) { return 1 << static_cast<int>(s); }
+constexpr int bit(Service s) {
+    return 1 << static_cast<int>(s);
+}
 constexpr int kAll = bit(Service::dataselect) | bit(Service::station) |
                      bit(Service::availability_extent) | bit(Service::availability_query);
 constexpr int kStation = bit(Service::station);
 constexpr int kData = bit(Service::dataselect);
-constexpr int kAvailability =
-    bit(Service::availability_extent) | bit(Service::availability_query);
+constexpr int kAvailability = bit(Service::availability_extent) | bit(Service::availability_query);
 
 constexpr std::array<Parameter, 34> kParameters{{
     {"network", "net", kAll},
@@ -377,8 +378,7 @@ std::variant<Query, Failure> parse_query(Service service, std::string_view raw) 
         } else if (name == "merge") {
             for (size_t from = 0; good && from <= lv.size();) {
                 size_t comma = lv.find(',', from);
-                good = one_of(lv.substr(from, comma - from),
-                              {"samplerate", "quality", "overlap"});
+                good = one_of(lv.substr(from, comma - from), {"samplerate", "quality", "overlap"});
                 if (comma == std::string::npos) break;
                 from = comma + 1;
             }

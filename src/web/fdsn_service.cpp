@@ -78,8 +78,7 @@ Response wadl(const ServiceInfo& service, const std::vector<std::string_view>& m
                    : service.name == "station"  ? Service::station
                                                 : Service::availability_query;
     for (auto method : methods) {
-        xml += "<resource path=\"" + std::string(method) +
-               "\"><method name=\"GET\"><request>\n";
+        xml += "<resource path=\"" + std::string(method) + "\"><method name=\"GET\"><request>\n";
         for (const auto& p : parameters(kind)) {
             xml += "<param name=\"" + std::string(p.name) + "\" style=\"query\" type=\"" +
                    std::string(p.type) + "\"/>\n";
@@ -96,18 +95,17 @@ Response wadl(const ServiceInfo& service, const std::vector<std::string_view>& m
 // Every stream the selection may name: the station's channels, what the archive holds in
 // the years of the window, and what was built since.
 std::vector<stream::StreamId> candidate_streams(const Context& context,
-                                                const platform::FileSystem& fs,
-                                                MicroTime begin, MicroTime end,
-                                                bool archive_only) {
+                                                const platform::FileSystem& fs, MicroTime begin,
+                                                MicroTime end, bool archive_only) {
     std::vector<stream::StreamId> ids;
     auto add = [&](const stream::StreamId& id) {
         if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
     };
     if (!context.station) return ids;
     if (!context.archive_folder.empty()) {
-        for (const auto& s : stream::ListArchivedStreams(
-                 fs, context.archive_folder, context.station->network, context.station->station,
-                 year_of(begin), year_of(end))) {
+        for (const auto& s :
+             stream::ListArchivedStreams(fs, context.archive_folder, context.station->network,
+                                         context.station->station, year_of(begin), year_of(end))) {
             add(s.id);
         }
     }
@@ -129,26 +127,23 @@ bool quality_held(const Query& query) {
            query.quality == "B" || query.quality == "*";
 }
 
-Response dataselect(std::string_view raw, std::string_view target,
-                    const platform::FileSystem& fs, const Context& context) {
+Response dataselect(std::string_view raw, std::string_view target, const platform::FileSystem& fs,
+                    const Context& context) {
     const auto& service = kDataselect;
     auto parsed = parse_query(Service::dataselect, raw);
     if (auto* failure = std::get_if<Failure>(&parsed)) {
-        return error_response(failure->status, failure->text, target, service.version,
-                              context.now);
+        return error_response(failure->status, failure->text, target, service.version, context.now);
     }
     const Query& q = std::get<Query>(parsed);
     if (!q.start) {
-        return error_response(400, "starttime is required", target, service.version,
-                              context.now);
+        return error_response(400, "starttime is required", target, service.version, context.now);
     }
     const MicroTime begin = *q.start;
     const MicroTime end = q.end.value_or(context.now);
     if (end < begin) return no_data(q, target, service, context.now);
     if (end - begin > kMaxDataSpanSeconds * kSecond) {
         return error_response(413,
-                              "A request may span at most " +
-                                  std::to_string(kMaxDataSpanSeconds) +
+                              "A request may span at most " + std::to_string(kMaxDataSpanSeconds) +
                                   " seconds; ask for the rest in further requests",
                               target, service.version, context.now);
     }
@@ -192,9 +187,9 @@ Response dataselect(std::string_view raw, std::string_view target,
         }
     }
     if (response.parts.empty()) return no_data(q, target, service, context.now);
-    response.headers.emplace_back("Content-Disposition",
-                                  "attachment; filename=\"" + context.station->network + "." +
-                                      context.station->station + ".mseed\"");
+    response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" +
+                                                             context.station->network + "." +
+                                                             context.station->station + ".mseed\"");
     return response;
 }
 
@@ -202,8 +197,7 @@ Response station(std::string_view raw, std::string_view target, const Context& c
     const auto& service = kStationService;
     auto parsed = parse_query(Service::station, raw);
     if (auto* failure = std::get_if<Failure>(&parsed)) {
-        return error_response(failure->status, failure->text, target, service.version,
-                              context.now);
+        return error_response(failure->status, failure->text, target, service.version, context.now);
     }
     const Query& q = std::get<Query>(parsed);
     if (!context.station) return no_data(q, target, service, context.now);
@@ -229,8 +223,7 @@ Response availability(bool extent, std::string_view raw, std::string_view target
     auto parsed =
         parse_query(extent ? Service::availability_extent : Service::availability_query, raw);
     if (auto* failure = std::get_if<Failure>(&parsed)) {
-        return error_response(failure->status, failure->text, target, service.version,
-                              context.now);
+        return error_response(failure->status, failure->text, target, service.version, context.now);
     }
     const Query& q = std::get<Query>(parsed);
     const MicroTime end = q.end.value_or(context.now);
@@ -248,10 +241,9 @@ Response availability(bool extent, std::string_view raw, std::string_view target
     }
     std::vector<Row> rows;
     if (extent) {
-        for (const auto& s : stream::ListArchivedStreams(fs, context.archive_folder,
-                                                         context.station->network,
-                                                         context.station->station,
-                                                         year_of(begin), year_of(end))) {
+        for (const auto& s :
+             stream::ListArchivedStreams(fs, context.archive_folder, context.station->network,
+                                         context.station->station, year_of(begin), year_of(end))) {
             if (!selects(q, s.id)) continue;
             std::optional<stream::RecordHeader> first, last;
             for (int64_t day : s.days) {
@@ -310,8 +302,9 @@ Response availability(bool extent, std::string_view raw, std::string_view target
         bool first_row = true;
         for (const auto& row : rows) {
             if (lines >= limit) break;
-            body += std::string(first_row ? "" : ",") + "{\"network\":" +
-                    json_string(row.id.network) + ",\"station\":" + json_string(row.id.station) +
+            body += std::string(first_row ? "" : ",") +
+                    "{\"network\":" + json_string(row.id.network) +
+                    ",\"station\":" + json_string(row.id.station) +
                     ",\"location\":" + json_string(row.id.location) +
                     ",\"channel\":" + json_string(row.id.channel) +
                     ",\"quality\":\"D\",\"samplerate\":" + rate_text(row.rate);
@@ -354,8 +347,8 @@ Response availability(bool extent, std::string_view raw, std::string_view target
                         " " + time_text(span.start) + " " + time_text(span.end) + "\n";
             } else {
                 body += row.id.network + sep + row.id.station + sep + loc + sep + row.id.channel +
-                        sep + "D" + sep + rate_text(row.rate) + sep + time_text(span.start) +
-                        sep + time_text(span.end) + "\n";
+                        sep + "D" + sep + rate_text(row.rate) + sep + time_text(span.start) + sep +
+                        time_text(span.end) + "\n";
             }
         }
     }
@@ -388,9 +381,9 @@ std::vector<Span> continuous_spans(const std::vector<stream::RecordHeader>& reco
 Response error_response(int status, std::string_view detail, std::string_view target,
                         std::string_view version, MicroTime now) {
     std::string body = "Error " + std::to_string(status) + ": " + status_text(status) + "\n\n" +
-                       std::string(detail) + "\n\nRequest:\n" + std::string(target.substr(0, 2000)) +
-                       "\n\nRequest Submitted:\n" + time_text(now) + "\n\nService version:\n" +
-                       std::string(version) + "\n";
+                       std::string(detail) + "\n\nRequest:\n" +
+                       std::string(target.substr(0, 2000)) + "\n\nRequest Submitted:\n" +
+                       time_text(now) + "\n\nService version:\n" + std::string(version) + "\n";
     return plain(status, "text/plain; charset=utf-8", std::move(body));
 }
 

@@ -27,6 +27,8 @@ std::string trim(std::string_view text) {
 
 std::optional<double> real(std::string_view text) {
     std::string t = trim(text);
+    // from_chars takes no plus sign.
+    if (t.size() > 1 && t[0] == '+' && t[1] != '-') t.erase(0, 1);
     double value = 0;
     auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
     if (t.empty() || error != std::errc() || end != t.data() + t.size() || !std::isfinite(value)) {
@@ -193,9 +195,9 @@ void stage_xml(std::string& xml, const Stage& stage, int number) {
         if (stage.poles_zeros) {
             auto write = [&](const char* tag, const std::vector<std::complex<double>>& values) {
                 for (size_t i = 0; i < values.size(); ++i) {
-                    xml += std::string("<") + tag + " number=\"" + std::to_string(i) +
-                           "\"><Real>" + num(values[i].real()) + "</Real><Imaginary>" +
-                           num(values[i].imag()) + "</Imaginary></" + tag + ">";
+                    xml += std::string("<") + tag + " number=\"" + std::to_string(i) + "\"><Real>" +
+                           num(values[i].real()) + "</Real><Imaginary>" + num(values[i].imag()) +
+                           "</Imaginary></" + tag + ">";
                 }
             };
             write("Zero", stage.poles_zeros->zeros);
@@ -379,12 +381,14 @@ ChannelResponse channel_response(const config::ChannelSettings& channel, double 
     }
     const double volts_per_unit = metres > 0 ? channel.sensor_sensitivity / metres : 0;
     if (r.unit != GroundUnit::none && !(volts_per_unit > 0 && std::isfinite(volts_per_unit))) {
-        r.note = "The sensor's sensitivity or its unit is not set: the response begins at the "
-                 "amplifier's input, in volts.";
+        r.note =
+            "The sensor's sensitivity or its unit is not set: the response begins at the "
+            "amplifier's input, in volts.";
         r.unit = GroundUnit::none;
     } else if (r.unit == GroundUnit::none) {
-        r.note = "Sensor type unknown: the samples are counts, and the response begins at the "
-                 "amplifier's input, in volts.";
+        r.note =
+            "Sensor type unknown: the samples are counts, and the response begins at the "
+            "amplifier's input, in volts.";
     }
     // The normalization frequency: the sensor's, else 1 Hz; always below the Nyquist
     // frequency, where the digitizer's gain holds.
@@ -446,8 +450,9 @@ std::optional<std::string> station_xml(const StationInfo& s, const Query& q) {
     if (q.level != "network") {
         xml += "<Station code=\"" + escape(s.station) + "\" startDate=\"" + start + "\">";
         if (!s.coordinates_read) {
-            xml += "<Comment><Value>The station's coordinates could not be read; 0 is "
-                   "given.</Value></Comment>";
+            xml +=
+                "<Comment><Value>The station's coordinates could not be read; 0 is "
+                "given.</Value></Comment>";
         }
         xml += "<Latitude>" + num(s.latitude) + "</Latitude><Longitude>" + num(s.longitude) +
                "</Longitude><Elevation>" + num(s.elevation) + "</Elevation>";
@@ -507,9 +512,9 @@ std::optional<std::string> station_text(const StationInfo& s, const Query& q) {
             "#Network|Station|Location|Channel|Latitude|Longitude|Elevation|Depth|Azimuth|Dip|"
             "SensorDescription|Scale|ScaleFreq|ScaleUnits|SampleRate|StartTime|EndTime\n";
         for (const auto* c : channels) {
-            text += field(s.network) + "|" + field(s.station) + "|" + field(c->id.location) +
-                    "|" + field(c->id.channel) + "|" + num(s.latitude) + "|" + num(s.longitude) +
-                    "|" + num(s.elevation) + "|0|" + (c->azimuth ? num(*c->azimuth) : "") + "|" +
+            text += field(s.network) + "|" + field(s.station) + "|" + field(c->id.location) + "|" +
+                    field(c->id.channel) + "|" + num(s.latitude) + "|" + num(s.longitude) + "|" +
+                    num(s.elevation) + "|0|" + (c->azimuth ? num(*c->azimuth) : "") + "|" +
                     (c->dip ? num(*c->dip) : "") + "|" + field(c->sensor) + "|" +
                     num(c->response.sensitivity) + "|" + num(c->response.frequency) + "|" +
                     field(c->response.input) + "|" + num(c->rate) + "|" + time_text(c->epoch) +

@@ -45,7 +45,7 @@ struct Stage {
     std::string input, output;  // SEED unit names: "m/s", "V", "counts"
     std::string description;
     double gain = 1;
-    double frequency = 1;                  // Hz, where `gain` holds
+    double frequency = 1;                    // Hz, where `gain` holds
     std::optional<SensorModel> poles_zeros;  // with its normalization factor below
     double normalization_factor = 1;
     bool digitizer = false;  // an A/D stage: coefficients and decimation at `rate`
