@@ -192,7 +192,31 @@ bool selects(const Query& query, const stream::StreamId& id) {
 }
 
 std::optional<MicroTime> parse_time(std::string_view text) {
-    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) text.remove_suffix(1);
+    // A zone: Z, or an offset from UTC (+01:00, -0530) after a time of day.
+    int64_t offset = 0;
+    if (!text.empty() && (text.back() == 'Z' || text.back() == 'z')) {
+        text.remove_suffix(1);
+    } else if (text.size() > 19) {
+        std::string_view tail = text.substr(19);
+        size_t sign = tail.find_first_of("+-");
+        if (sign != std::string_view::npos) {
+            std::string_view zone = tail.substr(sign + 1);
+            std::string digits_only;
+            for (char c : zone) {
+                if (c != ':') digits_only += c;
+            }
+            if (digits_only.size() != 4 || zone.size() > 5 ||
+                !std::all_of(digits_only.begin(), digits_only.end(),
+                             [](char c) { return c >= '0' && c <= '9'; })) {
+                return std::nullopt;
+            }
+            int hours = (digits_only[0] - '0') * 10 + (digits_only[1] - '0');
+            int minutes = (digits_only[2] - '0') * 10 + (digits_only[3] - '0');
+            if (hours > 14 || minutes > 59) return std::nullopt;
+            offset = (hours * 3600 + minutes * 60) * kSecond * (tail[sign] == '+' ? 1 : -1);
+            text = text.substr(0, 19 + sign);
+        }
+    }
     auto digits = [&](size_t at, size_t count) -> std::optional<int> {
         if (at + count > text.size()) return std::nullopt;
         int value = 0;
@@ -227,7 +251,8 @@ std::optional<MicroTime> parse_time(std::string_view text) {
         }
     }
     const double midnight = text::to_epoch_seconds(text::DateTime{*year, *month, *day, 0, 0, 0, 0});
-    return (static_cast<int64_t>(midnight) + hour * 3600 + minute * 60 + second) * kSecond + micro;
+    return (static_cast<int64_t>(midnight) + hour * 3600 + minute * 60 + second) * kSecond + micro -
+           offset;
 }
 
 std::string time_text(MicroTime time) {

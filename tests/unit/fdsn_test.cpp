@@ -34,13 +34,14 @@ TEST(FdsnQuery, BadQueriesAreRefusedAndGoodOnesRead) {
         int status;
     };
     const Case cases[] = {
-        {Service::dataselect, "net=XX&sta=VELK&loc=--&cha=HH?&start=2026-12-11&end=2026-12-12", 200},
+        {Service::dataselect, "net=XX&sta=VELK&loc=--&cha=HH?&start=2026-12-11&end=2026-12-12",
+         200},
         {Service::dataselect, "network=X*&station=V%2A&starttime=2026-12-11T10:00:00.5Z", 200},
         {Service::dataselect, "nodata=404&quality=D&format=miniseed&longestonly=false", 200},
-        {Service::dataselect, "bogus=1", 400},                      // unknown parameter
-        {Service::dataselect, "level=channel", 400},                // another service's
+        {Service::dataselect, "bogus=1", 400},                          // unknown parameter
+        {Service::dataselect, "level=channel", 400},                    // another service's
         {Service::dataselect, "start=2026-12-11&end=2026-12-10", 400},  // end before start
-        {Service::dataselect, "start=2026-13-01", 400},             // malformed times
+        {Service::dataselect, "start=2026-13-01", 400},                 // malformed times
         {Service::dataselect, "start=2026-12-11T25:00:00", 400},
         {Service::dataselect, "start=2026-12-11T10:00:00.1234567", 400},
         {Service::dataselect, "start=yesterday", 400},
@@ -78,6 +79,10 @@ TEST(FdsnQuery, TimesReadAndWritten) {
     EXPECT_EQ(parse_time("2026-12-11T10:00:00"), kTen);
     EXPECT_EQ(parse_time("2026-12-11T10:00:00Z"), kTen);
     EXPECT_EQ(parse_time("2026-12-11T10:00:01.000001"), kTen + kSecond + 1);
+    EXPECT_EQ(parse_time("2026-12-11T11:30:00.5+01:30"), kTen + kSecond / 2);
+    EXPECT_EQ(parse_time("2026-12-11T09:00:00-0100"), kTen);
+    EXPECT_EQ(parse_time("2026-12-11T10:00:00+00:00"), kTen);
+    EXPECT_EQ(parse_time("2026-12-11T10:00:00+1:00"), std::nullopt);
     EXPECT_EQ(parse_time("2026-02-30"), std::nullopt);
     EXPECT_EQ(parse_time("2026-12-11T10:00"), std::nullopt);
     EXPECT_EQ(time_text(kTen + 1500000), "2026-12-11T10:00:01.500000Z");
@@ -91,10 +96,9 @@ TEST(FdsnQuery, Wildcards) {
         bool match;
     };
     const Case cases[] = {
-        {"HH?", "HHZ", true}, {"HH?", "HH", false},    {"*", "", true},
-        {"H*Z", "HHZ", true}, {"H*Z", "HHE", false},   {"*Z*", "Z", true},
-        {"hhz", "HHZ", true}, {"**?", "", false},      {"V*K", "VELK", true},
-        {"V*K", "VELKX", false},
+        {"HH?", "HHZ", true},  {"HH?", "HH", false},    {"*", "", true},      {"H*Z", "HHZ", true},
+        {"H*Z", "HHE", false}, {"*Z*", "Z", true},      {"hhz", "HHZ", true}, {"**?", "", false},
+        {"V*K", "VELK", true}, {"V*K", "VELKX", false},
     };
     for (const auto& c : cases) EXPECT_EQ(matches(c.pattern, c.text), c.match) << c.pattern;
     EXPECT_TRUE(matches_any({"--"}, ""));
@@ -304,7 +308,8 @@ struct FdsnArchive : ::testing::Test {
         if (r.parts.empty()) return r.body;
         std::string out;
         for (const auto& part : r.parts) {
-            out += part.file.empty() ? part.bytes : *fs.read_range(part.file, part.offset, part.length);
+            out += part.file.empty() ? part.bytes
+                                     : *fs.read_range(part.file, part.offset, part.length);
         }
         return out;
     }
@@ -366,7 +371,8 @@ TEST_F(FdsnArchive, DataselectRefusalsAndEmptyAnswers) {
         }
     }
     // Both channels, all of the window.
-    auto both = get("/fdsnws/dataselect/1/query", "start=2026-12-11T10:00:00&end=2026-12-11T10:01:00");
+    auto both =
+        get("/fdsnws/dataselect/1/query", "start=2026-12-11T10:00:00&end=2026-12-11T10:01:00");
     EXPECT_EQ(body(both).size(), (6 + 1 + 2) * 512u);
 }
 
@@ -404,8 +410,9 @@ TEST_F(FdsnArchive, VersionsAndDescriptionsOfEachService) {
         EXPECT_EQ(version.content_type.rfind("text/plain", 0), 0u);
         auto wadl = get(base + "application.wadl", "");
         EXPECT_EQ(wadl.status, 200);
-        EXPECT_NE(wadl.body.find("<param name=\"starttime\" style=\"query\" type=\"xsd:dateTime\"/>"),
-                  std::string::npos);
+        EXPECT_NE(
+            wadl.body.find("<param name=\"starttime\" style=\"query\" type=\"xsd:dateTime\"/>"),
+            std::string::npos);
         EXPECT_EQ(get(base + "queryauth", "").status, 404);
     }
     EXPECT_NE(get("/fdsnws/station/1/application.wadl", "").body.find("name=\"level\""),
@@ -421,9 +428,9 @@ TEST(FdsnSpans, RecordsThatFollowOnWithinHalfASampleMakeOneSpan) {
         h.end = h.start + static_cast<MicroTime>((samples - 1) * 1e6 / rate);
         return h;
     };
-    auto spans = continuous_spans({header(0, 100, 100), header(1.004, 100, 100),
-                                   header(2.5, 100, 100), header(3.5, 50, 50)},
-                                  0);
+    auto spans = continuous_spans(
+        {header(0, 100, 100), header(1.004, 100, 100), header(2.5, 100, 100), header(3.5, 50, 50)},
+        0);
     ASSERT_EQ(spans.size(), 3u);
     EXPECT_EQ(spans[0].end, 2004000);  // jitter within half a sample joins
     EXPECT_EQ(spans[1].start, 2500000);
