@@ -78,7 +78,8 @@ Response wadl(const ServiceInfo& service, const std::vector<std::string_view>& m
                    : service.name == "station"  ? Service::station
                                                 : Service::availability_query;
     for (auto method : methods) {
-        xml += "<resource path=\"" + std::string(method) + "\"><method name=\"GET\"><request>\n";
+        xml += "<resource path=\"" + std::string(method) + "\"><method name=\"GET\" id=\"" +
+               std::string(method) + "\"><request>\n";
         for (const auto& p : parameters(kind)) {
             xml += "<param name=\"" + std::string(p.name) + "\" style=\"query\" type=\"" +
                    std::string(p.type) + "\"/>\n";

@@ -224,6 +224,7 @@ SensorModel velocity_sensor(double period, double damping) {
     }
     // Flat to velocity well above the corner: the sensitivity is stated there.
     model.normalization_frequency = std::max(1.0, 5 / period);
+    model.velocity_only = true;
     return model;
 }
 
@@ -394,6 +395,12 @@ ChannelResponse channel_response(const config::ChannelSettings& channel, double 
     // frequency, where the digitizer's gain holds.
     double frequency = 1;
     std::optional<SensorModel> model = r.unit != GroundUnit::none ? sensor : std::nullopt;
+    if (model && model->velocity_only && r.unit != GroundUnit::velocity) {
+        r.note =
+            "The sensor's natural period and damping describe a velocity sensor, and this "
+            "channel's sensor is not one: its response has no poles and zeros.";
+        model.reset();
+    }
     if (model && model->normalization_frequency) frequency = *model->normalization_frequency;
     if (rate > 0) frequency = std::min(frequency, 0.4 * rate);
     r.frequency = frequency;

@@ -22,6 +22,8 @@ struct SensorModel {
     std::vector<std::complex<double>> poles, zeros;
     std::optional<double> normalization_frequency;  // Hz; chosen from the poles when not given
     std::string description;
+    // Built from a natural period and damping: it describes a velocity sensor only.
+    bool velocity_only = false;
 };
 
 // `[sensor.1]` .. `[sensor.4]` of network.ini: `natural_period` (s) and `damping` (of

@@ -178,6 +178,11 @@ TEST(FdsnStation, AVelocitySensorsPolesAndZerosAreNormalizedWhereItIsFlat) {
     EXPECT_EQ(r.frequency, 5);
     EXPECT_NEAR(sensor.normalization_factor * transfer_magnitude(model, 5), 1, 1e-12);
     EXPECT_NEAR(r.sensitivity, 28 * 100 * std::pow(2.0, 24) / 10, 1e-3);
+    // A natural period says nothing of an accelerometer: left out, and said so.
+    auto accelerometer = channel_response(calibrated(3, 1, 28), 100, model);
+    EXPECT_FALSE(accelerometer.stages.front().poles_zeros);
+    EXPECT_EQ(accelerometer.input, "m/s**2");
+    EXPECT_FALSE(accelerometer.note.empty());
     // A geophone's corner near the Nyquist frequency: stated below it.
     auto fast = channel_response(calibrated(1, 1, 28), 20, velocity_sensor(1 / 4.5, 0.7));
     EXPECT_EQ(fast.frequency, 8);
