@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 
 #include "stream/sds_archive.h"
 #include "text/date_time.h"
@@ -45,10 +44,9 @@ std::optional<int> number(const std::string& text) {
 
 std::optional<RecordHeader> ParseRecordHeader(std::string_view record) {
     if (record.size() < 48) return std::nullopt;
-    // The quality indicator and the blank after it say "a data record"; libmseed wants more
-    // than that before it is given anything.
-    if (std::strchr("DRQM", record[6]) == nullptr || record[6] == '\0') return std::nullopt;
     std::string copy(record);
+    // What is plainly no record is not handed on: libmseed would say so on standard error.
+    if (!MS_ISVALIDHEADER(copy.data())) return std::nullopt;
     MSRecord* msr = nullptr;
     int parsed = msr_unpack(copy.data(), static_cast<int>(copy.size()), &msr, 0, 0);
     std::optional<RecordHeader> header;
