@@ -150,10 +150,17 @@ try {
   fs.writeFileSync(settingsPath, settings, "latin1");
   await new Promise((r) => setTimeout(r, 4000));
 
-  program = run(["--for", "60"]);
+  program = run(["--for", "120"]);
   await waitForPort(port, program);
-  // Enough of the second run in the archive.
-  await new Promise((r) => setTimeout(r, 25000));
+  const secondStarted = Date.now();
+  // Until the archive holds 20 s of the second run on every channel (the extent says so).
+  for (let tries = 0; ; ++tries) {
+    if (tries > 90 || program.exitCode !== null) fail("the second run's records did not come");
+    const r = await fetch(`${base}/availability/1/extent?format=json`);
+    const latest = r.status === 200 ? (await r.json()).datasources.map((d) => Date.parse(d.latest)) : [];
+    if (latest.length === 4 && Math.min(...latest) >= secondStarted + 20000) break;
+    await new Promise((r) => setTimeout(r, 1000));
+  }
 
   // Discovery: every service's version and description.
   for (const service of ["dataselect", "station", "availability"]) {
