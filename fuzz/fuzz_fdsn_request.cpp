@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         config::ChannelSettings calibration;
         calibration.sensor_type = 1;
         calibration.measure_unit = 3;
-        c.response = web::fdsn::channel_response(calibration, 100,
-                                                 web::fdsn::velocity_sensor(1, 0.7));
+        c.response =
+            web::fdsn::channel_response(calibration, 100, web::fdsn::velocity_sensor(1, 0.7));
         s->channels.push_back(c);
         return s;
     }();
