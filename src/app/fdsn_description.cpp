@@ -42,8 +42,15 @@ web::fdsn::MicroTime system_now() {
         .count();
 }
 
-std::shared_ptr<const web::fdsn::StationInfo> describe_station(acquisition::ServicePort& station,
-                                                               const web::WebSettings& settings) {
+StationDescriber::StationDescriber(acquisition::ServicePort& station)
+    : station_(station), path_(platform::join_path(station.folder(), "fdsn-epochs.txt")) {
+    if (auto text = station_.fs().read_file(path_, 64 * 1024))
+        epochs_ = web::fdsn::parse_epochs(*text);
+}
+
+std::shared_ptr<const web::fdsn::StationInfo> StationDescriber::describe(
+    const web::WebSettings& settings) {
+    auto& station = station_;
     auto info = std::make_shared<web::fdsn::StationInfo>();
     const auto& general = station.settings().general;
     info->network = settings.network;
@@ -59,7 +66,8 @@ std::shared_ptr<const web::fdsn::StationInfo> describe_station(acquisition::Serv
     info->elevation = text::leading_number(general.elevation).value_or(0);
     info->created = system_now();
     info->software = std::string(acquisition::kProgramVersion);
-    const auto epoch = settings_changed(station.folder());
+    std::optional<web::fdsn::MicroTime> changed_at;
+    bool changed = false;
     for (int ch = 0; ch < config::kChannels; ++ch) {
         const auto c = static_cast<size_t>(ch);
         const auto& cs = station.settings().channels[c];
@@ -88,10 +96,20 @@ std::shared_ptr<const web::fdsn::StationInfo> describe_station(acquisition::Serv
             default:
                 break;
         }
-        channel.epoch = epoch;
         channel.response = web::fdsn::channel_response(cs, rate, settings.sensors[c]);
         channel.sensor = sensor_text(cs, settings.sensors[c]);
+        const std::string fingerprint = web::fdsn::channel_fingerprint(channel);
+        if (!changed_at) changed_at = settings_changed(station.folder());
+        channel.epoch = web::fdsn::epoch_start(epochs_, ch + 1, fingerprint, *changed_at, changed);
         info->channels.push_back(std::move(channel));
+    }
+    if (changed) {
+        auto written = station_.fs().replace_file(path_, web::fdsn::epochs_text(epochs_));
+        if (!written && !told_unwritable_) {
+            station_.log("FDSN station service: " + path_ + " not written (" + written.error +
+                         "); the channels' epochs begin anew at the next start");
+        }
+        told_unwritable_ = !written;
     }
     return info;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "acquisition/service_port.h"
 #include "web/fdsn_station.h"
@@ -9,9 +11,20 @@
 namespace velkantor::app {
 
 // The station as the FDSN station service describes it: its codes, place and channels with
-// their responses, from the settings as they are now. Engine thread.
-std::shared_ptr<const web::fdsn::StationInfo> describe_station(acquisition::ServicePort& station,
-                                                               const web::WebSettings& settings);
+// their responses, from the settings as they are now. A channel's epoch begins when its
+// description last changed: kept in the station folder's fdsn-epochs.txt across runs, and
+// taken from the settings file's time when a change is first seen. Engine thread.
+class StationDescriber {
+public:
+    explicit StationDescriber(acquisition::ServicePort& station);
+    std::shared_ptr<const web::fdsn::StationInfo> describe(const web::WebSettings& settings);
+
+private:
+    acquisition::ServicePort& station_;
+    std::string path_;
+    std::vector<web::fdsn::EpochEntry> epochs_;
+    bool told_unwritable_ = false;
+};
 
 // Microseconds since 1970 of the system clock.
 web::fdsn::MicroTime system_now();

@@ -94,9 +94,9 @@ web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
 }
 
 WebPage::WebPage(acquisition::ServicePort& station, web::WebSettings settings)
-    : station_(station), settings_(std::move(settings)) {
+    : station_(station), settings_(std::move(settings)), describer_(station) {
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
-    description_ = describe_station(station_, settings_);
+    description_ = describer_.describe(settings_);
 }
 
 WebPage::~WebPage() {
@@ -120,7 +120,7 @@ void WebPage::second() {
     }
     told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();
-    auto description = describe_station(station_, settings_);
+    auto description = describer_.describe(settings_);
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(snapshot);
     description_ = std::move(description);

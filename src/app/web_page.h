@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition/service_port.h"
+#include "app/fdsn_description.h"
 #include "stream/record_index.h"
 #include "web/fdsn_station.h"
 #include "web/router.h"
@@ -58,6 +59,7 @@ private:
     web::WebSettings settings_;
     mutable std::mutex mutex_;
     std::shared_ptr<const web::StateSnapshot> snapshot_;
+    StationDescriber describer_;
     std::shared_ptr<const web::fdsn::StationInfo> description_;  // guarded by mutex_
     stream::RecentRecords recent_{8u << 20};
     web::TraceBuffer trace_;  // guarded by mutex_

@@ -441,6 +441,70 @@ ChannelResponse channel_response(const config::ChannelSettings& channel, double 
     return r;
 }
 
+std::string channel_fingerprint(const ChannelInfo& c) {
+    std::string f = c.id.text() + " " + num(c.rate) + " " + (c.azimuth ? num(*c.azimuth) : "-") +
+                    " " + (c.dip ? num(*c.dip) : "-") + " " + c.response.input;
+    for (const auto& stage : c.response.stages) {
+        f += " [" + stage.input + ">" + stage.output + " " + num(stage.gain) + "@" +
+             num(stage.frequency);
+        if (stage.poles_zeros) {
+            for (const auto& z : stage.poles_zeros->zeros)
+                f += " z" + num(z.real()) + "," + num(z.imag());
+            for (const auto& p : stage.poles_zeros->poles)
+                f += " p" + num(p.real()) + "," + num(p.imag());
+        }
+        f += "]";
+    }
+    // One line of the epochs file.
+    std::replace(f.begin(), f.end(), '\n', ' ');
+    std::replace(f.begin(), f.end(), '|', '/');
+    return f;
+}
+
+std::vector<EpochEntry> parse_epochs(std::string_view text) {
+    std::vector<EpochEntry> out;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        // CHANNEL|START_US|FINGERPRINT
+        size_t a = line.find('|');
+        size_t b = a == std::string_view::npos ? a : line.find('|', a + 1);
+        if (b == std::string_view::npos) continue;
+        int channel = 0;
+        long long start = 0;
+        auto c1 = std::from_chars(line.data(), line.data() + a, channel);
+        auto c2 = std::from_chars(line.data() + a + 1, line.data() + b, start);
+        if (c1.ec != std::errc() || c1.ptr != line.data() + a || c2.ec != std::errc() ||
+            c2.ptr != line.data() + b || channel < 1 || channel > config::kChannels) {
+            continue;
+        }
+        out.push_back({channel, std::string(line.substr(b + 1)), start});
+    }
+    return out;
+}
+
+std::string epochs_text(const std::vector<EpochEntry>& epochs) {
+    std::string text;
+    for (const auto& e : epochs) {
+        text +=
+            std::to_string(e.channel) + "|" + std::to_string(e.start) + "|" + e.fingerprint + "\n";
+    }
+    return text;
+}
+
+MicroTime epoch_start(std::vector<EpochEntry>& epochs, int channel, const std::string& fingerprint,
+                      MicroTime changed_at, bool& changed) {
+    auto it = std::find_if(epochs.begin(), epochs.end(),
+                           [&](const EpochEntry& e) { return e.channel == channel; });
+    if (it != epochs.end() && it->fingerprint == fingerprint) return it->start;
+    changed = true;
+    if (it == epochs.end()) it = epochs.insert(epochs.end(), EpochEntry{channel, {}, 0});
+    it->fingerprint = fingerprint;
+    it->start = changed_at;
+    return changed_at;
+}
+
 std::optional<std::string> station_xml(const StationInfo& s, const Query& q) {
     auto channels = selected_channels(s, q);
     if (channels.empty()) return std::nullopt;

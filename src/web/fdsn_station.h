@@ -94,6 +94,24 @@ std::optional<std::pair<double, double>> parse_coordinates(std::string_view text
 ChannelResponse channel_response(const config::ChannelSettings& channel, double rate,
                                  const std::optional<SensorModel>& sensor);
 
+// What describes a channel to a client (codes, rate, orientation, every stage of its
+// response): when it changes, the channel begins a new epoch.
+std::string channel_fingerprint(const ChannelInfo& channel);
+
+// The channels' epochs kept across runs (a small text file of the station): per channel
+// number, the fingerprint of its description and when that description began.
+struct EpochEntry {
+    int channel = 0;
+    std::string fingerprint;
+    MicroTime start = 0;
+};
+std::vector<EpochEntry> parse_epochs(std::string_view text);
+std::string epochs_text(const std::vector<EpochEntry>& epochs);
+// When the channel's description `fingerprint` began: the kept start while it is the same,
+// else `changed_at` (and the entry is replaced: `changed` is set).
+MicroTime epoch_start(std::vector<EpochEntry>& epochs, int channel, const std::string& fingerprint,
+                      MicroTime changed_at, bool& changed);
+
 // The StationXML (1.2) and text answers for a query at its level; none when it selects
 // nothing.
 std::optional<std::string> station_xml(const StationInfo& station, const Query& query);

@@ -213,6 +213,37 @@ TEST(FdsnStation, SensorSectionsOfNetworkIni) {
     }
 }
 
+// A channel's epoch survives restarts and unrelated changes; a change of what describes it
+// (its calibration, here) begins a new one, at the time the caller says the change was made.
+TEST(FdsnStation, EpochsBeginWhenAChannelsDescriptionChanges) {
+    ChannelInfo c;
+    c.id = {"XX", "VELK", "", "HHZ"};
+    c.rate = 100;
+    c.response = channel_response(calibrated(1, 1, 28), 100, std::nullopt);
+    const std::string before = channel_fingerprint(c);
+    c.response = channel_response(calibrated(1, 1, 30), 100, std::nullopt);
+    const std::string after = channel_fingerprint(c);
+    EXPECT_NE(before, after);
+
+    std::vector<EpochEntry> book;
+    bool changed = false;
+    EXPECT_EQ(epoch_start(book, 3, before, 100, changed), 100);
+    EXPECT_TRUE(changed);
+    // Saved and read back, as the next run finds it.
+    book = parse_epochs(epochs_text(book) + "garbage line\n9|1|out of range\n");
+    ASSERT_EQ(book.size(), 1u);
+    changed = false;
+    EXPECT_EQ(epoch_start(book, 3, before, 200, changed), 100);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(epoch_start(book, 3, after, 300, changed), 300);
+    EXPECT_TRUE(changed);
+    changed = false;
+    EXPECT_EQ(epoch_start(book, 1, before, 400, changed), 400);  // another channel: its own
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(epoch_start(book, 3, after, 500, changed), 300);
+    EXPECT_EQ(book.size(), 2u);
+}
+
 StationInfo demo_station() {
     StationInfo s;
     s.network = "XX";

@@ -234,6 +234,11 @@ try {
   }
   const n = channels.find((c) => c.channelCode === "HHN");
   if (n.instrumentSensitivity.inputUnits !== "V") fail("an unknown sensor not described in volts");
+  // HHN's epoch is the first run's (kept across the restart); HHZ's began with its new
+  // calibration, between the runs.
+  if (!(n.startDate.toMillis() < firstEnded - 5000 && z.startDate.toMillis() >= firstEnded - 1000)) {
+    fail(`epochs: HHN from ${n.startDate.toISO()}, HHZ from ${z.startDate.toISO()}, first run ended ${new Date(firstEnded).toISOString()}`);
+  }
 
   // Well-formed for an XML parser that knows nothing of seismology.
   const xml = await (await fetch(`${base}/station/1/query?level=response`)).text();
