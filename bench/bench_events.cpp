@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "acquisition/run_state.h"
 #include "config/settings_file.h"
 #include "diagnostics/bounded_log.h"
 #include "events/detector.h"
 #include "events/event_file.h"
 #include "platform/real/std_file_system.h"
 #include "platform/real/system_clock.h"
+#include "runtime/run_state.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ void BM_EventFileWriting(benchmark::State& state) {
     config::SetDefaultConfiguration(settings, dir);
     settings.general.events_folder = dir;
     settings.channels[0].pre_event_samples = 0;
-    acquisition::RunState run;
+    runtime::RunState run;
     events::Detector detector;
     diagnostics::BoundedLog log(fs, clock, dir + "/evtfile.dat", "x");
     events::EventFiles files(

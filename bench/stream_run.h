@@ -11,8 +11,8 @@
 #include "app/station_displays.h"
 #include "config/settings.h"
 #include "display/displays.h"
-#include "platform/fake/memory_station.h"
 #include "platform/real/qt_picture_codec.h"
+#include "support/memory_station.h"
 
 namespace velkantor::bench {
 

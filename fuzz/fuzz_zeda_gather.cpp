@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/fake/memory_station.h"
+#include "support/memory_station.h"
 
 using namespace velkantor;
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <limits>
 
-#include "acquisition/firmware.h"
 #include "hash.h"
+#include "runtime/firmware.h"
 #include "text/date_time.h"
 
 namespace velkantor::sim {
@@ -67,9 +67,9 @@ ZedaFamily ZedaFamily::with_firmware(std::string_view firmware) const {
     ZedaFamily f = *this;
     f.version = std::string(firmware);
     // The station's firmware table describes what each firmware does on the line.
-    const std::string number = acquisition::firmware_number(firmware);
-    f.rate_base = acquisition::sampling_firmware(number).rate_ticks;
-    const acquisition::Firmware& row = acquisition::firmware(number);
+    const std::string number = runtime::firmware_number(firmware);
+    f.rate_base = runtime::sampling_firmware(number).rate_ticks;
+    const runtime::Firmware& row = runtime::firmware(number);
     f.time_frame_length = row.dated_time_frames ? 9 : 6;
     f.date_late_at_midnight = row.date_late_at_midnight;
     return f;

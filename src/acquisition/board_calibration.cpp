@@ -25,7 +25,7 @@ CalibrationRead ReadBoardCalibration(Station& station) {
         result.trim = driver.ReadBoardIdentity(station, 1, &serial);
         if (result.trim.size() != 8) result.trim.clear();
         if (serial.size() == 8) result.serial = serial;
-    } catch (const StepFailure&) {
+    } catch (const runtime::StepFailure&) {
         // A port that fails while talking is a board that did not answer; a button of a
         // window must not end the program.
         result.trim.clear();
@@ -40,7 +40,7 @@ bool WriteBoardCalibration(Station& station, const std::array<uint8_t, 4>& recor
     bool written = false;
     try {
         written = driver.WriteClockTrim(station, record);
-    } catch (const StepFailure&) {
+    } catch (const runtime::StepFailure&) {
         written = false;
     }
     close_port(station);

@@ -40,7 +40,7 @@ public:
     // time) of the last time frame it made, which dates that frame. Others: none.
     virtual std::optional<int64_t> reading_second() const { return std::nullopt; }
 
-    // The bytes of the board's clock and memory commands (see BoardCommands); empty for a
+    // The bytes of the board's clock and memory commands (see runtime::BoardCommands); empty for a
     // board that has no such command.
     virtual std::string set_time_command(int /*hours*/, int /*minutes*/, int /*seconds*/) const {
         return {};

@@ -46,7 +46,7 @@ void Conditioner::reset_averages() {
     dc_average.fill(0);
 }
 
-bool Conditioner::average(int ch, RunState& run) {
+bool Conditioner::average(int ch, runtime::RunState& run) {
     auto c = static_cast<size_t>(ch);
     double rate = run.configured_rate[c];
     if (rate >= 3) return true;
@@ -73,7 +73,7 @@ double Conditioner::PeriodExtenderStep(double x, int ch) {
     return out;
 }
 
-void Conditioner::extend(int ch, RunState& run, int16_t period_extender) {
+void Conditioner::extend(int ch, runtime::RunState& run, int16_t period_extender) {
     if (period_extender <= 0) return;
     auto c = static_cast<size_t>(ch);
     double y = PeriodExtenderStep(run.raw_sample[c], ch);
@@ -81,7 +81,8 @@ void Conditioner::extend(int ch, RunState& run, int16_t period_extender) {
     if (fits_i32(v)) run.raw_sample[c] = static_cast<int32_t>(v);
 }
 
-void Conditioner::ConditionSample(int ch, RunState& run, const config::ChannelSettings& channel) {
+void Conditioner::ConditionSample(int ch, runtime::RunState& run,
+                                  const config::ChannelSettings& channel) {
     auto c = static_cast<size_t>(ch);
     double offset = channel.auto_offset != 0 ? -text::round_half_even(dc_average[c])
                                              : text::round_half_even(channel.dc_offset);

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "acquisition/run_state.h"
 #include "config/settings.h"
+#include "runtime/run_state.h"
 
 namespace velkantor::acquisition {
 
@@ -26,11 +26,11 @@ public:
     void reset_averages();
 
     // Averaging for channels below 3 samples per second. False: the sample is held back.
-    bool average(int ch, RunState& run);
+    bool average(int ch, runtime::RunState& run);
     double PeriodExtenderStep(double x, int ch);
     // Period extender (when set), offset, clipping and inversion into sample_value[ch].
-    void ConditionSample(int ch, RunState& run, const config::ChannelSettings& channel);
-    void extend(int ch, RunState& run, int16_t period_extender);
+    void ConditionSample(int ch, runtime::RunState& run, const config::ChannelSettings& channel);
+    void extend(int ch, runtime::RunState& run, int16_t period_extender);
 
     // The running DC level, kept by the detector.
     std::array<double, config::kChannels> dc_average{};

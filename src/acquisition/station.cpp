@@ -25,7 +25,7 @@ bool upper_equal(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-class Station::PortCommands : public BoardCommands {
+class Station::PortCommands : public runtime::BoardCommands {
 public:
     explicit PortCommands(Station& station) : station_(station) {}
     void set_time(int hours, int minutes, int seconds) override {
@@ -67,12 +67,12 @@ private:
     int16_t configured_type_ = -1;
 };
 
-class Station::Services : public ServicePort {
+class Station::Services : public runtime::ServicePort {
 public:
     explicit Services(Station& station) : s_(station) {}
 
     const config::Settings& settings() const override { return s_.settings_; }
-    const RunState& run() const override { return s_.run_; }
+    const runtime::RunState& run() const override { return s_.run_; }
     bool in_run() const override { return s_.in_run_; }
     const std::string& folder() const override { return s_.folder_; }
     const platform::Clock& clock() const override { return s_.platform_.clock; }
@@ -85,25 +85,26 @@ public:
     std::string event_log_path() const override { return s_.event_log_.path(); }
     void log(std::string_view line) override { s_.AppendEventLog(line); }
 
-    Registration on_second(std::function<void()> hook) override {
+    runtime::Registration on_second(std::function<void()> hook) override {
         const uint64_t number = s_.next_hook_++;
         s_.tick_hooks_.emplace(number, std::move(hook));
-        return Registration([this, number] { s_.tick_hooks_.erase(number); });
+        return runtime::Registration([this, number] { s_.tick_hooks_.erase(number); });
     }
-    Registration on_event_file(std::function<void(int, const std::string&)> hook) override {
+    runtime::Registration on_event_file(
+        std::function<void(int, const std::string&)> hook) override {
         const uint64_t number = s_.next_hook_++;
         s_.event_file_hooks_.emplace(number, std::move(hook));
-        return Registration([this, number] { s_.event_file_hooks_.erase(number); });
+        return runtime::Registration([this, number] { s_.event_file_hooks_.erase(number); });
     }
-    Registration observe(StationObserver& observer) override {
+    runtime::Registration observe(runtime::StationObserver& observer) override {
         s_.observer_ = &observer;
-        return Registration([this, o = &observer] {
+        return runtime::Registration([this, o = &observer] {
             if (s_.observer_ == o) s_.observer_ = &s_.default_observer_;
         });
     }
-    Registration take_seconds(datalog::SecondSink& sink) override {
+    runtime::Registration take_seconds(runtime::SecondSink& sink) override {
         s_.datalog_.set_sink(&sink);
-        return Registration([this, k = &sink] {
+        return runtime::Registration([this, k = &sink] {
             if (s_.datalog_.sink() == k) s_.datalog_.set_sink(nullptr);
         });
     }
@@ -112,7 +113,7 @@ private:
     Station& s_;
 };
 
-ServicePort& Station::services() {
+runtime::ServicePort& Station::services() {
     return *services_;
 }
 
@@ -135,7 +136,7 @@ Station::Station(StationPlatform platform, std::string folder)
         observer_->event_started(ch, name, start,
                                  settings_.channels[static_cast<size_t>(ch)].trigger_mode >= 2);
     };
-    event_files_.on_cut = [this](int ch, const events::EventSummary& summary) {
+    event_files_.on_cut = [this](int ch, const runtime::EventSummary& summary) {
         observer_->event_ended(ch, summary, event_seconds(ch, summary), true);
     };
 }
@@ -147,14 +148,14 @@ timekeeping::BoardClock::Environment Station::board_clock_environment() {
             platform_.op,
             *board_commands_,
             devices_,
-            [this]() -> StationView& { return *view_; },
+            [this]() -> runtime::StationView& { return *view_; },
             [this]() -> timekeeping::HousekeepingView& { return *housekeeping_view_; },
             [this]() -> timekeeping::SecondListener& { return *second_listener_; },
             [this](std::string_view line) { AppendEventLog(line); },
             [this](std::string_view line) { AppendTimeLog(line); },
             [this](double seconds) { WaitSeconds(seconds); },
             [this] { discard_board_input(); },
-            [this](const StepFailure& failure) { report_step_failure(failure); },
+            [this](const runtime::StepFailure& failure) { report_step_failure(failure); },
             [this] { return time_from_pc_clock(); },
             [this] { return reading_second(); },
             [this] {
@@ -175,9 +176,9 @@ timekeeping::PeriodicTimer::Environment Station::timer_environment() {
             detector_,
             board_clock_,
             devices_,
-            [this]() -> StationView& { return *view_; },
+            [this]() -> runtime::StationView& { return *view_; },
             [this]() -> timekeeping::HousekeepingView& { return *housekeeping_view_; },
-            [this]() -> StationObserver& { return *observer_; },
+            [this]() -> runtime::StationObserver& { return *observer_; },
             [this](std::string_view line) { AppendEventLog(line); },
             [this] { return in_run_; },
             [this] { return starting_; },
@@ -239,7 +240,7 @@ events::EventFiles::Environment Station::event_environment() {
     environment.file_finished = [this](int ch, const std::string& path) {
         for (auto& [number, hook] : event_file_hooks_) hook(ch, path);
     };
-    environment.event_closed = [this](int ch, const events::EventSummary& summary) {
+    environment.event_closed = [this](int ch, const runtime::EventSummary& summary) {
         // The figures of the event log's line, so both say the same of the event.
         if (!alarms_.WriteCommandFiles(summary)) {
             report_write_failure("Event " + summary.file_name + ": command file not written");
@@ -250,7 +251,7 @@ events::EventFiles::Environment Station::event_environment() {
     return environment;
 }
 
-double Station::event_seconds(int ch, const events::EventSummary& event) const {
+double Station::event_seconds(int ch, const runtime::EventSummary& event) const {
     double rate = run_.configured_rate[static_cast<size_t>(ch)];
     return rate > 0 ? event.lines / rate : 0;
 }
@@ -258,7 +259,7 @@ double Station::event_seconds(int ch, const events::EventSummary& event) const {
 // A file that could not be written: reported like any failing statement of the run
 // (error 75, path/file access error), and the run goes on.
 void Station::report_write_failure(const std::string& what) {
-    if (settings_.general.service_mode != 0) throw FatalError(what);
+    if (settings_.general.service_mode != 0) throw runtime::FatalError(what);
     WriteDiagnosticLine("Runtime Error " + what);
     errors_.ReportError({75, what}, ProgressMarker, "START");
 }
@@ -320,11 +321,11 @@ double Station::acquisition_second() const {
 
 Station::~Station() = default;
 
-void Station::set_view(StationView* view) {
+void Station::set_view(runtime::StationView* view) {
     view_ = view ? view : &default_view_;
 }
 
-void Station::set_consumers(SampleConsumers* consumers) {
+void Station::set_consumers(runtime::SampleConsumers* consumers) {
     consumers_ = consumers ? consumers : &default_consumers_;
 }
 
@@ -340,7 +341,7 @@ std::string Station::load(const std::function<void(const std::string&)>& report_
     if (auto made = fs.create_directories(folder_); !made) {
         return "Cannot create the station folder " + folder_ + ": " + made.error;
     }
-    view_->set_title(std::string(kProgramVersion) + " - FDS:");
+    view_->set_title(std::string(runtime::kProgramVersion) + " - FDS:");
     // Each data folder must take a file; a folder that does not is created.
     for (const char* name : {"events", "datalog", "drums", "events/sent"}) {
         std::string dir = platform::join_path(folder_, name);
@@ -376,7 +377,7 @@ std::string Station::load(const std::function<void(const std::string&)>& report_
     ProgressMarker = 2;
     config::ReadSchedule(settings_, fs, folder_);
     auto report = config::ReadConfiguration(settings_, fs, folder_);
-    if (!report.fatal_error.empty()) throw FatalError(report.fatal_error);
+    if (!report.fatal_error.empty()) throw runtime::FatalError(report.fatal_error);
     if (report.created && !report.write) {
         return "Cannot write the settings file in " + folder_ + ": " + report.write.error;
     }
@@ -425,11 +426,11 @@ void Station::count_bad_frame() {
 }
 
 void Station::send(std::string_view bytes) {
-    if (!platform_.port.is_open()) throw StepFailure(8012, "The device is not open");
-    if (!platform_.port.write(bytes)) throw StepFailure(57, "Device I/O error");
+    if (!platform_.port.is_open()) throw runtime::StepFailure(8012, "The device is not open");
+    if (!platform_.port.write(bytes)) throw runtime::StepFailure(57, "Device I/O error");
 }
 
-BoardCommands& Station::board_commands() {
+runtime::BoardCommands& Station::board_commands() {
     return *board_commands_;
 }
 
@@ -458,8 +459,8 @@ void Station::refuse(bool clear_autostart) {
     if (platform_.port.is_open()) platform_.port.close();
 }
 
-void Station::report_step_failure(const StepFailure& failure) {
-    if (settings_.general.service_mode != 0) throw FatalError(failure.what());
+void Station::report_step_failure(const runtime::StepFailure& failure) {
+    if (settings_.general.service_mode != 0) throw runtime::FatalError(failure.what());
     WriteDiagnosticLine(std::string("Runtime Error ") + failure.what());
     errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
 }
@@ -469,7 +470,7 @@ void Station::report_step_failure(const StepFailure& failure) {
 void Station::run_step(const std::function<void()>& step) {
     try {
         step();
-    } catch (const StepFailure& failure) {
+    } catch (const runtime::StepFailure& failure) {
         report_step_failure(failure);
     }
 }
@@ -600,8 +601,8 @@ bool Station::start() {
     bool started = false;
     try {
         started = driver_->start_up(*this);
-    } catch (const StepFailure& failure) {
-        if (general.service_mode != 0) throw FatalError(failure.what());
+    } catch (const runtime::StepFailure& failure) {
+        if (general.service_mode != 0) throw runtime::FatalError(failure.what());
         errors_.ReportError({failure.number, failure.what()}, ProgressMarker, "START");
     } catch (const StartupStopped&) {
         stopped_during_startup();
@@ -627,7 +628,8 @@ bool Station::start() {
     filled_logged_.fill(0);
     over_rate_logged_.fill(0);
     filled_hour_ = -1;
-    view_->set_title(std::string(kProgramVersion) + " " + run_.board_description + " - FDS:");
+    view_->set_title(std::string(runtime::kProgramVersion) + " " + run_.board_description +
+                     " - FDS:");
 
     ProgressMarker = 305;
     for (int c = 0; c < config::kChannels; ++c) {
@@ -715,7 +717,7 @@ void Station::start_restart_block() {
                     auto reopened = platform_.port.open();
                     log_restart();
                     if (!reopened) {
-                        throw StepFailure(8002, "Invalid port number: " + reopened.text);
+                        throw runtime::StepFailure(8002, "Invalid port number: " + reopened.text);
                     }
                 }
                 for (int c = 0; c < config::kChannels; ++c) {
@@ -845,10 +847,10 @@ void Station::sample_chain(int ch) {
 
         // Pre-event ring: the position runs 1..pre-event length and wraps to 1.
         run_.ring_at(ch, run_.ring_position[c]) = value;
-        double length = std::min<double>(channel.pre_event_samples, kPreEventRingLength);
+        double length = std::min<double>(channel.pre_event_samples, runtime::kPreEventRingLength);
         run_.ring_position[c] += 1;
         if (run_.ring_position[c] > length) run_.ring_position[c] = 1;
-        if (run_.ring_count[c] < kPreEventRingLength) run_.ring_count[c] += 1;
+        if (run_.ring_count[c] < runtime::kPreEventRingLength) run_.ring_count[c] += 1;
 
         run_.second_sample_count[c] += 1;
         if (ch == 0) run_.channel0_sample_total += 1;

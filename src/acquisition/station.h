@@ -8,15 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "acquisition/board_commands.h"
 #include "acquisition/board_driver.h"
 #include "acquisition/conditioner.h"
-#include "acquisition/run_state.h"
-#include "acquisition/sample_consumers.h"
-#include "acquisition/service_port.h"
-#include "acquisition/station_observer.h"
-#include "acquisition/station_view.h"
-#include "acquisition/version.h"
 #include "config/settings.h"
 #include "datalog/datalog_writer.h"
 #include "diagnostics/bounded_log.h"
@@ -31,6 +24,13 @@
 #include "platform/host.h"
 #include "platform/operator.h"
 #include "platform/serial_port.h"
+#include "runtime/board_commands.h"
+#include "runtime/run_state.h"
+#include "runtime/sample_consumers.h"
+#include "runtime/service_port.h"
+#include "runtime/station_observer.h"
+#include "runtime/station_view.h"
+#include "runtime/version.h"
 #include "timekeeping/board_clock.h"
 #include "timekeeping/clock_trim.h"
 #include "timekeeping/housekeeping_view.h"
@@ -105,14 +105,14 @@ public:
     // --- shared with drivers and subsystems ---
     config::Settings& settings() { return settings_; }
     const config::Settings& settings() const { return settings_; }
-    RunState& run() { return run_; }
-    const RunState& run() const { return run_; }
+    runtime::RunState& run() { return run_; }
+    const runtime::RunState& run() const { return run_; }
     platform::SerialPort& port() { return platform_.port; }
     platform::Operator& op() { return platform_.op; }
     platform::Host& host() { return platform_.host; }
     const platform::Clock& clock() const { return platform_.clock; }
     platform::FileSystem& fs() { return platform_.fs; }
-    StationView& view() { return *view_; }
+    runtime::StationView& view() { return *view_; }
     diagnostics::ErrorReporter& errors() { return errors_; }
     diagnostics::BoundedLog& event_log() { return event_log_; }
     const std::string& folder() const { return folder_; }
@@ -123,8 +123,8 @@ public:
     // Service-mode trace lines (shown by the clock-trimming window).
     std::function<void(const std::string&)> trace;
 
-    void set_view(StationView* view);
-    void set_consumers(SampleConsumers* consumers);
+    void set_view(runtime::StationView* view);
+    void set_consumers(runtime::SampleConsumers* consumers);
 
     // --- time keeping, housekeeping and alarms ---
     timekeeping::BoardClock& board_clock() { return board_clock_; }
@@ -144,8 +144,8 @@ public:
     }
 
     // What the services that publish the station see of it and hook into.
-    ServicePort& services();
-    StationObserver& observer() { return *observer_; }
+    runtime::ServicePort& services();
+    runtime::StationObserver& observer() { return *observer_; }
 
     void AppendEventLog(std::string_view message) { event_log_.append(message); }
     void AppendTimeLog(std::string_view message) { time_log_.append(message); }
@@ -158,8 +158,8 @@ public:
     void WaitSeconds(double seconds);
     void wait_for_input(double seconds);
     // A failing statement of the run: reported as its error handler does, and the run goes
-    // on (with a non-zero service mode, FatalError).
-    void report_step_failure(const StepFailure& failure);
+    // on (with a non-zero service mode, runtime::FatalError).
+    void report_step_failure(const runtime::StepFailure& failure);
     // The board's time comes from the PC clock (the instruments without a clock of their own).
     bool time_from_pc_clock() const { return driver_ && driver_->time_from_pc_clock(); }
     // The PC second an instrument without a clock dated its last time frame with.
@@ -171,11 +171,11 @@ public:
     void discard_board_input();
     // A frame of the wrong length or of an unknown type.
     void count_bad_frame();
-    // Writes to the port; a failure is a StepFailure.
+    // Writes to the port; a failure is a runtime::StepFailure.
     void send(std::string_view bytes);
     // The board's clock and memory commands, in the attached board's form (before START, in
     // the form of the board the settings name).
-    BoardCommands& board_commands();
+    runtime::BoardCommands& board_commands();
     // Opens the port as configured; an invalid device shows "Comm Port not valid".
     bool open_port();
 
@@ -232,12 +232,12 @@ private:
     std::unique_ptr<PortCommands> board_commands_;
     std::unique_ptr<Services> services_;
     config::Settings settings_;
-    RunState run_;
+    runtime::RunState run_;
     Conditioner conditioner_;
-    StationView default_view_;
-    StationView* view_ = &default_view_;
-    SampleConsumers default_consumers_;
-    SampleConsumers* consumers_ = &default_consumers_;
+    runtime::StationView default_view_;
+    runtime::StationView* view_ = &default_view_;
+    runtime::SampleConsumers default_consumers_;
+    runtime::SampleConsumers* consumers_ = &default_consumers_;
     diagnostics::BoundedLog event_log_;
     diagnostics::BoundedLog time_log_;
     diagnostics::DiagnosticFile diagnostic_file_;
@@ -267,11 +267,11 @@ private:
     std::map<uint64_t, std::function<void()>> tick_hooks_;
     std::map<uint64_t, std::function<void(int, const std::string&)>> event_file_hooks_;
     uint64_t next_hook_ = 0;
-    StationObserver default_observer_;
-    StationObserver* observer_ = &default_observer_;
+    runtime::StationObserver default_observer_;
+    runtime::StationObserver* observer_ = &default_observer_;
     // The observer has heard of this event's alarm already.
     std::array<bool, config::kChannels> alarm_observed_{};
-    double event_seconds(int ch, const events::EventSummary& event) const;
+    double event_seconds(int ch, const runtime::EventSummary& event) const;
     timekeeping::BoardClock board_clock_{board_clock_environment()};
     timekeeping::ClockTrim clock_trim_{trim_environment()};
     events::Alarms alarms_{alarm_environment()};

@@ -1,8 +1,8 @@
 #include "acquisition/zeda_driver.h"
 
-#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "config/rates.h"
+#include "runtime/firmware.h"
 
 namespace velkantor::acquisition {
 
@@ -52,7 +52,7 @@ std::string format_version(const std::string& reply) {
 }
 
 RateCode rate_code(const std::string& board_description, int16_t ad_type, int channel, int rate) {
-    if (auto code = sampling_firmware(board_description, ad_type).rate_code(rate)) {
+    if (auto code = runtime::sampling_firmware(board_description, ad_type).rate_code(rate)) {
         return {*code, ""};
     }
     // Sent anyway, the code would switch the channel off (0) or, cut to one byte, run it

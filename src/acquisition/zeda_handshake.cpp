@@ -2,10 +2,10 @@
 // trimming, registration and the type the firmware says the board is.
 #include <cctype>
 
-#include "acquisition/firmware.h"
 #include "acquisition/station.h"
 #include "acquisition/zeda_driver.h"
 #include "config/rates.h"
+#include "runtime/firmware.h"
 #include "text/number_text.h"
 #include "timekeeping/board_clock.h"
 
@@ -62,11 +62,11 @@ namespace zeda {
 
 VersionVerdict judge_version(const std::string& version, int16_t selected_type,
                              bool no_version_warn, const std::string& baud) {
-    const Firmware& row = firmware(firmware_number(version));
+    const runtime::Firmware& row = runtime::firmware(runtime::firmware_number(version));
     switch (row.kind) {
-        case Firmware::Kind::test:
+        case runtime::Firmware::Kind::test:
             return {"ZEDA x.xx at " + baud, -1, ""};
-        case Firmware::Kind::obsolete: {
+        case runtime::Firmware::Kind::obsolete: {
             VersionVerdict verdict{std::string(row.version), -1, ""};
             if (!no_version_warn) {
                 verdict.notice = "A/D board version is " + version + " it is obsolete." + kCrLf +
@@ -77,14 +77,14 @@ VersionVerdict judge_version(const std::string& version, int16_t selected_type,
             }
             return verdict;
         }
-        case Firmware::Kind::board: {
+        case runtime::Firmware::Kind::board: {
             VersionVerdict verdict{std::string(row.version), row.ad_type, ""};
             if (selected_type != row.ad_type) {
                 verdict.notice = type_notice(row.ad_type);
             }
             return verdict;
         }
-        case Firmware::Kind::unknown:
+        case runtime::Firmware::Kind::unknown:
             break;
     }
     VersionVerdict verdict{"1.xx", -1, ""};
@@ -358,7 +358,7 @@ bool ZedaDriver::start_up(Station& station) {
 
     // The board must be what the settings say it is.
     const char* mismatch = nullptr;
-    const int16_t firmware_type = firmware(run.firmware_version).ad_type;
+    const int16_t firmware_type = runtime::firmware(run.firmware_version).ad_type;
     if (general.ad_type == config::kZeda18 && firmware_type != config::kZeda18) {
         mismatch = "18";
     } else if (general.ad_type == config::kZeda20 && firmware_type != config::kZeda20) {

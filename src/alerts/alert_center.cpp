@@ -23,7 +23,7 @@ void AlertCenter::event_started(int ch, const std::string& file_name, const std:
          event_start_json(source_.moment(), {channel(ch), file_name, start_text, scheduled}));
 }
 
-void AlertCenter::event_ended(int ch, const events::EventSummary& event, double duration_seconds,
+void AlertCenter::event_ended(int ch, const runtime::EventSummary& event, double duration_seconds,
                               bool at_stop) {
     if (ch >= 0 && ch < 4) recording_[static_cast<size_t>(ch)] = false;
     last_event_ = event.file_name;

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/station_observer.h"
 #include "alerts/alert_messages.h"
 #include "alerts/alert_queue.h"
 #include "alerts/alert_settings.h"
+#include "runtime/station_observer.h"
 
 namespace velkantor::alerts {
 
@@ -25,7 +25,7 @@ public:
 
 // Turns what the station tells its observer into the alert messages, and keeps the state
 // message: sent at every change and at least once a minute.
-class AlertCenter : public acquisition::StationObserver {
+class AlertCenter : public runtime::StationObserver {
 public:
     // What the center reads of the station when it makes a message.
     struct Source {
@@ -41,7 +41,7 @@ public:
 
     void event_started(int ch, const std::string& file_name, const std::string& start_text,
                        bool scheduled) override;
-    void event_ended(int ch, const events::EventSummary& event, double duration_seconds,
+    void event_ended(int ch, const runtime::EventSummary& event, double duration_seconds,
                      bool at_stop) override;
     void alarm_exceeded(int ch, int32_t value, int32_t threshold) override;
     void board_lost() override;

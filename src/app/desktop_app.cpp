@@ -175,7 +175,7 @@ int run_desktop(acquisition::Station& station, DesktopHost& host, gui::QtOperato
             QMessageBox::critical(nullptr, "VELKANTOR", QString::fromStdString(failed));
             return 1;
         }
-    } catch (const acquisition::FatalError& error) {
+    } catch (const runtime::FatalError& error) {
         QMessageBox::critical(nullptr, "VELKANTOR", QString::fromStdString(error.what()));
         return 3;
     }

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <filesystem>
 
-#include "acquisition/version.h"
 #include "config/settings_file.h"
 #include "config/trigger_rules.h"
+#include "runtime/version.h"
 #include "stream/stream_settings.h"
 #include "text/number_text.h"
 
@@ -42,7 +42,7 @@ web::fdsn::MicroTime system_now() {
         .count();
 }
 
-StationDescriber::StationDescriber(acquisition::ServicePort& station)
+StationDescriber::StationDescriber(runtime::ServicePort& station)
     : station_(station), path_(platform::join_path(station.folder(), "fdsn-epochs.txt")) {
     if (auto text = station_.fs().read_file(path_, 64 * 1024))
         epochs_ = web::fdsn::parse_epochs(*text);
@@ -65,7 +65,7 @@ std::shared_ptr<const web::fdsn::StationInfo> StationDescriber::describe(
     }
     info->elevation = text::leading_number(general.elevation).value_or(0);
     info->created = system_now();
-    info->software = std::string(acquisition::kProgramVersion);
+    info->software = std::string(runtime::kProgramVersion);
     std::optional<web::fdsn::MicroTime> changed_at;
     bool changed = false;
     for (int ch = 0; ch < config::kChannels; ++ch) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/service_port.h"
+#include "runtime/service_port.h"
 #include "web/fdsn_station.h"
 #include "web/web_settings.h"
 
@@ -16,11 +16,11 @@ namespace velkantor::app {
 // taken from the settings file's time when a change is first seen. Engine thread.
 class StationDescriber {
 public:
-    explicit StationDescriber(acquisition::ServicePort& station);
+    explicit StationDescriber(runtime::ServicePort& station);
     std::shared_ptr<const web::fdsn::StationInfo> describe(const web::WebSettings& settings);
 
 private:
-    acquisition::ServicePort& station_;
+    runtime::ServicePort& station_;
     std::string path_;
     std::vector<web::fdsn::EpochEntry> epochs_;
     bool told_unwritable_ = false;

@@ -188,7 +188,7 @@ int run_station(const app::Options& options, int argc, char** argv) {
         services.stop();  // the last records out, the clients told, before the program's end
         station.exit();
         return exit_status(station.run_end());
-    } catch (const acquisition::FatalError& error) {
+    } catch (const runtime::FatalError& error) {
         std::cerr << "velkantor: stopped by an error (service mode): " << error.what() << "\n";
         return 3;
     }
@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::cout << acquisition::kProgramVersion << "\n";
+        std::cout << runtime::kProgramVersion << "\n";
         return 0;
     }
     return run_station(options, argc, argv);

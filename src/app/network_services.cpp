@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "acquisition/version.h"
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
@@ -12,6 +11,7 @@
 #include "platform/real/record_worker.h"
 #include "platform/real/seedlink_server.h"
 #include "platform/real/webhook_alerts.h"
+#include "runtime/version.h"
 #include "stream/event_miniseed.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
@@ -54,7 +54,7 @@ struct NetworkServices::Alerts {
     bool unreachable_told = false;
 };
 
-NetworkServices::NetworkServices(acquisition::ServicePort& station, const Options& options)
+NetworkServices::NetworkServices(runtime::ServicePort& station, const Options& options)
     : station_(station), options_(options) {}
 
 NetworkServices::~NetworkServices() {
@@ -131,7 +131,7 @@ void NetworkServices::start_streaming() {
         config.network = s.settings.codes.network;
         config.station = s.settings.codes.station;
         config.description = s.settings.codes.description;
-        config.software = std::string(acquisition::kProgramVersion);
+        config.software = std::string(runtime::kProgramVersion);
         auto server = std::make_unique<platform::SeedLinkServer>(config);
         const std::string where = (config.listen.address.find(':') != std::string::npos
                                        ? "[" + config.listen.address + "]"

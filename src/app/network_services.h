@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/service_port.h"
 #include "alerts/alert_settings.h"
 #include "app/command_line.h"
 #include "app/web_page.h"
 #include "config/network_ini.h"
+#include "runtime/service_port.h"
 
 namespace velkantor::app {
 
@@ -20,7 +20,7 @@ namespace velkantor::app {
 // services' own threads without waiting.
 class NetworkServices {
 public:
-    NetworkServices(acquisition::ServicePort& station, const Options& options);
+    NetworkServices(runtime::ServicePort& station, const Options& options);
     ~NetworkServices();
     NetworkServices(const NetworkServices&) = delete;
     NetworkServices& operator=(const NetworkServices&) = delete;
@@ -54,12 +54,12 @@ private:
     void start_alerts();
     void second_alerts();
 
-    acquisition::ServicePort& station_;
+    runtime::ServicePort& station_;
     // The station's moments the services hook into, released at stop.
-    acquisition::Registration second_;
-    acquisition::Registration event_files_;
-    acquisition::Registration observer_;
-    acquisition::Registration sink_;
+    runtime::Registration second_;
+    runtime::Registration event_files_;
+    runtime::Registration observer_;
+    runtime::Registration sink_;
     Options options_;
     config::IniFile ini_;
     std::vector<std::string> problems_;

@@ -17,7 +17,7 @@ namespace velkantor::app {
 
 namespace {
 
-std::string picture_name(acquisition::ServicePort& station, const std::string& drums,
+std::string picture_name(runtime::ServicePort& station, const std::string& drums,
                          const std::string& base, int16_t format) {
     std::string path =
         display::FindDrumImage(station.fs(), platform::join_path(drums, base), format);
@@ -27,8 +27,7 @@ std::string picture_name(acquisition::ServicePort& station, const std::string& d
 
 }  // namespace
 
-web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
-                                 const web::WebSettings& settings) {
+web::StateSnapshot take_snapshot(runtime::ServicePort& station, const web::WebSettings& settings) {
     const auto& general = station.settings().general;
     const auto& run = station.run();
     web::StateSnapshot s;
@@ -93,7 +92,7 @@ web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
     return s;
 }
 
-WebPage::WebPage(acquisition::ServicePort& station, web::WebSettings settings)
+WebPage::WebPage(runtime::ServicePort& station, web::WebSettings settings)
     : station_(station), settings_(std::move(settings)), describer_(station) {
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
     description_ = describer_.describe(settings_);
@@ -146,7 +145,7 @@ void WebPage::trace_from_ring() {
         const auto& cs = station_.settings().channels[c];
         double rate = run.configured_rate[c];
         int32_t length = static_cast<int32_t>(
-            std::min<double>(cs.pre_event_samples, acquisition::kPreEventRingLength));
+            std::min<double>(cs.pre_event_samples, runtime::kPreEventRingLength));
         if (cs.sps_index <= 0 || !(rate > 0) || length <= 0) continue;
         int32_t position = run.ring_position[c];
         if (ring_seen_[c] <= 0 || ring_seen_[c] > length) {

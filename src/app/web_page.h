@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/service_port.h"
 #include "app/fdsn_description.h"
+#include "runtime/service_port.h"
 #include "stream/record_index.h"
 #include "web/fdsn_station.h"
 #include "web/router.h"
@@ -22,15 +22,14 @@ class WebServer;
 namespace velkantor::app {
 
 // The station's state as the page shows it, read on the engine's thread.
-web::StateSnapshot take_snapshot(acquisition::ServicePort& station,
-                                 const web::WebSettings& settings);
+web::StateSnapshot take_snapshot(runtime::ServicePort& station, const web::WebSettings& settings);
 
 // The station's web page: the engine fills the snapshot and the trace once a second and the
 // server's thread answers from them. The hand-over is a pointer swap and a short lock; the
 // engine never waits for a visitor.
 class WebPage {
 public:
-    WebPage(acquisition::ServicePort& station, web::WebSettings settings);
+    WebPage(runtime::ServicePort& station, web::WebSettings settings);
     ~WebPage();
 
     // Engine thread, once a second.
@@ -55,7 +54,7 @@ public:
 private:
     void trace_from_ring();
 
-    acquisition::ServicePort& station_;
+    runtime::ServicePort& station_;
     web::WebSettings settings_;
     mutable std::mutex mutex_;
     std::shared_ptr<const web::StateSnapshot> snapshot_;

@@ -35,8 +35,12 @@ bool on_boundary(double second, int period) {
 
 }  // namespace
 
+int DatalogSampleBytes(int16_t ad_type) {
+    return ad_type == config::kZeda18 || ad_type == config::kZeda20 ? 4 : 2;
+}
+
 void DatalogWriter::start(int16_t ad_type) {
-    bytes_per_sample_ = (ad_type == config::kZeda18 || ad_type == config::kZeda20) ? 4 : 2;
+    bytes_per_sample_ = DatalogSampleBytes(ad_type);
     for (auto& b : buffers_) b.clear();
     for (auto& n : names_) n.clear();
     file_start_.fill(0);

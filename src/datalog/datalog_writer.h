@@ -7,9 +7,14 @@
 
 #include "config/settings.h"
 #include "platform/file_system.h"
+#include "runtime/second_sink.h"
 #include "text/date_time.h"
 
 namespace velkantor::datalog {
+
+// Bytes per datalog sample for the interface type: 4 for the 18- and 24-bit boards, 2 for
+// the others. Whatever reads a datalog sizes its samples by this.
+int DatalogSampleBytes(int16_t ad_type);
 
 // "0100" for 100 samples per second, "00.5" for 0.5: the rate field of a datalog name.
 std::string RateField(double rate);
@@ -17,21 +22,6 @@ std::string RateField(double rate);
 std::string DatalogFileName(const text::DateTime& board_time, double rate, char lock, int ch);
 // Minutes between file boundaries, by `flush_period` (0..5; others take the default 15).
 int RotationMinutes(int flush_period);
-
-// Whatever else is built from the datalog's seconds (the miniSEED records): it hears every
-// channel that sends samples, logged or not, with the datalog's own time positions.
-class SecondSink {
-public:
-    virtual ~SecondSink() = default;
-    // Channel `ch`'s samples that belong from the second `utc_second` on (the board second
-    // less the board's zone: UTC), at `rate`, as the datalog writes them (the samples a line
-    // lost are not filled in here). `continues`: they follow the channel's previous samples
-    // without a gap, at the rate's spacing, in the same zone.
-    virtual void samples(int ch, double utc_second, double rate, char lock,
-                         const std::vector<int32_t>& values, bool continues) = 0;
-    // The stream was cut or stopped: the samples that follow begin anew.
-    virtual void cut() = 0;
-};
 
 // The continuous datalog: each logged channel's conditioned samples, little-endian, one
 // file per channel and period, appended once per board second.
@@ -45,9 +35,9 @@ public:
     void AppendDatalogSample(int ch, int32_t value);
     // With a sink, every channel's samples are taken (the station then passes samples of
     // channels whose datalog is off too); only logged channels are written to files.
-    void set_sink(SecondSink* sink) { sink_ = sink; }
+    void set_sink(runtime::SecondSink* sink) { sink_ = sink; }
     bool has_sink() const { return sink_ != nullptr; }
-    const SecondSink* sink() const { return sink_; }
+    const runtime::SecondSink* sink() const { return sink_; }
 
     struct Second {
         text::DateTime board_time;  // the board time stamp of this second
@@ -123,7 +113,7 @@ private:
     std::array<bool, config::kChannels> cut_{};
     std::array<long, config::kChannels> filled_{};
     std::array<long, config::kChannels> over_rate_{};
-    SecondSink* sink_ = nullptr;
+    runtime::SecondSink* sink_ = nullptr;
     // The second the sink's stream of each channel expects next (0: none; what comes begins
     // anew). Apart from the files' own, since a file can fail while the stream goes on.
     std::array<double, config::kChannels> stream_next_{};

@@ -5,6 +5,7 @@
 
 #include "config/rates.h"
 #include "datalog/datalog_reader.h"
+#include "datalog/datalog_writer.h"
 #include "events/event_file.h"
 #include "text/number_text.h"
 
@@ -29,11 +30,7 @@ ExtractResult ExtractEventFile(platform::FileSystem& fs, const ExtractRequest& r
                                const std::function<void(double)>& progress) {
     ExtractResult result;
     const auto& settings = request.settings;
-    int bytes =
-        (settings.general.ad_type == config::kZeda18 || settings.general.ad_type == config::kZeda20)
-            ? 4
-            : 2;
-    DatalogReader reader(fs, request.datalog_folder, bytes);
+    DatalogReader reader(fs, request.datalog_folder, DatalogSampleBytes(settings.general.ad_type));
     double from = text::to_epoch_seconds(request.from);
     double to = from + request.minutes * 60;
     std::vector<int> channels;

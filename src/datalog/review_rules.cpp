@@ -6,10 +6,6 @@
 
 namespace velkantor::datalog {
 
-int DatalogSampleBytes(int16_t ad_type) {
-    return ad_type == config::kZeda18 || ad_type == config::kZeda20 ? 4 : 2;
-}
-
 std::string ReviewDatalogFolder(const platform::FileSystem& fs, const std::string& datalog_folder) {
     std::string nested = platform::join_path(datalog_folder, "datalog");
     return fs.is_directory(nested) ? nested : datalog_folder;

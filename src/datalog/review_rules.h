@@ -12,9 +12,6 @@
 // previous pages begin, which drum image belongs to a day, which settings an extract uses.
 namespace velkantor::datalog {
 
-// Bytes per datalog sample for the interface type: 4 for the 18- and 24-bit boards.
-int DatalogSampleBytes(int16_t ad_type);
-
 // The folder whose files the review reads. `datalog_folder` normally names a station's
 // program folder (the default, and what "Set Standard VELKANTOR path?" puts back), whose
 // files lie in its "datalog" subfolder; an operator may also point it straight at a folder

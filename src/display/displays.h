@@ -5,9 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/run_state.h"
-#include "acquisition/sample_consumers.h"
-#include "acquisition/service_port.h"
 #include "config/settings.h"
 #include "display/board_time.h"
 #include "display/display_view.h"
@@ -18,6 +15,9 @@
 #include "platform/file_system.h"
 #include "platform/operator.h"
 #include "platform/picture_codec.h"
+#include "runtime/run_state.h"
+#include "runtime/sample_consumers.h"
+#include "runtime/service_port.h"
 #include "timekeeping/board_clock.h"
 #include "timekeeping/second_listener.h"
 
@@ -26,7 +26,7 @@ namespace velkantor::display {
 // The charts, drums and spectra of a station, fed from its main loop in the sample chain's
 // order. Every host has one: the headless station draws and saves the same drums and spectra
 // as the desktop, which only shows them.
-class Displays : public acquisition::SampleConsumers, public timekeeping::SecondListener {
+class Displays : public runtime::SampleConsumers, public timekeeping::SecondListener {
 public:
     // What the displays use of the station, and how they are hooked into its main loop.
     struct Source {
@@ -35,14 +35,14 @@ public:
         std::string folder;
         // The spectrum stores its block length's default in the channel's settings.
         config::Settings& settings;
-        const acquisition::RunState& run;
+        const runtime::RunState& run;
         const events::Detector& detector;
         const timekeeping::BoardClockState& clock;
         std::function<void(std::string_view)> log;
         // Makes the displays the station's sample consumers and second listener until the
         // registration is released.
-        std::function<acquisition::Registration(acquisition::SampleConsumers&,
-                                                timekeeping::SecondListener&)>
+        std::function<runtime::Registration(runtime::SampleConsumers&,
+                                            timekeeping::SecondListener&)>
             connect;
     };
 
@@ -78,7 +78,7 @@ private:
     DrumRecorder drums_;
     Spectra spectra_;
     std::string last_report_;
-    acquisition::Registration connected_;
+    runtime::Registration connected_;
 };
 
 }  // namespace velkantor::display

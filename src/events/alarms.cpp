@@ -9,7 +9,7 @@ namespace velkantor::events {
 
 namespace {
 
-std::string command_line(const EventSummary& event, const char* ratio_label) {
+std::string command_line(const runtime::EventSummary& event, const char* ratio_label) {
     return event.start_text + " L:" + WholePicture(event.lines, 8) + ratio_label +
            OneDecimalPicture(event.max_ratio) +
            " Max Amplit.:" + WholePicture(event.max_half_wave_peak, 6);
@@ -17,10 +17,10 @@ std::string command_line(const EventSummary& event, const char* ratio_label) {
 
 }  // namespace
 
-std::string sms_line(const EventSummary& event) {
+std::string sms_line(const runtime::EventSummary& event) {
     return command_line(event, " Max SLTA:");
 }
-std::string mail_line(const EventSummary& event) {
+std::string mail_line(const runtime::EventSummary& event) {
     return command_line(event, " Max SLTA: ");
 }
 
@@ -110,7 +110,7 @@ void Alarms::SpeakerOff() {
     sound->tone_off();
 }
 
-bool Alarms::WriteCommandFiles(const EventSummary& event) {
+bool Alarms::WriteCommandFiles(const runtime::EventSummary& event) {
     const auto& general = env_.settings.general;
     bool written = true;
     if (general.send_sms != 0) {

@@ -53,7 +53,7 @@ public:
 
     // Appends the event's line to "sendsms.txt" and/or "sendmail.txt" as the settings ask;
     // false when a file could not be written.
-    bool WriteCommandFiles(const EventSummary& event);
+    bool WriteCommandFiles(const runtime::EventSummary& event);
 
     int16_t alarm_pending = 0;
     int16_t alarm_toggle = 0;
@@ -67,7 +67,7 @@ private:
 };
 
 // The line of each command file.
-std::string sms_line(const EventSummary& event);
-std::string mail_line(const EventSummary& event);
+std::string sms_line(const runtime::EventSummary& event);
+std::string mail_line(const runtime::EventSummary& event);
 
 }  // namespace velkantor::events

@@ -59,7 +59,7 @@ std::string OneDecimalPicture(double value) {
     return tenths < 0 ? "-" + digits : digits;
 }
 
-std::string EventLogLine(const EventSummary& event) {
+std::string EventLogLine(const runtime::EventSummary& event) {
     return event.file_name + " " + event.start_text + " L:" + WholePicture(event.lines, 8) +
            " Max SLTA:" + OneDecimalPicture(event.max_ratio) +
            " Max Amplit:" + WholePicture(event.max_half_wave_peak, 6);
@@ -244,7 +244,7 @@ void EventFiles::event_started(int ch, double start_epoch) {
     const auto& channel = env_.settings.channels[c];
     if (open_[c]) close_at_stop(ch);
     double length = std::min<double>(text::round_half_even(channel.pre_event_samples),
-                                     acquisition::kPreEventRingLength);
+                                     runtime::kPreEventRingLength);
     auto n = static_cast<int32_t>(length > 0 ? length : 0);
     PreEventPart part = PlanPreEvent(run.ring_position[c], n, run.ring_count[c],
                                      run.configured_rate[c], run.sample_fraction[c], start_epoch);
@@ -344,7 +344,7 @@ void EventFiles::flush() {
     }
 }
 
-EventSummary EventFiles::finish(int ch) {
+runtime::EventSummary EventFiles::finish(int ch) {
     auto c = static_cast<size_t>(ch);
     auto& detector = env_.detector.channel(ch);
     open_[c] = false;
@@ -357,8 +357,8 @@ EventSummary EventFiles::finish(int ch) {
             fail(ch, "Event " + names_[c] + ": count not written: " + written.error);
         }
     }
-    EventSummary event{names_[c], start_texts_[c], count, detector.max_ratio,
-                       detector.max_half_wave_peak};
+    runtime::EventSummary event{names_[c], start_texts_[c], count, detector.max_ratio,
+                                detector.max_half_wave_peak};
     std::string summary = EventLogLine(event);
     env_.event_log.append(summary);
     if (env_.trace) {
@@ -372,7 +372,7 @@ void EventFiles::event_stopped(int ch) {
     auto c = static_cast<size_t>(ch);
     if (!open_[c]) return;
     flush_channel(ch);
-    EventSummary event = finish(ch);
+    runtime::EventSummary event = finish(ch);
     std::string summary = EventLogLine(event);
     if (env_.printer && env_.settings.general.print_quake > 0) {
         env_.printer->print_line(summary, "Courier New");
@@ -397,7 +397,7 @@ void EventFiles::close_at_stop(int ch) {
     if (!open_[c]) return;
     flush_channel(ch);
     if (!open_[c]) return;
-    EventSummary event = finish(ch);
+    runtime::EventSummary event = finish(ch);
     if (on_cut) on_cut(ch, event);
 }
 

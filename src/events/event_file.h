@@ -5,12 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/run_state.h"
 #include "config/settings.h"
 #include "diagnostics/bounded_log.h"
 #include "events/detector.h"
 #include "platform/file_system.h"
 #include "platform/printer.h"
+#include "runtime/event_summary.h"
+#include "runtime/run_state.h"
 
 namespace velkantor::events {
 
@@ -23,20 +24,12 @@ struct HeaderFacts {
     std::string board_description;
 };
 
-// What is said of a closed event, in the event log and in the command files.
-struct EventSummary {
-    std::string file_name;
-    std::string start_text;  // "YYYY/MM/DD HH:MM:SS" of the event's start
-    double lines = 0;        // sample lines in the file, as its header counts them
-    double max_ratio = 0;    // the largest STA/LTA ratio
-    double max_half_wave_peak = 0;
-};
 // The pictures of the figures: "00000000" and "0.0", halves to the even neighbour, so the
 // event log and the command files show the same event with the same figures.
 std::string WholePicture(double value, int digits);
 std::string OneDecimalPicture(double value);
 // "NAME YYYY/MM/DD HH:MM:SS L:00000000 Max SLTA:0.0 Max Amplit:000000"
-std::string EventLogLine(const EventSummary& event);
+std::string EventLogLine(const runtime::EventSummary& event);
 
 // The two header layouts, byte for byte; each holds the ten-character count placeholder.
 std::string PsnTextHeader(const config::Settings& settings, int ch, const HeaderFacts& facts);
@@ -85,7 +78,7 @@ public:
     struct Environment {
         platform::FileSystem& fs;
         config::Settings& settings;
-        acquisition::RunState& run;
+        runtime::RunState& run;
         Detector& detector;
         diagnostics::BoundedLog& event_log;
         std::function<HeaderFacts(int ch, double start_epoch)> facts;
@@ -94,7 +87,7 @@ public:
         // Per-sample alarm test, before the sample line.
         std::function<void(int, int32_t)> alarm_test;
         // A normal end: command files and the event-recorded flag (not at STOP).
-        std::function<void(int, const EventSummary&)> event_closed;
+        std::function<void(int, const runtime::EventSummary&)> event_closed;
         // Service-mode trace lines.
         std::function<void(const std::string&)> trace;
         platform::Printer* printer = nullptr;
@@ -106,7 +99,7 @@ public:
 
     // The file of an event was opened (channel, name, start text); one was finished at STOP.
     std::function<void(int, const std::string&, const std::string&)> on_opened;
-    std::function<void(int, const EventSummary&)> on_cut;
+    std::function<void(int, const runtime::EventSummary&)> on_cut;
 
     void event_started(int ch, double start_epoch) override;  // OpenEvent
     void event_sample(int ch, int32_t value) override;        // alarm test + WriteEventSample
@@ -131,7 +124,7 @@ private:
     bool use_ascii();
     bool flush_channel(int ch);
     // Back-fills the count and writes the summary line; returns what it said.
-    EventSummary finish(int ch);
+    runtime::EventSummary finish(int ch);
     void fail(int ch, const std::string& what);
 
     Environment env_;

@@ -27,7 +27,7 @@ namespace velkantor::gui {
 // fields and the buttons that run the station. It edits the settings in memory; only SAVE
 // writes them.
 class MainWindow : public QWidget,
-                   public acquisition::StationView,
+                   public runtime::StationView,
                    public timekeeping::HousekeepingView {
 public:
     struct Actions {

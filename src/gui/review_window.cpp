@@ -29,6 +29,7 @@
 #include "acquisition/station.h"
 #include "config/settings_file.h"
 #include "datalog/datalog_reader.h"
+#include "datalog/datalog_writer.h"
 #include "datalog/extraction.h"
 #include "datalog/review_rules.h"
 #include "display/drum.h"

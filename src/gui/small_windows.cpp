@@ -39,7 +39,7 @@ namespace {
 constexpr const char* kAbout = "Data logger for amateur seismic stations";
 
 QString version_text() {
-    const std::string_view version = acquisition::kProgramVersion;
+    const std::string_view version = runtime::kProgramVersion;
     return QString::fromLatin1(version.data(), static_cast<qsizetype>(version.size()));
 }
 

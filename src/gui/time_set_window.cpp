@@ -460,7 +460,7 @@ void TimeSetWindow::set_board_clock(const text::DateTime& when, int gmt_field) {
         if (!pc_failure.empty()) {
             station_.op().message(kTitle, pc_failure, platform::MessageIcon::warning);
         }
-    } catch (const acquisition::StepFailure& failure) {
+    } catch (const runtime::StepFailure& failure) {
         close_if_opened();
         station_.op().message("Error",
                               std::string("The A/D card clock was not set: ") + failure.what(),

@@ -18,14 +18,14 @@
 #include <cmath>
 #include <string>
 
-#include "acquisition/run_state.h"
 #include "acquisition/station.h"
 #include "gui/text_conversion.h"
+#include "runtime/run_state.h"
 #include "text/number_text.h"
 
 namespace velkantor::gui {
 
-static_assert(config::kPreEventCapacity == acquisition::kPreEventRingLength,
+static_assert(config::kPreEventCapacity == runtime::kPreEventRingLength,
               "the pre-event limit is the size of the ring");
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "datalog/datalog_reader.h"
+#include "datalog/datalog_writer.h"
 #include "stream/record_builder.h"
 
 namespace velkantor::stream {
@@ -28,11 +29,8 @@ ExportResult ExportDatalog(const platform::FileSystem& fs, const config::Setting
                            const ExportRequest& request,
                            const std::function<void(double)>& progress) {
     ExportResult result;
-    const int bytes =
-        (settings.general.ad_type == config::kZeda18 || settings.general.ad_type == config::kZeda20)
-            ? 4
-            : 2;
-    datalog::DatalogReader reader(fs, request.datalog_folder, bytes);
+    datalog::DatalogReader reader(fs, request.datalog_folder,
+                                  datalog::DatalogSampleBytes(settings.general.ad_type));
     const double span = request.minutes * 60;
     int channels = 0;
     for (int ch = 0; ch < config::kChannels; ++ch) channels += (request.channel_mask >> ch) & 1;

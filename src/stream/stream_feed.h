@@ -15,7 +15,7 @@ namespace velkantor::stream {
 // The station's miniSEED streams: fed with every channel's samples at the datalog's time
 // positions, one record builder per channel, the finished records handed to every output
 // (the day archive, the SeedLink server) on the engine's thread.
-class StreamFeed : public datalog::SecondSink, public RecordSink {
+class StreamFeed : public runtime::SecondSink, public RecordSink {
 public:
     StreamFeed(StationCodes codes, double latency_seconds, const config::Settings& settings);
     ~StreamFeed() override;
@@ -27,7 +27,7 @@ public:
     // A problem the station's owner must hear of (once per run and channel).
     std::function<void(const std::string&)> on_problem;
 
-    // datalog::SecondSink
+    // runtime::SecondSink
     void samples(int ch, double second, double rate, char lock, const std::vector<int32_t>& values,
                  bool continues) override;
     void cut() override;

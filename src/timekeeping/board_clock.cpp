@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "acquisition/firmware.h"
+#include "runtime/firmware.h"
 #include "text/number_text.h"
 #include "timekeeping/date_format_check.h"
 
@@ -38,16 +38,16 @@ std::string next_day(const std::string& date) {
 }  // namespace
 
 bool time_frame_has_date(std::string_view v) {
-    return acquisition::firmware(v).dated_time_frames;
+    return runtime::firmware(v).dated_time_frames;
 }
 bool time_frame_date_used(std::string_view v) {
-    return acquisition::firmware(v).date_trusted;
+    return runtime::firmware(v).date_trusted;
 }
 bool needs_midnight_date_fix(std::string_view v) {
-    return acquisition::firmware(v).date_late_at_midnight;
+    return runtime::firmware(v).date_late_at_midnight;
 }
 bool sets_pc_date(std::string_view v) {
-    return acquisition::firmware(v).date_sets_pc_date;
+    return runtime::firmware(v).date_sets_pc_date;
 }
 
 std::string normalise_pc_now(std::string text) {
@@ -302,7 +302,7 @@ bool BoardClock::guarded(const std::function<void()>& send) {
     try {
         send();
         return true;
-    } catch (const acquisition::StepFailure& failure) {
+    } catch (const runtime::StepFailure& failure) {
         env_.report_step_failure(failure);
         return false;
     }

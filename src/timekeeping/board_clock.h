@@ -7,13 +7,13 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/board_commands.h"
-#include "acquisition/run_state.h"
-#include "acquisition/station_view.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/devices.h"
 #include "platform/operator.h"
+#include "runtime/board_commands.h"
+#include "runtime/run_state.h"
+#include "runtime/station_view.h"
 #include "text/date_time.h"
 #include "timekeeping/housekeeping_view.h"
 #include "timekeeping/second_listener.h"
@@ -78,14 +78,14 @@ public:
     // commands, the logs and views, and the few steps of the run it takes part in.
     struct Environment {
         const config::Settings& settings;
-        acquisition::RunState& run;
+        runtime::RunState& run;
         const platform::Clock& clock;
         platform::Operator& op;
-        acquisition::BoardCommands& board;
+        runtime::BoardCommands& board;
         // The station's devices (the PC clock setter, the date forms); set after construction.
         const platform::Devices& devices;
         // The views in place now (a window may take them over or give them back).
-        std::function<acquisition::StationView&()> view;
+        std::function<runtime::StationView&()> view;
         std::function<HousekeepingView&()> housekeeping_view;
         std::function<SecondListener&()> second_listener;
         std::function<void(std::string_view)> event_log;
@@ -94,7 +94,7 @@ public:
         std::function<void(double seconds)> wait;
         // Throws away what the port holds (the datalog hears its stream was cut).
         std::function<void()> discard_board_input;
-        std::function<void(const acquisition::StepFailure&)> report_step_failure;
+        std::function<void(const runtime::StepFailure&)> report_step_failure;
         // The board's time is the PC's (an instrument without a clock), and the PC second its
         // driver dated the last time frame with.
         std::function<bool()> time_from_pc_clock;

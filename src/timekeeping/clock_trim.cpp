@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "acquisition/firmware.h"
+#include "runtime/firmware.h"
 #include "text/date_time.h"
 #include "text/number_text.h"
 
@@ -111,26 +111,26 @@ bool ClockTrim::may_trim(bool needs_run) {
         env_.op.message("Time trimming", kNeedsRun, platform::MessageIcon::warning);
         return false;
     }
-    if (!acquisition::firmware(run.firmware_version).trimmable) {
+    if (!runtime::firmware(run.firmware_version).trimmable) {
         env_.op.message("Time trimming", kOldFirmware, platform::MessageIcon::warning);
         return false;
     }
     return true;
 }
 
-void ClockTrim::send(const std::function<void(acquisition::BoardCommands&)>& command) {
+void ClockTrim::send(const std::function<void(runtime::BoardCommands&)>& command) {
     // The window's buttons run with errors skipped: a port that is closed writes nothing.
     try {
         command(env_.board);
-    } catch (const acquisition::StepFailure& failure) {
+    } catch (const runtime::StepFailure& failure) {
         if (env_.settings.general.service_mode != 0) {
-            throw acquisition::FatalError(failure.what());
+            throw runtime::FatalError(failure.what());
         }
     }
 }
 
 void ClockTrim::write_record(const TrimRecord& record) {
-    send([&](acquisition::BoardCommands& board) { board.write_trim(record); });
+    send([&](runtime::BoardCommands& board) { board.write_trim(record); });
 }
 
 bool ClockTrim::eeread() {
@@ -138,7 +138,7 @@ bool ClockTrim::eeread() {
     display_.memory.clear();
     read_address_ = 0;
     reading_ = true;
-    send([&](acquisition::BoardCommands& board) { board.read_memory(read_address_); });
+    send([&](runtime::BoardCommands& board) { board.read_memory(read_address_); });
     return true;
 }
 
@@ -148,7 +148,7 @@ void ClockTrim::memory_read_reply(std::string_view frame) {
     display_.memory += text::hex2(static_cast<uint8_t>(frame[1]));
     if (read_address_ < 8) {
         read_address_ += 1;
-        send([&](acquisition::BoardCommands& board) { board.read_memory(read_address_); });
+        send([&](runtime::BoardCommands& board) { board.read_memory(read_address_); });
     } else {
         reading_ = false;
     }

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/board_commands.h"
-#include "acquisition/run_state.h"
 #include "config/settings.h"
 #include "platform/operator.h"
+#include "runtime/board_commands.h"
+#include "runtime/run_state.h"
 
 namespace velkantor::timekeeping {
 
@@ -55,10 +55,10 @@ public:
 
     // What the trimming uses of the station.
     struct Environment {
-        const acquisition::RunState& run;
+        const runtime::RunState& run;
         const config::Settings& settings;
         platform::Operator& op;
-        acquisition::BoardCommands& board;
+        runtime::BoardCommands& board;
         // The station is in a run and acquiring.
         std::function<bool()> acquiring;
         // The board time of the last synchronisation (the board clock's `last_sync_text`).
@@ -96,7 +96,7 @@ public:
 
 private:
     bool may_trim(bool needs_run);
-    void send(const std::function<void(acquisition::BoardCommands&)>& command);
+    void send(const std::function<void(runtime::BoardCommands&)>& command);
     void write_record(const TrimRecord& record);
 
     Environment env_;

@@ -21,9 +21,9 @@ void PeriodicTimer::step(int marker, const std::function<void()>& body) {
     env_.progress_marker = static_cast<int16_t>(marker);
     try {
         body();
-    } catch (const acquisition::StepFailure& failure) {
+    } catch (const runtime::StepFailure& failure) {
         if (env_.settings.general.service_mode != 0) {
-            throw acquisition::FatalError(failure.what());
+            throw runtime::FatalError(failure.what());
         }
         env_.errors.ReportError({failure.number, failure.what()}, marker, "Timer 1");
     }
@@ -112,7 +112,7 @@ void PeriodicTimer::heartbeat() {
     if (env_.settings.general.use_velkmon != 1) return;
     std::string path = platform::join_path(env_.folder, "velkant.dct");
     if (auto written = env_.fs.replace_file(path, "doctor\r\n"); !written) {
-        throw acquisition::StepFailure(75, path + ": " + written.error);
+        throw runtime::StepFailure(75, path + ": " + written.error);
     }
 }
 
@@ -235,7 +235,7 @@ void PeriodicTimer::purge() {
     if (age < 0 || age <= general.purge_days) return;
     std::string path = platform::join_path(folder, name);
     if (auto removed = env_.fs.remove(path); !removed && env_.fs.exists(path)) {
-        throw acquisition::StepFailure(75, path + ": " + removed.error);
+        throw runtime::StepFailure(75, path + ": " + removed.error);
     }
 }
 

@@ -8,10 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "acquisition/run_errors.h"
-#include "acquisition/run_state.h"
-#include "acquisition/station_observer.h"
-#include "acquisition/station_view.h"
 #include "config/settings.h"
 #include "diagnostics/error_reporter.h"
 #include "events/alarms.h"
@@ -19,6 +15,10 @@
 #include "platform/devices.h"
 #include "platform/file_system.h"
 #include "platform/serial_port.h"
+#include "runtime/run_errors.h"
+#include "runtime/run_state.h"
+#include "runtime/station_observer.h"
+#include "runtime/station_view.h"
 #include "text/date_time.h"
 #include "timekeeping/board_clock.h"
 #include "timekeeping/housekeeping_view.h"
@@ -40,7 +40,7 @@ public:
     struct Environment {
         // The buffer guard turns charting off and on again.
         config::Settings& settings;
-        acquisition::RunState& run;
+        runtime::RunState& run;
         platform::FileSystem& fs;
         platform::SerialPort& port;
         std::string folder;
@@ -53,9 +53,9 @@ public:
         events::Detector& detector;
         BoardClock& board_clock;
         const platform::Devices& devices;
-        std::function<acquisition::StationView&()> view;
+        std::function<runtime::StationView&()> view;
         std::function<HousekeepingView&()> housekeeping_view;
-        std::function<acquisition::StationObserver&()> observer;
+        std::function<runtime::StationObserver&()> observer;
         std::function<void(std::string_view)> event_log;
         std::function<bool()> in_run;
         std::function<bool()> starting;

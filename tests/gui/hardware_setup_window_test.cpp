@@ -313,8 +313,7 @@ TEST_F(HardwareSetupWindowTest, BoardActionsThatCannotReachTheBoardChangeNothing
         if (c.trouble == Trouble::acquiring) {
             EXPECT_EQ(bench.rig.port.written().size(), written);  // the run keeps its board
             EXPECT_TRUE(bench.rig.station.in_run());
-            bench.rig.station.stop();
-            while (bench.rig.station.in_run()) bench.rig.station.pass();
+            bench.rig.stop();
         } else {
             EXPECT_FALSE(bench.rig.port.is_open());
         }

@@ -346,10 +346,7 @@ TEST_F(TriggerWindowTest, EventLengthsCannotChangeWhileAcquiring) {
     EXPECT_EQ(channel(0).pre_event_minutes, 2);
     EXPECT_EQ(channel(0).start_amplitude, 1500);
 
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
     window->refresh();
     EXPECT_TRUE(find<QLineEdit>("start_threshold(2)")->isEnabled());
     EXPECT_TRUE(find<QLineEdit>("stop_threshold(1)")->isEnabled());
@@ -371,10 +368,7 @@ TEST_F(TriggerWindowTest, LiveValuesShowTheLtaWarmUpOfTheRun) {
     rig.host.run_until(t0 + 32);
     window->refresh();
     EXPECT_EQ(text("lta_warmup"), "over");
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
 }
 
 TEST_F(TriggerWindowTest, LockedSettingsLeaveOnlyViewing) {

@@ -13,7 +13,7 @@ namespace velkantor::testing {
 namespace {
 
 // What the observer heard, one line each, with the board time it heard it at.
-struct HeardMoments : acquisition::StationObserver {
+struct HeardMoments : runtime::StationObserver {
     explicit HeardMoments(acquisition::Station& s) : station(s) {}
     void event_started(int ch, const std::string& name, const std::string& start,
                        bool scheduled) override {
@@ -21,7 +21,7 @@ struct HeardMoments : acquisition::StationObserver {
         names.push_back(name);
         starts.push_back(start);
     }
-    void event_ended(int ch, const events::EventSummary& event, double seconds,
+    void event_ended(int ch, const runtime::EventSummary& event, double seconds,
                      bool at_stop) override {
         lines.push_back("end " + std::to_string(ch + 1) + (at_stop ? " at stop" : ""));
         names.push_back(event.file_name);
@@ -58,7 +58,7 @@ class AlertObserver : public ::testing::Test {
 protected:
     StationRig rig;
     HeardMoments heard{rig.station};
-    acquisition::Registration observing;
+    runtime::Registration observing;
     platform::FakeDiskSpace disk;
     double t0 = 0;
 
@@ -145,8 +145,7 @@ TEST_F(AlertObserver, ALostBoardIsHeardOnceAndItsReturnWithTheOutage) {
     rig.host.run_until(t0 + 10 + 2 * 3600);  // hourly restart lines meanwhile
     rig.line->set_connected(true);
     rig.host.run_until(rig.clock.epoch_seconds() + 60);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
 
     EXPECT_EQ(heard.lines, (std::vector<std::string>{"board lost", "board back"}));
     EXPECT_NEAR(heard.outage, 2 * 3600, 60);

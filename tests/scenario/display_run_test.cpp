@@ -30,12 +30,7 @@ struct DisplayRig {
         options.quakes.push_back({text::DateTime{2026, 3, 1, 23, 56, 0, 0}, 20, 9000});
         rig.attach_board(options);
     }
-    void stop() {
-        rig.station.stop();
-        while (rig.station.in_run()) {
-            if (rig.station.pass().ended) break;
-        }
-    }
+    void stop() { rig.stop(); }
     void run_until(text::DateTime t) { rig.host.run_until(text::to_epoch_seconds(t)); }
     std::string drums(const std::string& name) const { return rig.file("drums/" + name); }
     platform::QImageCanvas& picture() {

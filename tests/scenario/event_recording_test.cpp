@@ -93,10 +93,7 @@ TEST_F(EventRecording, NoiseAfterStartRecordsNothingTheQuakeOneEventPerChannel) 
     EXPECT_TRUE(event_files().empty());
     for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(rig.station.detector().channel(ch).event_state, 0);
     rig.host.run_until(t0 + 600);
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
     auto names = event_files();
     std::sort(names.begin(), names.end());
     std::string stamp = text::format_file_stamp(text::from_epoch_seconds(t0 + 400 - 30 + 1));
@@ -137,7 +134,7 @@ TEST_F(EventRecording, ScheduledRecordingStartsInItsSecond) {
 }
 
 // What the station took from the board, per channel, in order.
-struct TakenSamples : acquisition::SampleConsumers {
+struct TakenSamples : runtime::SampleConsumers {
     std::array<std::vector<int32_t>, 4> values;
     void detector_statistics(int ch, int32_t value) override {
         values[static_cast<size_t>(ch)].push_back(value);
@@ -168,10 +165,7 @@ TEST_F(EventRecording, AnEventSoonAfterAResetHoldsOnlyRecordedSamples) {
     for (size_t ch = 0; ch < 4; ++ch) at_restart[ch] = taken.values[ch].size();
     rig.station.run().restart_request = 2;
     rig.host.run_until(t0 + 200);
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
     rig.station.set_consumers(nullptr);
 
     auto names = event_files();
@@ -317,8 +311,7 @@ TEST_F(EventRecording, AnEventOpenAcrossAnOutageEndsAtTheOutage) {
     EXPECT_FALSE(rig.station.detector().any_recording()) << "the events ended at the restart";
     rig.line->set_connected(true);
     rig.host.run_until(silent_from + 120);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
 
     int quake_files = 0;
     for (const auto& name : event_files()) {

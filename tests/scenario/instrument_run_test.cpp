@@ -9,7 +9,7 @@
 namespace velkantor::testing {
 namespace {
 
-using acquisition::SampleConsumers;
+using runtime::SampleConsumers;
 using Sample = std::pair<int, int32_t>;
 
 // sps_index of the rates used here.
@@ -282,8 +282,7 @@ TEST(InstrumentRun, LostInstrumentIsRestartedUntilItSendsAgain) {
                                 }),
                   1)
             << ::testing::PrintToString(log);
-        run.rig.station.stop();
-        while (run.rig.station.in_run()) run.rig.station.pass();
+        run.rig.stop();
         EXPECT_EQ(run.rig.station.run_end(), acquisition::RunEnd::stopped);
     }
 }
@@ -336,8 +335,7 @@ TEST(InstrumentRun, APcClockSetBackDatesTheRestOfTheRunRight) {
         const double pc_now = text::to_epoch_seconds(run.rig.clock.now());
         EXPECT_NEAR(run.rig.station.run().board_epoch_second, pc_now, 3) << text::format_datetime(
             text::from_epoch_seconds(run.rig.station.run().board_epoch_second));
-        run.rig.station.stop();
-        while (run.rig.station.in_run()) run.rig.station.pass();
+        run.rig.stop();
     }
 }
 
@@ -431,8 +429,7 @@ TEST(InstrumentRun, ExactRateInBatchesKeepsEverySampleInItsSecond) {
         run.rig.host.run_until(run.rig.clock.epoch_seconds() + kSeconds);
         const auto& run_state = run.rig.station.run();
         const auto rates = run_state.configured_rate;
-        run.rig.station.stop();
-        while (run.rig.station.in_run()) run.rig.station.pass();
+        run.rig.stop();
 
         const auto& rec = run.recorder;
         expect_second_by_second(rec.time_frames);

@@ -15,7 +15,7 @@ namespace {
 constexpr int kOff = 0, k60 = 13, k100 = 15, k120 = 16;
 
 // Counts what the chain hands to the datalog.
-struct DatalogCounter : acquisition::SampleConsumers {
+struct DatalogCounter : runtime::SampleConsumers {
     std::array<long, 4> appended{};
     void datalog_append(int ch, int32_t) override { ++appended[static_cast<size_t>(ch & 3)]; }
 };
@@ -127,8 +127,7 @@ TEST(RunBoundaries, SummerTimeEndsWithoutLosingOrMovingASample) {
         auto first_pass = s.datalog(0);
         s.rig.clock.step_pc_clock(-3600);
         s.rig.host.run_until(t0 + 605 + 3600);
-        station.stop();
-        while (station.in_run()) station.pass();
+        s.rig.stop();
 
         double rate = station.run().configured_rate[0];
         auto files = s.datalog(0);
@@ -193,8 +192,7 @@ TEST(RunBoundaries, AutostartDoesNotPressStartInsideStartsOwnQuestion) {
     EXPECT_EQ(starts_pressed, 1);
     EXPECT_EQ(s.rig.op.shown.size(), 2u);  // the folder question and its "ERROR!" answer
     s.rig.host.run_until(s.now() + 5);
-    station.stop();
-    while (station.in_run()) station.pass();
+    s.rig.stop();
     auto times = split_lines(s.rig.file("timefile.txt"));
     EXPECT_EQ(std::count_if(times.begin(), times.end(),
                             [](const std::string& l) {
@@ -259,8 +257,7 @@ TEST(RunBoundaries, ABoardGoneForHoursIsLoggedOnceAnHour) {
     s.rig.line->set_connected(true);
     int attempts = s.rig.port.open_count() - opens;
     s.rig.host.run_until(s.now() + 60);
-    station.stop();
-    while (station.in_run()) station.pass();
+    s.rig.stop();
 
     EXPECT_GT(attempts, 200) << "the restarts themselves go on";
     EXPECT_EQ(s.count("Warning! A/D card restarted."), 4);  // at its start, then hourly
@@ -280,8 +277,7 @@ TEST(RunBoundaries, AFailedWriteToTheBoardLosesNothingOfItsSecond) {
     s.rig.host.run_until(t0 + 20);
     s.rig.port.fail_writes = false;
     s.rig.host.run_until(t0 + 30);
-    station.stop();
-    while (station.in_run()) station.pass();
+    s.rig.stop();
 
     EXPECT_NE(s.rig.file("stub.dat").find("Device I/O error"), std::string::npos);
     // One file up to 13:00:00 and one from it: the second of the failed write was written

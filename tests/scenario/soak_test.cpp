@@ -46,6 +46,12 @@ struct FaultWindow {
     const char* what;
 };
 
+// Whether `second` falls in one of the windows.
+bool in_any(const std::vector<FaultWindow>& windows, double second) {
+    return std::any_of(windows.begin(), windows.end(),
+                       [&](const FaultWindow& f) { return second >= f.from && second < f.to; });
+}
+
 double at(double t0, int day, int hour, int minute = 0, int second = 0) {
     return t0 + day * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
 }
@@ -53,10 +59,7 @@ double at(double t0, int day, int hour, int minute = 0, int second = 0) {
 // The operator presses STOP at `stop_at` and START again at `start_at`.
 bool stop_and_start_again(StationRig& rig, double stop_at, double start_at) {
     rig.host.run_until(stop_at);
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
     rig.host.wait(start_at - rig.clock.epoch_seconds());
     return rig.station.start();
 }
@@ -195,18 +198,10 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
         if (memory_day1 == 0 && t - t0 >= 26 * 3600 - 1) memory_day1 = in_use() - files_bytes();
     }
     double memory_end = in_use() - files_bytes();
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
 
     // Every sample outside the fault windows is in the datalog at its second, with its value.
-    auto in_fault = [&](double second) {
-        for (const auto& f : faults) {
-            if (second >= f.from && second < f.to) return true;
-        }
-        return false;
-    };
+    auto in_fault = [&](double second) { return in_any(faults, second); };
     datalog::DatalogReader reader(rig.fs, std::string(kStation) + "/datalog", 4);
     long compared = 0, lost = 0, changed = 0;
     struct Stretch {
@@ -363,7 +358,7 @@ TEST(Soak, StationKeepsEverySampleThroughDaysOfFaults) {
 }
 
 // What the chain hands to the datalog, per channel.
-struct DatalogCounter : acquisition::SampleConsumers {
+struct DatalogCounter : runtime::SampleConsumers {
     std::array<long, kChannels> appended{};
     void datalog_append(int ch, int32_t) override { ++appended[static_cast<size_t>(ch & 3)]; }
 };
@@ -424,10 +419,7 @@ TEST(Soak, PcPacedInstrumentKeepsEverySampleWhenThePcClockGoesBack) {
         rig.host.run_until(next);
         t = next;
     }
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
 
     std::array<uint64_t, kChannels> logged{};
     uint64_t longest = 0;
@@ -542,17 +534,9 @@ TEST(Soak, PcPacedInstrumentInBatchesKeepsEverySampleThroughSilences) {
         t = std::min(t + 3600, end);
         rig.host.run_until(t);
     }
-    rig.station.stop();
-    while (rig.station.in_run()) {
-        if (rig.station.pass().ended) break;
-    }
+    rig.stop();
 
-    auto in_fault = [&](double second) {
-        for (const auto& f : faults) {
-            if (second >= f.from && second < f.to) return true;
-        }
-        return false;
-    };
+    auto in_fault = [&](double second) { return in_any(faults, second); };
     datalog::DatalogReader reader(rig.fs, std::string(kStation) + "/datalog", 2);
     // A second of the datalog holds the samples sent in its PC second, or those of a window
     // `shift` samples later (positive) or earlier: where each unit's second is only estimated

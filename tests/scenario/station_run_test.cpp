@@ -6,17 +6,12 @@
 
 #include "acquisition/zeda_driver.h"
 #include "support/station_rig.h"
+#include "support/wire_text.h"
 
 namespace velkantor::testing {
 namespace {
 
-using acquisition::SampleConsumers;
-
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
+using runtime::SampleConsumers;
 
 // Takes what the main loop hands out, in order.
 struct Recorder : SampleConsumers {
@@ -194,8 +189,7 @@ TEST_F(StationRun, UnpluggedBoardIsRestartedAfterThirtySeconds) {
     int attempts = rig.port.open_count() - opens;
     size_t before = recorder.samples.size();
     rig.host.run_until(t0 + 70);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
     (void)board;
 
     // The first restart 30 s after the last data, then one every few seconds while the
@@ -228,8 +222,7 @@ TEST(StationOutage, DataBackIsToldOnceWithTheTrueLength) {
         rig.host.run_until(t0 + 5 + silent);
         rig.line->set_connected(true);
         rig.host.run_until(t0 + 5 + silent + 30);
-        rig.station.stop();
-        while (rig.station.in_run()) rig.station.pass();
+        rig.stop();
 
         auto log = rig.event_log_messages();
         std::vector<std::string> back;
@@ -295,8 +288,7 @@ TEST(StationOutage, DataBackWaitsForSamplesNotForARestartThatTookItsStart) {
     };
     ASSERT_TRUE(rig.station.start());
     rig.host.run_until(t0 + 10 + kSilent + 30);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
 
     std::vector<std::string> restarts;
     std::vector<std::string> back;
@@ -419,7 +411,7 @@ TEST_F(MainLoopPass, ServiceModeStopsOnTheFirstFailure) {
     rig.station.settings().general.service_mode = 1;
     rig.port.next_open_result = {platform::OpenError::invalid_port, "gone"};
     rig.station.run().restart_request = 2;
-    EXPECT_THROW(rig.station.pass(), acquisition::FatalError);
+    EXPECT_THROW(rig.station.pass(), runtime::FatalError);
     EXPECT_TRUE(rig.station.errors().lines().empty());
 }
 

@@ -132,13 +132,7 @@ TEST(TimekeepingRun, MidnightWithTheFirmwaresThatLag) {
         SCOPED_TRACE(c.firmware);
         StationRig rig({2026, 3, 1, 23, 59, 57, 0});
         rig.load();
-        auto& general = rig.station.settings().general;
-        general.ad_type = config::kZeda18;
-        general.blind_start = 1;
-        general.datekeeping = 1;
-        ASSERT_TRUE(rig.station.start());
-        rig.station.pass();
-        rig.station.run().firmware_version = c.firmware;
+        ASSERT_TRUE(rig.start_blind(c.firmware));
         SecondRecorder recorder(rig.station);
         size_t mark = rig.event_log_messages().size();
         rig.port.deliver(frames + std::string(4, '\0'));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/fake/fake_devices.h"
+#include "support/parallel_pulses.h"
 #include "support/station_rig.h"
 
 namespace velkantor::testing {
@@ -34,8 +35,7 @@ TEST(TimerRun, ThirtyFiveSecondsOfSilenceRestartTheBoardOnce) {
     EXPECT_EQ(rig.station.run().data_frames, frames_before);
     rig.line->set_connected(true);
     rig.host.run_until(t0 + 90);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
 
     auto log = rig.event_log_messages();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Warning! A/D card restarted."), 1);
@@ -58,19 +58,8 @@ TEST(TimerRun, WatchdogPulsesWhileTheMainLoopRuns) {
     double first_tick = std::floor(rig.clock.epoch_seconds()) + 1;
     rig.host.run_until(first_tick + 199.5);
 
-    std::vector<int> rising;
     std::vector<double> widths;
-    bool high = false;
-    double rose = 0;
-    for (const auto& w : lpt.writes) {
-        bool now = (w.value & 1) != 0;
-        if (now && !high) {
-            rose = w.epoch_seconds;
-            rising.push_back(static_cast<int>(std::lround(w.epoch_seconds - first_tick)) + 1);
-        }
-        if (!now && high) widths.push_back(w.epoch_seconds - rose);
-        high = now;
-    }
+    std::vector<int> rising = rising_ticks(lpt, first_tick, &widths);
     EXPECT_EQ(rising, (std::vector<int>{57, 117, 177}));
     ASSERT_EQ(widths.size(), 3u);
     for (double w : widths) EXPECT_NEAR(w, 0.1, 1e-6);
@@ -104,8 +93,7 @@ TEST(TimerRun, AutostartPressesStartOneTickAfterLoad) {
     EXPECT_EQ(rig.station.settings().general.autostart, 1);
     rig.host.run_until(rig.clock.epoch_seconds() + 10);
     EXPECT_GT(rig.station.run().data_frames, 40);
-    rig.station.stop();
-    while (rig.station.in_run()) rig.station.pass();
+    rig.stop();
 
     // Stopped by the operator: autostart is off, nothing presses START again.
     EXPECT_EQ(rig.station.settings().general.autostart, 0);

@@ -58,7 +58,7 @@ struct WebPageRig {
     display::Displays displays;
     platform::FakeDiskSpace disk;
     std::unique_ptr<app::WebPage> page;
-    acquisition::Registration every_second;
+    runtime::Registration every_second;
 };
 
 bool has(const std::string& json, const std::string& piece) {
@@ -108,9 +108,7 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
     size_t points = static_cast<size_t>(std::count(trace.begin(), trace.end(), '[')) - 1;
     EXPECT_GE(points, 200u);
     EXPECT_LE(points, 310u);
-    r.rig.station.stop();
-    while (r.rig.station.in_run() && !r.rig.station.pass().ended) {
-    }
+    r.rig.stop();
     r.rig.station.tick();
     EXPECT_TRUE(has(r.json("/api/state.json"), "\"acquiring\":false"));
 }

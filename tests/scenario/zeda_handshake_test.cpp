@@ -82,8 +82,7 @@ protected:
     bool started() {
         bool ok = rig.station.start();
         if (ok) {
-            rig.station.stop();
-            while (rig.station.in_run()) rig.station.pass();
+            rig.stop();
         }
         return ok;
     }
@@ -231,9 +230,9 @@ TEST(ZedaFamilyRun, EveryModelDeliversItsValues) {
         auto& board = rig.attach_board(options);
         std::vector<std::pair<int, int32_t>> sent;
         board.sample_listener = [&](int ch, double, int32_t v) { sent.emplace_back(ch, v); };
-        struct Taken : acquisition::SampleConsumers {
+        struct Taken : runtime::SampleConsumers {
             std::vector<std::pair<int, int32_t>> values;
-            const acquisition::RunState* run = nullptr;
+            const runtime::RunState* run = nullptr;
             void trigger_and_record(int ch, int32_t) override {
                 values.emplace_back(ch, run->raw_sample[static_cast<size_t>(ch)]);
             }

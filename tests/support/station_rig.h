@@ -14,6 +14,7 @@
 #include "platform/fake/virtual_clock.h"
 #include "sim/board_model.h"
 #include "sim/virtual_line.h"
+#include "support/wire_text.h"
 
 namespace velkantor::testing {
 
@@ -49,6 +50,27 @@ struct StationRig {
         return *board;
     }
 
+    // An 18-bit ZEDA station started blind (nothing need answer on the line) with the board
+    // keeping the date, past its start block; as a board of `firmware` runs it, when given.
+    bool start_blind(const std::string& firmware = {}) {
+        auto& general = station.settings().general;
+        general.ad_type = config::kZeda18;
+        general.blind_start = 1;
+        general.datekeeping = 1;
+        if (!station.start()) return false;
+        station.pass();  // the start block
+        if (!firmware.empty()) station.run().firmware_version = firmware;
+        return true;
+    }
+
+    // STOP, and the passes that finish the run.
+    void stop() {
+        station.stop();
+        while (station.in_run()) {
+            if (station.pass().ended) break;
+        }
+    }
+
     std::string file(const std::string& name) const {
         return fs.contents(std::string(kStation) + "/" + name);
     }
@@ -78,8 +100,5 @@ inline void record_events(config::ChannelSettings& channel,
     config::DecodeStopParams(channel);
     config::UpdateDerivedCounts(channel);
 }
-
-// Lines of a CR LF text file.
-std::vector<std::string> split_lines(const std::string& text);
 
 }  // namespace velkantor::testing

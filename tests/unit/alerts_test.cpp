@@ -323,7 +323,7 @@ TEST(AlertCenter, TheStateGoesOutAtEveryChangeAndOnceAMinute) {
 
 TEST(AlertCenter, MomentsBecomeMessagesOnTheirTopics) {
     CenterRig rig;
-    events::EventSummary event{"F.CH2", "2026/06/11 00:00:01", 1810, 3.8, 19436};
+    runtime::EventSummary event{"F.CH2", "2026/06/11 00:00:01", 1810, 3.8, 19436};
     rig.center->event_started(1, "F.CH2", "2026/06/11 00:00:01", false);
     rig.center->alarm_exceeded(1, 16000, 15000);
     rig.center->event_ended(1, event, 18.1, false);

@@ -22,20 +22,14 @@
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/virtual_clock.h"
 #include "platform/real/std_file_system.h"
+#include "support/wire_text.h"
 #include "text/date_time.h"
 #include "text/number_text.h"
 
 namespace velkantor::platform {
 namespace {
 
-std::vector<std::string> crlf_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2) {
-        lines.push_back(text.substr(begin, end - begin));
-    }
-    return lines;
-}
+using velkantor::testing::crlf_lines;
 
 // Lets `path` grow by at most `room` more bytes from now on.
 using Limit = std::function<void(const std::string& path, uint64_t room)>;
@@ -67,7 +61,7 @@ const WriterCase kWriterCases[] = {
          config::Settings settings;
          config::SetDefaultConfiguration(settings, root);
          settings.channels[0].pre_event_samples = 0;
-         acquisition::RunState run;
+         runtime::RunState run;
          run.configured_rate.fill(100);
          events::Detector detector;
          diagnostics::BoundedLog log{fs, clock, root + "/evtfile.dat", "cleared"};

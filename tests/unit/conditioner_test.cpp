@@ -10,7 +10,7 @@ namespace {
 class ConditionerTest : public ::testing::Test {
 protected:
     Conditioner conditioner;
-    RunState run;
+    runtime::RunState run;
     config::ChannelSettings channel;
 
     // Runs one raw value through the chain; nullopt when it was held back.

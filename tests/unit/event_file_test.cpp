@@ -9,6 +9,7 @@
 #include "config/settings_file.h"
 #include "platform/fake/memory_file_system.h"
 #include "platform/fake/virtual_clock.h"
+#include "support/wire_text.h"
 #include "text/date_time.h"
 
 namespace velkantor::events {
@@ -21,14 +22,7 @@ std::string golden(const std::string& name) {
     return s.str();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2) {
-        lines.push_back(text.substr(begin, end - begin));
-    }
-    return lines;
-}
+using velkantor::testing::crlf_lines;
 
 struct Printed : platform::Printer {
     std::vector<std::string> lines;
@@ -45,7 +39,7 @@ protected:
     platform::MemoryFileSystem fs;
     platform::VirtualClock clock{{2026, 3, 1, 12, 0, 0, 0}};
     config::Settings settings;
-    acquisition::RunState run;
+    runtime::RunState run;
     Detector detector;
     diagnostics::BoundedLog log{fs, clock, "/s/evtfile.dat", "Event list exceeded 64k cleared."};
     std::vector<std::string> errors;
@@ -59,7 +53,7 @@ protected:
         EXPECT_TRUE(fs.create_directories("/s/events"));
         for (auto& c : settings.channels) c.sps_index = 15;
         run.configured_rate.fill(100);
-        run.ring_count.fill(acquisition::kPreEventRingLength);  // long past START
+        run.ring_count.fill(runtime::kPreEventRingLength);  // long past START
         files = std::make_unique<EventFiles>(EventFiles::Environment{
             fs, settings, run, detector, log,
             [this](int, double epoch) {
@@ -67,7 +61,9 @@ protected:
                                    "DCF", "ZEDA V.1.81"};
             },
             [this](int, const std::string& what) { errors.push_back(what); }, nullptr,
-            [this](int, const EventSummary& event) { closed.push_back(EventLogLine(event)); },
+            [this](int, const runtime::EventSummary& event) {
+                closed.push_back(EventLogLine(event));
+            },
             nullptr, &printer, nullptr});
     }
     std::string file(const std::string& name) { return fs.contents("/s/events/" + name); }
@@ -81,7 +77,7 @@ TEST_F(EventFilesTest, PsnTextHeaderGolden) {
         PsnTextHeader(settings, 1, {"2026/03/01 11:58:01", 100, "N", "DCF", "ZEDA V.1.81"});
     EXPECT_EQ(header, golden("event_psn_text_header.txt"));
     EXPECT_EQ(header.find(kCountPlaceholder), 93u);
-    auto lines = lines_of(header);
+    auto lines = crlf_lines(header);
     ASSERT_EQ(lines.size(), 29u);
     EXPECT_EQ(lines[4], "Lock Indicator: NL");
     EXPECT_EQ(lines[13], "Sensor Latitude: 0.0N");
@@ -104,7 +100,7 @@ TEST_F(EventFilesTest, PsnTextLinesThatDependOnTheSettings) {
     };
     for (const auto& c : cases) {
         settings.general.ad_type = c.ad_type;
-        auto lines = lines_of(
+        auto lines = crlf_lines(
             PsnTextHeader(settings, 0, {"2026/03/01 11:58:01", c.rate, c.lock, "GPS", "x"}));
         EXPECT_EQ(lines[c.line], c.expected);
     }
@@ -152,7 +148,7 @@ TEST_F(EventFilesTest, AnEventWithItsPreEventSamplesOldestFirst) {
     files->event_stopped(0);
 
     std::string name = "20260301_115801.CH1";
-    auto lines = lines_of(file(name));
+    auto lines = crlf_lines(file(name));
     ASSERT_EQ(lines.size(), 29u + 146 + 10);
     EXPECT_EQ(lines[2], "Number of Samples:        156 ");
     EXPECT_EQ(lines[29], " 105");  // 51 + 54 skipped
@@ -210,7 +206,7 @@ TEST_F(EventFilesTest, AnEventSoonAfterStartHoldsOnlyRecordedSamples) {
     files->event_stopped(0);
 
     std::string name = "20260301_115802.CH1";
-    auto lines = lines_of(file(name));
+    auto lines = crlf_lines(file(name));
     ASSERT_EQ(lines.size(), 29u + 46) << "no zeros from the empty part of the ring";
     EXPECT_EQ(lines[1], "Start Time: 2026/03/01 11:58:02.000 ");
     EXPECT_EQ(lines[2], "Number of Samples:         46 ");
@@ -228,7 +224,7 @@ TEST_F(EventFilesTest, AsciiLayoutCountAndPrintedPage) {
     files->event_stopped(1);
     std::string bytes = file("20260301_115801.CH2");
     EXPECT_EQ(bytes.substr(24, 10), "0000001234");
-    EXPECT_EQ(lines_of(bytes).size(), 1235u);
+    EXPECT_EQ(crlf_lines(bytes).size(), 1235u);
     EXPECT_EQ(printer.lines.size(), 1u);
     EXPECT_EQ(printer.pages, 1);
 }
@@ -240,7 +236,7 @@ TEST_F(EventFilesTest, StopDuringAnEventFinishesTheFile) {
     files->close_at_stop(0);
     std::string bytes = file("20260301_115801.CH1");
     EXPECT_EQ(bytes.find(kCountPlaceholder), std::string::npos);
-    EXPECT_EQ(lines_of(bytes)[2], "Number of Samples:          7 ");
+    EXPECT_EQ(crlf_lines(bytes)[2], "Number of Samples:          7 ");
     EXPECT_TRUE(closed.empty()) << "no command files at STOP";
     EXPECT_NE(fs.contents("/s/evtfile.dat").find("L:00000007"), std::string::npos);
 }
@@ -257,8 +253,8 @@ TEST_F(EventFilesTest, FullDiskEndsTheEventWithAConsistentCount) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_FALSE(files->is_open(0));
     std::string bytes = file("20260301_115801.CH1");
-    EXPECT_EQ(lines_of(bytes).size(), 29u + 5);
-    EXPECT_EQ(lines_of(bytes)[2], "Number of Samples:          5 ");
+    EXPECT_EQ(crlf_lines(bytes).size(), 29u + 5);
+    EXPECT_EQ(crlf_lines(bytes)[2], "Number of Samples:          5 ");
 
     files->event_started(0, start + 60);
     EXPECT_TRUE(files->is_open(0)) << "the next event records again";
@@ -281,7 +277,7 @@ TEST_F(EventFilesTest, AnEventNeverReplacesAnExistingFile) {
     ASSERT_EQ(closed.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         auto [name, line] = recorded[i];
-        EXPECT_EQ(lines_of(file(name)).back(), line) << name;
+        EXPECT_EQ(crlf_lines(file(name)).back(), line) << name;
         EXPECT_EQ(closed[i].rfind(std::string(name) + " 2026/03/01 11:58:01 L:00000001", 0), 0u)
             << closed[i];
     }

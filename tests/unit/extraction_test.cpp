@@ -4,18 +4,12 @@
 
 #include "config/settings_file.h"
 #include "platform/fake/memory_file_system.h"
+#include "support/wire_text.h"
 
 namespace velkantor::datalog {
 namespace {
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    for (size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2) {
-        lines.push_back(text.substr(begin, end - begin));
-    }
-    return lines;
-}
+using velkantor::testing::crlf_lines;
 
 class ExtractionTest : public ::testing::Test {
 public:
@@ -48,7 +42,7 @@ TEST_F(ExtractionTest, PeriodWithAGapInTheMiddle) {
     auto result = ExtractEventFile(fs, request, [&](double f) { progress.push_back(f); });
     ASSERT_EQ(result.files, std::vector<std::string>{"/s/events/20261205_120001.CH1"})
         << result.message;
-    auto lines = lines_of(fs.contents(result.files[0]));
+    auto lines = crlf_lines(fs.contents(result.files[0]));
     ASSERT_EQ(lines.size(), 29u + 60);
     EXPECT_EQ(lines[1], "Start Time: 2026/12/05 12:00:01.000 ");
     EXPECT_EQ(lines[2], "Number of Samples:         60 ");

@@ -6,17 +6,12 @@
 #include "acquisition/text_instrument_driver.h"
 #include "sim/dataq_board.h"
 #include "support/station_rig.h"
+#include "support/wire_text.h"
 
 namespace velkantor::testing {
 namespace {
 
 using acquisition::BoardDriver;
-
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
 
 std::string time_frame(int h, int m, int s) {
     return bytes({0x81, s, m, h, 0x00, 0xFF});

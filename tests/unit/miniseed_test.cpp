@@ -365,7 +365,7 @@ TEST(SdsArchive, DayFilesInTheSdsLayoutAndOneLineWhenWritingFails) {
 namespace velkantor::datalog {
 namespace {
 
-struct Heard : SecondSink {
+struct Heard : runtime::SecondSink {
     struct Call {
         int ch;
         double second;

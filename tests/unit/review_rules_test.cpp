@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "datalog/datalog_writer.h"
 #include "platform/fake/memory_file_system.h"
 
 namespace velkantor::datalog {

@@ -12,6 +12,9 @@
 
 namespace velkantor::stream::testing {
 
+inline constexpr MicroTime kSecond = 1000000;
+inline constexpr MicroTime kT0 = 1'765'411'200 * kSecond;  // 2025-12-11 00:00:00
+
 inline StreamId test_stream(const std::string& channel, const std::string& location = "00") {
     return {"XX", "VELK", location, channel};
 }

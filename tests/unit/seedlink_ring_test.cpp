@@ -6,11 +6,7 @@
 namespace velkantor::stream {
 namespace {
 
-using testing::make_record;
-using testing::test_stream;
-
-constexpr MicroTime kSecond = 1000000;
-constexpr MicroTime kT0 = 1'765'411'200 * kSecond;  // 2025-12-11 00:00:00
+using namespace testing;  // the records, their stream and times
 
 // A ring of `count` one-second HHZ records, the first numbered `first`, each arriving as it
 // ends.

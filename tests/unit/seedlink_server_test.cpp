@@ -26,7 +26,9 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-constexpr stream::MicroTime kT0 = 1'765'411'200LL * 1000000;
+using stream::testing::kT0;
+using stream::testing::make_record;
+using stream::testing::test_stream;
 const char* const kHello = "SeedLink v3.1 (VELKANTOR 2.28) :: SLPROTO:3.1\r\nTest station\r\n";
 
 SeedLinkServer::Config test_config() {
@@ -111,8 +113,8 @@ TEST(SeedLinkServer, RawClientGetsTheGreetingAndLivePackets) {
         EXPECT_EQ(client.read(12), "OK\r\nOK\r\nOK\r\n");
         client.send("END\rINFO ID\r");
         client.read_info();
-        auto hhz = stream::testing::make_record(stream::testing::test_stream("HHZ"), kT0, 100);
-        server.record(stream::testing::make_record(stream::testing::test_stream("HHN"), kT0, 100));
+        auto hhz = make_record(test_stream("HHZ"), kT0, 100);
+        server.record(make_record(test_stream("HHN"), kT0, 100));
         server.record(hhz);
         std::string packet = client.read(8 + stream::kRecordLength);
         ASSERT_EQ(packet.size(), 8u + stream::kRecordLength);
@@ -277,7 +279,7 @@ TEST(SeedLinkServer, WebSocketClientsGetOneBinaryMessagePerReplyAndPacket) {
     EXPECT_EQ(exchange("DATA\r\n"), "OK\r\n");
     ws.write(asio::buffer(std::string("END\r")));
     EXPECT_EQ(exchange("INFO ID\r").substr(0, 8), "SLINFO  ");
-    auto record = stream::testing::make_record(stream::testing::test_stream("HHZ"), kT0, 100);
+    auto record = make_record(test_stream("HHZ"), kT0, 100);
     server.record(record);
     std::string packet = exchange("");
     ASSERT_EQ(packet.size(), 8u + stream::kRecordLength);

@@ -10,15 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/wire_text.h"
 #include "text/date_time.h"
 
 namespace velkantor::sim::zeda_test {
 
-inline std::string bytes(std::initializer_list<int> values) {
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
+using velkantor::testing::bytes;
 
 inline uint8_t u8(char c) {
     return static_cast<uint8_t>(c);

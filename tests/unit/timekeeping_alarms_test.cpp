@@ -121,12 +121,7 @@ TEST(Alarms, PortBitFollowsLineTwoAndTheEventFlagOnlyWithTheHardwareAlarm) {
         general.hw_alarm = c.hw_alarm;
         general.alarm_on_l2 = c.on_l2;
         general.alarm_on_events = c.on_events;
-        general.ad_type = config::kZeda18;
-        general.blind_start = 1;
-        general.datekeeping = 1;
-        ASSERT_TRUE(st.rig.station.start());
-        st.rig.station.pass();
-        st.rig.station.run().firmware_version = "1.81";
+        ASSERT_TRUE(st.rig.start_blind("1.81"));
         std::string frame{static_cast<char>(0x81), 26, 3, 1, 0, 0, 12, static_cast<char>(c.status),
                           static_cast<char>(0xF0)};
         ASSERT_TRUE(st.rig.station.board_clock().ProcessBoardTimeFrame(frame));
@@ -195,7 +190,7 @@ TEST(Alarms, MissingPortIsSaidOnceAndNothingElseHappens) {
 // the even neighbour) and the count of the lines in the file.
 TEST(Alarms, CommandFileLines) {
     struct Case {
-        events::EventSummary event;
+        runtime::EventSummary event;
         std::string sms;
         std::string mail;
         std::string log;

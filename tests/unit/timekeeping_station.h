@@ -6,16 +6,11 @@
 #include <vector>
 
 #include "support/station_rig.h"
+#include "support/wire_text.h"
 #include "timekeeping/board_clock.h"
 
 // What the time keeping tests share: frames of the board clock and a running station.
 namespace velkantor::testing {
-
-inline std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
 
 // The dated time frame of firmware 1.62 to 3.00, and the short one of the others.
 inline std::string frame9(int year, int month, int day, int h, int m, int s, int status = 0) {
@@ -39,13 +34,7 @@ struct RunningStation {
                             text::DateTime start = {2026, 3, 1, 12, 0, 0, 0})
         : rig(start) {
         rig.load();
-        auto& general = rig.station.settings().general;
-        general.ad_type = config::kZeda18;
-        general.blind_start = 1;
-        general.datekeeping = 1;
-        EXPECT_TRUE(rig.station.start());
-        rig.station.pass();  // the start block
-        rig.station.run().firmware_version = firmware;
+        EXPECT_TRUE(rig.start_blind(firmware));
         rig.port.on_write = [this](std::string_view b) {
             heard.emplace_back(rig.clock.epoch_seconds(), std::string(b));
         };

@@ -7,6 +7,7 @@
 
 #include "datalog/datalog_reader.h"
 #include "platform/fake/fake_devices.h"
+#include "support/parallel_pulses.h"
 #include "timekeeping/housekeeping_view.h"
 #include "timekeeping_station.h"
 
@@ -49,37 +50,12 @@ struct TimerStation {
                                  .pc_clock = &rig.pc_clock});
         rig.station.set_housekeeping_view(&view);
     }
-    void start() {
-        auto& general = rig.station.settings().general;
-        general.ad_type = config::kZeda18;
-        general.blind_start = 1;
-        general.datekeeping = 1;
-        ASSERT_TRUE(rig.station.start());
-        rig.station.pass();
-    }
+    void start() { ASSERT_TRUE(rig.start_blind()); }
     // One timer tick through the host, as a second of virtual time passes.
     void tick() { rig.host.wait(1); }
     std::vector<std::string> events() const { return rig.event_log_messages(); }
     auto& general() { return rig.station.settings().general; }
 };
-
-// Ticks (counted from the first) at which bit 0 of LPT1 rose, and how long it stayed up.
-std::vector<int> rising_ticks(const platform::FakeParallelPort& lpt, double first_tick,
-                              std::vector<double>* widths = nullptr) {
-    std::vector<int> ticks;
-    bool high = false;
-    double rose = 0;
-    for (const auto& w : lpt.writes) {
-        bool now = (w.value & 1) != 0;
-        if (now && !high) {
-            rose = w.epoch_seconds;
-            ticks.push_back(static_cast<int>(std::lround(w.epoch_seconds - first_tick)) + 1);
-        }
-        if (!now && high && widths) widths->push_back(w.epoch_seconds - rose);
-        high = now;
-    }
-    return ticks;
-}
 
 TEST(PeriodicTimer, WatchdogPulseSchedule) {
     struct Case {
@@ -379,7 +355,7 @@ TEST(PeriodicTimer, AFailingStepIsReportedAndTheTickGoesOn) {
         st.disk.free = 5000;
         st.rig.fs.set_read_only("/station");
         if (service_mode != 0) {
-            EXPECT_THROW(st.tick(), acquisition::FatalError);
+            EXPECT_THROW(st.tick(), runtime::FatalError);
             continue;
         }
         st.tick();

@@ -20,6 +20,18 @@ namespace {
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 
+// A visitor's connection to the server on loopback; `receive_buffer` > 0: a visitor on a slow
+// link, whose socket holds little.
+tcp::socket connect_to(asio::io_context& io, int port, int receive_buffer) {
+    tcp::socket socket(io);
+    socket.open(tcp::v4());
+    if (receive_buffer > 0) {
+        socket.set_option(asio::socket_base::receive_buffer_size(receive_buffer));
+    }
+    socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+    return socket;
+}
+
 // The real server on a loopback port with small limits, and raw clients that send bytes and
 // read until the server closes (or answers): what a visitor's socket sees.
 struct WebServerFixture : ::testing::Test {
@@ -43,16 +55,8 @@ struct WebServerFixture : ::testing::Test {
             limits);
         EXPECT_EQ(server->start("127.0.0.1", 0), "");
     }
-    // `receive_buffer` > 0: a visitor on a slow link, whose socket holds little.
     tcp::socket connect(int receive_buffer = 0) {
-        tcp::socket socket(io);
-        socket.open(tcp::v4());
-        if (receive_buffer > 0) {
-            socket.set_option(asio::socket_base::receive_buffer_size(receive_buffer));
-        }
-        socket.connect(
-            {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->port())});
-        return socket;
+        return connect_to(io, server->port(), receive_buffer);
     }
     // Sends `bytes` and reads the answer up to the server's close.
     std::string exchange(tcp::socket& socket, const std::string& bytes) {
@@ -198,14 +202,7 @@ struct WebServerFiles : ::testing::Test {
         ASSERT_EQ(server->start("127.0.0.1", 0), "");
     }
     tcp::socket connect(int receive_buffer = 0) {
-        tcp::socket socket(io);
-        socket.open(tcp::v4());
-        if (receive_buffer > 0) {
-            socket.set_option(asio::socket_base::receive_buffer_size(receive_buffer));
-        }
-        socket.connect(
-            {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(server->port())});
-        return socket;
+        return connect_to(io, server->port(), receive_buffer);
     }
     // The whole answer to a GET, up to the server's close.
     std::string get(const std::string& target) {

@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "config/settings.h"
-#include "platform/fake/memory_station.h"
+#include "support/memory_station.h"
+#include "support/wire_text.h"
 
 namespace velkantor::acquisition {
 namespace {
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int v : values) out += static_cast<char>(v);
-    return out;
-}
+using velkantor::testing::bytes;
 
 struct DecodeCase {
     int16_t ad_type;
@@ -175,7 +172,7 @@ TEST(BoardCommands, EachBoardGetsItsOwnFormOrNothing) {
     }
     // A closed port is a failing statement, which the callers report.
     platform::MemoryStation closed;
-    EXPECT_THROW(closed.station.board_commands().set_time(1, 2, 3), StepFailure);
+    EXPECT_THROW(closed.station.board_commands().set_time(1, 2, 3), runtime::StepFailure);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "events/event_file.h"
+#include "runtime/event_summary.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // The moments an owner wants to hear of at once (the alerts): the same moments that drive
 // the alarm outputs, the command files and the restart lines. Called on the engine's thread
@@ -18,8 +18,8 @@ public:
     virtual void event_started(int /*ch*/, const std::string& /*file_name*/,
                                const std::string& /*start_text*/, bool /*scheduled*/) {}
     // An event file was finished: by its stop criterion, or cut short by STOP (`at_stop`).
-    virtual void event_ended(int /*ch*/, const events::EventSummary& /*event*/,
-                             double /*duration_seconds*/, bool /*at_stop*/) {}
+    virtual void event_ended(int /*ch*/, const EventSummary& /*event*/, double /*duration_seconds*/,
+                             bool /*at_stop*/) {}
     // A recorded sample beyond the channel's alarm threshold (the first of each event).
     virtual void alarm_exceeded(int /*ch*/, int32_t /*value*/, int32_t /*threshold*/) {}
     // The board stopped sending and is being restarted (the first restart of an outage).
@@ -30,4 +30,4 @@ public:
     virtual void disk_space_checked(uint64_t /*free_bytes*/) {}
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

@@ -7,7 +7,7 @@
 
 #include "config/settings.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 inline constexpr int kPreEventRingLength = 180000;
 
@@ -105,4 +105,4 @@ struct RunState : BoardStream {
     void begin_stream() { static_cast<BoardStream&>(*this) = BoardStream{}; }
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "acquisition/run_errors.h"
+#include "runtime/run_errors.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // The board's clock and memory, as the time keeping and the time windows ask for them. Each
 // command is written to the board at once in the board's own form; a board without the
@@ -23,4 +23,4 @@ public:
     virtual void read_memory(int address) = 0;
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

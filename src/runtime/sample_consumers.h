@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // The subsystems fed by the main loop, called in the sample chain's fixed order. Each
 // method does nothing by default; the subsystem that owns a step overrides it.
@@ -35,4 +35,4 @@ public:
     virtual void board_restarted() {}
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // A statement of the run failed on the platform (the port, a file). The run's error
 // handler reports it and goes on with the next step.
@@ -18,4 +18,4 @@ struct FatalError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

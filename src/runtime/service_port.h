@@ -5,15 +5,15 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/run_state.h"
-#include "acquisition/station_observer.h"
 #include "config/settings.h"
-#include "datalog/datalog_writer.h"
 #include "platform/clock.h"
 #include "platform/devices.h"
 #include "platform/file_system.h"
+#include "runtime/run_state.h"
+#include "runtime/second_sink.h"
+#include "runtime/station_observer.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // A hook held by a service: released (the hook no longer called) when the registration is
 // destroyed or reset. Move-only.
@@ -84,7 +84,7 @@ public:
     // Events, alarms, a lost board and the disk check (one observer at a time).
     virtual Registration observe(StationObserver& observer) = 0;
     // Every second of samples as the datalog writes them (one sink at a time).
-    virtual Registration take_seconds(datalog::SecondSink& sink) = 0;
+    virtual Registration take_seconds(SecondSink& sink) = 0;
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

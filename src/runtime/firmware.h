@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // What a ZEDA firmware can do. Every question about a firmware (which board it is, what its
 // time frames carry, how it reads a rate code, whether its clock can be trimmed) is answered
@@ -65,4 +65,4 @@ const Firmware& sampling_firmware(std::string_view version, int16_t ad_type);
 // board description ("ZEDA V.1.81"): "1.81". Other texts come back unchanged.
 std::string firmware_number(std::string_view text);
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

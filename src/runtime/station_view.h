@@ -6,7 +6,7 @@
 
 #include "config/settings.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 // The main window as the engine sees it. Every method does nothing by default, so a host
 // without windows needs no view of its own.
@@ -29,4 +29,4 @@ public:
     virtual void clear_time_display() {}
 };
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

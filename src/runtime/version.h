@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 inline constexpr std::string_view kProgramVersion = "VELKANTOR 2.28";
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime

@@ -1,8 +1,8 @@
-#include "acquisition/firmware.h"
+#include "runtime/firmware.h"
 
 #include "config/settings.h"
 
-namespace velkantor::acquisition {
+namespace velkantor::runtime {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::string firmware_number(std::string_view text) {
     return std::string(text);
 }
 
-}  // namespace velkantor::acquisition
+}  // namespace velkantor::runtime
