@@ -225,7 +225,15 @@ void NetworkServices::start() {
         if (streaming_->settings.archive.event_mseed) start_event_miniseed();
     }
     if (web_settings_.on) {
-        if (streaming_) web_settings_.channel_codes = streaming_->settings.codes.channels;
+        if (streaming_) {
+            const auto& st = *streaming_;
+            web_settings_.channel_codes = st.settings.codes.channels;
+            web_settings_.network = st.settings.codes.network;
+            web_settings_.station = st.settings.codes.station;
+            web_settings_.location = st.settings.codes.location;
+            web_settings_.description = st.settings.codes.description;
+            if (st.archive) web_settings_.archive_folder = st.archive->folder();
+        }
         page_ = std::make_unique<WebPage>(station_, web_settings_);
         if (std::string failed = page_->start(); !failed.empty()) {
             std::string line = "Web page off: " + failed;
@@ -242,6 +250,10 @@ void NetworkServices::start() {
             // On this machine a page listening on every address is reached through loopback.
             page_address_ = url(host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host);
         }
+    }
+    // The FDSN dataselect service serves the records built since the archive last wrote.
+    if (page_ && streaming_ && streaming_->feed && sink_.active()) {
+        streaming_->feed->add_output(&page_->recent_records());
     }
     // The page's live trace takes the samples as the records do, where records are made.
     if (page_ && streaming_ && streaming_->feed && sink_.active()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/fdsn_description.h"
 #include "display/drum.h"
 #include "display/fft_display.h"
 #include "display/image_export.h"
@@ -10,6 +11,7 @@
 #include "platform/real/web_server.h"
 #include "stream/stream_settings.h"
 #include "web/events.h"
+#include "web/fdsn_service.h"
 
 namespace velkantor::app {
 
@@ -91,8 +93,9 @@ web::StateSnapshot take_snapshot(runtime::ServicePort& station, const web::WebSe
 }
 
 WebPage::WebPage(runtime::ServicePort& station, web::WebSettings settings)
-    : station_(station), settings_(std::move(settings)) {
+    : station_(station), settings_(std::move(settings)), describer_(station) {
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
+    description_ = describer_.describe(settings_);
 }
 
 WebPage::~WebPage() {
@@ -116,8 +119,10 @@ void WebPage::second() {
     }
     told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();
+    auto description = describer_.describe(settings_);
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(snapshot);
+    description_ = std::move(description);
 }
 
 void WebPage::trace_second(int ch, int64_t first_sample_time_us, double rate,
@@ -172,11 +177,17 @@ void WebPage::trace_from_ring() {
 
 web::Response WebPage::answer(const web::Request& request, const platform::FileSystem& fs) const {
     std::shared_ptr<const web::StateSnapshot> snapshot;
+    web::fdsn::Context fdsn;
     {
         std::lock_guard lock(mutex_);
         snapshot = snapshot_;
+        fdsn.station = description_;
     }
-    web::Sources sources{*snapshot, fs, [this](int ch, int64_t since) {
+    fdsn.archive_folder = settings_.archive_folder;
+    fdsn.recent = &recent_;
+    fdsn.now = system_now();
+    web::Sources sources{*snapshot, fs,
+                         [this](int ch, int64_t since) {
                              std::vector<web::TraceBuffer::Point> points;
                              {
                                  // The engine takes this lock every second: copy, then format.
@@ -184,7 +195,8 @@ web::Response WebPage::answer(const web::Request& request, const platform::FileS
                                  points = trace_.after(ch, since);
                              }
                              return web::TraceBuffer::json_of(ch, points);
-                         }};
+                         },
+                         &fdsn};
     return web::route(request, sources);
 }
 

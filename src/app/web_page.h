@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "app/fdsn_description.h"
 #include "runtime/service_port.h"
+#include "stream/record_index.h"
+#include "web/fdsn_station.h"
 #include "web/router.h"
 #include "web/state.h"
 #include "web/trace.h"
@@ -44,6 +47,9 @@ public:
     void stop();
     int port() const;
     const web::WebSettings& settings() const { return settings_; }
+    // The records the FDSN dataselect service serves before the archive holds them (the
+    // record builder adds them on the engine's thread).
+    stream::RecordSink& recent_records() { return recent_; }
 
 private:
     void trace_from_ring();
@@ -52,6 +58,9 @@ private:
     web::WebSettings settings_;
     mutable std::mutex mutex_;
     std::shared_ptr<const web::StateSnapshot> snapshot_;
+    StationDescriber describer_;
+    std::shared_ptr<const web::fdsn::StationInfo> description_;  // guarded by mutex_
+    stream::RecentRecords recent_{8u << 20};
     web::TraceBuffer trace_;  // guarded by mutex_
     bool fed_from_outside_ = false;
     std::array<int32_t, config::kChannels> ring_seen_{};
