@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "display/noise_monitor.h"
 #include "runtime/service_port.h"
 #include "web/router.h"
 #include "web/state.h"
@@ -47,6 +48,9 @@ public:
 
 private:
     void trace_from_ring();
+    // The noise pictures take the same samples as the trace, with UTC times.
+    void feed_noise(int ch, int64_t first_utc_us, double rate, const std::vector<int32_t>& values);
+    void show_noise(web::StateSnapshot& snapshot);
 
     runtime::ServicePort& station_;
     web::WebSettings settings_;
@@ -59,6 +63,11 @@ private:
     std::optional<uint64_t> free_bytes_;
     int disk_countdown_ = 0;
     bool told_exposed_folder_ = false;
+    std::unique_ptr<platform::PictureCodec> codec_;
+    display::NoiseMonitor noise_;  // engine thread only
+    std::array<std::string, config::kChannels> noise_problem_;
+    std::array<std::string, config::kChannels> seed_codes_;
+    std::vector<std::pair<double, double>> low_model_, high_model_;
     std::unique_ptr<platform::FileSystem> server_fs_;
     std::unique_ptr<platform::WebServer> server_;
 };

@@ -26,7 +26,7 @@ public:
         bool calibrated = false;
         std::string uncalibrated_reason;
         std::optional<PsdHour> last_hour;
-        std::string picture;  // the file name of the latest day's picture, "" = none yet
+        std::string picture;      // the file name of the latest day's picture, "" = none yet
         int64_t day = INT64_MIN;  // UTC day number of `hours`
         std::vector<PsdHour> hours;
     };

@@ -29,11 +29,14 @@ constexpr Color kWhite{255, 255, 255};
 constexpr Color kGrid{200, 200, 200};
 constexpr Color kModel{90, 90, 90};
 
-// From rare to frequent: pale blue, blue, green, yellow, red.
+// From rare to frequent: pale blue, blue, green, yellow, red, in steps of one per cent, so
+// that the picture keeps to a GIF's 256 colours and none of them is approximated.
 Color probability_colour(double share) {
     static constexpr std::array<Color, 5> kStops = {
         {{200, 220, 255}, {40, 90, 230}, {40, 190, 70}, {250, 220, 30}, {220, 30, 30}}};
-    double x = std::clamp(share / kTopProbability, 0.0, 1.0) * (kStops.size() - 1);
+    constexpr double kSteps = kTopProbability * 100;
+    double stepped = std::round(std::clamp(share / kTopProbability, 0.0, 1.0) * kSteps) / kSteps;
+    double x = stepped * (kStops.size() - 1);
     auto i = std::min(static_cast<size_t>(x), kStops.size() - 2);
     double t = x - static_cast<double>(i);
     auto mix = [t](uint8_t a, uint8_t b) {
@@ -45,7 +48,8 @@ Color probability_colour(double share) {
 }
 
 double x_of(double log_period) {
-    return kLeft + (log_period - kLogPeriodMin) / (kLogPeriodMax - kLogPeriodMin) * (kRight - kLeft);
+    return kLeft +
+           (log_period - kLogPeriodMin) / (kLogPeriodMax - kLogPeriodMin) * (kRight - kLeft);
 }
 
 struct LevelScale {
@@ -217,7 +221,8 @@ void DrawNoisePicture(platform::Canvas& canvas, std::span<const PsdHour> hours, 
     }
     canvas.text(kScaleRight + 4, kTop - 7, ">=30%", kBlack);
     canvas.text(kScaleRight + 4, kBottom - 7, "0%", kBlack);
-    centred_text(canvas, (kScaleLeft + kScaleRight) / 2, kBottom + 6, "prob.", kBlack);
+    canvas.text(kScaleRight + 4, (kTop + kBottom) / 2 - 7, "of", kBlack);
+    canvas.text(kScaleRight + 4, (kTop + kBottom) / 2 + 7, "hours", kBlack);
 
     canvas.text(kLeft, 8, title, kBlack);
     std::string what = calibrated ? "PSD, dB rel. 1 (m/s^2)^2/Hz" : "PSD, dB rel. 1 count^2/Hz";

@@ -141,8 +141,9 @@ PsdAverage::PsdAverage(int piece_length, double rate)
     const auto n = static_cast<size_t>(piece_length);
     const auto edge = static_cast<size_t>(std::lround(kTaperShare * piece_length));
     for (size_t i = 0; i < edge; ++i) {
-        const double w = 0.5 * (1 - std::cos(std::numbers::pi * static_cast<double>(i) /
-                                             static_cast<double>(edge)));
+        const double w =
+            0.5 *
+            (1 - std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(edge)));
         taper_[i] = w;
         taper_[n - 1 - i] = w;
     }
@@ -193,19 +194,22 @@ PsdCurve PsdAverage::curve(const GroundResponse& response) const {
     std::vector<double> running(power_.size() + 1, 0.0);
     for (size_t k = 0; k < power_.size(); ++k) {
         const double f = static_cast<double>(k) * spacing;
-        const double density = k == 0 ? 0 : power_[k] * scale * AccelerationPowerFactor(response, f);
+        const double density =
+            k == 0 ? 0 : power_[k] * scale * AccelerationPowerFactor(response, f);
         running[k + 1] = running[k] + density;
     }
     const double nyquist = rate_ / 2;
     const double longest = kLongestPeriodShare * n / rate_;
-    const int first = static_cast<int>(std::ceil(8 * std::log2(2 * std::numbers::sqrt2 / rate_) - 1e-9));
+    const int first =
+        static_cast<int>(std::ceil(8 * std::log2(2 * std::numbers::sqrt2 / rate_) - 1e-9));
     const int last = static_cast<int>(std::floor(8 * std::log2(longest) + 1e-9));
     for (int band = first; band <= last; ++band) {
         const double fc = 1 / BandPeriod(band);
         const double low = fc / std::numbers::sqrt2;
         const double high = std::min(fc * std::numbers::sqrt2, nyquist);
         const auto from = static_cast<size_t>(std::ceil(low / spacing));
-        const auto to = std::min(static_cast<size_t>(std::floor(high / spacing)), power_.size() - 1);
+        const auto to =
+            std::min(static_cast<size_t>(std::floor(high / spacing)), power_.size() - 1);
         if (to < from || from == 0) continue;
         const double mean = (running[to + 1] - running[from]) / static_cast<double>(to - from + 1);
         if (curve.level_db.empty()) curve.first_band = band;

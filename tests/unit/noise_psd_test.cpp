@@ -129,10 +129,9 @@ TEST(NoisePsd, CalibrationGivesCountsPerGroundMotion) {
         EXPECT_EQ(response.calibrated(), c.calibrated);
         EXPECT_EQ(response.uncalibrated_reason.empty(), c.calibrated);
         for (double f : {0.05, 1.0, 8.0}) {
-            double expected =
-                c.calibrated ? std::pow(kTwoPi * f, 2 * c.derivatives) /
-                                   (c.counts_per_si_unit * c.counts_per_si_unit)
-                             : 1.0;
+            double expected = c.calibrated ? std::pow(kTwoPi * f, 2 * c.derivatives) /
+                                                 (c.counts_per_si_unit * c.counts_per_si_unit)
+                                           : 1.0;
             EXPECT_NEAR(AccelerationPowerFactor(response, f) / expected, 1, 1e-9) << f << " Hz";
         }
     }
