@@ -56,8 +56,12 @@ std::string NoiseMonitor::hours_text(const std::vector<PsdHour>& hours) {
         out += std::to_string(hour.start_us / 1'000'000) + " " +
                std::to_string(hour.curve.first_band) + " " + std::to_string(hour.curve.pieces);
         for (double level : hour.curve.level_db) {
-            std::snprintf(number, sizeof number, " %.2f", level);
-            out += number;
+            // Not printf: a desktop's locale would write a decimal comma.
+            auto end =
+                std::to_chars(number, number + sizeof number, level, std::chars_format::fixed, 2)
+                    .ptr;
+            out += ' ';
+            out.append(number, end);
         }
         out += "\n";
     }

@@ -18,6 +18,10 @@ constexpr double kTaperShare = 0.1;
 // The longest period of a curve, as a share of the piece's length: the bands beyond it hold
 // too few of the transform's lines for a steady average.
 constexpr double kLongestPeriodShare = 0.2;
+// Beyond about 200 samples per second the pieces stay at this length (shorter than a quarter
+// hour, so the curves end at shorter periods): each channel keeps a piece, its taper and its
+// power, and at the fastest rates quarter-hour pieces would hold megabytes of them.
+constexpr int kLongestPiece = 1 << 17;
 
 bool positive(double value) {
     return std::isfinite(value) && value > 0;
@@ -125,7 +129,7 @@ int PsdPieceLength(double rate) {
     const double quarter_hour = rate * 900;
     if (quarter_hour < 64) return 0;
     int length = 64;
-    while (length * 2.0 <= quarter_hour && length < (1 << 20)) length *= 2;
+    while (length * 2.0 <= quarter_hour && length < kLongestPiece) length *= 2;
     return length;
 }
 
@@ -133,11 +137,7 @@ PsdAverage::PsdAverage(int piece_length, double rate)
     : piece_length_(piece_length),
       rate_(rate),
       taper_(static_cast<size_t>(piece_length), 1.0),
-      power_(static_cast<size_t>(piece_length / 2 + 1), 0.0),
-      real_(static_cast<size_t>(piece_length)),
-      imag_(static_cast<size_t>(piece_length), 0.0),
-      out_real_(static_cast<size_t>(piece_length)),
-      out_imag_(static_cast<size_t>(piece_length)) {
+      power_(static_cast<size_t>(piece_length / 2 + 1), 0.0) {
     const auto n = static_cast<size_t>(piece_length);
     const auto edge = static_cast<size_t>(std::lround(kTaperShare * piece_length));
     for (size_t i = 0; i < edge; ++i) {
@@ -167,18 +167,18 @@ void PsdAverage::add_piece(std::span<const double> samples) {
     }
     const double mean = sum / static_cast<double>(n);
     const double slope = sum_xy / sum_xx;
+    // Work space for one transform only: a piece comes every few minutes.
+    std::vector<double> real(n), imag(n, 0.0), out_real(n), out_imag(n);
     for (size_t i = 0; i < n; ++i) {
         const double x = static_cast<double>(i) - middle;
-        real_[i] = (samples[i] - mean - slope * x) * taper_[i];
+        real[i] = (samples[i] - mean - slope * x) * taper_[i];
     }
-    std::fill(imag_.begin(), imag_.end(), 0.0);
-    if (!Fourier(piece_length_, real_.data(), imag_.data(), out_real_.data(), out_imag_.data(),
-                 false)
+    if (!Fourier(piece_length_, real.data(), imag.data(), out_real.data(), out_imag.data(), false)
              .empty()) {
         return;
     }
     for (size_t k = 0; k < power_.size(); ++k) {
-        power_[k] += out_real_[k] * out_real_[k] + out_imag_[k] * out_imag_[k];
+        power_[k] += out_real[k] * out_real[k] + out_imag[k] * out_imag[k];
     }
     ++pieces_;
 }

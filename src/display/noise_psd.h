@@ -71,7 +71,7 @@ struct PsdCurve {
 };
 
 // The number of samples of one piece at `rate`: the largest power of two that is at most a
-// quarter of an hour's samples (at least 64); 0 for a rate too low for that.
+// quarter of an hour's samples (at least 64, at most 131072); 0 for a rate too low for that.
 int PsdPieceLength(double rate);
 
 // Sums the power of tapered, overlapping pieces and turns them into the smoothed curve.
@@ -97,7 +97,6 @@ private:
     double taper_power_ = 1;  // mean square of the taper
     std::vector<double> power_;
     int pieces_ = 0;
-    std::vector<double> real_, imag_, out_real_, out_imag_;
 };
 
 // The PSD of a stretch of samples all at once: pieces of PsdPieceLength(rate) samples every

@@ -6,7 +6,6 @@
 
 #include "app/web_page.h"
 #include "display/noise_psd.h"
-#include "platform/real/qt_picture_codec.h"
 #include "support/station_rig.h"
 
 namespace velkantor::testing {
@@ -76,16 +75,16 @@ TEST(NoiseRun, StationDrawsTheDaysNoiseAndThePageListsIt) {
     const double counts_per_ms = 0.28 / 1e-3 * 100 * std::exp2(18) / 5;
     int checked = 0;
     std::regex point(R"(\[([0-9.e+-]+),(-?[0-9.]+)\])");
-    std::string curve = psd.substr(psd.find("\"psd\":"), psd.find("\"low_noise_model\"") -
-                                                             psd.find("\"psd\":"));
+    std::string curve =
+        psd.substr(psd.find("\"psd\":"), psd.find("\"low_noise_model\"") - psd.find("\"psd\":"));
     for (std::sregex_iterator it(curve.begin(), curve.end(), point), end; it != end; ++it) {
         double period = std::stod((*it)[1]);
         double level = std::stod((*it)[2]);
         // Clear of the board's 0.15 Hz microseism, whose octave reaches 4.7 s.
         if (period > 3) continue;
         double w = 2 * std::numbers::pi / period;
-        double expected = 10 * std::log10(2 * (200.0 * 200.0 / 6) / 20 * w * w /
-                                          (counts_per_ms * counts_per_ms));
+        double expected =
+            10 * std::log10(2 * (200.0 * 200.0 / 6) / 20 * w * w / (counts_per_ms * counts_per_ms));
         EXPECT_NEAR(level, expected, 1.0) << "period " << period;
         ++checked;
     }

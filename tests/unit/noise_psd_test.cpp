@@ -157,6 +157,14 @@ TEST(NoisePsd, VelocitySensorPolesAreRemovedBelowTheNaturalFrequency) {
     }
 }
 
+// The largest power of two in a quarter hour, within its bounds.
+TEST(NoisePsd, PieceLengthByRate) {
+    const std::pair<double, int> cases[] = {{0, 0},         {0.05, 0},    {1, 512},
+                                            {20, 16384},    {100, 65536}, {200, 131072},
+                                            {1200, 131072}, {NAN, 0},     {-5, 0}};
+    for (auto [rate, length] : cases) EXPECT_EQ(PsdPieceLength(rate), length) << rate;
+}
+
 // --- hours as the samples come ------------------------------------------------------------
 
 struct HourlyFeed {
