@@ -25,6 +25,7 @@ canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display
 .axis{position:absolute;font-size:.75em;color:#333;white-space:nowrap}
 .legend span{display:inline-block;width:1.5em;height:.3em;background:#fff;border:1px solid #888;vertical-align:middle;margin:0 .3em 0 .8em}
 .scroll{overflow-x:auto}
+#noise [hidden]{display:none}#noise img{margin-top:.4em}
 #stale{background:#fee;color:#a00;font-weight:bold;border:1px solid #a00;padding:.3em .6em;margin:.3em 0}
 body.stale #state,body.stale #channels{opacity:.45}
 </style></head><body>
