@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/fdsn_description.h"
+#include "display/noise_monitor.h"
 #include "runtime/service_port.h"
 #include "stream/record_index.h"
 #include "web/fdsn_station.h"
@@ -53,6 +54,9 @@ public:
 
 private:
     void trace_from_ring();
+    // The noise pictures take the same samples as the trace, with UTC times.
+    void feed_noise(int ch, int64_t first_utc_us, double rate, const std::vector<int32_t>& values);
+    void show_noise(web::StateSnapshot& snapshot);
 
     runtime::ServicePort& station_;
     web::WebSettings settings_;
@@ -68,6 +72,11 @@ private:
     std::optional<uint64_t> free_bytes_;
     int disk_countdown_ = 0;
     bool told_exposed_folder_ = false;
+    std::unique_ptr<platform::PictureCodec> codec_;
+    display::NoiseMonitor noise_;  // engine thread only
+    std::array<std::string, config::kChannels> noise_problem_;
+    std::array<std::string, config::kChannels> seed_codes_;
+    std::vector<std::pair<double, double>> low_model_, high_model_;
     std::unique_ptr<platform::FileSystem> server_fs_;
     std::unique_ptr<platform::WebServer> server_;
 };

@@ -195,6 +195,12 @@ Response route(const Request& request, const Sources& sources) {
     if (path->compare(0, 8, "/fdsnws/") == 0 && sources.fdsn) {
         return fdsn::answer(*path, query, target, sources.fs, *sources.fdsn);
     }
+    if (*path == "/api/psd.json") {
+        auto ch = whole(query_value(query, "channel"));
+        if (!ch || *ch < 1 || *ch > config::kChannels) return status_page(400);
+        auto body = psd_json(sources.state, static_cast<int>(*ch));
+        return body ? json_response(std::move(*body)) : status_page(404);
+    }
     for (auto [prefix, pictures] : {std::pair<std::string_view, bool>{"/drums/", true},
                                     std::pair<std::string_view, bool>{"/events/", false}}) {
         if (path->compare(0, prefix.size(), prefix) != 0) continue;
