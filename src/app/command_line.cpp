@@ -56,6 +56,13 @@ Options parse_command_line(const std::vector<std::string>& args) {
             (name == "--seedlink" ? options.seedlink : options.web) = value;
         } else if (name == "--archive") {
             options.archive = value_of(i, name);
+        } else if (name == "--datalink") {
+            std::string value = value_of(i, name);
+            auto server = config::parse_listen_address(value, "");
+            if (options.error.empty() && (!server || server->address.empty())) {
+                options.error = "--datalink needs HOST:PORT, not \"" + value + "\"";
+            }
+            options.datalink = value;
         } else if (name == "--mqtt") {
             std::string value = value_of(i, name);
             auto broker = config::parse_listen_address(value, "");
@@ -140,6 +147,8 @@ Options:
   --web [ADDRESS:]PORT serve the station's web page on this port
   --mqtt HOST:PORT     send alerts to this MQTT broker
   --webhook URL        send alerts as HTTP POSTs to this URL (may be given more than once)
+  --datalink HOST:PORT push the station's miniSEED records to this DataLink server (with
+                       the archive on, what an outage held back is sent late from it)
   --version            print the program version
   --help               this text
 

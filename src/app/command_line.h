@@ -21,6 +21,7 @@ struct Options {
     std::string web;                    // --web [ADDRESS:]PORT: the station's web page on
     std::string mqtt;                   // --mqtt HOST:PORT: alerts to this MQTT broker
     std::vector<std::string> webhooks;  // --webhook URL (repeatable): alerts as HTTP POSTs
+    std::string datalink;               // --datalink HOST:PORT: records pushed to this server
     bool help = false;
     bool version = false;
     std::string error;  // set when the command line cannot be used

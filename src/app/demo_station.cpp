@@ -1,5 +1,6 @@
 #include "app/demo_station.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "config/network_ini.h"
@@ -78,6 +79,26 @@ platform::IoResult seed_demo_station(platform::FileSystem& fs, const std::string
         config::DecodeStartParams(channel);
         config::DecodeStopParams(channel);
         config::UpdateDerivedCounts(channel);
+    }
+    // Channels 2 to 4 are calibrated as a geophone of 28.8 V per m/s through an amplifier of
+    // 1000 into the board's bits over 5 V, so that their noise pictures are in ground
+    // acceleration against the noise models; channel 1 stays in counts (its spectrum is
+    // drawn from counts) and its picture says so.
+    const double bits = demo->ad_type == config::kZeda18         ? 18
+                        : demo->ad_type == config::kZeda20       ? 24
+                        : demo->ad_type == config::kDataqDi194rs ? 10
+                                                                 : 16;
+    for (size_t c = 1; c < settings.channels.size(); ++c) {
+        auto& channel = settings.channels[c];
+        channel.sensor_type = 1;   // velocity
+        channel.measure_unit = 1;  // m
+        channel.sensor_sensitivity = 28.8;
+        channel.amplifier_gain = 1000;
+        channel.ad_bits = bits;
+        channel.ad_range = 5;
+        // Units per count, as the settings window computes it from the same figures.
+        channel.resolution = channel.ad_range / (channel.sensor_sensitivity *
+                                                 channel.amplifier_gain * std::exp2(bits));
     }
     // Channel 1's spectrum, saved every 2 frames as drums/SPEC_1 beside the drums.
     auto& first = settings.channels[0];

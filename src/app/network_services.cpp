@@ -7,15 +7,18 @@
 #include "alerts/alert_center.h"
 #include "alerts/alert_settings.h"
 #include "platform/file_system.h"
+#include "platform/real/datalink_sender.h"
 #include "platform/real/mqtt_alerts.h"
 #include "platform/real/record_worker.h"
 #include "platform/real/seedlink_server.h"
 #include "platform/real/webhook_alerts.h"
 #include "runtime/version.h"
+#include "stream/datalink_settings.h"
 #include "stream/event_miniseed.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
 #include "stream/stream_settings.h"
+#include "text/number_text.h"
 
 namespace velkantor::app {
 
@@ -28,6 +31,8 @@ struct NetworkServices::Streaming {
     // The archive writes on a thread of its own: a slow card never holds up the engine.
     std::unique_ptr<platform::RecordWorker> archive_worker;
     std::unique_ptr<platform::SeedLinkServer> server;
+    stream::DataLinkSettings datalink;
+    std::unique_ptr<platform::DataLinkSender> sender;
 };
 
 namespace {
@@ -36,7 +41,8 @@ constexpr size_t kArchiveBacklogBytes = 16u << 20;
 
 // The options that stand for keys of network.ini.
 config::NetworkOptions network_options(const Options& options) {
-    return {options.seedlink, options.archive, options.web, options.mqtt, options.webhooks};
+    return {options.seedlink, options.archive,  options.web,
+            options.mqtt,     options.webhooks, options.datalink};
 }
 }  // namespace
 
@@ -86,7 +92,10 @@ void NetworkServices::configure_streaming() {
     streaming_ = std::make_unique<Streaming>();
     auto& settings = streaming_->settings;
     settings = stream::ParseStreamSettings(ini_, problems_, network_options(options_));
+    streaming_->datalink =
+        stream::ParseDataLinkSettings(ini_, problems_, network_options(options_));
     if (!settings.codes_valid) {
+        streaming_->datalink.enabled = false;
         if (settings.seedlink.enabled || settings.archive.enabled) {
             problems_.push_back(std::string(config::kNetworkFileName) +
                                 ": the station's codes are not valid; no miniSEED is made");
@@ -100,7 +109,7 @@ void NetworkServices::configure_streaming() {
 void NetworkServices::start_streaming() {
     auto& s = *streaming_;
     if (!s.settings.seedlink.enabled && !s.settings.archive.enabled &&
-        !s.settings.archive.event_mseed) {
+        !s.settings.archive.event_mseed && !s.datalink.enabled) {
         return;
     }
     s.feed = std::make_unique<stream::StreamFeed>(
@@ -147,9 +156,44 @@ void NetworkServices::start_streaming() {
             started_.push_back("SeedLink server on " + where + std::to_string(s.server->port()));
         }
     }
+    if (s.datalink.enabled) start_datalink(s.archive ? s.archive->folder() : std::string());
     // The samples are taken only where records go (the event copies need the names alone).
-    if (s.settings.archive.enabled || s.settings.seedlink.enabled) {
+    if (s.settings.archive.enabled || s.settings.seedlink.enabled || s.datalink.enabled) {
         sink_ = station_.take_seconds(*s.feed);
+    }
+}
+
+void NetworkServices::start_datalink(const std::string& archive_folder) {
+    auto& s = *streaming_;
+    const auto& d = s.datalink;
+    platform::DataLinkSender::Config config;
+    config.host = d.host;
+    config.port = d.port;
+    config.user = d.client_id.empty() ? s.settings.codes.network + "_" + s.settings.codes.station
+                                      : d.client_id;
+    config.backfill_rate = d.backfill_rate;
+    config.timeout_seconds = d.timeout_seconds;
+    if (d.backfill && !archive_folder.empty()) {
+        config.archive_folder = archive_folder;
+        config.state_path = platform::join_path(station_.folder(), "datalink.state");
+    }
+    s.sender = std::make_unique<platform::DataLinkSender>(config, station_.fs());
+    s.sender->start();
+    for (const auto& line : s.sender->take_log_lines()) station_.log(line);
+    s.feed->add_output(s.sender.get());
+    const std::string server =
+        (d.host.find(':') != std::string::npos ? "[" + d.host + "]" : d.host) + ":" +
+        std::to_string(d.port);
+    if (!config.archive_folder.empty()) {
+        started_.push_back("DataLink to " + server + ", what an outage holds back sent late " +
+                           "from the archive (at most " + text::shortest_real(d.backfill_rate) +
+                           " records a second)");
+    } else {
+        started_.push_back("DataLink to " + server);
+        station_.log(std::string("DataLink: ") +
+                     (d.backfill ? "no miniSEED archive" : "backfill = 0") +
+                     ": records made while the uplink is down or the server is not answering "
+                     "are lost to it");
     }
 }
 
@@ -181,7 +225,15 @@ void NetworkServices::start() {
         if (streaming_->settings.archive.event_mseed) start_event_miniseed();
     }
     if (web_settings_.on) {
-        if (streaming_) web_settings_.channel_codes = streaming_->settings.codes.channels;
+        if (streaming_) {
+            const auto& st = *streaming_;
+            web_settings_.channel_codes = st.settings.codes.channels;
+            web_settings_.network = st.settings.codes.network;
+            web_settings_.station = st.settings.codes.station;
+            web_settings_.location = st.settings.codes.location;
+            web_settings_.description = st.settings.codes.description;
+            if (st.archive) web_settings_.archive_folder = st.archive->folder();
+        }
         page_ = std::make_unique<WebPage>(station_, web_settings_);
         if (std::string failed = page_->start(); !failed.empty()) {
             std::string line = "Web page off: " + failed;
@@ -198,6 +250,10 @@ void NetworkServices::start() {
             // On this machine a page listening on every address is reached through loopback.
             page_address_ = url(host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host);
         }
+    }
+    // The FDSN dataselect service serves the records built since the archive last wrote.
+    if (page_ && streaming_ && streaming_->feed && sink_.active()) {
+        streaming_->feed->add_output(&page_->recent_records());
     }
     // The page's live trace takes the samples as the records do, where records are made.
     if (page_ && streaming_ && streaming_->feed && sink_.active()) {
@@ -226,6 +282,12 @@ void NetworkServices::stop() {
             for (const auto& line : streaming_->archive_worker->take_lines()) {
                 station_.log(line);
             }
+        }
+        if (streaming_->sender) {
+            // What it has not had acknowledged is in the archive and the state file says so.
+            streaming_->sender->stop();
+            for (const auto& line : streaming_->sender->take_log_lines()) station_.log(line);
+            streaming_->sender.reset();
         }
         if (streaming_->server) {
             streaming_->server->stop();
@@ -353,6 +415,9 @@ void NetworkServices::second() {
             for (const auto& line : streaming_->archive_worker->take_lines()) {
                 station_.log(line);
             }
+        }
+        if (streaming_->sender) {
+            for (const auto& line : streaming_->sender->take_log_lines()) station_.log(line);
         }
         // Client connects and disconnects, told by the server's thread, go to the event log here.
         if (streaming_->server) {

@@ -49,6 +49,7 @@ private:
     void configure_streaming();
     void start_streaming();
     void start_event_miniseed();
+    void start_datalink(const std::string& archive_folder);
     alerts::StationIdentity station_identity() const;
     void configure_alerts();
     void start_alerts();

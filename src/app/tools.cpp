@@ -73,6 +73,84 @@ struct SpanOptions {
     }
 };
 
+// The options that name one channel of a station, shared by review and drum.
+struct ChannelOptions {
+    std::string station;
+    int channel = 0;  // 1 to 4; 0 until given
+
+    // As SpanOptions::take.
+    bool take(const std::vector<std::string>& args, size_t& i, std::string& error) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+        if (arg == "--station") {
+            station = value();
+        } else if (arg == "--channel") {
+            auto n = text::strict_number(value());
+            if (!n || *n < 1 || *n > 4)
+                error = "--channel takes 1 to 4";
+            else
+                channel = static_cast<int>(*n);
+        } else {
+            return false;
+        }
+        return true;
+    }
+    std::string check() {
+        if (channel == 0) return "--channel is needed";
+        if (station.empty()) station = default_station_folder();
+        return "";
+    }
+};
+
+// One call of a tool: its name and usage for the messages, and where they go.
+struct ToolCall {
+    const char* name;
+    std::string usage;
+    std::ostream& out;
+    std::ostream& err;
+
+    // A call that cannot be carried out: the reason and the usage, exit status 2.
+    int bad(const std::string& why) const {
+        err << "velkantor " << name << ": " << why << "\n" << usage;
+        return 2;
+    }
+    // Reads `args`: --help, the options of the `group` (SpanOptions, ChannelOptions), then
+    // the tool's `own(arg, value, error)`, false for an option it does not know, `error` set
+    // for a bad value. Nothing when the tool may go on, else its exit status.
+    template <class Group, class Own>
+    std::optional<int> read(const std::vector<std::string>& args, Group& group, Own own) const {
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
+            if (arg == "--help") {
+                out << usage;
+                return 0;
+            }
+            std::string error;
+            if (!group.take(args, i, error) && !own(arg, value, error)) {
+                return bad("unknown option \"" + arg + "\"");
+            }
+            if (!error.empty()) return bad(error);
+        }
+        return std::nullopt;
+    }
+    // Reads the station's settings file: false, with the reason on `err`, when they cannot
+    // be used.
+    bool read_settings(config::Settings& settings, platform::FileSystem& fs,
+                       const std::string& path, const std::string& station) const {
+        auto report = config::ReadConfigurationFile(settings, fs, path, station);
+        if (!report.fatal_error.empty()) {
+            err << "velkantor " << name << ": " << report.fatal_error << "\n";
+            return false;
+        }
+        return true;
+    }
+};
+
+std::string settings_path(const std::string& station) {
+    return platform::join_path(station, config::kSettingsFileName);
+}
+
 }  // namespace
 
 std::string export_usage() {
@@ -98,45 +176,33 @@ int run_export_command(const std::vector<std::string>& args, platform::FileSyste
     SpanOptions span;
     std::string out_path;
     std::optional<int> utc_offset;
-    auto bad = [&](const std::string& why) {
-        err << "velkantor export: " << why << "\n" << export_usage();
-        return 2;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string error;
-        if (span.take(args, i, error)) {
-            if (!error.empty()) return bad(error);
-        } else if (arg == "--help") {
-            out << export_usage();
-            return 0;
-        } else if (arg == "--out") {
-            out_path = i + 1 < args.size() ? args[++i] : "";
-            if (out_path.empty()) return bad("--out needs a file name");
+    const ToolCall call{"export", export_usage(), out, err};
+    auto own = [&](const std::string& arg, auto& value, std::string& error) {
+        if (arg == "--out") {
+            out_path = value();
+            if (out_path.empty()) error = "--out needs a file name";
         } else if (arg == "--utc-offset") {
-            const std::string value = i + 1 < args.size() ? args[++i] : "";
+            const std::string text = value();
             char* end = nullptr;
-            const double hours = std::strtod(value.c_str(), &end);
+            const double hours = std::strtod(text.c_str(), &end);
             // Zones are whole quarter hours between UTC-12 and UTC+14.
-            if (value.empty() || *end != '\0' || !(hours >= -12 && hours <= 14) ||
+            if (text.empty() || *end != '\0' || !(hours >= -12 && hours <= 14) ||
                 std::fmod(hours * 4, 1.0) != 0) {
-                return bad("--utc-offset needs hours from -12 to 14, e.g. 1 or -3.5");
+                error = "--utc-offset needs hours from -12 to 14, e.g. 1 or -3.5";
+            } else {
+                utc_offset = static_cast<int>(std::lround(hours * 3600));
             }
-            utc_offset = static_cast<int>(std::lround(hours * 3600));
         } else {
-            return bad("unknown option \"" + arg + "\"");
+            return false;
         }
-    }
-    if (std::string error = span.check("export"); !error.empty()) return bad(error);
+        return true;
+    };
+    if (auto status = call.read(args, span, own)) return *status;
+    if (std::string error = span.check("export"); !error.empty()) return call.bad(error);
     const std::string& station = span.station;
 
     config::Settings settings;
-    auto report = config::ReadConfigurationFile(
-        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
-    if (!report.fatal_error.empty()) {
-        err << "velkantor export: " << report.fatal_error << "\n";
-        return 1;
-    }
+    if (!call.read_settings(settings, fs, settings_path(station), station)) return 1;
     std::vector<std::string> problems;
     config::IniFile ini;
     if (auto text = fs.read_file(platform::join_path(station, config::kNetworkFileName), 1 << 20)) {
@@ -207,36 +273,24 @@ int run_extract_command(const std::vector<std::string>& args, platform::FileSyst
     SpanOptions span;
     std::string config;
     bool overwrite = false;
-    auto bad = [&](const std::string& why) {
-        err << "velkantor extract: " << why << "\n" << extract_usage();
-        return 2;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        std::string error;
-        if (span.take(args, i, error)) {
-            if (!error.empty()) return bad(error);
-        } else if (arg == "--help") {
-            out << extract_usage();
-            return 0;
-        } else if (arg == "--config") {
-            config = i + 1 < args.size() ? args[++i] : "";
+    const ToolCall call{"extract", extract_usage(), out, err};
+    auto own = [&](const std::string& arg, auto& value, std::string&) {
+        if (arg == "--config") {
+            config = value();
         } else if (arg == "--overwrite") {
             overwrite = true;
         } else {
-            return bad("unknown option \"" + arg + "\"");
+            return false;
         }
-    }
-    if (std::string error = span.check("extract"); !error.empty()) return bad(error);
+        return true;
+    };
+    if (auto status = call.read(args, span, own)) return *status;
+    if (std::string error = span.check("extract"); !error.empty()) return call.bad(error);
     const std::string& station = span.station;
-    if (config.empty()) config = platform::join_path(station, config::kSettingsFileName);
+    if (config.empty()) config = settings_path(station);
 
     datalog::ExtractRequest request;
-    auto report = config::ReadConfigurationFile(request.settings, fs, config, station);
-    if (!report.fatal_error.empty()) {
-        err << "velkantor extract: " << report.fatal_error << "\n";
-        return 1;
-    }
+    if (!call.read_settings(request.settings, fs, config, station)) return 1;
     request.datalog_folder = platform::join_path(station, "datalog");
     request.events_folder = platform::join_path(station, "events");
     request.from = span.from;
@@ -282,57 +336,43 @@ Draws one review page of a channel's datalog into an image (PNG, BMP or JPEG by 
 
 int run_review_command(const std::vector<std::string>& args, platform::FileSystem& fs,
                        std::ostream& out, std::ostream& err) {
-    std::string station;
+    ChannelOptions chosen;
     std::string from_text;
     std::string image;
-    int channel = 0;
     int rows = 0;
     double y_scale = 0;
-    auto bad = [&](const std::string& why) {
-        err << "velkantor review: " << why << "\n" << review_usage();
-        return 2;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
-        if (arg == "--help") {
-            out << review_usage();
-            return 0;
-        } else if (arg == "--station") {
-            station = value();
-        } else if (arg == "--from") {
+    const ToolCall call{"review", review_usage(), out, err};
+    auto own = [&](const std::string& arg, auto& value, std::string& error) {
+        if (arg == "--from") {
             from_text = value();
         } else if (arg == "--png") {
             image = value();
-        } else if (arg == "--channel") {
-            auto n = text::strict_number(value());
-            if (!n || *n < 1 || *n > 4) return bad("--channel takes 1 to 4");
-            channel = static_cast<int>(*n);
         } else if (arg == "--rows") {
             auto n = text::strict_number(value());
-            if (!n) return bad("--rows needs a number");
-            rows = static_cast<int>(*n);
+            if (!n)
+                error = "--rows needs a number";
+            else
+                rows = static_cast<int>(*n);
         } else if (arg == "--yscale") {
             auto n = text::strict_number(value());
             if (!n || !(*n > 0) || !std::isfinite(*n))
-                return bad("--yscale needs a number above 0");
-            y_scale = *n;
+                error = "--yscale needs a number above 0";
+            else
+                y_scale = *n;
         } else {
-            return bad("unknown option \"" + arg + "\"");
+            return false;
         }
-    }
+        return true;
+    };
+    if (auto status = call.read(args, chosen, own)) return *status;
     auto from = text::parse_datetime(from_text);
-    if (!from) return bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
-    if (channel == 0) return bad("--channel is needed");
-    if (image.empty()) return bad("--png is needed");
-    if (station.empty()) station = default_station_folder();
+    if (!from) return call.bad("--from needs a time as \"YYYY/MM/DD HH:MM:SS\"");
+    if (std::string error = chosen.check(); !error.empty()) return call.bad(error);
+    if (image.empty()) return call.bad("--png is needed");
+    const std::string& station = chosen.station;
+    const int channel = chosen.channel;
     config::Settings settings;
-    auto report = config::ReadConfigurationFile(
-        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
-    if (!report.fatal_error.empty()) {
-        err << "velkantor review: " << report.fatal_error << "\n";
-        return 1;
-    }
+    if (!call.read_settings(settings, fs, settings_path(station), station)) return 1;
     const auto& general = settings.general;
     datalog::DatalogReader reader(fs, platform::join_path(station, "datalog"),
                                   datalog::DatalogSampleBytes(general.ad_type));
@@ -379,44 +419,27 @@ drum image that was lost or never made.
 
 int run_drum_command(const std::vector<std::string>& args, platform::FileSystem& fs,
                      std::ostream& out, std::ostream& err) {
-    std::string station;
+    ChannelOptions chosen;
     std::string date;
     std::string target;
-    int channel = 0;
-    auto bad = [&](const std::string& why) {
-        err << "velkantor drum: " << why << "\n" << drum_usage();
-        return 2;
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : ""; };
-        if (arg == "--help") {
-            out << drum_usage();
-            return 0;
-        } else if (arg == "--station") {
-            station = value();
-        } else if (arg == "--date") {
+    const ToolCall call{"drum", drum_usage(), out, err};
+    auto own = [&](const std::string& arg, auto& value, std::string&) {
+        if (arg == "--date") {
             date = value();
         } else if (arg == "--out") {
             target = value();
-        } else if (arg == "--channel") {
-            auto n = text::strict_number(value());
-            if (!n || *n < 1 || *n > 4) return bad("--channel takes 1 to 4");
-            channel = static_cast<int>(*n);
         } else {
-            return bad("unknown option \"" + arg + "\"");
+            return false;
         }
-    }
-    if (channel == 0) return bad("--channel is needed");
-    if (display::drum_yymmdd(date).empty()) return bad("--date needs a day as YYYY/MM/DD");
-    if (station.empty()) station = default_station_folder();
+        return true;
+    };
+    if (auto status = call.read(args, chosen, own)) return *status;
+    if (std::string error = chosen.check(); !error.empty()) return call.bad(error);
+    if (display::drum_yymmdd(date).empty()) return call.bad("--date needs a day as YYYY/MM/DD");
+    const std::string& station = chosen.station;
+    const int channel = chosen.channel;
     config::Settings settings;
-    auto report = config::ReadConfigurationFile(
-        settings, fs, platform::join_path(station, config::kSettingsFileName), station);
-    if (!report.fatal_error.empty()) {
-        err << "velkantor drum: " << report.fatal_error << "\n";
-        return 1;
-    }
+    if (!call.read_settings(settings, fs, settings_path(station), station)) return 1;
     const auto& general = settings.general;
     int16_t format = general.drum_format;
     if (target.empty()) {

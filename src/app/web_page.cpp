@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/fdsn_description.h"
 #include "display/drum.h"
 #include "display/fft_display.h"
 #include "display/image_export.h"
+#include "display/noise_models.h"
+#include "platform/real/qt_picture_codec.h"
 #include "platform/real/std_file_system.h"
 #include "platform/real/web_server.h"
 #include "stream/stream_settings.h"
 #include "web/events.h"
+#include "web/fdsn_service.h"
 
 namespace velkantor::app {
 
@@ -91,8 +95,18 @@ web::StateSnapshot take_snapshot(runtime::ServicePort& station, const web::WebSe
 }
 
 WebPage::WebPage(runtime::ServicePort& station, web::WebSettings settings)
-    : station_(station), settings_(std::move(settings)) {
+    : station_(station),
+      settings_(std::move(settings)),
+      describer_(station),
+      codec_(std::make_unique<platform::QtPictureCodec>()),
+      noise_(station.fs(), *codec_, platform::join_path(station.folder(), "drums")) {
+    for (auto [points, model] : {std::pair{&display::LowNoiseModelPoints(), &low_model_},
+                                 std::pair{&display::HighNoiseModelPoints(), &high_model_}}) {
+        for (const auto& p : *points)
+            model->emplace_back(std::pow(10, -p.log10_frequency), p.level_db);
+    }
     snapshot_ = std::make_shared<const web::StateSnapshot>(take_snapshot(station_, settings_));
+    description_ = describer_.describe(settings_);
 }
 
 WebPage::~WebPage() {
@@ -116,15 +130,56 @@ void WebPage::second() {
     }
     told_exposed_folder_ = exposed;
     if (!fed_from_outside_) trace_from_ring();
+    show_noise(*snapshot);
+    auto description = describer_.describe(settings_);
     std::lock_guard lock(mutex_);
     snapshot_ = std::move(snapshot);
+    description_ = std::move(description);
 }
 
 void WebPage::trace_second(int ch, int64_t first_sample_time_us, double rate,
                            const std::vector<int32_t>& values) {
     fed_from_outside_ = true;
+    feed_noise(ch, first_sample_time_us, rate, values);
     std::lock_guard lock(mutex_);
     trace_.second(ch, first_sample_time_us, rate, values);
+}
+
+void WebPage::feed_noise(int ch, int64_t first_utc_us, double rate,
+                         const std::vector<int32_t>& values) {
+    auto c = static_cast<size_t>(ch & 3);
+    std::string problem =
+        noise_.add(ch, first_utc_us, rate, values, station_.settings().channels[c], seed_codes_[c]);
+    // Once per kind of trouble, not every hour.
+    if (!problem.empty() && problem != noise_problem_[c]) station_.log("Noise picture: " + problem);
+    noise_problem_[c] = problem;
+}
+
+void WebPage::show_noise(web::StateSnapshot& snapshot) {
+    snapshot.low_noise_model = low_model_;
+    snapshot.high_noise_model = high_model_;
+    for (auto& c : snapshot.channels) {
+        const auto& noise = noise_.channel(c.number - 1);
+        seed_codes_[static_cast<size_t>(c.number - 1)] = c.seed_code;
+        c.noise_picture = noise.picture;
+        c.noise_calibrated = noise.calibrated;
+        c.noise_note = noise.uncalibrated_reason;
+        if (c.noise_picture.empty() && snapshot.board_time > 0) {
+            // Today's picture from before a restart, until this run ends an hour.
+            auto day = static_cast<int64_t>(
+                std::floor((snapshot.board_time - snapshot.utc_offset) / 86400));
+            std::string name = display::NoiseMonitor::base_name(day, c.number - 1) + ".GIF";
+            if (station_.fs().exists(platform::join_path(snapshot.drums_folder, name))) {
+                c.noise_picture = name;
+            }
+        }
+        if (!noise.last_hour) continue;
+        c.noise_hour = static_cast<double>(noise.last_hour->start_us / 1'000'000);
+        const auto& curve = noise.last_hour->curve;
+        for (int band = curve.first_band; band <= curve.last_band(); ++band) {
+            c.noise_psd.emplace_back(display::BandPeriod(band), *curve.level(band));
+        }
+    }
 }
 
 // The samples the pre-event ring took since the last second, timed back from the board's
@@ -165,6 +220,7 @@ void WebPage::trace_from_ring() {
         if (first == 0 || std::llabs(first + span_us - end_us) > 2'000'000)
             first = end_us - span_us;
         ring_next_us_[c] = first + span_us;
+        feed_noise(ch, first - int64_t{station_.utc_offset()} * 1'000'000, rate, values);
         std::lock_guard lock(mutex_);
         trace_.second(ch, first, rate, values);
     }
@@ -172,11 +228,17 @@ void WebPage::trace_from_ring() {
 
 web::Response WebPage::answer(const web::Request& request, const platform::FileSystem& fs) const {
     std::shared_ptr<const web::StateSnapshot> snapshot;
+    web::fdsn::Context fdsn;
     {
         std::lock_guard lock(mutex_);
         snapshot = snapshot_;
+        fdsn.station = description_;
     }
-    web::Sources sources{*snapshot, fs, [this](int ch, int64_t since) {
+    fdsn.archive_folder = settings_.archive_folder;
+    fdsn.recent = &recent_;
+    fdsn.now = system_now();
+    web::Sources sources{*snapshot, fs,
+                         [this](int ch, int64_t since) {
                              std::vector<web::TraceBuffer::Point> points;
                              {
                                  // The engine takes this lock every second: copy, then format.
@@ -184,7 +246,8 @@ web::Response WebPage::answer(const web::Request& request, const platform::FileS
                                  points = trace_.after(ch, since);
                              }
                              return web::TraceBuffer::json_of(ch, points);
-                         }};
+                         },
+                         &fdsn};
     return web::route(request, sources);
 }
 

@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "app/fdsn_description.h"
+#include "display/noise_monitor.h"
 #include "runtime/service_port.h"
+#include "stream/record_index.h"
+#include "web/fdsn_station.h"
 #include "web/router.h"
 #include "web/state.h"
 #include "web/trace.h"
@@ -44,14 +48,23 @@ public:
     void stop();
     int port() const;
     const web::WebSettings& settings() const { return settings_; }
+    // The records the FDSN dataselect service serves before the archive holds them (the
+    // record builder adds them on the engine's thread).
+    stream::RecordSink& recent_records() { return recent_; }
 
 private:
     void trace_from_ring();
+    // The noise pictures take the same samples as the trace, with UTC times.
+    void feed_noise(int ch, int64_t first_utc_us, double rate, const std::vector<int32_t>& values);
+    void show_noise(web::StateSnapshot& snapshot);
 
     runtime::ServicePort& station_;
     web::WebSettings settings_;
     mutable std::mutex mutex_;
     std::shared_ptr<const web::StateSnapshot> snapshot_;
+    StationDescriber describer_;
+    std::shared_ptr<const web::fdsn::StationInfo> description_;  // guarded by mutex_
+    stream::RecentRecords recent_{8u << 20};
     web::TraceBuffer trace_;  // guarded by mutex_
     bool fed_from_outside_ = false;
     std::array<int32_t, config::kChannels> ring_seen_{};
@@ -59,6 +72,11 @@ private:
     std::optional<uint64_t> free_bytes_;
     int disk_countdown_ = 0;
     bool told_exposed_folder_ = false;
+    std::unique_ptr<platform::PictureCodec> codec_;
+    display::NoiseMonitor noise_;  // engine thread only
+    std::array<std::string, config::kChannels> noise_problem_;
+    std::array<std::string, config::kChannels> seed_codes_;
+    std::vector<std::pair<double, double>> low_model_, high_model_;
     std::unique_ptr<platform::FileSystem> server_fs_;
     std::unique_ptr<platform::WebServer> server_;
 };

@@ -58,6 +58,7 @@ struct NetworkOptions {
     std::string web{};                    // --web: [web] listen
     std::string mqtt{};                   // --mqtt: [alerts] mqtt
     std::vector<std::string> webhooks{};  // --webhook: added to [alerts] webhook
+    std::string datalink{};               // --datalink: [datalink] server
 };
 
 struct IniSection;

@@ -1,6 +1,7 @@
 #include "stream/event_miniseed.h"
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "stream/record_builder.h"
@@ -78,6 +79,12 @@ EventMiniSeed EventFileToMiniSeed(std::string_view event_file, const StreamId& i
     for (size_t i = data; i < lines.size(); ++i) {
         auto value = text::leading_number(lines[i]);
         if (!value) break;  // the samples end at the first line that is none
+        // No board gives more than 32 bits: a figure beyond them is a damaged file, which is
+        // refused rather than cut to some other value.
+        if (!(*value >= INT32_MIN && *value <= INT32_MAX)) {
+            result.error = "a sample of the event file is out of range: " + std::string(lines[i]);
+            return result;
+        }
         values.push_back(static_cast<int32_t>(*value));
     }
     if (values.empty()) {

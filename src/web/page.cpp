@@ -25,6 +25,7 @@ canvas{width:100%;max-width:1200px;background:#fff;border:1px solid #ccc;display
 .axis{position:absolute;font-size:.75em;color:#333;white-space:nowrap}
 .legend span{display:inline-block;width:1.5em;height:.3em;background:#fff;border:1px solid #888;vertical-align:middle;margin:0 .3em 0 .8em}
 .scroll{overflow-x:auto}
+#noise [hidden]{display:none}#noise img{margin-top:.4em}
 #stale{background:#fee;color:#a00;font-weight:bold;border:1px solid #a00;padding:.3em .6em;margin:.3em 0}
 body.stale #state,body.stale #channels{opacity:.45}
 </style></head><body>
@@ -42,6 +43,9 @@ body.stale #state,body.stale #channels{opacity:.45}
 <div class="scroll"><table id="events"><tr><td>loading</td></tr></table></div>
 <h2>Drums</h2><div class="pics" id="drums"></div>
 <h2>Spectra</h2><div id="spectra"></div>
+<h2>Noise</h2>
+<p class="sub">Each channel's power spectral density over the last whole hour (UTC), against the low and high noise models, and its picture over the day: how often each level occurred at each period, hour by hour.</p>
+<div class="pics" id="noise"></div>
 <script>
 "use strict";
 const $=id=>document.getElementById(id);
@@ -67,6 +71,44 @@ function showState(s){
  if(sel.options.length!==s.channels.length){sel.innerHTML="";for(const ch of s.channels)sel.add(new Option(ch.channel+" "+ch.seed,ch.channel));
   if(s.channels.length&&!traceCh){traceCh=s.channels[0].channel;}sel.value=traceCh;}
  showPictures(s);
+ showNoise(s);
+}
+// The noise of a channel changes once an hour: fetch its PSD and picture when it did.
+function showNoise(s){
+ const box=$("noise");
+ for(const ch of s.channels){
+  const n=ch.noise;if(!n)continue;
+  let fig=$("noise-"+ch.channel);
+  if(!fig){fig=document.createElement("figure");fig.id="noise-"+ch.channel;
+   fig.innerHTML='<canvas class="psd" width="700" height="380"></canvas><figcaption></figcaption><img class="noise-day" hidden alt="">';box.append(fig);}
+  const key=(n.last_hour||"")+"#"+(n.picture||"");
+  if(fig.dataset.key===key)continue;fig.dataset.key=key;
+  const img=fig.querySelector("img");
+  if(n.picture){img.hidden=false;img.alt="noise of channel "+ch.channel+" over the day";img.src=n.picture+"?v="+encodeURIComponent(key);}
+  if(!n.last_hour){fig.querySelector("canvas").hidden=true;
+   fig.querySelector("figcaption").textContent="Channel "+ch.channel+" "+ch.seed+": the first PSD comes at the end of the first whole hour of samples."+(n.calibrated?"":" "+noteText(n.note));continue;}
+  fig.querySelector("canvas").hidden=false;
+  getJSON(n.psd).then(p=>drawPsd(fig,p)).catch(()=>{fig.dataset.key="";});
+ }
+}
+function noteText(note){return note?"Levels in counts: "+note+" in the channel's settings.":"";}
+function drawPsd(fig,p){
+ const c=fig.querySelector("canvas"),g=c.getContext("2d"),w=c.width,h=c.height,L=50,R=w-12,T=12,B=h-30;
+ g.fillStyle="#fff";g.fillRect(0,0,w,h);
+ let lo=-200,hi=-50;
+ if(!p.calibrated&&p.psd.length){const v=p.psd.map(q=>q[1]);lo=Math.floor(Math.min(...v)/10)*10-10;hi=Math.max(lo+60,Math.ceil(Math.max(...v)/10)*10+10);}
+ const x=t=>L+(Math.log10(t)+2)/5*(R-L),y=d=>B-(d-lo)/(hi-lo)*(B-T);
+ g.font="11px sans-serif";g.strokeStyle="#ddd";g.fillStyle="#333";g.lineWidth=1;
+ for(let d=-2;d<=3;d++){const px=x(Math.pow(10,d));g.beginPath();g.moveTo(px,T);g.lineTo(px,B);g.stroke();g.fillText(String(Math.pow(10,d)),px-8,B+14);}
+ for(let d=Math.ceil(lo/10)*10;d<=hi;d+=10){const py=y(d);g.beginPath();g.moveTo(L,py);g.lineTo(R,py);g.stroke();if(d%20===0)g.fillText(String(d),4,py+4);}
+ g.fillText("period (s)",(L+R)/2-25,h-3);
+ g.save();g.beginPath();g.rect(L,T,R-L,B-T);g.clip();
+ const line=(pts,colour,width)=>{g.strokeStyle=colour;g.lineWidth=width;g.beginPath();pts.forEach((q,i)=>i?g.lineTo(x(q[0]),y(q[1])):g.moveTo(x(q[0]),y(q[1])));g.stroke();};
+ if(p.calibrated){line(p.low_noise_model,"#777",2);line(p.high_noise_model,"#777",2);}
+ line(p.psd,"#0033cc",2.5);
+ g.restore();g.strokeStyle="#888";g.lineWidth=1;g.strokeRect(L,T,R-L,B-T);
+ fig.querySelector("figcaption").textContent="Channel "+p.channel+" "+p.seed+": PSD of the hour from "+p.hour_start.replace("T"," ").replace(":00Z"," UTC")+", "+p.unit+
+  (p.calibrated?"; grey: low and high noise models.":". "+noteText(p.note));
 }
 // A drum is saved every few minutes under the same name: fetch it again after each save.
 function showPictures(s){

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "text/strings.h"
 #include "web/events.h"
+#include "web/fdsn_service.h"
 
 namespace velkantor::web {
 
@@ -132,6 +133,8 @@ const char* status_text(int status) {
     switch (status) {
         case 200:
             return "OK";
+        case 204:
+            return "No Content";
         case 400:
             return "Bad Request";
         case 404:
@@ -188,6 +191,15 @@ Response route(const Request& request, const Sources& sources) {
             return status_page(400);
         }
         return json_response(sources.trace(static_cast<int>(*ch) - 1, *since));
+    }
+    if (path->compare(0, 8, "/fdsnws/") == 0 && sources.fdsn) {
+        return fdsn::answer(*path, query, target, sources.fs, *sources.fdsn);
+    }
+    if (*path == "/api/psd.json") {
+        auto ch = whole(query_value(query, "channel"));
+        if (!ch || *ch < 1 || *ch > config::kChannels) return status_page(400);
+        auto body = psd_json(sources.state, static_cast<int>(*ch));
+        return body ? json_response(std::move(*body)) : status_page(404);
     }
     for (auto [prefix, pictures] : {std::pair<std::string_view, bool>{"/drums/", true},
                                     std::pair<std::string_view, bool>{"/events/", false}}) {

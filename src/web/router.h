@@ -12,6 +12,10 @@
 
 namespace velkantor::web {
 
+namespace fdsn {
+struct Context;
+}
+
 struct Request {
     std::string_view method;
     std::string_view target;  // as sent: "/path?query"
@@ -27,6 +31,16 @@ struct Response {
     // (a regular file only, no symbolic link followed) and sends it from disk in chunks, so
     // a large download never sits whole in memory.
     std::string file = {};
+    // A body made of pieces, sent in order from disk in chunks like `file`: ranges of files
+    // (`file` set: `length` bytes from `offset`, which the file must still hold when its turn
+    // comes) and bytes held here (`file` empty). Used when `body` and `file` are empty.
+    struct Part {
+        std::string file;
+        uint64_t offset = 0;
+        uint64_t length = 0;
+        std::string bytes;
+    };
+    std::vector<Part> parts = {};
 };
 
 // What the answers are made of: the latest snapshot, the station's files (read only, and only
@@ -36,6 +50,8 @@ struct Sources {
     const StateSnapshot& state;
     const platform::FileSystem& fs;
     std::function<std::string(int ch, int64_t since_ms)> trace;
+    // The FDSN web services' sources; none: /fdsnws/ is not served.
+    const fdsn::Context* fdsn = nullptr;
 };
 
 // The whole of what a visitor can ask for. GET and HEAD only (HEAD gets GET's headers; the

@@ -54,6 +54,15 @@ std::string state_json(const StateSnapshot& s) {
         field("measured_sps", json_number(c.measured_rate));
         field("event_extension", json_string(c.event_extension));
         field("drum", c.drum.empty() ? "null" : json_string("drums/" + url_segment(c.drum)));
+        out += "\"noise\":{";
+        field("picture", c.noise_picture.empty()
+                             ? "null"
+                             : json_string("drums/" + url_segment(c.noise_picture)));
+        field("calibrated", c.noise_calibrated ? "true" : "false");
+        field("note", json_string(c.noise_note));
+        field("last_hour", c.noise_hour > 0 ? json_string(iso_time(c.noise_hour) + "Z") : "null");
+        field("psd", json_string("api/psd.json?channel=" + std::to_string(c.number)), true);
+        out += "},";
         if (c.spectrum.empty()) {
             field("spectrum", "null", true);
         } else {
@@ -70,6 +79,40 @@ std::string state_json(const StateSnapshot& s) {
     }
     out += "]}";
     return out;
+}
+
+namespace {
+
+std::string pairs_json(const std::vector<std::pair<double, double>>& pairs) {
+    std::string out = "[";
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        if (i) out += ',';
+        // Four significant figures of the period, a hundredth of a dB: enough for a plot.
+        out += '[' + json_number(std::round(pairs[i].first * 1e4) / 1e4) + ',' +
+               json_number(std::round(pairs[i].second * 100) / 100) + ']';
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+std::optional<std::string> psd_json(const StateSnapshot& s, int number) {
+    for (const auto& c : s.channels) {
+        if (c.number != number) continue;
+        std::string out = "{\"channel\":" + json_number(c.number);
+        out += ",\"seed\":" + json_string(c.seed_code);
+        out += ",\"calibrated\":" + std::string(c.noise_calibrated ? "true" : "false");
+        out += ",\"unit\":" +
+               json_string(c.noise_calibrated ? "dB rel. 1 (m/s^2)^2/Hz" : "dB rel. 1 count^2/Hz");
+        out += ",\"note\":" + json_string(c.noise_note);
+        out += ",\"hour_start\":" +
+               (c.noise_hour > 0 ? json_string(iso_time(c.noise_hour) + "Z") : "null");
+        out += ",\"psd\":" + pairs_json(c.noise_psd);
+        out += ",\"low_noise_model\":" + pairs_json(s.low_noise_model);
+        out += ",\"high_noise_model\":" + pairs_json(s.high_noise_model) + "}";
+        return out;
+    }
+    return std::nullopt;
 }
 
 }  // namespace velkantor::web

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velkantor::web {
@@ -24,6 +25,15 @@ struct ChannelState {
     double spectrum_min_db = 0;
     double spectrum_max_db = 0;
     bool spectrum_time_frequency = false;  // a day-long time-frequency picture (JTF)
+    // The channel's noise: the day's picture of its hourly PSDs in the drums folder, and the
+    // last hour's PSD as (band centre period in s, dB) pairs: of ground acceleration, in dB
+    // relative to 1 (m/s^2)^2/Hz, when the channel's settings hold its calibration, else of
+    // counts.
+    std::string noise_picture;  // "" = none yet
+    bool noise_calibrated = false;
+    std::string noise_note;  // why the levels are in counts
+    double noise_hour = 0;   // UTC epoch seconds of the last hour's start, 0 = none yet
+    std::vector<std::pair<double, double>> noise_psd;
 };
 
 // Seconds without a sample after which the station is no longer said to be acquiring (and
@@ -50,6 +60,9 @@ struct StateSnapshot {
     std::optional<uint64_t> free_disk_bytes;
     int drum_update_minutes = 0;         // how often the drums are saved
     std::vector<ChannelState> channels;  // the channels that are on
+    // The reference noise models as (period in s, dB of acceleration), longest period first.
+    std::vector<std::pair<double, double>> low_noise_model;
+    std::vector<std::pair<double, double>> high_noise_model;
     // Folders and files the server may read (never from a URL).
     std::string station_folder;  // only to refuse an events folder that holds it
     std::string drums_folder;
@@ -59,6 +72,10 @@ struct StateSnapshot {
 };
 
 std::string state_json(const StateSnapshot& state);
+
+// The last hour's PSD of channel `number` (1..4) with the noise models to draw it against;
+// none when the channel is not on.
+std::optional<std::string> psd_json(const StateSnapshot& state, int number);
 
 // "YYYY/MM/DD HH:MM:SS" of the board time, "" when there is none.
 std::string board_time_text(double epoch_seconds);

@@ -50,6 +50,7 @@ WebSettings read_web_settings(const config::IniFile& ini, const config::NetworkO
          .unknown_text = "unknown key"},
         problems);
     if (!good) settings.on = false;
+    settings.sensors = fdsn::read_sensor_sections(ini, problems);
     return settings;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/network_ini.h"
+#include "web/fdsn_station.h"
 
 namespace velkantor::web {
 
@@ -18,6 +20,12 @@ struct WebSettings {
     // The channels' SEED codes as the station's records name them ([station] channels of
     // network.ini); an empty one is chosen from the rate and axis.
     std::array<std::string, 4> channel_codes;
+    // What the FDSN services describe and serve: the station's SEED codes ([station] of
+    // network.ini), the day archive's folder ("" = none) and the sensors' poles and zeros
+    // ([sensor.N]).
+    std::string network = "XX", station = "VELK", location, description;
+    std::string archive_folder;
+    std::array<std::optional<fdsn::SensorModel>, 4> sensors;
 };
 
 // Reads [web]; the command line's --web replaces the file's `listen`. Each bad value is one

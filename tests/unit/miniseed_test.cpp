@@ -6,6 +6,7 @@
 #include "config/network_ini.h"
 #include "datalog/datalog_writer.h"
 #include "platform/fake/memory_file_system.h"
+#include "stream/event_miniseed.h"
 #include "stream/record_builder.h"
 #include "stream/sds_archive.h"
 #include "stream/stream_feed.h"
@@ -206,6 +207,42 @@ TEST(StreamFeed, LatencyMidnightAndCutsEndRecords) {
     feed.idle_second();
     ASSERT_EQ(out.records.size(), before + 3);
     EXPECT_EQ(out.records.back().samples, 1);
+}
+
+// An event file's samples as records: what a header announces and the sample lines hold, and
+// a damaged file refused with its reason rather than cut to other values.
+TEST(EventMiniSeed, SamplesOfTheFileOrTheReasonItIsRefused) {
+    const std::string header = "2026/03/01 12:00:00.000      3   100.00 L 1\r\n";
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<int32_t> samples;  // when read
+        const char* error;             // part of the reason, when refused
+    };
+    const std::vector<Case> cases = {
+        {"three samples", header + "12\r\n-7\r\n2147483647\r\n", {12, -7, 2147483647}, ""},
+        {"a sample beyond 32 bits", header + "5\r\n-5000000000\r\n", {}, "out of range"},
+        {"no samples", header, {}, "no samples"},
+        {"no header", "5\r\n6\r\n", {}, "not an event file"},
+    };
+    const StreamId id{"XX", "VELK", "00", "HHZ"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto converted = EventFileToMiniSeed(c.file, id);
+        if (*c.error) {
+            EXPECT_NE(converted.error.find(c.error), std::string::npos) << converted.error;
+            EXPECT_TRUE(converted.records.empty());
+            continue;
+        }
+        ASSERT_EQ(converted.error, "");
+        ASSERT_EQ(converted.records.size() % kRecordLength, 0u);
+        std::vector<int32_t> read;
+        for (size_t at = 0; at < converted.records.size(); at += kRecordLength) {
+            auto d = decode_record(converted.records.substr(at, kRecordLength));
+            read.insert(read.end(), d.values.begin(), d.values.end());
+        }
+        EXPECT_EQ(read, c.samples);
+    }
 }
 
 TEST(StreamSettings, CodesAndDefaults) {

@@ -341,3 +341,49 @@ TEST_F(WebServerFiles, SlowDownloadsOfALargeFileArriveWholeInBoundedMemory) {
 
 }  // namespace
 }  // namespace velkantor::platform
+
+namespace velkantor::platform {
+namespace {
+
+// A body made of file ranges and held bytes (an FDSN dataselect answer) goes out whole, in
+// chunks smaller than its parts; a range its file no longer holds ends the connection short
+// of the length promised rather than sending other bytes.
+TEST_F(WebServerFiles, ABodyInPartsArrivesWholeAndAPartGoneEndsTheConnection) {
+    std::string day;
+    for (int i = 0; i < 4096; ++i) day += static_cast<char>('a' + i % 26);
+    const std::string path = folder + "/day";
+    put(path, day);
+    WebServer::Limits limits;
+    limits.file_chunk_bytes = 300;
+    server = std::make_unique<WebServer>(
+        [&](const web::Request& request) {
+            web::Response r{200, "application/vnd.fdsn.mseed", "no-store", {}, {}};
+            if (request.target == "/parts") {
+                r.parts = {{path, 512, 1024, {}}, {"", 0, 0, "held"}, {path, 3072, 1024, {}}};
+            } else {
+                r.parts = {{"", 0, 0, "x"}, {path, 4000, 1000, {}}};
+            }
+            return r;
+        },
+        limits);
+    ASSERT_EQ(server->start("127.0.0.1", 0), "");
+    auto whole = get("/parts");
+    EXPECT_NE(whole.find("Content-Length: 2052\r\n"), std::string::npos) << whole;
+    EXPECT_EQ(body(whole), day.substr(512, 1024) + "held" + day.substr(3072, 1024));
+
+    auto socket = connect();
+    asio::write(socket,
+                asio::buffer(std::string("HEAD /parts HTTP/1.1\r\nConnection: close\r\n\r\n")));
+    std::string head;
+    boost::system::error_code error;
+    asio::read(socket, asio::dynamic_buffer(head), error);
+    EXPECT_NE(head.find("Content-Length: 2052\r\n"), std::string::npos);
+    EXPECT_EQ(body(head), "");
+
+    auto gone = get("/gone");
+    EXPECT_NE(gone.find("Content-Length: 1001\r\n"), std::string::npos);
+    EXPECT_EQ(body(gone), "x");
+}
+
+}  // namespace
+}  // namespace velkantor::platform

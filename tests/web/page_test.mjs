@@ -99,6 +99,13 @@ try {
   assert.equal(await page.textContent("#acquiring"), "yes");
   assert.ok(await page.isHidden("#stale"), "nothing is stale while samples come");
 
+  // Each channel has its noise figure; before a whole hour it says when the PSD comes, and a
+  // channel without calibration says why it is in counts.
+  const noise = await page.$$eval("#noise figcaption", (caps) => caps.map((c) => c.textContent));
+  assert.equal(noise.length, drums);
+  assert.ok(noise.every((t) => /first PSD comes at the end of the first whole hour/.test(t)), noise.join("|"));
+  assert.match(noise[0], /Levels in counts: the sensor type is unknown/);
+
   // The live trace draws: the canvas changes between two pictures.
   await waitFor("trace samples", async () => !(await page.textContent("#trace-note")).includes("waiting"), 20000);
   const trace1 = await page.locator("#trace").screenshot();

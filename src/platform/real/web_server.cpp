@@ -10,6 +10,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -152,6 +153,8 @@ private:
         bool head = request.method() == http::verb::head;
         if (!response.file.empty())
             return send_file(std::move(response), head, request.keep_alive());
+        if (!response.parts.empty())
+            return send_parts(std::move(response), head, request.keep_alive());
         send(std::move(response), head, request.keep_alive());
     }
 
@@ -174,7 +177,8 @@ private:
         set_headers(*message, response, keep_alive);
         size_t length = response.body.size();
         if (!head) message->body() = std::move(response.body);
-        message->content_length(length);
+        // A 204 carries no body and says no length.
+        if (response.status != 204) message->content_length(length);
         stream_.expires_after(shared_.limits.idle);
         http::async_write(stream_, *message,
                           [self = self(), message, keep_alive](beast::error_code error, size_t) {
@@ -197,10 +201,64 @@ private:
         file_ = fd;
         offset_ = 0;
         remaining_ = head ? 0 : static_cast<uint64_t>(info.st_size);
+        pending_.clear();
+        send_header(response, static_cast<uint64_t>(info.st_size), keep_alive);
+    }
+
+    // A body of file ranges and held bytes: the length is known from the parts, each file is
+    // opened when its turn comes.
+    void send_parts(web::Response response, bool head, bool keep_alive) {
+        uint64_t length = 0;
+        for (const auto& part : response.parts)
+            length += part.file.empty() ? part.bytes.size() : part.length;
+        pending_.clear();
+        if (!head)
+            pending_.assign(std::make_move_iterator(response.parts.begin()),
+                            std::make_move_iterator(response.parts.end()));
+        response.parts.clear();
+        file_ = -1;
+        offset_ = 0;
+        remaining_ = 0;
+        send_header(response, length, keep_alive);
+    }
+
+    // The next part of a body in parts, or false when there is none or it cannot be kept.
+    bool next_part() {
+        if (file_ >= 0) ::close(file_);
+        file_ = -1;
+        held_.clear();
+        while (!pending_.empty()) {
+            web::Response::Part part = std::move(pending_.front());
+            pending_.pop_front();
+            if (part.file.empty()) {
+                if (part.bytes.empty()) continue;
+                held_ = std::move(part.bytes);
+                offset_ = 0;
+                remaining_ = held_.size();
+                return true;
+            }
+            if (part.length == 0) continue;
+            int fd = ::open(part.file.c_str(),
+                            O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
+            struct stat info {};
+            if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+                static_cast<uint64_t>(info.st_size) < part.offset + part.length) {
+                if (fd >= 0) ::close(fd);
+                return false;
+            }
+            file_ = fd;
+            offset_ = part.offset;
+            remaining_ = part.length;
+            return true;
+        }
+        return false;
+    }
+
+    void send_header(const web::Response& response, uint64_t length, bool keep_alive) {
         keep_alive_ = keep_alive;
         auto message = std::make_shared<http::response<http::empty_body>>();
         set_headers(*message, response, keep_alive);
-        message->content_length(static_cast<uint64_t>(info.st_size));
+        message->content_length(length);
         auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*message);
         stream_.expires_after(shared_.limits.idle);
         http::async_write_header(
@@ -213,8 +271,13 @@ private:
 
     void next_chunk() {
         if (remaining_ == 0) {
-            ::close(file_);
+            if (!pending_.empty()) {
+                if (!next_part()) return close("a part of the answer is no longer there");
+                return next_chunk();
+            }
+            if (file_ >= 0) ::close(file_);
             file_ = -1;
+            held_.clear();
             if (!keep_alive_) return close("answered");
             return read();
         }
@@ -223,7 +286,13 @@ private:
         granted_ = 0;
         chunk_.reset(new char[want]);
         chunk_reserved_ = want;
-        ssize_t got = ::pread(file_, chunk_.get(), want, static_cast<off_t>(offset_));
+        ssize_t got = 0;
+        if (file_ >= 0) {
+            got = ::pread(file_, chunk_.get(), want, static_cast<off_t>(offset_));
+        } else {
+            std::memcpy(chunk_.get(), held_.data() + offset_, want);
+            got = static_cast<ssize_t>(want);
+        }
         if (got <= 0) {
             // The file shrank under us: the length already promised cannot be kept.
             drop_chunk();
@@ -280,8 +349,11 @@ private:
     beast::flat_buffer buffer_{8192};
     std::optional<http::request_parser<http::string_body>> parser_;
     Shared& shared_;
-    // The file being sent and the chunk of it in memory.
+    // The file being sent (or the bytes of a part held here) and the chunk of it in memory,
+    // then the parts still to come.
     int file_ = -1;
+    std::string held_;
+    std::deque<web::Response::Part> pending_;
     uint64_t offset_ = 0;
     uint64_t remaining_ = 0;
     bool keep_alive_ = false;
