@@ -139,9 +139,14 @@ void DesktopHost::refresh_if_due(bool now) {
 }
 
 void DesktopHost::on_port_ready() {
-    if (in_pass_ || !notifier_) return;
-    // The first bytes of a batch: the passes run once a few milliseconds' worth has come.
+    if (!notifier_) return;
+    // Off until the passes have read what is there (follow_port turns it on again): while
+    // bytes wait, the notifier fires at every turn of the event loop. Inside a pass that
+    // is the engine's DoEvents, whose loop would otherwise go round on this one source,
+    // polling, until its time limit, at each value-label refresh.
     notifier_->setEnabled(false);
+    if (in_pass_) return;
+    // The first bytes of a batch: the passes run once a few milliseconds' worth has come.
     if (!pass_scheduled_) {
         pass_scheduled_ = true;
         QTimer::singleShot(kBatchMilliseconds, this, [this] { run_passes(); });

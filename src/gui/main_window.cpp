@@ -42,6 +42,16 @@ const char* const kChartTips[4] = {
     "Channel 1. Double click to zoom.", "Channel 2. Double click to zoom",
     "Channel 3. Double click to zoom", "Channel 4. Double click to zoom"};
 
+// A label the run rewrites several times a second gets a fixed size, wide enough for
+// `widest`: a new text then repaints the label alone, where a label that may change its size
+// makes every new text lay the whole window out again.
+void fix_size_for(QLabel* label, const QString& widest, int min_width) {
+    label->setText(widest);
+    const QSize hint = label->sizeHint();
+    label->clear();
+    label->setFixedSize(std::max(min_width, hint.width()), hint.height());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(acquisition::Station& station, display::Displays& displays, Actions actions,
@@ -151,18 +161,18 @@ QWidget* MainWindow::build_buttons() {
     status->addWidget(lock_);
     utc_clock_ = new QLabel(bar);
     utc_clock_->setObjectName("utc_clock");
-    utc_clock_->setMinimumWidth(150);
+    fix_size_for(utc_clock_, "00:00:00.000", 150);  // ten times a second
     status->addWidget(utc_clock_);
     status->addWidget(new QLabel("SPS:", bar));
     true_sps_ = new QLabel(bar);
     true_sps_->setObjectName("true_sps");
     true_sps_->setToolTip("Samples received in the last second on the selected channel");
-    true_sps_->setMinimumWidth(40);
+    fix_size_for(true_sps_, "00000.0", 40);
     status->addWidget(true_sps_);
     donothing_ = new QLabel(bar);
     donothing_->setObjectName("donothing");
     donothing_->setToolTip("Idle passes of the acquisition loop in the last tenth of a second");
-    donothing_->setMinimumWidth(50);
+    fix_size_for(donothing_, "00000000", 50);
     donothing_->setVisible(false);
     status->addWidget(donothing_);
     bufferload_ = new QLabel(bar);

@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
+#include <array>
+#include <functional>
 
 #include "app/station_displays.h"
 #include "config/rates.h"
@@ -418,6 +420,67 @@ TEST_F(MainWindowTest, RunIndicatorsFollowTheSelectedChannelAndClearAtStop) {
 TEST_F(MainWindowTest, IdlePassesAreAServiceFigureOnly) {
     ASSERT_EQ(panel.load(), "");
     EXPECT_FALSE(find<QLabel>("donothing")->isVisibleTo(&panel));
+}
+
+// Counts the layout requests that reach any widget.
+class LayoutRequests : public QObject {
+public:
+    LayoutRequests() { QCoreApplication::instance()->installEventFilter(this); }
+    ~LayoutRequests() override { QCoreApplication::instance()->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::LayoutRequest) ++count;
+        return false;
+    }
+};
+
+// The run's indicators change up to ten times a second (the sample time) or once a second:
+// a new text repaints its label and nothing else. A label free to change its size laid the
+// whole window out again at each of them, which doubled the desktop's CPU.
+TEST_F(MainWindowTest, RunIndicatorsChangeWithoutLayingTheWindowOut) {
+    ASSERT_EQ(panel.load(), "");
+    rig.station.settings().general.service_mode = 1;
+    panel.reload_controls();
+    panel.show();
+    // The window's own layout settles first (a layout can ask for another one).
+    LayoutRequests settling;
+    for (int round = 0; round < 10; ++round) {
+        settling.count = 0;
+        QCoreApplication::sendPostedEvents();
+        if (settling.count == 0) break;
+    }
+    struct Case {
+        const char* label;
+        std::function<void(int)> show;  // the i-th new figure
+        QString widest;
+    };
+    const std::array<double, 4> configured{1200, 50, 1, 0};
+    const Case cases[] = {
+        {"utc_clock",
+         [&](int i) { panel.show_sample_time(i % 2 ? "11:11:11.111" : "23:58:08.900"); },
+         "23:58:08.900"},
+        {"true_sps",
+         [&](int i) {
+             panel.show_second_sample_counts({i % 2 ? 1.0 : 1200.0, 50, 1, 0}, configured);
+         },
+         "1200"},
+        {"donothing", [&](int i) { panel.show_idle_passes(i % 2 ? 7 : 1234567); }, "1234567"},
+    };
+    for (const auto& c : cases) {
+        LayoutRequests requests;
+        auto* label = find<QLabel>(c.label);
+        for (int i = 0; i < 20; ++i) {
+            c.show(i);
+            QCoreApplication::sendPostedEvents();
+        }
+        EXPECT_EQ(requests.count, 0) << c.label;
+        c.show(0);
+        EXPECT_EQ(label->text(), c.widest) << c.label;
+        EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(c.widest))
+            << c.label << ": the widest figure is cut";
+    }
 }
 
 // A manual stop switches the channel's recording off; the box shows it, so one click
