@@ -8,42 +8,14 @@
 
 #include "text/date_time.h"
 #include "text/number_text.h"
+#include "text/strings.h"
+#include "web/url.h"
 
 namespace velkantor::web::fdsn {
 
 namespace {
 
 constexpr MicroTime kSecond = 1000000;
-
-std::optional<std::string> decode(std::string_view text) {
-    std::string out;
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%') {
-            if (i + 2 >= text.size()) return std::nullopt;
-            int hi = hex(text[i + 1]), lo = hex(text[i + 2]);
-            if (hi < 0 || lo < 0) return std::nullopt;
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string lower(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::optional<double> real(const std::string& text) {
     double value = 0;
@@ -289,10 +261,10 @@ std::variant<Query, Failure> parse_query(Service service, std::string_view raw) 
         raw.remove_prefix(amp == std::string_view::npos ? raw.size() : amp + 1);
         if (pair.empty()) continue;
         size_t eq = pair.find('=');
-        auto key = decode(pair.substr(0, eq));
-        auto value = decode(eq == std::string_view::npos ? "" : pair.substr(eq + 1));
+        auto key = percent_decode(pair.substr(0, eq), true);
+        auto value = percent_decode(eq == std::string_view::npos ? "" : pair.substr(eq + 1), true);
         if (!key || !value) return Failure{400, "a parameter is not well encoded"};
-        std::string name = lower(*key);
+        std::string name = text::to_lower(*key);
         const Parameter* found = nullptr;
         for (const auto& p : kParameters) {
             if (name == p.name || (!p.alias.empty() && name == p.alias)) found = &p;
@@ -316,7 +288,7 @@ std::variant<Query, Failure> parse_query(Service service, std::string_view raw) 
             out = real(v);
             return out && *out >= lo && *out <= hi;
         };
-        const std::string lv = lower(v);
+        const std::string lv = text::to_lower(v);
         bool good = true;
         if (name == "network") {
             auto list = code_list(v, 2, false);

@@ -8,33 +8,11 @@
 #include "text/strings.h"
 #include "web/events.h"
 #include "web/fdsn_service.h"
+#include "web/url.h"
 
 namespace velkantor::web {
 
 namespace {
-
-std::optional<std::string> percent_decode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int hi = hex(text[i + 1]), lo = hex(text[i + 2]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return out;
-}
 
 std::string extension(std::string_view name) {
     size_t dot = name.rfind('.');

@@ -11,6 +11,7 @@ import fs from "node:fs";
 import net from "node:net";
 import os from "node:os";
 import path from "node:path";
+import { fail, freePort, waitForPort } from "./common.mjs";
 
 // The package's Node build still defines its web components; they are never used here.
 for (const name of ["HTMLElement", "HTMLDivElement", "HTMLSelectElement", "HTMLInputElement",
@@ -48,34 +49,6 @@ try {
 } catch (e) {
   console.log("SKIP: the npm packages are not installed (scripts/install-js-tests): " + e.message);
   process.exit(77);
-}
-
-function fail(message) {
-  console.error("FAIL: " + message);
-  process.exit(1);
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer();
-    server.listen(0, "127.0.0.1", () => {
-      const port = server.address().port;
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-async function waitForPort(port, program) {
-  for (let i = 0; i < 150; ++i) {
-    if (program.exitCode !== null) fail("the program ended early");
-    const open = await new Promise((resolve) => {
-      const socket = net.connect(port, "127.0.0.1", () => { socket.end(); resolve(true); });
-      socket.on("error", () => resolve(false));
-    });
-    if (open) return;
-    await new Promise((r) => setTimeout(r, 200));
-  }
-  fail("the page server did not open its port");
 }
 
 function run(args) {
@@ -151,7 +124,7 @@ try {
   await new Promise((r) => setTimeout(r, 4000));
 
   program = run(["--for", "120"]);
-  await waitForPort(port, program);
+  await waitForPort(port, program, "the page server");
   const secondStarted = Date.now();
   // Until the archive holds 20 s of the second run on every channel (the extent says so).
   for (let tries = 0; ; ++tries) {

@@ -8,6 +8,7 @@ import fs from "node:fs";
 import net from "node:net";
 import os from "node:os";
 import path from "node:path";
+import { fail, freePort, waitForPort } from "./common.mjs";
 
 // The package's Node build still defines its web components; they are never used here.
 for (const name of ["HTMLElement", "HTMLDivElement", "HTMLSelectElement", "HTMLInputElement",
@@ -28,34 +29,6 @@ try {
 const RUN_SECONDS = 40;
 const LISTEN_SECONDS = 20;
 const CODES = ["HHN", "HHE", "HHZ", "HH1"];  // the demo station's channels 1-4
-
-function fail(message) {
-  console.error("FAIL: " + message);
-  process.exit(1);
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer();
-    server.listen(0, "127.0.0.1", () => {
-      const port = server.address().port;
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-async function waitForPort(port, program) {
-  for (let i = 0; i < 150; ++i) {
-    if (program.exitCode !== null) fail("the program ended early");
-    const open = await new Promise((resolve) => {
-      const socket = net.connect(port, "127.0.0.1", () => { socket.end(); resolve(true); });
-      socket.on("error", () => resolve(false));
-    });
-    if (open) return;
-    await new Promise((r) => setTimeout(r, 200));
-  }
-  fail("the SeedLink server did not open its port");
-}
 
 // {channel: [{start ms, samples}]} of the datalog files (little-endian int32, 100/s).
 function datalog(station) {
@@ -85,7 +58,7 @@ program.stderr.on("data", (d) => { output += d; });
 const ended = new Promise((resolve) => program.on("exit", resolve));
 
 try {
-  await waitForPort(port, program);
+  await waitForPort(port, program, "the SeedLink server");
   const received = [];
   let error = null;
   const connection = new seedlink.SeedlinkConnection(
