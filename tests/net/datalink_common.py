@@ -231,6 +231,12 @@ def check_held(receiver, archive):
     return late
 
 
+def told_late(output):
+    """The records the station's "caught up: N records sent late" lines add up to."""
+    return sum(int(line.split("caught up: ")[1].split()[0])
+               for line in output.splitlines() if "caught up: " in line)
+
+
 class Station:
     """The station as a process, its output read line by line as it comes."""
 

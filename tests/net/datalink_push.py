@@ -16,7 +16,7 @@ import threading
 import time
 
 from datalink_common import (Receiver, Station, check_held, datalog_samples, free_port,
-                             record_end)
+                             record_end, told_late)
 
 
 def main():
@@ -56,8 +56,7 @@ def main():
         output = station.output()
         assert code == 0, output
         late = check_held(receiver, os.path.join(folder, "archive"))
-        told = sum(int(line.split("caught up: ")[1].split()[0])
-                   for line in output.splitlines() if "caught up: " in line)
+        told = told_late(output)
         assert late > 10 and told == late, (late, told, output)
         # The live records while the backfill ran: from their last sample to the receiver.
         newest = {}

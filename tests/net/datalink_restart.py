@@ -12,7 +12,7 @@ import sys
 import tempfile
 import threading
 
-from datalink_common import Receiver, Station, check_held, free_port
+from datalink_common import Receiver, Station, check_held, free_port, told_late
 
 
 def late_records(receiver):
@@ -68,8 +68,7 @@ def main():
         second_output = station.output()
         assert code == 0, second_output
         late = check_held(receiver, os.path.join(folder, "archive"))
-        told = sum(int(line.split("caught up: ")[1].split()[0])
-                   for line in second_output.splitlines() if "caught up: " in line)
+        told = told_late(second_output)
         assert told == late - late_first > 0, (told, late, late_first, second_output)
         print("DataLink restart: %d records held once each; %d sent late before the restart, "
               "%d after it" % (len(receiver.held), late_first, told))
