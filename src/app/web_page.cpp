@@ -162,8 +162,12 @@ void WebPage::show_noise(web::StateSnapshot& snapshot) {
         const auto& noise = noise_.channel(c.number - 1);
         seed_codes_[static_cast<size_t>(c.number - 1)] = c.seed_code;
         c.noise_picture = noise.picture;
-        c.noise_calibrated = noise.calibrated;
-        c.noise_note = noise.uncalibrated_reason;
+        // From the settings, not from the monitor, which learns them with the first samples
+        // it is fed: the page says at once why a channel is in counts.
+        const auto response = display::ChannelGroundResponse(
+            station_.settings().channels[static_cast<size_t>(c.number - 1)]);
+        c.noise_calibrated = response.calibrated();
+        c.noise_note = response.uncalibrated_reason;
         if (c.noise_picture.empty() && snapshot.board_time > 0) {
             // Today's picture from before a restart, until this run ends an hour.
             auto day = static_cast<int64_t>(

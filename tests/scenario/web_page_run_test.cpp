@@ -116,6 +116,17 @@ TEST(WebPageRun, StateAnswerIsTheStationsOwnState) {
 // A board that falls silent in the middle of a run: within a few seconds the state stops
 // saying "acquiring" at the last second's rates and tells how long the silence is; the
 // board back, the state is as before.
+// The page says why a channel's noise is in counts from the first second on, before the
+// noise has been fed any samples.
+TEST(WebPageRun, TheNoiseSaysAtOnceWhyAChannelIsInCounts) {
+    WebPageRig r;
+    r.rig.station.settings().channels[0].sensor_type = 0;  // unknown
+    r.page->second();
+    std::string state = r.json("/api/state.json");
+    EXPECT_TRUE(has(state, "\"calibrated\":false,\"note\":\"the sensor type is unknown\""))
+        << state;
+}
+
 TEST(WebPageRun, ASilentBoardIsNoAcquisition) {
     WebPageRig r;
     ASSERT_TRUE(r.rig.station.start());
