@@ -4,22 +4,11 @@
 #include <charconv>
 #include <cstdint>
 
+#include "text/strings.h"
+
 namespace velkantor::stream {
 
 namespace {
-
-std::vector<std::string_view> fields(std::string_view text) {
-    std::vector<std::string_view> out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t begin = text.find_first_not_of(' ', at);
-        if (begin == std::string_view::npos) break;
-        size_t end = std::min(text.find(' ', begin), text.size());
-        out.push_back(text.substr(begin, end - begin));
-        at = end;
-    }
-    return out;
-}
 
 std::optional<long long> whole_number(std::string_view text) {
     long long value = 0;
@@ -123,7 +112,7 @@ std::optional<DataLinkPacket> DataLinkReader::next() {
 }
 
 std::optional<size_t> datalink_data_size(std::string_view header, size_t limit) {
-    auto parts = fields(header);
+    auto parts = text::split_words(header);
     if (parts.empty()) return std::nullopt;
     if (parts[0] == "ID") return 0;  // the server's identification is header-only
     if ((parts[0] == "OK" || parts[0] == "ERROR") && parts.size() != 3) return std::nullopt;
@@ -139,7 +128,7 @@ bool DataLinkReply::can_write() const {
 }
 
 std::optional<DataLinkReply> parse_datalink_reply(const DataLinkPacket& packet) {
-    auto parts = fields(packet.header);
+    auto parts = text::split_words(packet.header);
     if (parts.empty()) return std::nullopt;
     DataLinkReply reply;
     if (parts[0] == "OK" || parts[0] == "ERROR") {

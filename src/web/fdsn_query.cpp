@@ -17,15 +17,6 @@ namespace {
 
 constexpr MicroTime kSecond = 1000000;
 
-std::optional<double> real(const std::string& text) {
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // A SEED code list: letters, digits, wildcards; a location may be "--".
 std::optional<std::vector<std::string>> code_list(const std::string& text, size_t longest,
                                                   bool location) {
@@ -285,7 +276,7 @@ std::variant<Query, Failure> parse_query(Service service, std::string_view raw) 
             return out.has_value();
         };
         auto number = [&](std::optional<double>& out, double lo, double hi) {
-            out = real(v);
+            out = text::strict_number(v);
             return out && *out >= lo && *out <= hi;
         };
         const std::string lv = text::to_lower(v);
